@@ -1,0 +1,164 @@
+#include "channel/CPixlinkChannel.h"
+
+#include <stdexcept>
+
+#include "channel/CPixlinkErrorReplyException.h"
+#include "ipc/CBroadcastLayout.h"
+#include "ipc/PixlinkProtocol.h"
+
+namespace Zun {
+namespace Connectors {
+namespace Common {
+namespace Pixlink {
+
+namespace {
+
+constexpr uint32_t kMessagePing = 0;
+constexpr uint32_t kMessageRequest = 3;
+constexpr uint32_t kStatusSuccess = 0;
+constexpr uint32_t kStatusTooSmall = 5;
+constexpr uint32_t kStatusAdministrator = 14;
+constexpr uint32_t kStatusSuccessNoBody = 18;
+constexpr uint32_t kReplyHeaderSize = 12;
+const char* const kExceeded = "CPixlinkChannel: Reply buffer exeeded allowed size";
+
+}  // namespace
+
+CPixlinkChannel::CPixlinkChannel()
+    : m_alpc(new CPixlinkAlpcClient()), m_lpc(new CPixlinkClientNt<Platform::ULONG64>()) {
+    // The ALPC client starts from a clean state; both learn the endpoint ids, and connect lazily.
+    m_alpc->Close();
+    if (m_alpc->Init(LocalId, RemoteId, 0) != kResultSuccess ||
+        m_lpc->Init(LocalId, RemoteId, 0) != kResultSuccess) {
+        throw std::runtime_error("CPixlinkChannel: PixlinkClient creation failed");
+    }
+}
+
+CPixlinkChannel::~CPixlinkChannel() {
+    m_alpc->Close();
+    m_alpc.reset();
+    m_lpc->Close();
+    m_lpc.reset();
+}
+
+IPixlinkClient* CPixlinkChannel::CurrentClient() const {
+    return m_legacy ? static_cast<IPixlinkClient*>(m_lpc.get()) : static_cast<IPixlinkClient*>(m_alpc.get());
+}
+
+bool CPixlinkChannel::IsLegacy() {
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    return m_legacy;
+}
+
+bool CPixlinkChannel::Ping(std::string& error) {
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    m_modeDecided = true;
+    uint64_t length = 0;
+    uint32_t result =
+        m_alpc ? m_alpc->Request(0, kMessagePing, nullptr, 0, nullptr, 0, &length, 0) : kResultNotSupported;
+    if (result == kResultSuccess) {
+        return true;
+    }
+    error += "Ping (CCCOMM_PING) failed with " + std::to_string(result);
+    result =
+        m_lpc ? m_lpc->Request(0, kMessagePing, nullptr, 0, nullptr, 0, &length, 0) : kResultNotSupported;
+    if (result == kResultSuccess) {
+        m_legacy = true;
+        return true;
+    }
+    if (!error.empty()) {
+        error += ", ";
+    }
+    error += "Legacy ping (CCCOMM_PING) failed with " + std::to_string(result);
+    return false;
+}
+
+uint32_t CPixlinkChannel::SendRequest(const std::vector<uint8_t>& request, CPixlinkChannelBuffer& reply) {
+    std::vector<uint8_t>& bytes = reply.Bytes();
+    if (bytes.size() > MaxReplyCapacity) {
+        throw std::runtime_error(kExceeded);
+    }
+    uint64_t capacity = bytes.empty() ? CPixlinkChannelBuffer::InitialCapacity : bytes.size();
+    while (capacity <= MaxReplyCapacity) {
+        bytes.resize(capacity);
+        uint64_t length = 0;
+        const uint32_t result = RequestLocked(request, bytes, capacity, length);
+        if (result == kResultBufferTooSmall) {
+            capacity *= 2;
+            continue;
+        }
+        // A client never reports more than it was given room for; a reply that claims to is corrupt.
+        bytes.resize(std::min(length, capacity));
+        reply.Rewind();
+        uint32_t bodyLength = 0;
+        if (!ReadReplyHeader(reply, bodyLength)) {
+            capacity *= 2;
+            continue;
+        }
+        return bodyLength;
+    }
+    throw std::runtime_error(kExceeded);
+}
+
+// Sends once under the lock. A transport failure before any ping decided the mode switches to the
+// legacy port and sends again; afterwards it is reported, with the first failure appended.
+uint32_t CPixlinkChannel::RequestLocked(const std::vector<uint8_t>& request, std::vector<uint8_t>& reply,
+                                        uint64_t capacity, uint64_t& length) {
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    std::string nonLegacyError;
+    for (;;) {
+        IPixlinkClient* client = CurrentClient();
+        const uint32_t result = client ? client->Request(0, kMessageRequest, request.data(), request.size(),
+                                                         reply.data(), capacity, &length, 0)
+                                       : kResultNotSupported;
+        if (result == kResultSuccess || result == kResultBufferTooSmall) {
+            return result;
+        }
+        std::string message =
+            "CPixlinkChannel: Send request failed with pixlink error " + std::to_string(result);
+        if (!m_modeDecided) {
+            m_modeDecided = true;
+            m_legacy = true;
+            nonLegacyError = message;
+            continue;
+        }
+        if (!nonLegacyError.empty()) {
+            message += ", Non-legacy " + nonLegacyError;
+        }
+        throw std::runtime_error(message);
+    }
+}
+
+// False when the product says the reply did not fit; throws for error statuses.
+bool CPixlinkChannel::ReadReplyHeader(CPixlinkChannelBuffer& reply, uint32_t& bodyLength) {
+    uint8_t header[kReplyHeaderSize];
+    reply.Read(header, sizeof header);
+    CPixlinkChannelBuffer fields(std::vector<uint8_t>(header, header + sizeof header));
+    const uint32_t headerSize = fields.ReadUInt32();
+    const uint32_t status = fields.ReadUInt32();
+    bodyLength = fields.ReadUInt32();
+    if (headerSize != kReplyHeaderSize) {
+        throw std::runtime_error("CPixlinkChannel: Reply header has wrong size");
+    }
+    switch (status) {
+        case kStatusSuccess:
+            return true;
+        case kStatusSuccessNoBody:
+            bodyLength = 0;
+            return true;
+        case kStatusTooSmall:
+            return false;
+        default:
+            break;
+    }
+    std::string message = "CPixlinkChannel: Send request failed with " + std::to_string(status);
+    if (status == kStatusAdministrator) {
+        message += ", Command failed - Make sure that Agent runs with Administrator privileges.";
+    }
+    throw CPixlinkErrorReplyException(message, status);
+}
+
+}  // namespace Pixlink
+}  // namespace Common
+}  // namespace Connectors
+}  // namespace Zun

@@ -1,0 +1,26 @@
+# Shared helpers: every folder of ours is one static library with the same warning policy.
+set(QUIL_WARNINGS -Wall -Wextra -Werror)
+
+function(quil_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${QUIL_WARNINGS})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# One GoogleTest executable per folder label; every test case becomes its own CTest entry.
+function(quil_test name label)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${QUIL_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  gtest_discover_tests(${name}
+    PROPERTIES LABELS ${label} TIMEOUT ${ARG_TIMEOUT}
+    DISCOVERY_TIMEOUT 30)
+endfunction()
+
+include(GoogleTest)

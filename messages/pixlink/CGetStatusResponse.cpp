@@ -1,0 +1,70 @@
+#include "messages/pixlink/CGetStatusResponse.h"
+
+#include <boost/property_tree/ptree.hpp>
+#include <stdexcept>
+
+#include "messages/pixlink/AttributeNumbers.h"
+#include "messages/pixlink/ReplyDocument.h"
+
+namespace Zun {
+namespace Connectors {
+namespace Common {
+namespace Pixlink {
+namespace Messages {
+
+namespace {
+
+const uint32_t StatusWithoutDetails = 0xFFFFFFFF;
+
+struct StatusMeaning {
+    int64_t Level;
+    int64_t TextId;
+};
+
+StatusMeaning Meaning(uint32_t status) {
+    switch (status) {
+        case 0:
+            return {1, 0x071000000000021eLL};
+        case 1:
+            return {3, 0x071000000000021fLL};
+        case 2:
+            return {5, 0x0710000000000220LL};
+        default:
+            throw std::runtime_error("Unknown protection status");
+    }
+}
+
+}  // namespace
+
+void CGetStatusResponse::Deserialize(const std::vector<uint8_t>& payload) {
+    m_document = ReadReplyBody(payload);
+    const boost::property_tree::ptree document = ParseReplyDocument(m_document);
+    for (const auto& child : document.get_child("VELM.SECTION.STATUS")) {
+        if (child.first == "RECORD") {
+            m_records.push_back(ParseRecord(child.second));
+        }
+    }
+}
+
+ProtectionStatusRecord CGetStatusResponse::ParseRecord(const boost::property_tree::ptree& record) {
+    ProtectionStatusRecord parsed;
+    parsed.Status = ParseHexUInt32(record.get<std::string>("<xmlattr>.STATUS"));
+    if (parsed.Status == StatusWithoutDetails) {
+        return parsed;
+    }
+    const StatusMeaning meaning = Meaning(parsed.Status);
+    parsed.Level = meaning.Level;
+    parsed.StatusTextId = meaning.TextId;
+    parsed.CategoryResId = ParseHexInt64(record.get<std::string>("<xmlattr>.CATEGORY_RES_ID"));
+    parsed.StatusResId = ParseHexInt64(record.get<std::string>("<xmlattr>.STATUS_RES_ID"));
+    if (const auto description = record.get_optional<std::string>("<xmlattr>.DESCRIPTION_RES_ID")) {
+        parsed.DescriptionResId = ParseHexInt64(*description);
+    }
+    return parsed;
+}
+
+}  // namespace Messages
+}  // namespace Pixlink
+}  // namespace Common
+}  // namespace Connectors
+}  // namespace Zun

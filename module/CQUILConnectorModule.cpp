@@ -1,0 +1,122 @@
+#include "module/CQUILConnectorModule.h"
+
+#include <boost/make_shared.hpp>
+
+#include "channel/CQUILChannel.h"
+#include "logs/CMultiProductStatusLog.h"
+#include "logs/CStatusLog.h"
+#include "messages/pixlink/CPixlinkMessageFactory.h"
+#include "module/CProductWatchdog.h"
+#include "platform/CRegistryKey.h"
+
+namespace Zun {
+namespace Connectors {
+namespace QUILConnector {
+
+using Zun::Common::Message::Logs::CMultiProductStatusLog;
+using Zun::Common::Message::Logs::CStatusLog;
+
+const char* const CQUILConnectorModule::RegistryKey =
+    "HKEY_LOCAL_MACHINE\\Software\\VELM\\VELM Full Disk Encryption\\CurrentVersion\\Info";
+const char* const CQUILConnectorModule::RegistryValue = "ProductVersion";
+
+CQUILConnectorModule::CQUILConnectorModule() : m_watchdogPeriod(CProductWatchdog::Period) {}
+
+CQUILConnectorModule::CQUILConnectorModule(int64_t reconnectIntervalMs, boost::chrono::nanoseconds watchdogPeriod,
+                                           const boost::shared_ptr<Common::IChannel>& channel,
+                                           const boost::shared_ptr<Common::IWatchedChannel>& watched)
+    : Common::CConnectorModule(reconnectIntervalMs),
+      m_channel(channel),
+      m_watchedChannel(watched),
+      m_watchdogPeriod(watchdogPeriod) {}
+
+CQUILConnectorModule::~CQUILConnectorModule() {
+    // The worker goes first: it may be connecting, and connecting starts the watchdog.
+    Terminate(true);
+    StopConnection();
+}
+
+void CQUILConnectorModule::Initialize(Zun::Common::Kernel::IResourceProvider& resources) {
+    if (!m_channel) {
+        auto channel = boost::make_shared<CQUILChannel>();
+        m_channel = channel;
+        m_watchedChannel = channel;
+    }
+    m_factory = boost::make_shared<Common::Pixlink::Messages::CPixlinkMessageFactory>();
+    m_networkGrpc = Take<Zun::Common::Kernel::INetworkGrpcResource>(resources, 14, "INetworkGrpcResource", false);
+    m_agentConfiguration =
+        Take<Zun::Common::Kernel::IAgentConfigurationResource>(resources, 12, "IAgentConfigurationResource", false);
+    Common::CConnectorModule::Initialize(resources);
+}
+
+bool CQUILConnectorModule::IsProductInstalled() {
+    Platform::CRegistryKey key(RegistryKey, true);
+    return key.Exists() && key.HasValue(RegistryValue);
+}
+
+void CQUILConnectorModule::CreateMessageTasks(TaskList&) {}
+
+void CQUILConnectorModule::Connect() {
+    try {
+        m_channel->Start();
+    } catch (const std::exception& e) {
+        Log(3) << e.what();
+        PublishProtectionStatus(6, 0x0710000000000221LL, 0x00000001000000B3LL);
+        throw std::runtime_error(std::string("Starting QUIL connector module failed with: ") + e.what());
+    }
+    PublishConnectorStatus();
+    PublishProductStatus();
+    PublishProtectionStatus(1, 0x071000000000021ELL, -1);
+    StartWatchdog();
+}
+
+void CQUILConnectorModule::StopConnection() {
+    if (m_channel) {
+        m_channel->Stop();
+    }
+    boost::lock_guard<boost::mutex> guard(m_watchdogLock);
+    if (m_watchdog) {
+        m_watchdog->interrupt();
+        m_watchdog->join();
+        m_watchdog.reset();
+    }
+}
+
+void CQUILConnectorModule::StartWatchdog() {
+    boost::lock_guard<boost::mutex> guard(m_watchdogLock);
+    m_watchdog.reset(new boost::thread(&CQUILConnectorModule::WatchProduct, this));
+}
+
+void CQUILConnectorModule::WatchProduct() {
+    CProductWatchdog(*m_watchedChannel, *this, *this, m_watchdogPeriod).Run();
+}
+
+void CQUILConnectorModule::PublishProtectionStatus(int32_t level, int64_t statusText, int64_t status) {
+    auto log = boost::make_shared<CStatusLog>(10044);
+    log->GetRows()->AddNewRow()->AddInt32(241, level).AddUuid(235, GetInstanceUUID()).AddCurrentTime(242).AddInt(
+        244, ProductCode).AddResId(245, static_cast<int64_t>(ConnectorProductId)).AddResId(246, 0x071000000000022BLL)
+        .AddResId(247, statusText).AddResId(248, status);
+    log->SetReadOnly();
+    Publish(log);
+}
+
+void CQUILConnectorModule::PublishConnectorStatus() {
+    auto log = boost::make_shared<CStatusLog>(10292);
+    log->GetRows()->AddNewRow()->AddInt32(2143, 1).AddUuid(2141, GetInstanceUUID()).AddCurrentTime(2144).AddInt(
+        2146, 11).AddInt(2147, 256);
+    log->SetReadOnly();
+    Publish(log);
+}
+
+void CQUILConnectorModule::PublishProductStatus() {
+    auto log = boost::make_shared<CMultiProductStatusLog>(10405, MakeProductIdentifier());
+    log->GetRows()->AddNewRow()->AddString(3560, "velm.local.products.quil.computer").AddInt32(3554, 6).AddUuid(
+        3552, GetInstanceUUID()).AddCurrentTime(3555).AddInt(3559, ProductCode).AddResId(
+        4429, static_cast<int64_t>(GetProductId()));
+    log->SetReadOnly();
+    Publish(log);
+}
+
+}  // namespace QUILConnector
+}  // namespace Connectors
+}  // namespace Zun

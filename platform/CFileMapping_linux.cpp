@@ -1,0 +1,42 @@
+#include "platform/CFileMapping.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/CObjectNamespace.h"
+#include "platform/CViewRegistry.h"
+
+namespace Zun {
+namespace Platform {
+
+CFileMapping::~CFileMapping() {
+    close(m_fd);
+}
+
+std::shared_ptr<CFileMapping> CFileMapping::Open(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !CObjectNamespace::IsTrustedOwner(info.st_uid) ||
+        info.st_size <= 0) {
+        close(fd);
+        return nullptr;
+    }
+    return std::shared_ptr<CFileMapping>(new CFileMapping(fd, static_cast<std::size_t>(info.st_size)));
+}
+
+void* CFileMapping::MapView() const {
+    void* base = mmap(nullptr, m_size, PROT_READ, MAP_SHARED, m_fd, 0);
+    if (base == MAP_FAILED) {
+        return nullptr;
+    }
+    CViewRegistry::Add(base, m_size);
+    return base;
+}
+
+}  // namespace Platform
+}  // namespace Zun

@@ -1,0 +1,218 @@
+#include "platform/CPortSocket.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/CObjectNamespace.h"
+
+namespace Zun {
+namespace Platform {
+
+namespace {
+
+bool MakeAddress(const std::string& path, sockaddr_un& address) {
+    std::memset(&address, 0, sizeof(address));
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof(address.sun_path)) {
+        return false;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+void CloseAttached(msghdr& message) {
+    for (cmsghdr* control = CMSG_FIRSTHDR(&message); control != nullptr;
+         control = CMSG_NXTHDR(&message, control)) {
+        if (control->cmsg_level == SOL_SOCKET && control->cmsg_type == SCM_RIGHTS) {
+            const std::size_t count = (control->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+            for (std::size_t i = 0; i < count; ++i) {
+                int fd;
+                std::memcpy(&fd, CMSG_DATA(control) + i * sizeof(int), sizeof(int));
+                close(fd);
+            }
+        }
+    }
+}
+
+// Takes exactly one attached descriptor; packets never carry more, so extra ones are closed.
+int TakeAttached(msghdr& message) {
+    cmsghdr* control = CMSG_FIRSTHDR(&message);
+    if (control == nullptr || control->cmsg_level != SOL_SOCKET || control->cmsg_type != SCM_RIGHTS ||
+        control->cmsg_len != CMSG_LEN(sizeof(int)) || CMSG_NXTHDR(&message, control) != nullptr) {
+        CloseAttached(message);
+        return -1;
+    }
+    int fd;
+    std::memcpy(&fd, CMSG_DATA(control), sizeof(int));
+    return fd;
+}
+
+}  // namespace
+
+CPortSocket::~CPortSocket() {
+    Close();
+}
+
+CPortSocket::CPortSocket(CPortSocket&& other) noexcept : m_fd(other.m_fd) {
+    other.m_fd = -1;
+}
+
+CPortSocket& CPortSocket::operator=(CPortSocket&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+void CPortSocket::Close() {
+    if (m_fd >= 0) {
+        close(m_fd);
+        m_fd = -1;
+    }
+}
+
+void CPortSocket::Shutdown() const {
+    if (m_fd >= 0) {
+        shutdown(m_fd, SHUT_RDWR);
+    }
+}
+
+uid_t CPortSocket::PeerUid() const {
+    ucred credentials;
+    socklen_t length = sizeof(credentials);
+    if (getsockopt(m_fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
+        return static_cast<uid_t>(-1);
+    }
+    return credentials.uid;
+}
+
+NTSTATUS CPortSocket::Connect(const std::string& path, CPortSocket& socket) {
+    sockaddr_un address;
+    if (!MakeAddress(path, address)) {
+        return STATUS_OBJECT_NAME_INVALID;
+    }
+    CPortSocket candidate(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    if (!candidate.IsOpen()) {
+        return STATUS_NO_MEMORY;
+    }
+    if (connect(candidate.m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        return errno == EACCES ? STATUS_ACCESS_DENIED : STATUS_OBJECT_NAME_NOT_FOUND;
+    }
+    if (!CObjectNamespace::IsTrustedOwner(candidate.PeerUid())) {
+        return STATUS_ACCESS_DENIED;
+    }
+    socket = std::move(candidate);
+    return STATUS_SUCCESS;
+}
+
+int CPortSocket::Listen(const std::string& path) {
+    sockaddr_un address;
+    if (!MakeAddress(path, address)) {
+        return -1;
+    }
+    struct stat existing;
+    if (lstat(path.c_str(), &existing) == 0 && S_ISSOCK(existing.st_mode)) {
+        unlink(path.c_str());
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        chmod(path.c_str(), 0600) != 0 || listen(fd, 64) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool CPortSocket::Send(const PortPacketHeader& header, const void* payload, std::size_t size, int fd) const {
+    iovec parts[2] = {{const_cast<PortPacketHeader*>(&header), sizeof(header)},
+                      {const_cast<void*>(payload), size}};
+    msghdr message;
+    std::memset(&message, 0, sizeof(message));
+    message.msg_iov = parts;
+    message.msg_iovlen = size > 0 ? 2 : 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    if (fd >= 0) {
+        std::memset(control, 0, sizeof(control));
+        message.msg_control = control;
+        message.msg_controllen = sizeof(control);
+        cmsghdr* attached = CMSG_FIRSTHDR(&message);
+        attached->cmsg_level = SOL_SOCKET;
+        attached->cmsg_type = SCM_RIGHTS;
+        attached->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(attached), &fd, sizeof(int));
+    }
+    ssize_t sent;
+    do {
+        sent = sendmsg(m_fd, &message, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent == static_cast<ssize_t>(sizeof(header) + size);
+}
+
+NTSTATUS CPortSocket::WaitReadable(const CDeadline& deadline) const {
+    for (;;) {
+        pollfd entry = {m_fd, POLLIN, 0};
+        const int ready = poll(&entry, 1, deadline.RemainingMs());
+        if (ready > 0) {
+            return STATUS_SUCCESS;
+        }
+        if (ready == 0) {
+            return STATUS_TIMEOUT;
+        }
+        if (errno != EINTR) {
+            return STATUS_PORT_DISCONNECTED;
+        }
+    }
+}
+
+NTSTATUS CPortSocket::Receive(PortPacketHeader& header, void* buffer, std::size_t capacity,
+                              std::size_t& received, int& fd, const CDeadline& deadline) const {
+    fd = -1;
+    if (m_fd < 0) {
+        return STATUS_PORT_DISCONNECTED;
+    }
+    const NTSTATUS ready = WaitReadable(deadline);
+    if (ready != STATUS_SUCCESS) {
+        return ready;
+    }
+    iovec parts[2] = {{&header, sizeof(header)}, {buffer, capacity}};
+    msghdr message;
+    std::memset(&message, 0, sizeof(message));
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 4)];
+    message.msg_control = control;
+    message.msg_controllen = sizeof(control);
+    ssize_t length;
+    do {
+        length = recvmsg(m_fd, &message, MSG_CMSG_CLOEXEC);
+    } while (length < 0 && errno == EINTR);
+    if (length <= 0) {
+        return STATUS_PORT_DISCONNECTED;
+    }
+    if (message.msg_controllen > 0) {
+        fd = TakeAttached(message);
+    }
+    if (static_cast<std::size_t>(length) < sizeof(header) || (message.msg_flags & MSG_CTRUNC) != 0) {
+        if (fd >= 0) {
+            close(fd);
+            fd = -1;
+        }
+        return STATUS_UNSUCCESSFUL;
+    }
+    received = (message.msg_flags & MSG_TRUNC) != 0 ? capacity + 1 : length - sizeof(header);
+    return STATUS_SUCCESS;
+}
+
+}  // namespace Platform
+}  // namespace Zun

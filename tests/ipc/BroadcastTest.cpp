@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include "ipc/CBroadcastLayout.h"
+#include "ipc/CPixlinkAlpcClient.h"
+#include "ipc/CPixlinkClientNt.h"
+#include "platform/CBroadcastWriter.h"
+#include "platform/CNamedMutex.h"
+#include "platform/CObjectNamespace.h"
+#include "tests/ipc/IpcTestSupport.h"
+#include "tests/ipc/TestProduct.h"
+
+namespace Zun {
+namespace IpcTest {
+namespace {
+
+using Connectors::Common::Pixlink::CBroadcastLayout;
+using Connectors::Common::Pixlink::CPixlinkAlpcClient;
+using Connectors::Common::Pixlink::IPixlinkClient;
+using Platform::CBroadcastWriter;
+
+constexpr std::uint32_t kDataSize = 256;
+
+// Runs the product's writer in a child: it creates the area, lets prepare fill it, and then stays
+// (holding the mutex when asked) until it is killed.
+std::unique_ptr<CServerProcess> StartWriter(const std::function<void(CBroadcastWriter&)>& prepare,
+                                            bool holdMutex = false) {
+    return std::unique_ptr<CServerProcess>(new CServerProcess([prepare, holdMutex] {
+        CBroadcastWriter writer(kLocalId, kRemoteId, kDataSize);
+        if (!writer.IsOpen()) {
+            return;
+        }
+        prepare(writer);
+        if (holdMutex) {
+            writer.Lock();
+        }
+        CServerProcess::Ready();
+        for (;;) {
+            pause();
+        }
+    }));
+}
+
+void Values(CBroadcastWriter& writer) {
+    for (unsigned i = 0; i < 10; ++i) {
+        writer.SetValue(i, 100 + i);
+    }
+    writer.WriteDword(kDataSize - 4, 0xFEEDF00D);
+}
+
+// Whether another process can take the area's mutex at once.
+bool MutexIsFree() {
+    const pid_t child = fork();
+    if (child == 0) {
+        auto mutex = Platform::CNamedMutex::Open(
+            Platform::CObjectNamespace::PathOf(CBroadcastWriter::MutexName(kLocalId, kRemoteId)));
+        _exit(mutex != nullptr && mutex->Wait(0) == Platform::WAIT_OBJECT_0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+class BroadcastTest : public ::testing::Test {
+protected:
+    void TearDown() override { m_client.Close(); }
+
+    CTemporaryObjectRoot m_root;
+    CPixlinkAlpcClient m_client;
+    void SetUp() override { ASSERT_EQ(0u, m_client.Init(kLocalId, kRemoteId, 0)); }
+};
+
+TEST_F(BroadcastTest, ValuesAreReadFromTheData) {
+    auto writer = StartWriter(&Values);
+    ASSERT_TRUE(writer->IsReady());
+    for (std::uint32_t i = 0; i < 10; ++i) {
+        std::uint32_t value = 0;
+        ASSERT_EQ(0u, m_client.ReadBroadcastDword(CBroadcastLayout::ValueOffset(i), &value));
+        EXPECT_EQ(100 + i, value);
+    }
+}
+
+TEST_F(BroadcastTest, DwordReadsStayInsideTheData) {
+    auto writer = StartWriter(&Values);
+    ASSERT_TRUE(writer->IsReady());
+    std::uint32_t value = 0;
+    EXPECT_EQ(0u, m_client.ReadBroadcastDword(kDataSize - 4, &value));
+    EXPECT_EQ(0xFEEDF00Du, value);
+    EXPECT_EQ(10u, m_client.ReadBroadcastDword(kDataSize - 3, &value));
+    EXPECT_EQ(10u, m_client.ReadBroadcastDword(-1, &value));
+}
+
+TEST_F(BroadcastTest, RangeReadsStayInsideTheDataAndReleaseTheMutex) {
+    auto writer = StartWriter(&Values);
+    ASSERT_TRUE(writer->IsReady());
+    std::uint8_t bytes[8] = {};
+    EXPECT_EQ(0u, m_client.ReadBroadcast(kDataSize - 8, bytes, 8));
+    EXPECT_EQ(0xFEEDF00Du,
+              bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<std::uint32_t>(bytes[7]) << 24);
+    EXPECT_EQ(1u, m_client.ReadBroadcast(kDataSize - 7, bytes, 8));
+    EXPECT_EQ(1u, m_client.ReadBroadcast(-1, bytes, 8));
+    EXPECT_TRUE(MutexIsFree());
+}
+
+struct HeaderCase {
+    const char* name;
+    std::size_t offset;
+    std::uint32_t value;
+};
+
+class BroadcastHeaderTest : public BroadcastTest, public ::testing::WithParamInterface<HeaderCase> {};
+
+TEST_P(BroadcastHeaderTest, AreaWithABadHeaderIsRefused) {
+    const HeaderCase bad = GetParam();
+    auto writer = StartWriter([bad](CBroadcastWriter& area) {
+        Values(area);
+        area.WriteArea(bad.offset, &bad.value, sizeof(bad.value));
+    });
+    ASSERT_TRUE(writer->IsReady());
+    std::uint32_t value = 0;
+    std::uint8_t bytes[4];
+    EXPECT_EQ(1u, m_client.ReadBroadcastDword(24, &value));
+    EXPECT_EQ(1u, m_client.ReadBroadcast(24, bytes, 4));
+}
+
+INSTANTIATE_TEST_SUITE_P(Headers, BroadcastHeaderTest,
+                         ::testing::Values(HeaderCase{"Version1", 16, 1}, HeaderCase{"HeaderSize", 0, 33},
+                                           HeaderCase{"Magic", 8, 0x4c786951},
+                                           HeaderCase{"DataBeyondTheArea", 28, kDataSize + 1}),
+                         [](const ::testing::TestParamInfo<HeaderCase>& info) { return info.param.name; });
+
+TEST_F(BroadcastTest, MissingAreaFails) {
+    std::uint32_t value = 0;
+    EXPECT_EQ(1u, m_client.ReadBroadcastDword(24, &value));
+}
+
+TEST_F(BroadcastTest, MutexHeldTooLongFailsTheRead) {
+    auto writer = StartWriter(&Values, true);
+    ASSERT_TRUE(writer->IsReady());
+    std::uint8_t bytes[4];
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(1u, m_client.ReadBroadcast(24, bytes, 4));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(5000));
+    std::uint32_t value = 0;
+    EXPECT_EQ(0u, m_client.ReadBroadcastDword(24, &value)) << "single values need no mutex";
+}
+
+TEST_F(BroadcastTest, MutexOfADeadHolderIsTakenOver) {
+    auto writer = StartWriter(&Values, true);
+    ASSERT_TRUE(writer->IsReady());
+    writer->Kill();
+    std::uint8_t bytes[4] = {};
+    EXPECT_EQ(0u, m_client.ReadBroadcast(24, bytes, 4));
+    EXPECT_EQ(100, bytes[0]);
+}
+
+class ModuleTableTest : public BroadcastTest, public ::testing::WithParamInterface<std::uint32_t> {};
+
+TEST_P(ModuleTableTest, EntriesFollowTheAnnouncedTableOffset) {
+    const std::uint32_t table = GetParam();
+    auto writer = StartWriter([table](CBroadcastWriter& area) {
+        area.SetModuleTable(table, {{7, 4, 200, 1}, {CBroadcastLayout::kServerModuleId, 8, 208, 42}});
+    });
+    ASSERT_TRUE(writer->IsReady());
+    std::uint32_t offset = 0;
+    std::uint32_t count = 0;
+    ASSERT_EQ(0u, m_client.ReadBroadcastDword(CBroadcastLayout::kModuleTableOffset, &offset));
+    ASSERT_EQ(0u, m_client.ReadBroadcastDword(CBroadcastLayout::kModuleCount, &count));
+    EXPECT_EQ(table, offset);
+    EXPECT_EQ(2u, count);
+    EXPECT_EQ(table + 20 + 12,
+              CBroadcastLayout::ModuleField(1, CBroadcastLayout::kUserDataTimestamp, offset));
+    std::uint32_t id = 0;
+    std::uint32_t timestamp = 0;
+    std::uint32_t userData = 0;
+    ASSERT_EQ(0u, m_client.ReadBroadcastDword(
+                      CBroadcastLayout::ModuleField(1, CBroadcastLayout::kModuleId, offset), &id));
+    ASSERT_EQ(
+        0u, m_client.ReadBroadcastDword(
+                CBroadcastLayout::ModuleField(1, CBroadcastLayout::kUserDataTimestamp, offset), &timestamp));
+    ASSERT_EQ(0u,
+              m_client.ReadBroadcastDword(
+                  CBroadcastLayout::ModuleField(1, CBroadcastLayout::kUserDataOffset, offset), &userData));
+    EXPECT_EQ(CBroadcastLayout::kServerModuleId, id);
+    EXPECT_EQ(42u, timestamp);
+    EXPECT_EQ(208u, userData);
+}
+
+INSTANTIATE_TEST_SUITE_P(TableOffsets, ModuleTableTest, ::testing::Values(84u, 100u));
+
+TEST_F(BroadcastTest, LpcClientReadsTheSameArea) {
+    auto writer = StartWriter(&Values);
+    ASSERT_TRUE(writer->IsReady());
+    Connectors::Common::Pixlink::CPixlinkClientNt<Platform::ULONG64> client;
+    ASSERT_EQ(0u, client.Init(kLocalId, kRemoteId, 0));
+    std::uint32_t value = 0;
+    EXPECT_EQ(0u, client.ReadBroadcastDword(28, &value));
+    EXPECT_EQ(101u, value);
+    client.Close();
+    EXPECT_EQ(0u, client.ReadBroadcastDword(32, &value)) << "a closed area is opened again";
+    EXPECT_EQ(102u, value);
+}
+
+}  // namespace
+}  // namespace IpcTest
+}  // namespace Zun

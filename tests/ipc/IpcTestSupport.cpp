@@ -1,0 +1,25 @@
+#include "tests/ipc/IpcTestSupport.h"
+
+
+
+namespace Zun {
+namespace IpcTest {
+
+std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 31 + seed + (i >> 8));
+    }
+    return bytes;
+}
+
+std::uint32_t Checksum(const std::uint8_t* bytes, std::size_t size) {
+    std::uint32_t hash = 2166136261u;
+    for (std::size_t i = 0; i < size; ++i) {
+        hash = (hash ^ bytes[i]) * 16777619u;
+    }
+    return hash;
+}
+
+}  // namespace IpcTest
+}  // namespace Zun

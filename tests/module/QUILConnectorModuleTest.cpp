@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "logs/CMultiProductStatusLog.h"
+#include "logs/CStatusLog.h"
+#include "module/CQUILConnectorModule.h"
+#include "platform/CRegistryKey.h"
+#include "tests/support/CTemporaryObjectRoot.h"
+#include "tests/support/CTestHost.h"
+
+using namespace Zun;
+using Connectors::QUILConnector::CQUILConnectorModule;
+using Testing::CTestHost;
+
+namespace {
+
+// The product channel as the module sees it: starts fail while `failStarts` is set.
+class CFakeChannel : public Connectors::Common::IChannel, public Connectors::Common::IWatchedChannel {
+public:
+    void Start() override {
+        ++starts;
+        if (failStarts) {
+            throw std::runtime_error("Cannot start pixlink channel: Ping failed");
+        }
+    }
+    void SendRequest(const std::vector<uint8_t>&) override {}
+    void SetBufferReceiver(const boost::shared_ptr<Connectors::Common::IBufferReceiver>&) override {}
+    void Stop() override { ++stops; }
+    bool PingProduct(std::string&) override { return true; }
+    uint32_t ReadBroadcast(uint32_t) override { return 0xFFFFFFFF; }
+    uint32_t GetLastValue(uint32_t) override { return 0xFFFFFFFF; }
+    void SetLastValue(uint32_t, uint32_t) override {}
+
+    std::atomic<int> starts{0};
+    std::atomic<int> stops{0};
+    std::atomic<bool> failStarts{false};
+};
+
+class CTestableModule : public CQUILConnectorModule {
+public:
+    explicit CTestableModule(const boost::shared_ptr<CFakeChannel>& channel)
+        : CQUILConnectorModule(1, boost::chrono::milliseconds(1), channel, channel) {}
+    ~CTestableModule() override { Terminate(true); }
+};
+
+class QUILConnectorModuleTest : public ::testing::Test {
+protected:
+    void Install(bool withValue) {
+        Platform::CRegistryKey key(CQUILConnectorModule::RegistryKey, false);
+        ASSERT_TRUE(key.SetString(withValue ? "ProductVersion" : "InstallPath", "5.1"));
+    }
+
+    Testing::CTemporaryObjectRoot root;
+    CTestHost host;
+    boost::shared_ptr<CFakeChannel> channel = boost::make_shared<CFakeChannel>();
+};
+
+TEST_F(QUILConnectorModuleTest, ProductPresenceIsTheRegistryValue) {
+    enum Setup { NoKey, KeyWithoutValue, ValuePresent };
+    for (Setup setup : {NoKey, KeyWithoutValue, ValuePresent}) {
+        Testing::CTemporaryObjectRoot root;
+        if (setup != NoKey) {
+            Install(setup == ValuePresent);
+        }
+        CTestHost host;
+        CTestableModule module(channel);
+        module.Initialize(host);
+        EXPECT_EQ(setup == ValuePresent, module.IsActivated()) << setup;
+        EXPECT_EQ(setup == ValuePresent ? 0u : 1u,
+                  host.CountLines(
+                      "Connector was deactivated. No tasks will be processed and no logs will be produced.", 2));
+    }
+}
+
+TEST_F(QUILConnectorModuleTest, UnreachableProductIsReportedOnEveryAttempt) {
+    Install(true);
+    channel->failStarts = true;
+    CTestableModule module(channel);
+    module.Initialize(host);
+    module.Start();
+    ASSERT_TRUE(host.WaitFor([&] { return host.CountPublished(10044) >= 2; }));
+    module.Terminate(true);
+    EXPECT_GE(host.CountLines("Cannot start pixlink channel: Ping failed", 3), 2u);
+    EXPECT_GE(host.CountLines("Starting QUIL connector module failed with: Cannot start pixlink channel: Ping failed",
+                              4),
+              2u);
+    for (const auto& p : host.PublishedOfType(10044)) {
+        auto log = boost::dynamic_pointer_cast<Common::Message::Logs::CStatusLog>(p.message);
+        ASSERT_TRUE(log && log->IsReadOnly());
+        EXPECT_NO_THROW(log->Validate());
+        const auto& row = *log->GetRows()->GetRow(0);
+        EXPECT_EQ(6, row.GetInt(241));
+        EXPECT_EQ(0x0710000000000221LL, row.GetResId(247));
+        EXPECT_EQ(0x00000001000000B3LL, row.GetResId(248));
+        EXPECT_EQ(CTestHost::InstanceUUID(), row.GetUuid(235).uuid());
+    }
+    EXPECT_EQ(0u, host.CountPublished(10292));
+    EXPECT_EQ(0u, host.CountPublished(10405));
+}
+
+TEST_F(QUILConnectorModuleTest, ConnectAnnouncesTheConnectorInThreeValidLogs) {
+    Install(true);
+    CTestableModule module(channel);
+    module.Initialize(host);
+    module.Start();
+    ASSERT_TRUE(host.WaitFor([&] { return host.CountPublished(10044) == 1; }));
+    const auto connector = host.PublishedOfType(10292);
+    const auto product = host.PublishedOfType(10405);
+    const auto protection = host.PublishedOfType(10044);
+    ASSERT_EQ(1u, connector.size());
+    ASSERT_EQ(1u, product.size());
+    for (const auto& p : {connector[0], product[0], protection[0]}) {
+        auto log = boost::dynamic_pointer_cast<Common::Message::CLogMessage>(p.message);
+        EXPECT_TRUE(log->IsReadOnly());
+        EXPECT_NO_THROW(log->Validate()) << log->Describe();
+    }
+    auto productLog = boost::dynamic_pointer_cast<Common::Message::Logs::CMultiProductStatusLog>(product[0].message);
+    EXPECT_EQ("velm.local.products.quil.computer", productLog->GetRows()->GetRow(0)->GetString(3560));
+    EXPECT_EQ(0x071000000000081CLL, productLog->GetRows()->GetRow(0)->GetResId(4429));
+    auto protectionLog = boost::dynamic_pointer_cast<Common::Message::Logs::CStatusLog>(protection[0].message);
+    EXPECT_EQ(1, protectionLog->GetRows()->GetRow(0)->GetInt(241));
+    EXPECT_EQ(-1, protectionLog->GetRows()->GetRow(0)->GetResId(248));
+    module.Stop();
+    EXPECT_GE(channel->stops.load(), 1);
+    EXPECT_TRUE(host.WaitFor([&] { return module.Terminate(false); }));
+}
+
+TEST_F(QUILConnectorModuleTest, IdentifiersDiffer) {
+    CTestableModule module(channel);
+    EXPECT_EQ(0x071000000000081CULL, module.GetProductId());
+    EXPECT_EQ(0x071000000000081BULL, CQUILConnectorModule::ConnectorProductId);
+}
+
+}  // namespace
