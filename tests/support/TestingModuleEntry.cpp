@@ -1,0 +1,32 @@
+// The connector module as the end-to-end tests load it: the production module with its waits
+// shortened (reconnect, watchdog period, pause between start pings), registered under the same
+// class name. Only tests build and load this library.
+#include <Poco/ClassLibrary.h>
+
+#include <boost/make_shared.hpp>
+
+#include "channel/CQUILChannel.h"
+#include "host/IModule.h"
+#include "module/CQUILConnectorModule.h"
+
+namespace {
+
+class CQuickChannel : public Zun::Connectors::QUILConnector::CQUILChannel {
+public:
+    CQuickChannel() : CQUILChannel(boost::chrono::milliseconds(20)) {}
+};
+
+class CQuickConnectorModule : public Zun::Connectors::QUILConnector::CQUILConnectorModule {
+public:
+    CQuickConnectorModule() : CQuickConnectorModule(boost::make_shared<CQuickChannel>()) {}
+
+private:
+    explicit CQuickConnectorModule(const boost::shared_ptr<CQuickChannel>& channel)
+        : CQUILConnectorModule(200, boost::chrono::milliseconds(100), channel, channel) {}
+};
+
+}  // namespace
+
+POCO_BEGIN_MANIFEST(Zun::Common::Kernel::IModule)
+POCO_EXPORT_INTERFACE(CQuickConnectorModule, "Zun::Connectors::QUILConnector::CConnectorModule")
+POCO_END_MANIFEST
