@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/CTemporaryObjectRoot.h"
+#include "tests/tools/CAgentProcess.h"
+#include "tools/agent/CAgentStore.h"
+
+namespace {
+
+using Zun::Testing::CAgentProcess;
+using Zun::Tools::Agent::CAgentStore;
+
+const std::chrono::seconds kDeadline(30);
+
+// The real binary with the real module, in an object root where no product is installed.
+class AgentProcessTest : public ::testing::Test {
+protected:
+    AgentProcessTest()
+        : folder(root.Path() + "/agent"), database(folder + "/agent.db"), control(folder + "/agent.sock") {}
+
+    std::unique_ptr<CAgentProcess> StartAgent() {
+        std::unique_ptr<CAgentProcess> agent(new CAgentProcess(
+            QUIL_AGENT_PATH,
+            {"run", "--db", database, "--module", QUIL_CONNECTOR_PATH, "--control", control}));
+        EXPECT_TRUE(agent->WaitForError("running", kDeadline)) << agent->Errors();
+        return agent;
+    }
+
+    int Command(const std::vector<std::string>& arguments, std::string& output, std::string& errors) {
+        return CAgentProcess::Run(QUIL_AGENT_PATH, arguments, output, errors, kDeadline);
+    }
+
+    std::vector<CAgentStore::Record> Stored() {
+        return CAgentStore(database, CAgentStore::Mode::ReadOnly).Query(CAgentStore::Filter());
+    }
+
+    Zun::Testing::CTemporaryObjectRoot root;
+    std::string folder;
+    std::string database;
+    std::string control;
+};
+
+TEST_F(AgentProcessTest, WithoutTheProductOnlyTheDeactivatedStatusIsPublished) {
+    auto agent = StartAgent();
+    ASSERT_TRUE(agent->WaitForError("StatusLog_ProductStatus (type 10405)", kDeadline)) << agent->Errors();
+    agent->Signal(SIGTERM);
+    ASSERT_EQ(0, agent->WaitForExit(kDeadline)) << agent->Errors();
+
+    const auto records = Stored();
+    ASSERT_EQ(1u, records.size());
+    EXPECT_EQ(10405u, records[0].type);
+    EXPECT_EQ("CMultiProductStatusLog", records[0].className);
+    EXPECT_NE(std::string::npos, records[0].content.find("\"id\":4429")) << records[0].content;
+    EXPECT_NE(std::string::npos, agent->Errors().find("Connector was deactivated")) << agent->Errors();
+}
+
+TEST_F(AgentProcessTest, TasksFromInputAndSendAreStoredWithTheirSender) {
+    auto agent = StartAgent();
+    agent->WriteInput("{\"task\":\"block-password\"}\nnot json\n");
+    ASSERT_TRUE(agent->WaitForOutput("not valid JSON", kDeadline)) << agent->Output();
+    EXPECT_NE(std::string::npos,
+              agent->Output().find("\"ok\":true,\"task\":\"block-password\",\"type\":723"));
+
+    std::string output, errors;
+    EXPECT_EQ(0, Command({"send", "--control", control, "{\"task\":\"maintenance-off\"}"}, output, errors))
+        << errors;
+    EXPECT_NE(std::string::npos, output.find("\"describe\":\"DisableFDEMaintenanceMode\"")) << output;
+    EXPECT_EQ(1, Command({"send", "--control", control, "{\"task\":\"reboot\"}"}, output, errors));
+    EXPECT_NE(std::string::npos, output.find("unknown task 'reboot'")) << output;
+    EXPECT_EQ(1, Command({"run", "--db", database, "--module", QUIL_CONNECTOR_PATH, "--control", control},
+                         output, errors));
+    EXPECT_NE(std::string::npos, errors.find("Another agent serves the control socket")) << errors;
+
+    agent->CloseInput();  // the agent keeps serving its socket after its input ends
+    EXPECT_EQ(0, Command({"send", "--control", control, "{\"task\":\"policy\",\"configuration\":\"<P/>\"}"},
+                         output, errors))
+        << errors;
+    agent->Signal(SIGINT);
+    ASSERT_EQ(0, agent->WaitForExit(kDeadline)) << agent->Errors();
+
+    ASSERT_EQ(0, Command({"logs", "--db", database, "--json"}, output, errors)) << errors;
+    EXPECT_NE(std::string::npos,
+              output.find("\"type\":723,\"class\":\"CBlockFDELogin\",\"describe\":\"BlockFDELogin\","
+                          "\"user_context\":\"stdin\""))
+        << output;
+    EXPECT_NE(std::string::npos, output.find("\"type\":741,")) << output;
+    ASSERT_NE(std::string::npos, output.find("\"type\":10405"));
+    EXPECT_EQ(output.find("\"type\":10405"), output.rfind("\"type\":10405")) << "the refused agent published";
+    EXPECT_NE(std::string::npos, output.find("\"user_context\":\"control\",\"configuration\":\"<P/>\""))
+        << output;
+}
+
+struct Refusal {
+    std::vector<std::string> arguments;
+    int code;
+    std::string error;
+};
+
+TEST_F(AgentProcessTest, BadCommandLinesAndMissingPeersAreRefusedClearly) {
+    std::string output, errors;
+    for (const Refusal& r : std::vector<Refusal>{
+             {{"launch"}, 64, "unknown command 'launch'"},
+             {{"logs", "--type", "ten"}, 64, "--type needs a message type number"},
+             {{"logs", "--since", "yesterday"}, 64, "--since needs a UTC time"},
+             {{"send"}, 64, "send needs a task"},
+             {{"run", "--db"}, 64, "--db needs a value"},
+             {{"logs", "--db", database}, 1, "no such file"},
+             {{"send", "--control", control, "{\"task\":\"wipe-password\"}"}, 1, "No agent answers"},
+             {{"run", "--db", database, "--module", root.Path() + "/none.so", "--control", control},
+              1,
+              "Cannot load the module"},
+         }) {
+        EXPECT_EQ(r.code, Command(r.arguments, output, errors)) << r.arguments[0] << ": " << errors;
+        EXPECT_NE(std::string::npos, errors.find(r.error)) << errors;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <boost/make_shared.hpp>
+#include <boost/thread/lock_guard.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/thread.hpp>
+#include <vector>
+
+#include "bus/CQUILRequest.h"
+#include "host/CBlockFDELogin.h"
+#include "tools/agent/CAgentBus.h"
+
+namespace {
+
+using namespace Zun::Common::Kernel;
+using Zun::Common::Message::Connectors::QUILConnector::CBlockFDELogin;
+using Zun::Common::Message::Connectors::QUILConnector::CQUILRequest;
+using Zun::Tools::Agent::CAgentBus;
+
+const boost::chrono::seconds kDeadline(10);
+
+class CQuietLogger : public ILoggerResource {
+public:
+    void Write(const std::string& text, int, const std::string&) override {
+        boost::lock_guard<boost::mutex> guard(lock);
+        lines.push_back(text);
+    }
+    boost::mutex lock;
+    std::vector<std::string> lines;
+};
+
+// What the bus's recorder saw, shared with subscribers that check it.
+struct CJournal {
+    boost::mutex lock;
+    std::vector<boost::shared_ptr<IMessage>> recorded;
+    bool Has(const boost::shared_ptr<IMessage>& message) {
+        boost::lock_guard<boost::mutex> guard(lock);
+        return std::find(recorded.begin(), recorded.end(), message) != recorded.end();
+    }
+};
+
+class CRecordingSubscriber : public ISubscriber {
+public:
+    explicit CRecordingSubscriber(CJournal& journal) : m_journal(journal) {}
+    void OnMessage(const boost::shared_ptr<IMessage>& message,
+                   const boost::shared_ptr<CUserContext>&) override {
+        boost::lock_guard<boost::mutex> guard(lock);
+        received.push_back(message);
+        threads.push_back(boost::this_thread::get_id());
+        recordedFirst.push_back(m_journal.Has(message));
+        if (onMessage) {
+            onMessage(message);
+        }
+    }
+    bool DescribeQueue(std::string&) override { return false; }
+    void ForEachQueued(const QueueVisitor&) override {}
+    size_t Count() {
+        boost::lock_guard<boost::mutex> guard(lock);
+        return received.size();
+    }
+
+    boost::mutex lock;
+    std::vector<boost::shared_ptr<IMessage>> received;
+    std::vector<boost::thread::id> threads;
+    std::vector<bool> recordedFirst;
+    std::function<void(const boost::shared_ptr<IMessage>&)> onMessage;
+
+private:
+    CJournal& m_journal;
+};
+
+class CAgentBusTest : public ::testing::Test {
+protected:
+    CAgentBusTest()
+        : bus(
+              [this](const CAgentBus::MessagePtr& m, const CAgentBus::ContextPtr&) {
+                  boost::lock_guard<boost::mutex> guard(journal.lock);
+                  journal.recorded.push_back(m);
+              },
+              logger) {}
+
+    boost::shared_ptr<CRecordingSubscriber> NewSubscriber() {
+        return boost::make_shared<CRecordingSubscriber>(journal);
+    }
+
+    CQuietLogger logger;
+    CJournal journal;
+    CAgentBus bus;
+};
+
+TEST_F(CAgentBusTest, EachSubscriberGetsAMessageOnceHoweverOftenItSubscribed) {
+    auto module = NewSubscriber();
+    auto other = NewSubscriber();
+    auto unrelated = NewSubscriber();
+    for (int i = 0; i < 5; ++i) {
+        bus.Subscribe(module, CQUILRequest::Type);  // as a module with five tasks of type 9 does
+    }
+    bus.Subscribe(other, CQUILRequest::Type);
+    bus.Subscribe(unrelated, CBlockFDELogin::Type);
+    bus.Start();
+    auto request = boost::make_shared<CQUILRequest>(1);
+    bus.Publish(request, boost::make_shared<CUserContext>("me"));
+    ASSERT_TRUE(bus.WaitIdle(kDeadline));
+    EXPECT_EQ(1u, module->Count());
+    EXPECT_EQ(1u, other->Count());
+    EXPECT_EQ(0u, unrelated->Count());
+    EXPECT_EQ(request, module->received.at(0));
+}
+
+TEST_F(CAgentBusTest, StoresBeforeDeliveringOffThePublishersThreadAndInOrder) {
+    auto module = NewSubscriber();
+    bus.Subscribe(module, CBlockFDELogin::Type);
+    bus.Start();
+    // The publisher holds a lock its subscriber needs; delivery on its own thread would deadlock.
+    boost::mutex moduleLock;
+    module->onMessage = [&](const boost::shared_ptr<IMessage>&) {
+        boost::lock_guard<boost::mutex> g(moduleLock);
+    };
+    std::vector<boost::shared_ptr<IMessage>> sent;
+    {
+        boost::lock_guard<boost::mutex> guard(moduleLock);
+        for (int i = 0; i < 50; ++i) {
+            sent.push_back(boost::make_shared<CBlockFDELogin>());
+            bus.Publish(sent.back(), boost::shared_ptr<CUserContext>());
+        }
+    }
+    ASSERT_TRUE(bus.WaitIdle(kDeadline));
+    ASSERT_EQ(sent, module->received);
+    for (size_t i = 0; i < sent.size(); ++i) {
+        EXPECT_NE(boost::this_thread::get_id(), module->threads[i]);
+        EXPECT_TRUE(module->recordedFirst[i]) << "message " << i << " was delivered before it was stored";
+    }
+}
+
+TEST_F(CAgentBusTest, ASubscriberMayPublishWhileItIsServed) {
+    auto module = NewSubscriber();
+    bus.Subscribe(module, CBlockFDELogin::Type);
+    module->onMessage = [this](const boost::shared_ptr<IMessage>&) {
+        bus.Publish(boost::make_shared<CQUILRequest>(2), boost::shared_ptr<CUserContext>());
+    };
+    bus.Start();
+    bus.Publish(boost::make_shared<CBlockFDELogin>(), boost::shared_ptr<CUserContext>());
+    ASSERT_TRUE(bus.WaitIdle(kDeadline));
+    boost::lock_guard<boost::mutex> guard(journal.lock);
+    ASSERT_EQ(2u, journal.recorded.size());
+    EXPECT_EQ(CQUILRequest::Type, journal.recorded[1]->GetType());
+}
+
+TEST_F(CAgentBusTest, StopDeliversWhatIsQueuedAndDropsLaterPublications) {
+    auto module = NewSubscriber();
+    bus.Subscribe(module, CBlockFDELogin::Type);
+    for (int i = 0; i < 10; ++i) {
+        bus.Publish(boost::make_shared<CBlockFDELogin>(), boost::shared_ptr<CUserContext>());
+    }
+    bus.Start();
+    bus.Stop();
+    EXPECT_EQ(10u, module->Count());
+    bus.Publish(boost::make_shared<CBlockFDELogin>(), boost::shared_ptr<CUserContext>());
+    EXPECT_EQ(10u, journal.recorded.size());
+    EXPECT_EQ(10u, module->Count());
+    bus.DropSubscribers();
+    EXPECT_EQ(1, module.use_count()) << "the bus still holds the subscriber";
+}
+
+TEST_F(CAgentBusTest, AFailingRecorderOrSubscriberDoesNotStopTheBus) {
+    CAgentBus failing([](const CAgentBus::MessagePtr&,
+                         const CAgentBus::ContextPtr&) { throw std::runtime_error("disk full"); },
+                      logger);
+    auto refusing = NewSubscriber();
+    auto module = NewSubscriber();
+    refusing->onMessage = [](const boost::shared_ptr<IMessage>&) { throw std::runtime_error("stopped"); };
+    failing.Subscribe(refusing, CBlockFDELogin::Type);
+    failing.Subscribe(module, CBlockFDELogin::Type);
+    failing.Start();
+    failing.Publish(boost::make_shared<CBlockFDELogin>(), boost::shared_ptr<CUserContext>());
+    failing.Publish(boost::make_shared<CBlockFDELogin>(), boost::shared_ptr<CUserContext>());
+    ASSERT_TRUE(failing.WaitIdle(kDeadline));
+    EXPECT_EQ(2u, module->Count());
+    boost::lock_guard<boost::mutex> guard(logger.lock);
+    EXPECT_EQ(4u, logger.lines.size());
+}
+
+}  // namespace

@@ -1,0 +1,211 @@
+#include <Poco/JSON/Array.h>
+#include <Poco/JSON/Object.h>
+#include <Poco/JSON/Parser.h>
+#include <gtest/gtest.h>
+
+#include <boost/make_shared.hpp>
+#include <fstream>
+#include <sstream>
+
+#include "bus/CQUILProcessRecoveryDataRequest.h"
+#include "host/CEnableFDEMaintenanceMode.h"
+#include "host/CLogDescriptorMap.h"
+#include "logs/CEventLog.h"
+#include "logs/CMultiProductStatusLog.h"
+#include "logs/CStatusLog.h"
+#include "tests/support/CTemporaryObjectRoot.h"
+#include "tools/agent/CAgentCommands.h"
+#include "tools/agent/CAgentStore.h"
+#include "tools/agent/CMessageEncoder.h"
+
+namespace {
+
+using namespace Zun::Common;
+using Poco::JSON::Array;
+using Poco::JSON::Object;
+using Zun::Tools::Agent::CAgentCommands;
+using Zun::Tools::Agent::CAgentOptions;
+using Zun::Tools::Agent::CAgentStore;
+using Zun::Tools::Agent::CMessageEncoder;
+typedef Message::Connectors::QUILConnector::CQUILProcessRecoveryDataRequest CRecoveryRequest;
+
+const char* const kInstance = "0f8fad5b-d9cb-469f-a165-70867728950e";
+const std::string kPassword = "123456-654321-111111-222222-333333-444444-555555-666666";
+const std::string kRecoveryData = std::string("\x01\x02SECRET-BLOCK\x00", 15);
+
+class CAgentStoreTest : public ::testing::Test {
+protected:
+    CAgentStoreTest() : path(root.Path() + "/var/agent.db") {}
+
+    int64_t Store(const Kernel::IMessage& message, const std::string& user = "") {
+        CAgentStore store(path, CAgentStore::Mode::Create);
+        return store.Append(CMessageEncoder::Encode(message, boost::make_shared<Kernel::CUserContext>(user)));
+    }
+
+    int Logs(std::string& out, std::string& errors, const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> arguments = {"logs", "--db", path};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        std::ostringstream o, e;
+        const int code = CAgentCommands::Logs(CAgentOptions::Parse(arguments), o, e);
+        out = o.str();
+        errors = e.str();
+        return code;
+    }
+
+    std::vector<Object::Ptr> JsonLines() {
+        std::string out, errors;
+        EXPECT_EQ(0, Logs(out, errors, {"--json"})) << errors;
+        std::vector<Object::Ptr> lines;
+        std::istringstream in(out);
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(Poco::JSON::Parser().parse(line).extract<Object::Ptr>());
+        }
+        return lines;
+    }
+
+    Zun::Testing::CTemporaryObjectRoot root;
+    std::string path;
+};
+
+Object::Ptr Symbol(const Object::Ptr& line, size_t row, size_t index) {
+    return line->getArray("rows")->getArray(row)->getObject(index);
+}
+
+TEST_F(CAgentStoreTest, LogsKeepTheirRowsAsNamedSymbols) {
+    Message::Logs::CStatusLog status(10044);
+    status.GetRows()
+        ->AddNewRow()
+        ->AddInt32(241, 6)
+        .AddUuid(235, kInstance)
+        .AddResId(248, 0x00000001000000B3LL);
+    boost::shared_ptr<Logs::ISymbolContainer> product(new Logs::CSymbolContainer());
+    product->AddResId(4429, 0x071000000000081CLL);
+    Message::Logs::CMultiProductStatusLog products(10405, product);
+    Message::Logs::CEventLog event(10244);
+    event.GetContainer()->AddBlob(1892, std::string(300, 'x')).AddString(3560, "a \"quoted\" text");
+    for (auto* log : std::vector<Message::CLogMessage*>{&status, &products, &event}) {
+        log->SetReadOnly();
+        Store(*log, "stdin");
+    }
+
+    const auto lines = JsonLines();
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_EQ(10044, lines[0]->getValue<int>("type"));
+    EXPECT_EQ(status.Describe(), lines[0]->getValue<std::string>("describe"));
+    EXPECT_EQ("CStatusLog", lines[0]->getValue<std::string>("class"));
+    EXPECT_EQ("stdin", lines[0]->getValue<std::string>("user_context"));
+    const auto statusSymbol = Symbol(lines[0], 0, 0);
+    EXPECT_EQ(241, statusSymbol->getValue<int>("id"));
+    EXPECT_EQ(Logs::CLogDescriptorMap::Instance().GetSymbolName(241),
+              statusSymbol->getValue<std::string>("name"));
+    EXPECT_EQ(6, statusSymbol->getValue<int>("value"));
+    EXPECT_EQ(kInstance, Symbol(lines[0], 0, 1)->getValue<std::string>("value"));
+    EXPECT_EQ("0x00000001000000B3", Symbol(lines[0], 0, 2)->getValue<std::string>("value"));
+
+    EXPECT_EQ(0u, lines[1]->getArray("rows")->size());
+    EXPECT_EQ("0x071000000000081C",
+              lines[1]->getArray("product")->getObject(0)->getValue<std::string>("value"));
+
+    EXPECT_EQ(300, Symbol(lines[2], 0, 0)->getValue<int>("size"));
+    EXPECT_EQ("a \"quoted\" text", Symbol(lines[2], 0, 1)->getValue<std::string>("value"));
+}
+
+TEST_F(CAgentStoreTest, RecoverySecretsAreStoredWholeButNeverShown) {
+    CRecoveryRequest request;
+    auto* password = request.MutableFDERecoveryData().add_recovery_passwords();
+    password->set_deviceid("disk-0");
+    password->set_index("7");
+    password->set_recovery_password(kPassword);
+    password->set_internalid("pw-1");
+    auto* block = request.MutableFDERecoveryData().add_recovery_data_blocks();
+    block->set_recovery_data(kRecoveryData);
+    block->set_internalid("rd-1");
+    request.SetReadOnly();
+    const int64_t sequence = Store(request);
+
+    CAgentStore store(path, CAgentStore::Mode::ReadOnly);
+    CRecoveryRequest::Data kept;
+    ASSERT_TRUE(kept.ParseFromString(store.Payload(sequence)));
+    EXPECT_EQ(kPassword, kept.recovery_passwords(0).recovery_password());
+    EXPECT_EQ(kRecoveryData, kept.recovery_data_blocks(0).recovery_data());
+
+    for (const std::vector<std::string>& format : {std::vector<std::string>{}, {"--json"}}) {
+        std::string out, errors;
+        ASSERT_EQ(0, Logs(out, errors, format)) << errors;
+        EXPECT_EQ(std::string::npos, out.find("SECRET")) << out;
+        EXPECT_EQ(std::string::npos, out.find("654321")) << out;
+        EXPECT_NE(std::string::npos, out.find("pw-1")) << "the ids the agent confirms stay visible";
+        EXPECT_NE(std::string::npos, out.find(CMessageEncoder::Masked(kPassword.size()))) << out;
+    }
+}
+
+TEST_F(CAgentStoreTest, FiltersByTypeAndTime) {
+    Message::Connectors::QUILConnector::Task::CEnableFDEMaintenanceMode task;
+    task.SetTaskIdentifiers("a", "b", "c");
+    task.MutableEnableMaintenanceMode().set_bootcycles(3);
+    Store(task);
+    Store(CRecoveryRequest());
+    const auto lines = JsonLines();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(3, lines[0]->getValue<int>("boots"));
+    EXPECT_EQ("b", lines[0]->getArray("ids")->getElement<std::string>(1));
+
+    std::string out, errors;
+    ASSERT_EQ(0, Logs(out, errors, {"--type", "728", "--json"}));
+    EXPECT_EQ(std::string::npos, out.find("\"type\":740"));
+    EXPECT_NE(std::string::npos, out.find("\"type\":728"));
+    ASSERT_EQ(0, Logs(out, errors, {"--since", lines[1]->getValue<std::string>("time"), "--json"}));
+    EXPECT_NE(std::string::npos, out.find("\"type\":728"))
+        << "a bound with milliseconds and 'Z' includes its row";
+    ASSERT_EQ(0, Logs(out, errors, {"--since", "2000-01-01T00:00"}));
+    EXPECT_NE(std::string::npos, out.find("EnableFDEMaintenanceMode")) << out;
+    ASSERT_EQ(0, Logs(out, errors, {"--since", "2999-01-01"}));
+    EXPECT_EQ("", out);
+}
+
+TEST_F(CAgentStoreTest, TheInstanceUUIDIsMadeOnceAndKept) {
+    int made = 0;
+    auto generate = [&made] { return "uuid-" + std::to_string(++made); };
+    EXPECT_EQ("uuid-1", CAgentStore(path, CAgentStore::Mode::Create).InstanceUUID(generate));
+    EXPECT_EQ("uuid-1", CAgentStore(path, CAgentStore::Mode::Create).InstanceUUID(generate));
+    EXPECT_EQ(1, made);
+}
+
+TEST_F(CAgentStoreTest, BadDatabasesGiveClearErrors) {
+    const std::string garbage = root.Path() + "/garbage.db";
+    std::ofstream(garbage) << std::string(4096, 'g');
+    struct Case {
+        std::string path;
+        CAgentStore::Mode mode;
+        std::string error;
+    };
+    for (const Case& c : {Case{root.Path() + "/missing.db", CAgentStore::Mode::ReadOnly, "no such file"},
+                          Case{garbage, CAgentStore::Mode::Create, "not a database"},
+                          Case{garbage, CAgentStore::Mode::ReadOnly, "not a database"}}) {
+        try {
+            CAgentStore store(c.path, c.mode);
+            ADD_FAILURE() << c.path << " opened";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string::npos, std::string(e.what()).find(c.error)) << e.what();
+            EXPECT_NE(std::string::npos, std::string(e.what()).find(c.path)) << e.what();
+        }
+    }
+}
+
+TEST_F(CAgentStoreTest, ADamagedRowIsReportedAndTheOthersStillShown) {
+    {
+        CAgentStore store(path, CAgentStore::Mode::Create);
+        CAgentStore::Record damaged;
+        damaged.type = 9;
+        damaged.description = "QUILRequest";
+        damaged.content = "{\"rows\":[";
+        store.Append(damaged);
+    }
+    Store(CRecoveryRequest());
+    std::string out, errors;
+    EXPECT_EQ(1, Logs(out, errors));
+    EXPECT_NE(std::string::npos, errors.find("#1 has damaged content")) << errors;
+    EXPECT_NE(std::string::npos, out.find("QUILProcessRecoveryDataRequest")) << out;
+}
+
+}  // namespace

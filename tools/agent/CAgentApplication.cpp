@@ -1,0 +1,227 @@
+#include "tools/agent/CAgentApplication.h"
+
+#include <Poco/JSON/Array.h>
+#include <Poco/JSON/Object.h>
+#include <errno.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+#include <boost/algorithm/string/trim.hpp>
+#include <boost/make_shared.hpp>
+#include <boost/uuid/random_generator.hpp>
+#include <boost/uuid/uuid_io.hpp>
+
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+#include "tools/agent/CAgentBus.h"
+#include "tools/agent/CAgentHost.h"
+#include "tools/agent/CAgentLogger.h"
+#include "tools/agent/CAgentStore.h"
+#include "tools/agent/CControlServer.h"
+#include "tools/agent/CMessageEncoder.h"
+
+namespace Zun {
+namespace Tools {
+namespace Agent {
+
+const std::chrono::milliseconds CAgentApplication::kGrace(5000);
+
+namespace {
+
+const char* const kSource = "quil-agent";
+
+std::string NewUuid() {
+    static boost::mutex lock;
+    static boost::uuids::random_generator generator;
+    boost::lock_guard<boost::mutex> guard(lock);
+    return boost::uuids::to_string(generator());
+}
+
+std::string Stringify(const Poco::JSON::Object& object) {
+    std::ostringstream out;
+    object.stringify(out);
+    return out.str();
+}
+
+std::string Refusal(const std::string& error) {
+    Poco::JSON::Object reply(Poco::JSON_PRESERVE_KEY_ORDER);
+    reply.set("ok", false);
+    reply.set("error", error);
+    return Stringify(reply);
+}
+
+// SIGINT and SIGTERM are taken from a signal descriptor by the main loop; every thread started
+// later inherits the mask, so no signal handler ever runs inside the module.
+int BlockStopSignals() {
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    return signalfd(-1, &stop, SFD_CLOEXEC);
+}
+
+}  // namespace
+
+CAgentApplication::CAgentApplication(const CAgentOptions& options)
+    : m_options(options), m_parser(new CTaskParser(&NewUuid)) {}
+
+CAgentApplication::~CAgentApplication() {
+    Close();
+}
+
+int CAgentApplication::Run() {
+    const int signals = BlockStopSignals();
+    if (signals < 0) {
+        std::cerr << "quil-agent: cannot watch for signals: " << std::strerror(errno) << "\n";
+        return 1;
+    }
+    try {
+        Open();
+    } catch (const std::exception& e) {
+        m_logger ? Log(e.what(), 4) : void(std::cerr << "quil-agent: " << e.what() << "\n");
+        Close();
+        close(signals);
+        return 1;
+    }
+    Serve(signals);
+    close(signals);
+    return Close();
+}
+
+void CAgentApplication::Open() {
+    m_store.reset(new CAgentStore(m_options.database, CAgentStore::Mode::Create));
+    m_logger = boost::make_shared<CAgentLogger>(std::cerr, m_options.logFile);
+    const std::string instance = m_store->InstanceUUID(&NewUuid);
+    m_bus = boost::make_shared<CAgentBus>(
+        [this](const CAgentBus::MessagePtr& m, const CAgentBus::ContextPtr& c) { Record(m, c); }, *m_logger);
+    m_bus->Start();
+    m_control.reset(new CControlServer(
+        m_options.control, [this](const std::string& line) { return HandleTask(line, "control"); },
+        *m_logger));
+    // A second agent on the same socket must fail before its module publishes anything.
+    m_control->Bind();
+    m_host.reset(new CAgentHost(m_bus, m_logger, instance));
+    m_host->Load(m_options.module);
+    m_host->Start();
+    m_control->Start();
+    Log("Agent " + instance + " running: database " + m_options.database + ", control socket " +
+            m_options.control,
+        2);
+}
+
+void CAgentApplication::Serve(int signals) {
+    while (true) {
+        pollfd fds[2] = {{signals, POLLIN, 0}, {m_inputOpen ? STDIN_FILENO : -1, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0 && errno != EINTR) {
+            Log(std::string("Cannot wait for input: ") + std::strerror(errno), 4);
+            return;
+        }
+        if (fds[0].revents & POLLIN) {
+            signalfd_siginfo info;
+            const ssize_t got = read(signals, &info, sizeof info);
+            Log(std::string("Stopping on ") + (got == sizeof info ? strsignal(info.ssi_signo) : "a signal"),
+                2);
+            return;
+        }
+        if (fds[1].revents != 0) {
+            ReadInput();
+        }
+    }
+}
+
+void CAgentApplication::ReadInput() {
+    char chunk[4096];
+    const ssize_t got = read(STDIN_FILENO, chunk, sizeof chunk);
+    if (got <= 0) {
+        m_inputOpen = false;
+        TakeInputLine(m_input);  // a last line without its line end
+        Log("Standard input closed; tasks come from the control socket only", 1);
+        return;
+    }
+    m_input.append(chunk, static_cast<size_t>(got));
+    size_t end;
+    while ((end = m_input.find('\n')) != std::string::npos) {
+        const std::string line = m_input.substr(0, end);
+        m_input.erase(0, end + 1);
+        // The tail of an overlong line is no task of its own.
+        m_skippingInput ? void(m_skippingInput = false) : TakeInputLine(line);
+    }
+    if (m_input.size() > CControlServer::kMaxLine) {
+        m_input.clear();
+        m_skippingInput = true;
+        std::cout << Refusal("line longer than " + std::to_string(CControlServer::kMaxLine) + " bytes")
+                  << std::endl;
+    }
+}
+
+void CAgentApplication::TakeInputLine(const std::string& line) {
+    if (!m_skippingInput && !boost::algorithm::trim_copy(line).empty()) {
+        std::cout << HandleTask(line, "stdin") << std::endl;
+    }
+}
+
+std::string CAgentApplication::HandleTask(const std::string& line, const std::string& source) {
+    try {
+        const CTaskParser::Task task = m_parser->Parse(line);
+        m_bus->Publish(task.message, boost::make_shared<Common::Kernel::CUserContext>(source));
+        Poco::JSON::Object reply(Poco::JSON_PRESERVE_KEY_ORDER);
+        reply.set("ok", true);
+        reply.set("task", task.name);
+        reply.set("type", static_cast<Poco::UInt32>(task.message->GetType()));
+        reply.set("describe", task.message->Describe());
+        Poco::JSON::Array::Ptr ids = new Poco::JSON::Array;
+        for (const std::string& id : task.ids) {
+            ids->add(id);
+        }
+        reply.set("ids", ids);
+        Log("Published task " + task.name + " from " + source, 2);
+        return Stringify(reply);
+    } catch (const std::exception& e) {
+        Log("Refused a task from " + source + ": " + e.what(), 3);
+        return Refusal(e.what());
+    }
+}
+
+void CAgentApplication::Record(const boost::shared_ptr<Common::Kernel::IMessage>& message,
+                               const boost::shared_ptr<Common::Kernel::CUserContext>& userContext) {
+    const int64_t sequence = m_store->Append(CMessageEncoder::Encode(*message, userContext));
+    Log("Stored #" + std::to_string(sequence) + " " + message->Describe() + " (type " +
+            std::to_string(message->GetType()) + ")",
+        1);
+}
+
+int CAgentApplication::Close() {
+    int code = 0;
+    if (m_control) {
+        m_control->Stop();
+    }
+    if (m_host && !m_host->Shutdown(kGrace)) {
+        code = 2;
+    }
+    // Messages and subscribers of the module must go before its library does.
+    if (m_bus) {
+        m_bus->Stop();
+        m_bus->DropSubscribers();
+    }
+    if (m_host) {
+        m_host->Unload();
+        Log("Agent stopped", 2);
+    }
+    m_control.reset();
+    m_host.reset();
+    m_bus.reset();
+    return code;
+}
+
+void CAgentApplication::Log(const std::string& text, int level) {
+    m_logger->Write(text, level, kSource);
+}
+
+}  // namespace Agent
+}  // namespace Tools
+}  // namespace Zun

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <boost/shared_ptr.hpp>
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "host/CUserContext.h"
+#include "host/IMessage.h"
+#include "tools/agent/CAgentOptions.h"
+#include "tools/agent/CTaskParser.h"
+
+namespace Zun {
+namespace Tools {
+namespace Agent {
+
+class CAgentBus;
+class CAgentHost;
+class CAgentLogger;
+class CAgentStore;
+class CControlServer;
+
+// `quil-agent run`: wires store, logger, bus, module host and control socket together, takes tasks
+// from standard input and the socket until SIGINT or SIGTERM, then stops the module and shuts
+// everything down in the order that lets the module's library go last.
+class CAgentApplication {
+public:
+    static const std::chrono::milliseconds kGrace;
+
+    explicit CAgentApplication(const CAgentOptions& options);
+    ~CAgentApplication();
+
+    // Returns the process exit code: 0 after a clean stop, 1 when the agent could not start, 2
+    // when the module had to be forced to stop.
+    int Run();
+    // Publishes one task line and returns the JSON answer for its sender. Never throws.
+    std::string HandleTask(const std::string& line, const std::string& source);
+
+private:
+    void Open();
+    void Serve(int signals);
+    void ReadInput();
+    void TakeInputLine(const std::string& line);
+    void Record(const boost::shared_ptr<Common::Kernel::IMessage>& message,
+                const boost::shared_ptr<Common::Kernel::CUserContext>& userContext);
+    int Close();
+    void Log(const std::string& text, int level);
+
+    CAgentOptions m_options;
+    std::unique_ptr<CAgentStore> m_store;
+    boost::shared_ptr<CAgentLogger> m_logger;
+    boost::shared_ptr<CAgentBus> m_bus;
+    std::unique_ptr<CAgentHost> m_host;
+    std::unique_ptr<CControlServer> m_control;
+    std::unique_ptr<CTaskParser> m_parser;
+    std::string m_input;  // standard input read so far, up to its next line end
+    bool m_inputOpen = true;
+    bool m_skippingInput = false;
+};
+
+}  // namespace Agent
+}  // namespace Tools
+}  // namespace Zun

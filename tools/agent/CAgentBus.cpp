@@ -1,0 +1,124 @@
+#include "tools/agent/CAgentBus.h"
+
+#include <algorithm>
+
+namespace Zun {
+namespace Tools {
+namespace Agent {
+
+namespace {
+const char* const kSource = "CAgentBus";
+}
+
+CAgentBus::CAgentBus(Recorder recorder, Common::Kernel::ILoggerResource& logger)
+    : m_recorder(std::move(recorder)), m_logger(logger) {}
+
+CAgentBus::~CAgentBus() {
+    Stop();
+}
+
+void CAgentBus::Start() {
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    if (!m_running && !m_stopping) {
+        m_running = true;
+        m_thread = boost::thread(&CAgentBus::Run, this);
+    }
+}
+
+void CAgentBus::Stop() {
+    {
+        boost::lock_guard<boost::mutex> guard(m_lock);
+        m_stopping = true;
+        m_changed.notify_all();
+    }
+    if (m_thread.joinable() && m_thread.get_id() != boost::this_thread::get_id()) {
+        m_thread.join();
+    }
+}
+
+void CAgentBus::DropSubscribers() {
+    std::map<Common::Kernel::MessageType, std::vector<SubscriberPtr>> dropped;
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    dropped.swap(m_subscribers);
+}
+
+void CAgentBus::Publish(const MessagePtr& message, const ContextPtr& userContext) {
+    if (!message) {
+        Warn("Ignored the publication of an empty message");
+        return;
+    }
+    boost::unique_lock<boost::mutex> guard(m_lock);
+    if (m_stopping && !m_running) {
+        guard.unlock();
+        Warn("Dropped " + message->Describe() + " published after the bus stopped");
+        return;
+    }
+    m_queue.push_back(Envelope{message, userContext});
+    m_changed.notify_all();
+}
+
+void CAgentBus::Subscribe(const SubscriberPtr& subscriber, Common::Kernel::MessageType type) {
+    if (!subscriber) {
+        Warn("Ignored an empty subscriber for type " + std::to_string(type));
+        return;
+    }
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    std::vector<SubscriberPtr>& list = m_subscribers[type];
+    if (std::find(list.begin(), list.end(), subscriber) == list.end()) {
+        list.push_back(subscriber);
+    }
+}
+
+bool CAgentBus::WaitIdle(boost::chrono::milliseconds timeout) {
+    boost::unique_lock<boost::mutex> guard(m_lock);
+    return m_changed.wait_for(guard, timeout, [this] { return m_queue.empty() && !m_busy; });
+}
+
+void CAgentBus::Run() {
+    boost::unique_lock<boost::mutex> guard(m_lock);
+    while (true) {
+        m_changed.wait(guard, [this] { return !m_queue.empty() || m_stopping; });
+        if (m_queue.empty()) {
+            break;
+        }
+        Envelope envelope = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_busy = true;
+        guard.unlock();
+        Dispatch(envelope);
+        envelope = Envelope();  // the message may belong to a module that is unloaded later
+        guard.lock();
+        m_busy = false;
+        m_changed.notify_all();
+    }
+    m_running = false;
+}
+
+void CAgentBus::Dispatch(const Envelope& envelope) {
+    try {
+        m_recorder(envelope.message, envelope.userContext);
+    } catch (const std::exception& e) {
+        Warn(std::string("Could not record ") + envelope.message->Describe() + ": " + e.what());
+    }
+    for (const SubscriberPtr& subscriber : SubscribersOf(envelope.message->GetType())) {
+        try {
+            subscriber->OnMessage(envelope.message, envelope.userContext);
+        } catch (const std::exception& e) {
+            Warn("A subscriber refused " + envelope.message->Describe() + ": " + e.what());
+        }
+    }
+}
+
+std::vector<CAgentBus::SubscriberPtr> CAgentBus::SubscribersOf(Common::Kernel::MessageType type) {
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    auto found = m_subscribers.find(type);
+    return found == m_subscribers.end() ? std::vector<SubscriberPtr>() : found->second;
+}
+
+void CAgentBus::Warn(const std::string& text) {
+    m_logger.Write(text, 3, kSource);
+}
+
+}  // namespace Agent
+}  // namespace Tools
+}  // namespace Zun

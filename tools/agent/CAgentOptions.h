@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Zun {
+namespace Tools {
+namespace Agent {
+
+// The command line of quil-agent: one command and its options, with the defaults filled in.
+class CAgentOptions {
+public:
+    enum class Command { Run, Send, Logs, Help };
+
+    Command command = Command::Help;
+    std::string database = "var/agent.db";
+    std::string module;   // default: libquil_connector.so in ../lib next to the binary
+    std::string logFile;  // default: agent.log next to the database
+    std::string control;  // default: agent.sock next to the database
+    std::string task;     // send: the task line
+    int64_t type = -1;    // logs: any type when negative
+    std::string since;    // logs: normalized ISO 8601 prefix
+    bool json = false;
+
+    // Throws std::invalid_argument naming the offending argument.
+    static CAgentOptions Parse(const std::vector<std::string>& arguments);
+    static std::string Usage();
+    static std::string DefaultModulePath();
+    // Accepts 2027-01-01, 2027-01-01T10:00, 2027-01-01T10:00:00[.123][Z]; returns the prefix the
+    // stored times compare against. Throws std::invalid_argument for anything else.
+    static std::string NormalizeSince(const std::string& text);
+
+private:
+    void Fill(const std::vector<std::string>& arguments);
+    void Option(const std::string& name, const std::string& value);
+    void FillDefaults();
+};
+
+}  // namespace Agent
+}  // namespace Tools
+}  // namespace Zun

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <Poco/Data/Session.h>
+#include <boost/thread/lock_guard.hpp>
+#include <boost/thread/mutex.hpp>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Zun {
+namespace Tools {
+namespace Agent {
+
+// The agent's database (SQLite through Poco::Data): every message that crossed the bus, in
+// publication order, and the agent's own settings (its instance UUID). Every failure is a
+// std::runtime_error naming the database file. Thread-safe.
+class CAgentStore {
+public:
+    struct Record {
+        int64_t sequence = 0;
+        std::string time;  // ISO 8601 UTC with milliseconds
+        uint32_t type = 0;
+        std::string className;
+        std::string description;
+        std::string userContext;
+        std::string content;  // JSON object; secrets already masked
+        std::string payload;  // the message whole, where it has a serialized form; else empty
+    };
+    struct Filter {
+        int64_t type = -1;  // any type when negative
+        std::string since;  // ISO 8601 prefix; rows at or after it
+    };
+    enum class Mode { Create, ReadOnly };
+
+    // Create makes the file, its folder and the tables where missing; ReadOnly insists on an
+    // existing agent database and never writes to it.
+    CAgentStore(const std::string& path, Mode mode);
+    ~CAgentStore();
+
+    // Stores the record with the current time; returns its sequence number.
+    int64_t Append(const Record& record);
+    std::vector<Record> Query(const Filter& filter);
+    // The payload of one record, empty when it has none.
+    std::string Payload(int64_t sequence);
+    // The instance UUID kept in the database; made with `generate` and kept on first use.
+    std::string InstanceUUID(const std::function<std::string()>& generate);
+
+    const std::string& Path() const { return m_path; }
+    // The current time in the stored format.
+    static std::string Now();
+
+private:
+    void CreateSchema();
+    void CheckSchema();
+    std::runtime_error Failure(const std::string& what, const std::exception& e) const;
+
+    boost::mutex m_lock;
+    std::string m_path;
+    std::unique_ptr<Poco::Data::Session> m_session;
+};
+
+}  // namespace Agent
+}  // namespace Tools
+}  // namespace Zun

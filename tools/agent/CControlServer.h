@@ -1,0 +1,56 @@
+#pragma once
+
+#include <boost/thread/thread.hpp>
+#include <functional>
+#include <string>
+
+#include "host/ILoggerResource.h"
+
+namespace Zun {
+namespace Tools {
+namespace Agent {
+
+// The agent's control socket: a Unix stream socket, readable by its owner only, that takes JSON
+// lines and answers each with one line from the handler. Clients are served one at a time; a client
+// that goes quiet for a while, or sends a line that is too long, is dropped so it cannot block
+// the next one.
+class CControlServer {
+public:
+    // Returns the reply to one request line, without the line end. Must not throw.
+    typedef std::function<std::string(const std::string& line)> Handler;
+
+    static const size_t kMaxLine = 1 << 20;
+    static const int kIdleMilliseconds = 5000;
+
+    CControlServer(std::string path, Handler handler, Common::Kernel::ILoggerResource& logger);
+    ~CControlServer();
+
+    // Makes the socket. Throws std::runtime_error when the path is too long, another agent serves
+    // it already, or the socket cannot be made.
+    void Bind();
+    // Starts serving, binding first if that has not been done. Throws like Bind.
+    void Start();
+    // Stops serving and removes the socket file.
+    void Stop();
+
+    // The longest socket path the system takes.
+    static size_t MaxPathLength();
+
+private:
+    void Run();
+    void Serve(int client);
+    bool ReadMore(int client, std::string& buffer);
+    void Reply(int client, const std::string& text);
+
+    std::string m_path;
+    Handler m_handler;
+    Common::Kernel::ILoggerResource& m_logger;
+    bool m_bound = false;
+    int m_listener = -1;
+    int m_wake[2] = {-1, -1};
+    boost::thread m_thread;
+};
+
+}  // namespace Agent
+}  // namespace Tools
+}  // namespace Zun

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <Poco/Dynamic/Var.h>
+#include <string>
+
+#include "tools/agent/CAgentStore.h"
+
+namespace Zun {
+namespace Tools {
+namespace Agent {
+
+// Shows stored messages for `quil-agent logs`: as a readable block per message, or as one JSON
+// object per line. Both render the stored content only, never the payload, so secrets that the
+// encoder masked stay masked.
+class CRecordPrinter {
+public:
+    // Throws std::runtime_error when the stored content is not a JSON object (a damaged row).
+    static std::string Table(const CAgentStore::Record& record);
+    // The column titles above the first message of a table.
+    static std::string TableHeader();
+    static std::string JsonLine(const CAgentStore::Record& record);
+
+private:
+    static std::string Symbols(const Poco::Dynamic::Var& symbols, const std::string& indent);
+    static std::string SymbolValue(const Poco::Dynamic::Var& symbol);
+    static std::string Plain(const Poco::Dynamic::Var& value);
+};
+
+}  // namespace Agent
+}  // namespace Tools
+}  // namespace Zun

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <Poco/JSON/Object.h>
+#include <boost/shared_ptr.hpp>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/IMessage.h"
+
+namespace Zun {
+namespace Tools {
+namespace Agent {
+
+// Reads one agent task written as a JSON object on one line and builds the bus message the agent
+// library would deliver for it, e.g. {"task":"block-password","ids":["<uuid>","<uuid>","<uuid>"]}.
+// Tasks carry their three task identifiers; missing ones are generated. The parser checks the form
+// only: whether the product accepts the content (an empty maintenance window, a date that does
+// not exist) is for the module to find out and report, as it would for a task from the server.
+class CTaskParser {
+public:
+    typedef boost::shared_ptr<Common::Kernel::IMessage> MessagePtr;
+    typedef std::function<std::string()> IdGenerator;
+
+    struct Task {
+        std::string name;
+        MessagePtr message;
+        std::vector<std::string> ids;  // empty for messages that are no agent tasks
+    };
+
+    explicit CTaskParser(IdGenerator generate);
+
+    // Throws std::invalid_argument with a text that names what is wrong with the line.
+    Task Parse(const std::string& line) const;
+    // The task names this parser knows, for help texts.
+    std::vector<std::string> Names() const;
+
+private:
+    typedef Poco::JSON::Object Json;
+    struct Kind {
+        std::set<std::string> fields;  // besides "task"
+        bool hasIds;
+        std::function<MessagePtr(const Json&)> build;
+    };
+
+    static std::map<std::string, Kind> Kinds();
+    std::vector<std::string> Identify(const Json& task, const Kind& kind,
+                                      Common::Kernel::IMessage& message) const;
+    static void CheckFields(const std::string& name, const Json& task, const Kind& kind);
+
+    IdGenerator m_generate;
+    std::map<std::string, Kind> m_kinds;
+};
+
+}  // namespace Agent
+}  // namespace Tools
+}  // namespace Zun
