@@ -1,0 +1,127 @@
+// The control lines: each gets one answer line, bad ones an error naming the problem, and faults
+// queue in order.
+#include <gtest/gtest.h>
+
+#include "module/CQUILConnectorModule.h"
+#include "platform/CRegistryKey.h"
+#include "tests/product/ProductTestSupport.h"
+#include "tests/support/CTemporaryObjectRoot.h"
+#include "tools/product/CControlDispatcher.h"
+#include "tools/product/CProductApplication.h"
+#include "tools/product/CProductLog.h"
+#include "tools/product/ProductConstants.h"
+
+using namespace ProductTest;
+using namespace Zun::Tools::Product;
+
+namespace {
+
+class ControlTest : public testing::Test {
+protected:
+    ControlTest() { CProductLog::SetEnabled(false); }
+
+    std::string Send(const std::string& line) { return dispatcher.Handle(line).Line; }
+
+    CFakeArea area;
+    CProduct product{CProductState::Default(), area};
+    CFaultPlan faults;
+    bool stopped = false;
+    CControlDispatcher dispatcher{product, faults, area, [this] { stopped = true; }};
+};
+
+TEST_F(ControlTest, BadLinesAreAnsweredWithTheirFault) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"not json", "control line is not valid JSON"},
+        {"[1]", "document: expected an object"},
+        {R"({})", "op: missing"},
+        {R"({"op":"format"})", "unknown op"},
+        {R"({"op":"ping","extra":1})", "extra: unknown field"},
+        {R"({"op":"fault","kind":"explode"})", "unknown fault kind"},
+        {R"({"op":"fault","kind":"status"})", "status: missing"},
+        {R"({"op":"fault","kind":"hang","ms":-1})", "ms: -1 is out of range"},
+        {R"({"op":"bump","index":10})", "index: 10 is out of range 0..9"},
+        {R"({"op":"set-status","records":[{"Status":5}]})", "records[0].Status: must be 0, 1, 2"},
+        {R"({"op":"pings","answer":"no"})", "answer: expected true or false"},
+        {R"({"op":"add-recovery","passwords":[{"Uid":"u"}]})", "passwords[0].DeviceId: missing"},
+    };
+    for (const auto& c : cases) {
+        const std::string answer = Send(c.first);
+        EXPECT_EQ(0u, answer.find(R"({"ok":false,"error":)")) << answer;
+        EXPECT_NE(std::string::npos, answer.find(c.second)) << answer;
+        EXPECT_EQ(std::string::npos, answer.find('\n'));
+    }
+    EXPECT_TRUE(area.bumps.empty()) << "a rejected line changes nothing";
+    EXPECT_EQ(0u, faults.Pending());
+}
+
+TEST_F(ControlTest, FaultsApplyInOrderEachForItsCount) {
+    EXPECT_EQ(R"({"ok":true})", Send(R"({"op":"fault","kind":"status","status":14,"count":2})"));
+    Send(R"({"op":"fault","kind":"hang","ms":5})");
+    Send(R"({"op":"fault","kind":"oversize"})");
+    EXPECT_EQ(4u, faults.Pending());
+    const Fault::Kind expected[] = {Fault::kStatus, Fault::kStatus, Fault::kHang, Fault::kOversize};
+    for (const Fault::Kind kind : expected) {
+        const std::optional<Fault> fault = faults.Take();
+        ASSERT_TRUE(fault.has_value());
+        EXPECT_EQ(kind, fault->Type);
+    }
+    EXPECT_FALSE(faults.Take().has_value());
+
+    Send(R"({"op":"pings","answer":false,"result":9})");
+    EXPECT_EQ(9u, faults.PingResult());
+    Send(R"({"op":"clear-faults"})");
+    EXPECT_EQ(0u, faults.PingResult());
+}
+
+TEST_F(ControlTest, StateChangesReachTheProductAndTheArea) {
+    Send(R"({"op":"set-status","records":[{"Status":2,"CategoryResId":"0x10","StatusResId":32}]})");
+    Send(R"({"op":"queue-task","userData":"a;b;c","result":5})");
+    Send(R"({"op":"add-recovery","data":[{"Uid":"r9","DeviceId":"d","ValueBase64":"AAEC"}]})");
+    Send(R"({"op":"set-server-value","value":"0xBEEF"})");
+    const CProductState state = product.Snapshot();
+    ASSERT_EQ(1u, state.Status.size());
+    EXPECT_EQ(0x10, state.Status[0].CategoryResId);
+    EXPECT_EQ(5u, state.TaskResults.back().Result);
+    EXPECT_EQ(std::string("\0\1\2", 3), state.RecoveryData.back().Secret);
+    EXPECT_EQ((std::set<unsigned>{2, 8, 9}), area.bumps);
+    EXPECT_EQ(0xBEEFu, area.serverValue);
+
+    const std::string shown = Send(R"({"op":"show"})");
+    EXPECT_EQ(std::string::npos, shown.find(CProductState::Default().RecoveryPasswords[0].Secret))
+        << "masked";
+    EXPECT_NE(std::string::npos, shown.find("\"Uid\":\"r9\""));
+}
+
+TEST_F(ControlTest, ProcessEndingOperationsAnswerFirst) {
+    EXPECT_FALSE(dispatcher.Handle(R"({"op":"hold-mutex","ms":250})").After);
+    EXPECT_EQ(250u, area.held);
+    const CControlDispatcher::Answer die = dispatcher.Handle(R"({"op":"die-holding-mutex"})");
+    EXPECT_EQ(R"({"ok":true})", die.Line);
+    EXPECT_FALSE(area.died);
+    ASSERT_TRUE(die.After);
+    die.After();
+    EXPECT_TRUE(area.died);
+    dispatcher.Handle(R"({"op":"stop"})").After();
+    EXPECT_TRUE(stopped);
+}
+
+TEST(ProductInstall, WritesAndRemovesTheValueTheModuleLooksFor) {
+    Zun::Testing::CTemporaryObjectRoot root;
+    using Zun::Connectors::QUILConnector::CQUILConnectorModule;
+    EXPECT_STREQ(CQUILConnectorModule::RegistryKey, kRegistryKey);
+    EXPECT_STREQ(CQUILConnectorModule::RegistryValue, kRegistryValue);
+    const Zun::Platform::CRegistryKey key(kRegistryKey, true);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, CProductApplication().Run({"install", "--version", "9.1"}));
+    EXPECT_EQ("9.1", key.GetString(kRegistryValue));
+    EXPECT_EQ(0, CProductApplication().Run({"uninstall"}));
+    EXPECT_FALSE(key.HasValue(kRegistryValue));
+    EXPECT_EQ(0, CProductApplication().Run({"uninstall"})) << "uninstalling twice is harmless";
+    testing::internal::GetCapturedStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(2, CProductApplication().Run({"serve", "--colour"}));
+    EXPECT_EQ(2, CProductApplication().Run({"ctl"}));
+    testing::internal::GetCapturedStderr();
+}
+
+}  // namespace

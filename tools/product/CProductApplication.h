@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace Zun {
+namespace Tools {
+namespace Product {
+
+// The command line of quil-product: install, uninstall, serve and ctl.
+class CProductApplication {
+public:
+    // The process's exit status.
+    int Run(const std::vector<std::string>& arguments);
+
+    // <object root>/quil-product.sock
+    static std::string DefaultControlPath();
+
+private:
+    int Install(const std::vector<std::string>& options);
+    int Uninstall(const std::vector<std::string>& options);
+    int Serve(const std::vector<std::string>& options);
+    int Control(const std::vector<std::string>& options);
+    int Usage(const std::string& problem);
+};
+
+}  // namespace Product
+}  // namespace Tools
+}  // namespace Zun

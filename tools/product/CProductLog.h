@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+namespace Zun {
+namespace Tools {
+namespace Product {
+
+// The product's log: one line per event on standard error, with UTC time and level. Callers never
+// pass recovery material; requests are described by command, function and size only.
+class CProductLog {
+public:
+    enum Level { kInfo, kWarning, kError };
+
+    static void Write(Level level, const std::string& text);
+    static void Info(const std::string& text) { Write(kInfo, text); }
+    static void Warning(const std::string& text) { Write(kWarning, text); }
+    static void Error(const std::string& text) { Write(kError, text); }
+    // Tests keep their output quiet.
+    static void SetEnabled(bool enabled);
+};
+
+}  // namespace Product
+}  // namespace Tools
+}  // namespace Zun

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/CPixlinkPortServer.h"
+#include "tools/product/CFaultPlan.h"
+#include "tools/product/CProduct.h"
+
+namespace Zun {
+namespace Tools {
+namespace Product {
+
+// Serves the product's ports, one thread per port: answers pings, hands framed requests to the
+// product and applies the queued faults on the way.
+class CProductServer {
+public:
+    CProductServer(CProduct& product, CFaultPlan& faults);
+    ~CProductServer();
+    CProductServer(const CProductServer&) = delete;
+    CProductServer& operator=(const CProductServer&) = delete;
+
+    // Opens the ALPC port (unless lpcOnly) and the LPC port; false with error when one cannot listen.
+    bool Start(bool lpcOnly, std::string& error);
+    void Stop();
+
+private:
+    void Serve(Platform::CPixlinkPortServer& port);
+    void Handle(Platform::CPixlinkPortServer& port, const Platform::CPortRequest& request);
+    void AnswerRequest(Platform::CPixlinkPortServer& port, const Platform::CPortRequest& request);
+    void Misbehave(Platform::CPixlinkPortServer& port, const Platform::CPortRequest& request,
+                   const Fault& fault, const std::vector<std::uint8_t>& payload);
+
+    CProduct& m_product;
+    CFaultPlan& m_faults;
+    std::vector<std::unique_ptr<Platform::CPixlinkPortServer>> m_ports;
+    std::vector<std::thread> m_threads;
+    std::atomic<bool> m_stopping{false};
+};
+
+}  // namespace Product
+}  // namespace Tools
+}  // namespace Zun

@@ -1,0 +1,136 @@
+#include "tools/product/CProductState.h"
+
+#include <Poco/JSON/Stringifier.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tools/product/CJsonReader.h"
+#include "tools/product/CStateJson.h"
+
+namespace Zun {
+namespace Tools {
+namespace Product {
+
+namespace {
+
+// Large enough for any sensible state, small enough that a wrong path cannot exhaust memory.
+constexpr std::streamoff kMaxStateFileSize = 64 * 1024 * 1024;
+
+template <typename T>
+Poco::JSON::Array::Ptr WriteAll(const T& entries) {
+    Poco::JSON::Array::Ptr array = new Poco::JSON::Array();
+    for (const auto& entry : entries) {
+        array->add(CStateJson::Write(entry));
+    }
+    return array;
+}
+
+template <typename T>
+Poco::JSON::Array::Ptr WriteSecrets(const T& entries, bool maskSecrets) {
+    Poco::JSON::Array::Ptr array = new Poco::JSON::Array();
+    for (const auto& entry : entries) {
+        array->add(CStateJson::Write(entry, maskSecrets));
+    }
+    return array;
+}
+
+const char* const kDefaultConfiguration =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?><VELM><CONFIGURATION VERSION=\"1\">"
+    "<SETTING NAME=\"EncryptionAlgorithm\" VALUE=\"AES-256\" />"
+    "<SETTING NAME=\"PreBootAuthentication\" VALUE=\"1\" /></CONFIGURATION></VELM>";
+
+}  // namespace
+
+CProductState CProductState::Default() {
+    CProductState state;
+    StatusEntry healthy;
+    healthy.Status = 0;
+    healthy.CategoryResId = 0x12000001;
+    healthy.StatusResId = 0x120000FD;
+    state.Status.push_back(healthy);
+    LicenceEntry licence;
+    licence.AssociatedSeatId = "SEAT-0001";
+    licence.LicensePublicId = "VELM-FDE-0001";
+    licence.LicenseProductName = "VELM Full Disk Encryption";
+    licence.LicenseExpirationDate = 1893456000;  // 2030-01-01
+    licence.ProductCode = 29;
+    licence.LicenseType = "Subscription";
+    state.Licenses.push_back(licence);
+    state.RecoveryPasswords.push_back(
+        {"rp-0001", "disk-0", "0", "418253-117392-550011-093846-271834-660427"});
+    state.RecoveryData.push_back(
+        {"rd-0001", "disk-0", std::string("\x01\x00\x7F\x80\xFF", 5) + " recovery block"});
+    state.Configuration = kDefaultConfiguration;
+    return state;
+}
+
+CProductState CProductState::FromJson(const std::string& text) {
+    CJsonReader reader(CJsonReader::Parse(text, "state"), "");
+    CProductState state;
+    state.Status = CStateJson::ReadStatus(reader.Array("Status"), "Status");
+    state.Licenses = CStateJson::ReadLicences(reader.Array("Licenses"), "Licenses");
+    const std::vector<TaskResult> tasks =
+        CStateJson::ReadTaskResults(reader.Array("TaskResults"), "TaskResults");
+    state.TaskResults.assign(tasks.begin(), tasks.end());
+    state.RecoveryPasswords =
+        CStateJson::ReadPasswords(reader.Array("RecoveryPasswords"), "RecoveryPasswords");
+    state.RecoveryData = CStateJson::ReadRecoveryData(reader.Array("RecoveryData"), "RecoveryData");
+    state.Policy = reader.OptionalString("Policy").value_or("");
+    state.Configuration = reader.OptionalString("Configuration").value_or("");
+    state.AgentId = reader.OptionalString("AgentId").value_or("");
+    state.ServerValue =
+        static_cast<std::uint32_t>(reader.OptionalInteger("ServerValue", 0, 0xFFFFFFFF).value_or(1));
+    state.MaintenanceMode = reader.OptionalBool("MaintenanceMode").value_or(false);
+    state.CommandResult =
+        static_cast<std::uint32_t>(reader.OptionalInteger("CommandResult", 0, 0xFFFFFFFF).value_or(1));
+    state.RecoveryReannounceSeconds = static_cast<std::uint32_t>(
+        reader.OptionalInteger("RecoveryReannounceSeconds", 0, 86400).value_or(60));
+    reader.Finish();
+    return state;
+}
+
+CProductState CProductState::Load(const std::string& path) {
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file) {
+        throw CJsonError("cannot open state file " + path);
+    }
+    if (file.tellg() > kMaxStateFileSize) {
+        throw CJsonError("state file " + path + " is larger than 64 MiB");
+    }
+    file.seekg(0);
+    std::ostringstream text;
+    text << file.rdbuf();
+    try {
+        return FromJson(text.str());
+    } catch (const CJsonError& e) {
+        throw CJsonError(path + ": " + e.what());
+    }
+}
+
+Poco::JSON::Object::Ptr CProductState::ToObject(bool maskSecrets) const {
+    Poco::JSON::Object::Ptr object = new Poco::JSON::Object(Poco::JSON_PRESERVE_KEY_ORDER);
+    object->set("Status", WriteAll(Status));
+    object->set("Licenses", WriteAll(Licenses));
+    object->set("TaskResults", WriteAll(TaskResults));
+    object->set("RecoveryPasswords", WriteSecrets(RecoveryPasswords, maskSecrets));
+    object->set("RecoveryData", WriteSecrets(RecoveryData, maskSecrets));
+    object->set("Policy", Policy);
+    object->set("Configuration", Configuration);
+    object->set("AgentId", AgentId);
+    object->set("ServerValue", ServerValue);
+    object->set("MaintenanceMode", MaintenanceMode);
+    object->set("CommandResult", CommandResult);
+    object->set("RecoveryReannounceSeconds", RecoveryReannounceSeconds);
+    return object;
+}
+
+std::string CProductState::ToJson(bool maskSecrets) const {
+    std::ostringstream text;
+    Poco::JSON::Stringifier::stringify(ToObject(maskSecrets), text, 2);
+    return text.str();
+}
+
+}  // namespace Product
+}  // namespace Tools
+}  // namespace Zun
