@@ -8,6 +8,20 @@
 #include "messages/pixlink/CPixlinkMessageFactory.h"
 #include "module/CProductWatchdog.h"
 #include "platform/CRegistryKey.h"
+#include "tasks/CActivationTask.h"
+#include "tasks/CBlockFDEPasswordTask.h"
+#include "tasks/CConfirmEncryptionRecoveryDataTask.h"
+#include "tasks/CDisableFDEMaintenanceModeTask.h"
+#include "tasks/CEnableFDEMaintenanceModeTask.h"
+#include "tasks/CExportConfigurationTask.h"
+#include "tasks/CGetEncryptionRecoveryDataTask.h"
+#include "tasks/CGetEncryptionStorageStatusTask.h"
+#include "tasks/CGetLicenseTask.h"
+#include "tasks/CGetStatusTask.h"
+#include "tasks/CGetTaskStatusTask.h"
+#include "tasks/CImportConfigurationTask.h"
+#include "tasks/CInvalidateFDEPasswordTask.h"
+#include "tasks/CWipeFDEPasswordTask.h"
 
 namespace Zun {
 namespace Connectors {
@@ -54,7 +68,34 @@ bool CQUILConnectorModule::IsProductInstalled() {
     return key.Exists() && key.HasValue(RegistryValue);
 }
 
-void CQUILConnectorModule::CreateMessageTasks(TaskList&) {}
+// Table order matters: the five tasks under type 9 run in this order for every QUIL request.
+void CQUILConnectorModule::CreateMessageTasks(TaskList& tasks) {
+    using namespace Common::Tasks;
+    const auto channel = m_channel;
+    const auto logger = LoggerView();
+    const auto factory = m_factory;
+    const auto publisher = PublisherView();
+    const auto instance = InstanceUUIDView();
+    const int64_t connector = static_cast<int64_t>(ConnectorProductId);
+    const uint32_t code = static_cast<uint32_t>(ProductCode);
+    m_importTask = boost::make_shared<CImportConfigurationTask>(channel, logger, factory);
+    tasks.push_back(boost::make_shared<CExportConfigurationTask>(channel, logger, factory, publisher, instance,
+                                                                 std::vector<uint32_t>{0, 10}, connector));
+    tasks.push_back(m_importTask);
+    tasks.push_back(boost::make_shared<CGetStatusTask>(channel, logger, factory, publisher, instance, code, connector));
+    tasks.push_back(boost::make_shared<CGetLicenseTask>(channel, logger, factory, publisher, instance, code));
+    tasks.push_back(boost::make_shared<CActivationTask>(channel, logger, factory));
+    tasks.push_back(boost::make_shared<CGetTaskStatusTask>(channel, logger, factory, publisher, instance, connector));
+    tasks.push_back(boost::make_shared<CBlockFDEPasswordTask>(channel, logger, factory));
+    tasks.push_back(boost::make_shared<CInvalidateFDEPasswordTask>(channel, logger, factory));
+    tasks.push_back(boost::make_shared<CWipeFDEPasswordTask>(channel, logger, factory));
+    tasks.push_back(boost::make_shared<CGetEncryptionRecoveryDataTask>(channel, logger, factory, publisher));
+    tasks.push_back(boost::make_shared<CConfirmEncryptionRecoveryDataTask>(channel, logger, factory, publisher));
+    tasks.push_back(boost::make_shared<CGetEncryptionStorageStatusTask>(channel, logger, factory, publisher, instance,
+                                                                        code, connector));
+    tasks.push_back(boost::make_shared<CEnableFDEMaintenanceModeTask>(channel, logger, factory));
+    tasks.push_back(boost::make_shared<CDisableFDEMaintenanceModeTask>(channel, logger, factory));
+}
 
 void CQUILConnectorModule::Connect() {
     try {
@@ -67,6 +108,9 @@ void CQUILConnectorModule::Connect() {
     PublishConnectorStatus();
     PublishProductStatus();
     PublishProtectionStatus(1, 0x071000000000021ELL, -1);
+    if (m_importTask) {
+        m_importTask->ApplyStoredPolicy();
+    }
     StartWatchdog();
 }
 

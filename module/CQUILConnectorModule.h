@@ -14,6 +14,11 @@
 
 namespace Zun {
 namespace Connectors {
+namespace Common {
+namespace Tasks {
+class CImportConfigurationTask;
+}
+}  // namespace Common
 namespace QUILConnector {
 
 // The connector module of the QUIL full-disk-encryption product.
@@ -53,6 +58,7 @@ private:
     boost::shared_ptr<Common::IChannel> m_channel;
     boost::shared_ptr<Common::IWatchedChannel> m_watchedChannel;
     boost::shared_ptr<Common::IChannelMessageFactory> m_factory;
+    boost::shared_ptr<Common::Tasks::CImportConfigurationTask> m_importTask;
     boost::chrono::nanoseconds m_watchdogPeriod;
     // Stopping the connection may happen on a host thread and on the worker at once.
     boost::mutex m_watchdogLock;
