@@ -1,60 +1,119 @@
-// Round trips between two processes: a ping through each port client and, for comparison, a bare
-// SEQPACKET ping-pong of the same bytes between the same two processes.
+// Round trips between two processes: a get-status request with a 1 KiB reply through the product
+// channel, over the ALPC port and over the legacy LPC port, to the product stand-in's request
+// handling, each against a bare SEQPACKET ping-pong of the same bytes between the same two
+// processes. Pings through the bare port clients are measured alongside for reference.
 
-#include <benchmark/benchmark.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <boost/make_shared.hpp>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <thread>
 
-#include "ipc/CPixlinkAlpcClient.h"
-#include "ipc/CPixlinkClientNt.h"
-#include "platform/CPixlinkPortServer.h"
+#include "bench/BenchCommon.h"
+#include "channel/CQUILChannel.h"
+#include "messages/pixlink/CPixlinkMessageFactory.h"
+#include "platform/CObjectRoot.h"
+#include "tools/product/CFaultPlan.h"
+#include "tools/product/CProduct.h"
+#include "tools/product/CProductLog.h"
+#include "tools/product/CProductServer.h"
+#include "tools/product/CReplyBuilder.h"
 
 namespace {
 
 using namespace Zun;
-using Connectors::Common::Pixlink::CPixlinkAlpcClient;
-using Connectors::Common::Pixlink::CPixlinkClientNt;
+using Connectors::QUILConnector::CQUILChannel;
+using Tools::Product::CProductState;
 
-constexpr std::uint32_t kLocalId = 0x61464445;
-constexpr std::uint32_t kRemoteId = 0x31464445;
-// A ping as it travels: the ALPC request message (header and 16 bytes) and the reply (header and 8).
-constexpr std::size_t kPingRequestSize = 56;
-constexpr std::size_t kPingReplySize = 48;
+constexpr std::size_t kReplyDocumentBytes = 1024;
+// What the substitute puts on the wire around a payload: its packet header, then the port message
+// header and the ALPC request (16 bytes) or reply (8 bytes) fields.
+constexpr std::size_t kPacketHeaderBytes = 24;
+constexpr std::size_t kPortHeaderBytes = 40;
+constexpr std::size_t kAlpcRequestFields = 16;
+constexpr std::size_t kAlpcReplyFields = 8;
+// The legacy port carries at most 648-byte messages: the request travels in one full message, and
+// a reply beyond 600 bytes is announced in a short reply and read back in a data transfer.
+constexpr std::size_t kLpcMessageBytes = 648;
 
-int g_bareSocket = -1;
-CPixlinkAlpcClient* g_alpc = nullptr;
-CPixlinkClientNt<Platform::ULONG64>* g_lpc = nullptr;
+struct Shape {
+    std::size_t requestBytes;
+    std::size_t replyBytes;
+};
 
-void ServePort(std::uint32_t kind, int readyFd) {
-    Platform::CPixlinkPortServer server(kind, kLocalId, kRemoteId);
-    const char byte = 1;
-    if (write(readyFd, &byte, 1) != 1) {
-        return;
+struct Fixture {
+    CQUILChannel* alpc = nullptr;
+    CQUILChannel* lpc = nullptr;
+    std::vector<std::uint8_t> request;
+    Shape alpcShape{};
+    Shape lpcShape{};
+    int bareSocket = -1;
+};
+Fixture g_fixture;
+
+// The receiver only keeps the reply's size: parsing is measured on its own.
+class CSizeReceiver : public Connectors::Common::IBufferReceiver {
+public:
+    void Receive(const std::vector<uint8_t>& payload) override { m_bytes = payload.size(); }
+    std::size_t m_bytes = 0;
+};
+
+// Status records until the status document reaches 1 KiB.
+CProductState StateWithKibiReply() {
+    CProductState state = CProductState::Default();
+    state.Status.clear();
+    Tools::Product::StatusEntry entry;
+    entry.CategoryResId = 0x12000001;
+    entry.StatusResId = 0x120000FD;
+    entry.DescriptionResId = 0x1;
+    while (Tools::Product::CReplyBuilder::StatusDocument(state.Status).size() < kReplyDocumentBytes) {
+        state.Status.push_back(entry);
     }
-    Platform::CPortRequest request;
-    for (;;) {
-        if (server.Receive(request, -1)) {
-            server.Reply(request, 0, {});
-        }
-    }
+    return state;
 }
 
-void ServeBare(int socket) {
-    char buffer[kPingRequestSize];
-    while (recv(socket, buffer, sizeof(buffer), 0) > 0) {
-        send(socket, buffer, kPingReplySize, MSG_NOSIGNAL);
+class CSilentArea : public Tools::Product::IBroadcastArea {
+public:
+    void Bump(unsigned) override {}
+    std::array<std::uint32_t, 10> Values() const override { return {}; }
+    void SetServerValue(std::uint32_t) override {}
+    void CorruptHeader(bool) override {}
+    void HoldMutex(std::uint32_t) override {}
+    void ReleaseMutex() override {}
+    void DieHoldingMutex() override {}
+};
+
+// The product side: one product serving both ports under the first object root, one serving only
+// the legacy port under the second, and the bare peer. Never returns.
+[[noreturn]] void RunProductSide(const std::string& fullRoot, const std::string& legacyRoot, int bareSocket,
+                                 int readyFd) {
+    Tools::Product::CProductLog::SetEnabled(false);
+    CSilentArea area;
+    Tools::Product::CProduct full(StateWithKibiReply(), area);
+    Tools::Product::CProduct legacy(StateWithKibiReply(), area);
+    Tools::Product::CFaultPlan faults;
+    Tools::Product::CProductServer fullServer(full, faults);
+    Tools::Product::CProductServer legacyServer(legacy, faults);
+    std::string error;
+    setenv("QUIL_OBJECT_ROOT", fullRoot.c_str(), 1);
+    bool ready = fullServer.Start(false, error);
+    setenv("QUIL_OBJECT_ROOT", legacyRoot.c_str(), 1);
+    ready = ready && legacyServer.Start(true, error);
+    const char byte = ready ? 1 : 0;
+    if (!ready || write(readyFd, &byte, 1) != 1) {
+        std::fprintf(stderr, "product side: %s\n", error.c_str());
+        _exit(1);
     }
+    QuilBench::ServeBarePeer(bareSocket);
+    _exit(0);
 }
 
-pid_t StartProduct() {
+pid_t StartProductSide(const std::string& fullRoot, const std::string& legacyRoot) {
     int pair[2];
     int ready[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, pair) != 0 || pipe(ready) != 0) {
@@ -63,109 +122,123 @@ pid_t StartProduct() {
     const pid_t child = fork();
     if (child == 0) {
         close(pair[0]);
-        std::thread(ServePort, Platform::kPortAlpc, ready[1]).detach();
-        std::thread(ServePort, Platform::kPortLpc, ready[1]).detach();
-        ServeBare(pair[1]);
-        _exit(0);
+        RunProductSide(fullRoot, legacyRoot, pair[1], ready[1]);
     }
     close(pair[1]);
-    g_bareSocket = pair[0];
-    char bytes[2];
-    for (std::size_t got = 0; got < 2;) {
-        const ssize_t n = read(ready[0], bytes + got, 2 - got);
-        if (n <= 0) {
-            return -1;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    return child;
+    g_fixture.bareSocket = pair[0];
+    char byte = 0;
+    return read(ready[0], &byte, 1) == 1 && byte == 1 ? child : -1;
 }
 
-void BM_BarePing(benchmark::State& state) {
-    char request[kPingRequestSize] = {};
-    char reply[kPingRequestSize];
+void BM_ChannelRequest(benchmark::State& state, CQUILChannel* const* channel) {
+    const auto receiver = boost::make_shared<CSizeReceiver>();
+    (*channel)->SetBufferReceiver(receiver);
     for (auto _ : state) {
-        send(g_bareSocket, request, sizeof(request), MSG_NOSIGNAL);
-        benchmark::DoNotOptimize(recv(g_bareSocket, reply, sizeof(reply), 0));
+        (*channel)->SendRequest(g_fixture.request);
     }
+    state.counters["reply_bytes"] = static_cast<double>(receiver->m_bytes);
 }
 
-void BM_AlpcPing(benchmark::State& state) {
+void BM_BarePingPong(benchmark::State& state, const Shape* shape) {
+    std::vector<char> buffer;
     for (auto _ : state) {
-        if (g_alpc->Request(0, 0, nullptr, 0, nullptr, 0, nullptr, 0) != 0) {
-            state.SkipWithError("ALPC ping failed");
+        if (!QuilBench::BareRoundTrip(g_fixture.bareSocket, buffer, shape->requestBytes, shape->replyBytes)) {
+            state.SkipWithError("bare peer is gone");
             break;
         }
     }
 }
 
-void BM_LpcPing(benchmark::State& state) {
+void BM_ClientPing(benchmark::State& state, CQUILChannel* const* channel) {
+    std::string error;
     for (auto _ : state) {
-        if (g_lpc->Request(0, 0, nullptr, 0, nullptr, 0, nullptr, 0) != 0) {
-            state.SkipWithError("LPC ping failed");
+        if (!(*channel)->Ping(error)) {
+            state.SkipWithError(error.c_str());
             break;
         }
     }
 }
 
-BENCHMARK(BM_BarePing);
-BENCHMARK(BM_AlpcPing);
-BENCHMARK(BM_LpcPing);
+BENCHMARK_CAPTURE(BM_ChannelRequest, alpc, &g_fixture.alpc);
+BENCHMARK_CAPTURE(BM_BarePingPong, alpc, &g_fixture.alpcShape);
+BENCHMARK_CAPTURE(BM_ChannelRequest, lpc, &g_fixture.lpc);
+BENCHMARK_CAPTURE(BM_BarePingPong, lpc, &g_fixture.lpcShape);
+BENCHMARK_CAPTURE(BM_ClientPing, alpc, &g_fixture.alpc);
+BENCHMARK_CAPTURE(BM_ClientPing, lpc, &g_fixture.lpc);
 
-// Keeps each benchmark's time per round trip, for the ratios printed at the end.
-class CRatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (!run.error_occurred && run.iterations > 0) {
-                m_nanoseconds[run.benchmark_name()] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void PrintRatios() const {
-        const auto bare = m_nanoseconds.find("BM_BarePing");
-        if (bare == m_nanoseconds.end()) {
-            return;
-        }
-        for (const char* name : {"BM_AlpcPing", "BM_LpcPing"}) {
-            const auto found = m_nanoseconds.find(name);
-            if (found != m_nanoseconds.end()) {
-                std::printf("%s / BM_BarePing = %.2f\n", name, found->second / bare->second);
-            }
-        }
-    }
+// The reply the product sends for the get-status request, header included.
+std::size_t ReplyPayloadBytes() {
+    return 12 + Tools::Product::CReplyBuilder::StatusDocument(StateWithKibiReply().Status).size();
+}
 
-private:
-    std::map<std::string, double> m_nanoseconds;
-};
+void SetShapes() {
+    const std::size_t reply = ReplyPayloadBytes();
+    const std::size_t request = g_fixture.request.size();
+    g_fixture.alpcShape = {kPacketHeaderBytes + kPortHeaderBytes + kAlpcRequestFields + request,
+                           kPacketHeaderBytes + kPortHeaderBytes + kAlpcReplyFields + reply};
+    // Both legs of the legacy exchange, each as long as its messages and data together.
+    g_fixture.lpcShape = {2 * kPacketHeaderBytes + kLpcMessageBytes,
+                          2 * kPacketHeaderBytes + kLpcMessageBytes + reply};
+}
+
+void WriteRows(const QuilBench::CTimesReporter& times) {
+    const std::string label = std::to_string(ReplyPayloadBytes() - 12) + " B reply";
+    QuilBench::WriteRatioRow("Round trip, ALPC: SendRequest get-status (" + label + ") vs bare ping-pong",
+                             times.Nanoseconds("BM_ChannelRequest/alpc"),
+                             times.Nanoseconds("BM_BarePingPong/alpc"), 1.5);
+    QuilBench::WriteRatioRow("Round trip, LPC: SendRequest get-status (" + label + ") vs bare ping-pong",
+                             times.Nanoseconds("BM_ChannelRequest/lpc"),
+                             times.Nanoseconds("BM_BarePingPong/lpc"), 1.5);
+}
+
+bool ConnectChannels(const std::string& fullRoot, const std::string& legacyRoot, CQUILChannel& alpc,
+                     CQUILChannel& lpc) {
+    setenv("QUIL_OBJECT_ROOT", fullRoot.c_str(), 1);
+    alpc.Start();
+    setenv("QUIL_OBJECT_ROOT", legacyRoot.c_str(), 1);
+    // No ALPC port there: the channel falls back to the legacy port, as with an old product.
+    lpc.Start();
+    return !alpc.IsLegacy() && lpc.IsLegacy();
+}
+
+int Run(int argc, char** argv, const std::string& fullRoot, const std::string& legacyRoot) {
+    const pid_t product = StartProductSide(fullRoot, legacyRoot);
+    if (product <= 0) {
+        return 1;
+    }
+    int status = 1;
+    {
+        CQUILChannel alpc;
+        CQUILChannel lpc;
+        if (ConnectChannels(fullRoot, legacyRoot, alpc, lpc)) {
+            g_fixture.alpc = &alpc;
+            g_fixture.lpc = &lpc;
+            g_fixture.request = Connectors::Common::Pixlink::Messages::CPixlinkMessageFactory()
+                                    .CreateGetStatusRequest()
+                                    ->Serialize();
+            SetShapes();
+            QuilBench::CTimesReporter times;
+            QuilBench::RunBenchmarks(argc, argv, times);
+            WriteRows(times);
+            status = 0;
+        }
+    }
+    kill(product, SIGKILL);
+    waitpid(product, nullptr, 0);
+    return status;
+}
 
 }  // namespace
 
+// The two object roots live under the work folder that bench/run creates and removes.
 int main(int argc, char** argv) {
-    char root[] = "/tmp/quil-ipc-bench-XXXXXX";
-    if (mkdtemp(root) == nullptr) {
+    const char* work = std::getenv("QUIL_BENCH_WORK");
+    const std::string base = work != nullptr ? work : "/tmp/quil-bench-work";
+    const std::string fullRoot = base + "/ipc-full";
+    const std::string legacyRoot = base + "/ipc-legacy";
+    if (!Platform::CObjectRoot::EnsureDirectory(fullRoot) ||
+        !Platform::CObjectRoot::EnsureDirectory(legacyRoot)) {
         return 1;
     }
-    setenv("QUIL_OBJECT_ROOT", root, 1);
-    const pid_t product = StartProduct();
-    int status = product > 0 ? 0 : 1;
-    if (status == 0) {
-        CPixlinkAlpcClient alpc;
-        CPixlinkClientNt<Platform::ULONG64> lpc;
-        alpc.Init(kLocalId, kRemoteId, 0);
-        lpc.Init(kLocalId, kRemoteId, 0);
-        g_alpc = &alpc;
-        g_lpc = &lpc;
-        benchmark::Initialize(&argc, argv);
-        CRatioReporter reporter;
-        benchmark::RunSpecifiedBenchmarks(&reporter);
-        reporter.PrintRatios();
-        alpc.Close();
-        lpc.Close();
-        kill(product, SIGKILL);
-        waitpid(product, nullptr, 0);
-    }
-    const std::string cleanup = std::string("rm -rf ") + root;
-    return std::system(cleanup.c_str()) == 0 ? status : 1;
+    return Run(argc, argv, fullRoot, legacyRoot);
 }
