@@ -15,6 +15,9 @@ public:
                  const boost::shared_ptr<CUserContext>& userContext) override {
         boost::lock_guard<boost::mutex> guard(m_host.m_lock);
         m_host.m_published.push_back(Published{message, userContext});
+        if (m_host.m_loopback) {
+            m_host.m_deliveries.push_back(message);
+        }
         m_host.m_changed.notify_all();
     }
     void Subscribe(const boost::shared_ptr<ISubscriber>& subscriber, MessageType type) override {
@@ -69,6 +72,36 @@ CTestHost::CTestHost() {
     m_resources[12] = boost::make_shared<Configuration>();
 }
 
+CTestHost::~CTestHost() {
+    {
+        boost::lock_guard<boost::mutex> guard(m_lock);
+        m_stopping = true;
+        m_changed.notify_all();
+    }
+    if (m_deliverer.joinable()) {
+        m_deliverer.join();
+    }
+}
+
+void CTestHost::EnableLoopback() {
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    m_loopback = true;
+    m_deliverer = boost::thread([this] {
+        boost::unique_lock<boost::mutex> guard(m_lock);
+        while (!m_stopping) {
+            if (m_deliveries.empty()) {
+                m_changed.wait(guard);
+                continue;
+            }
+            const auto message = m_deliveries.front();
+            m_deliveries.pop_front();
+            guard.unlock();
+            Deliver(message);
+            guard.lock();
+        }
+    });
+}
+
 boost::shared_ptr<IResource> CTestHost::GetResource(int number) {
     auto it = m_resources.find(number);
     return it == m_resources.end() ? boost::shared_ptr<IResource>() : it->second;
@@ -86,7 +119,7 @@ bool CTestHost::WaitFor(const std::function<bool()>& done, std::chrono::millisec
         }
         // Short waits also cover conditions that change outside the host (a task's own counters).
         if (m_changed.wait_until(guard, std::min(deadline, boost::chrono::steady_clock::now() +
-                                                              boost::chrono::milliseconds(5))) ==
+                                                               boost::chrono::milliseconds(5))) ==
                 boost::cv_status::timeout &&
             boost::chrono::steady_clock::now() >= deadline) {
             guard.unlock();
@@ -106,7 +139,9 @@ std::vector<CTestHost::Published> CTestHost::PublishedOfType(MessageType type) {
     return found;
 }
 
-size_t CTestHost::CountPublished(MessageType type) { return PublishedOfType(type).size(); }
+size_t CTestHost::CountPublished(MessageType type) {
+    return PublishedOfType(type).size();
+}
 
 std::vector<CTestHost::Line> CTestHost::Lines() {
     boost::lock_guard<boost::mutex> guard(m_lock);
