@@ -1,51 +1,77 @@
-// A first look at the connector's data layer: builds one log of every kind the connector publishes,
-// checks each against the log catalogue and prints it.
-#include <boost/make_shared.hpp>
+// quil-demo: runs quil-product and quil-agent with the connector module through one scenario that
+// shows every capability, and prints what the agent stored.
+#include <limits.h>
+#include <signal.h>
+#include <string.h>
+#include <unistd.h>
+
 #include <iostream>
+#include <string>
 
-#include "logs/CEventLog.h"
-#include "logs/CMultiProductStatusLog.h"
-#include "logs/CStatusLog.h"
-#include "tools/CLogFormatter.h"
+#include "tools/demo/CDemo.h"
 
-using namespace Zun::Common;
+namespace {
 
-int main() {
-    const std::string instance = "0f8fad5b-d9cb-469f-a165-70867728950e";
-    std::vector<boost::shared_ptr<Message::CLogMessage>> logs;
+using Zun::Tools::Demo::CChildProcess;
 
-    auto status = boost::make_shared<Message::Logs::CStatusLog>(10044);
-    status->GetRows()->AddNewRow()->AddInt32(241, 1).AddUuid(235, instance).AddCurrentTime(242).AddInt(244, 29).AddResId(
-        245, 0x071000000000081BLL).AddResId(246, 0x071000000000022BLL).AddResId(247, 0x071000000000021ELL).AddResId(248, -1);
-    logs.push_back(status);
+void OnSignal(int) {
+    CChildProcess::RequestInterrupt();
+}
 
-    boost::shared_ptr<Logs::ISymbolContainer> product(new Logs::CSymbolContainer());
-    product->AddInt(2750, 29);
-    auto licences = boost::make_shared<Message::Logs::CMultiProductStatusLog>(10348, product);
-    licences->GetRows()->AddNewRow()->AddInt32(2689, 1).AddUuid(2687, instance).AddCurrentTime(2690).AddInt(2750, 29)
-        .AddString(2692, "seat-1").AddString(2693, "QUIL-0001").AddString(2696, "QUIL Full Disk Encryption")
-        .AddBool(2700, true);
-    logs.push_back(licences);
+// No SA_RESTART: a signal breaks the current wait at once, and the session's destructors then stop
+// both programs and remove the folder.
+void CatchSignals() {
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = &OnSignal;
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(number, &action, nullptr);
+    }
+}
 
-    auto event = boost::make_shared<Message::Logs::CEventLog>(10368);
-    DataDefinition::Common::Uuid id;
-    id.set_uuid("11111111-2222-3333-4444-555555555555");
-    event->GetContainer()->AddInt32(2836, 1).AddUuid(2834, instance).AddCurrentTime(2838).AddUuid(2842, id)
-        .AddUuid(2846, id).AddUuid(2844, id).AddResId(2848, 0x10000000BLL).AddResId(2853, 0x071000000000081BLL)
-        .AddInt(2850, 30);
-    logs.push_back(event);
+std::string OwnFolder() {
+    char path[PATH_MAX] = {};
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    const std::string self = length > 0 ? std::string(path, static_cast<size_t>(length)) : "./quil-demo";
+    return self.substr(0, self.rfind('/'));
+}
 
-    int invalid = 0;
-    for (const auto& log : logs) {
-        log->SetReadOnly();
-        std::cout << Zun::Tools::CLogFormatter::Format(*log);
-        try {
-            log->Validate();
-            std::cout << "  -> valid\n\n";
-        } catch (const std::exception& e) {
-            std::cout << "  -> INVALID: " << e.what() << "\n\n";
-            ++invalid;
+int Usage(std::ostream& out, int code) {
+    out << "usage: quil-demo [--keep]\n"
+           "  Starts quil-product and quil-agent with the connector module in a fresh folder under /tmp,\n"
+           "  runs a scenario of about 35 seconds and prints what the module published.\n"
+           "  --keep  leave the folder (agent database and logs) for `quil-agent logs` afterwards\n";
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Zun::Tools::Demo::CSession::Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--keep") {
+            options.keep = true;
+        } else {
+            return Usage(argument == "--help" || argument == "-h" ? std::cout : std::cerr,
+                         argument == "--help" || argument == "-h" ? 0 : 64);
         }
     }
-    return invalid == 0 ? 0 : 1;
+    const std::string bin = OwnFolder();
+    options.binaries = bin;
+    options.module = bin + "/../lib/libquil_connector.so";
+    CatchSignals();
+    try {
+        Zun::Tools::Demo::CDemo demo(options);
+        demo.Run();
+        demo.PrintSummary();
+        if (options.keep) {
+            std::cout << "\nKept " << demo.Session().Folder() << ". Every symbol of every message:\n  " << bin
+                      << "/quil-agent logs --db " << demo.Session().Database() << "\n";
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "quil-demo: " << e.what() << "\n";
+        return 1;
+    }
 }

@@ -1,0 +1,288 @@
+// quil-agent and quil-product as real processes with the short-wait module, checked through what
+// the agent stores: the same road a change takes in production, only faster.
+#include <gtest/gtest.h>
+
+#include <Poco/Base64Encoder.h>
+
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "host/proto/Encryption.pb.h"
+#include "tools/demo/CSession.h"
+
+namespace {
+
+using namespace Zun::Tools::Demo;
+using std::chrono::seconds;
+
+const seconds kDeadline(15);
+const std::string kPassword = "e2e-secret-482193-771026";
+const std::string kData = "e2e-secret-data-block-0042";
+const std::string kConfiguration = "<VELM><Config Mode=\"e2e\"/></VELM>";
+
+std::string Base64(const std::string& bytes) {
+    std::ostringstream out;
+    Poco::Base64Encoder encoder(out);
+    encoder.rdbuf()->setLineLength(0);
+    encoder << bytes;
+    encoder.close();
+    return out.str();
+}
+
+// One status record of each level that shows, one that the storage status reports, a licence,
+// and recovery material whose plain values the tests look for.
+std::string State() {
+    return R"({"Status":[{"Status":2,"CategoryResId":"0x12000003","StatusResId":"0x12000120","DescriptionResId":"0x7"},
+                         {"Status":0,"CategoryResId":"0x12000001","StatusResId":"0x120000FD"}],
+      "Licenses":[{"AssociatedSeatId":"SEAT-7","LicensePublicId":"ID-7","LicenseProductName":"VELM FDE",
+                   "LicenseExpirationDate":1893456000,"ActivatedByZun":false,"SeatName":"desk-7",
+                   "LicenseType":"Subscription"}],
+      "RecoveryPasswords":[{"Uid":"rp-7","DeviceId":"disk-0","Index":"2","Value":")" +
+           kPassword + R"("}],
+      "RecoveryData":[{"Uid":"rd-7","DeviceId":"disk-1","ValueBase64":")" +
+           Base64(kData) + R"("}],
+      "Configuration":")" +
+           "<VELM><Config Mode=\\\"e2e\\\"/></VELM>" + R"(","RecoveryReannounceSeconds":0})";
+}
+
+std::string Ids(char task) {
+    const std::string stem = "e2e00000-0000-4000-8000-00000000000";
+    return "[\"" + stem + task + "\",\"" + stem.substr(0, 34) + "1" + task + "\",\"" + stem.substr(0, 34) +
+           "2" + task + "\"]";
+}
+std::string Id(char task, int which) {
+    return Ids(task).substr(2 + 39 * static_cast<size_t>(which), 36);
+}
+
+class EndToEnd : public testing::Test {
+protected:
+    EndToEnd() : session(CSession::Options{QUIL_BIN_DIR, QUIL_TESTING_MODULE, false}) {}
+
+    void RunInstalled(const std::string& state = State()) {
+        session.InstallProduct();
+        session.StartProduct(state);
+        session.StartAgent();
+    }
+    void Wait(const std::string& what, const std::function<bool(const CPublishedLog&)>& condition) {
+        session.Require(what, condition, kDeadline);
+    }
+    static std::function<bool(const CPublishedLog&)> HasResult(const std::string& first) {
+        return [first](const CPublishedLog& log) {
+            for (const CPublished& event : log.OfType(10368)) {
+                if (event.Symbol(0, 2842) == first) {
+                    return true;
+                }
+            }
+            return false;
+        };
+    }
+    // Symbols of the module's logs, as the agent prints them; "" for "the instance identifier".
+    struct Expected {
+        uint32_t type;
+        size_t nth;  // which message of the type
+        size_t row;
+        int symbol;
+        std::string value;
+    };
+    void Check(const std::vector<Expected>& table) {
+        const CPublishedLog log = session.Published();
+        const std::string instance = log.Count(10292) > 0 ? log.OfType(10292)[0].Symbol(0, 2141)
+                                                          : log.OfType(10044).at(0).Symbol(0, 235);
+        EXPECT_EQ(36u, instance.size()) << instance;
+        for (const Expected& e : table) {
+            const auto messages = log.OfType(e.type);
+            ASSERT_LT(e.nth, messages.size()) << e.type;
+            EXPECT_EQ(e.value.empty() ? instance : e.value, messages[e.nth].Symbol(e.row, e.symbol))
+                << "type " << e.type << " #" << e.nth << " row " << e.row << " symbol " << e.symbol;
+        }
+    }
+
+    CSession session;
+};
+
+TEST_F(EndToEnd, EveryPublishedTypeCarriesItsContent) {
+    RunInstalled();
+    Wait("the first look", [](const CPublishedLog& log) {
+        return log.Count(10292) == 1 && log.Count(10044) >= 2 && log.Count(10553) >= 1 &&
+               log.Count(10348) >= 1 && log.Count(728) >= 1;
+    });
+    const char tasks[] = "abcdef1";
+    for (const std::string& line :
+         {R"({"task":"activate","managed_activation":true,"ids":)" + Ids('a') + "}",
+          R"({"task":"block-password","ids":)" + Ids('b') + "}",
+          R"({"task":"invalidate-password","ids":)" + Ids('c') + "}",
+          R"({"task":"wipe-password","ids":)" + Ids('d') + "}",
+          R"({"task":"maintenance-on","boots":2,"ids":)" + Ids('e') + "}",
+          R"({"task":"maintenance-off","ids":)" + Ids('f') + "}",
+          R"({"task":"export-configuration","product_type":3,"ids":)" + Ids('9') + "}",
+          R"({"task":"export-configuration","product_type":10,"ids":)" + Ids('1') + "}"}) {
+        session.Send(line);
+    }
+    for (const char* task = tasks; *task != '\0'; ++task) {
+        Wait(std::string("the result of task ") + *task, HasResult(Id(*task, 0)));
+    }
+    Wait("the activated licence",
+         [](const CPublishedLog& log) { return log.OfType(10348).back().Symbol(0, 2700) == "true"; });
+
+    Check({{10292, 0, 0, 2143, "1"},
+           {10292, 0, 0, 2141, ""},
+           {10292, 0, 0, 2146, "11"},
+           {10292, 0, 0, 2147, "256"},
+           {10405, 0, CPublished::kProduct, 4429, "0x071000000000081C"},
+           {10405, 0, 0, 3560, "velm.local.products.quil.computer"},
+           {10405, 0, 0, 3554, "6"},
+           {10405, 0, 0, 3559, "29"},
+           {10405, 0, 0, 4429, "0x071000000000081C"},
+           // The connect row, then the status task's row for the status-2 record.
+           {10044, 0, 0, 241, "1"},
+           {10044, 0, 0, 235, ""},
+           {10044, 0, 0, 247, "0x071000000000021E"},
+           {10044, 0, 0, 248, "0xFFFFFFFFFFFFFFFF"},
+           {10044, 1, 0, 241, "5"},
+           {10044, 1, 0, 244, "29"},
+           {10044, 1, 0, 245, "0x071000000000081B"},
+           {10044, 1, 0, 246, "0x0000000012000003"},
+           {10044, 1, 0, 247, "0x0710000000000220"},
+           {10044, 1, 0, 248, "0x0000000012000120"},
+           {10044, 1, 0, 4298, "0x0000000000000007"},
+           {10553, 0, 0, 4672, "1"},
+           {10553, 0, 0, 4670, ""},
+           {10348, 0, CPublished::kProduct, 2750, "29"},
+           {10348, 0, 0, 2692, "SEAT-7"},
+           {10348, 0, 0, 2693, "ID-7"},
+           {10348, 0, 0, 2696, "VELM FDE"},
+           {10348, 0, 0, 2700, "false"},
+           {10348, 0, 0, 2698, "2030-01-01T00:00:00Z"},
+           {10348, 0, 0, 4305, "desk-7"},
+           {10348, 0, 0, 4307, "Subscription"},
+           {10244, 0, 0, 1888, "1"},
+           {10244, 0, 0, 1891, "0x071000000000081B"},
+           {10244, 0, 0, 1892, Base64(kConfiguration)}});
+
+    // Every command comes back done with its own identifiers; the export of product type 3 is not served.
+    for (const CPublished& event : session.Published().OfType(10368)) {
+        const std::string first = event.Symbol(0, 2842);
+        EXPECT_NE(Id('9', 0), first);
+        EXPECT_EQ(first.substr(0, 34) + "2" + first.substr(35), event.Symbol(0, 2846)) << "third identifier";
+        EXPECT_EQ(first.substr(0, 34) + "1" + first.substr(35), event.Symbol(0, 2844)) << "second identifier";
+        EXPECT_EQ("30", event.Symbol(0, 2850)) << first;
+        EXPECT_EQ("0x000000010000000B", event.Symbol(0, 2848)) << first;
+        EXPECT_EQ("0x071000000000081B", event.Symbol(0, 2853)) << first;
+        EXPECT_FALSE(event.HasSymbol(0, 2913)) << first;
+    }
+    EXPECT_EQ(1u, session.Published().Count(10244));
+
+    const CPublished escrow = session.Published().OfType(728).at(0);
+    Zun::Common::DataDefinition::Encryption::FDERecoveryData data;
+    ASSERT_TRUE(data.ParseFromString(session.Published().Payload(escrow.Sequence())));
+    ASSERT_EQ(1, data.recovery_passwords_size());
+    ASSERT_EQ(1, data.recovery_data_blocks_size());
+    EXPECT_EQ(kPassword, data.recovery_passwords(0).recovery_password());
+    EXPECT_EQ("rp-7", data.recovery_passwords(0).internalid());
+    EXPECT_EQ("2", data.recovery_passwords(0).index());
+    EXPECT_EQ(kData, data.recovery_data_blocks(0).recovery_data());
+    EXPECT_EQ("disk-1", data.recovery_data_blocks(0).deviceid());
+}
+
+TEST_F(EndToEnd, EscrowedSecretsReachNoLogAndConfirmationClearsThem) {
+    RunInstalled();
+    Wait("the recovery escrow", [](const CPublishedLog& log) { return log.Count(728) >= 1; });
+    EXPECT_NE(std::string::npos, session.Control(R"({"op":"show"})").find("rp-7"));
+    session.Send(R"({"task":"recovery-response","passwords":["rp-7"],"data":["rd-7"]})");
+    const CChildProcess* agent = session.Agent();
+    ASSERT_TRUE(CChildProcess::WaitUntil(
+        {session.Agent(), session.Product()},
+        [this] { return session.Control(R"({"op":"show"})").find("rp-7") == std::string::npos; },
+        After(kDeadline)))
+        << "the product still holds the confirmed password";
+    const std::string shown = session.Control(R"({"op":"show"})");
+    const std::string table = session.AgentLogs();
+    const std::string json = session.AgentLogs({"--json"});
+    ASSERT_EQ(0, session.StopAgent());
+    ASSERT_EQ(0, session.StopProduct());
+
+    std::ifstream agentLog(session.AgentLogFile()), productLog(session.ProductLogFile());
+    const std::vector<std::pair<std::string, std::string>> outputs = {
+        {"agent log file", std::string(std::istreambuf_iterator<char>(agentLog), {})},
+        {"product output", std::string(std::istreambuf_iterator<char>(productLog), {})},
+        {"agent output", agent->Output() + agent->Errors()},
+        {"product show", shown},
+        {"quil-agent logs", table},
+        {"quil-agent logs --json", json}};
+    EXPECT_NE(std::string::npos, outputs[0].second.find("Stored")) << "the agent log file is empty";
+    EXPECT_NE(std::string::npos, outputs[1].second.find("serving")) << "the product output is empty";
+    for (const auto& output : outputs) {
+        for (const std::string& secret : {kPassword, kData, Base64(kPassword), Base64(kData)}) {
+            EXPECT_EQ(std::string::npos, output.second.find(secret)) << output.first << " shows " << secret;
+        }
+    }
+}
+
+TEST_F(EndToEnd, ProductRestartReappliesThePolicy) {
+    RunInstalled();
+    const std::string policy = "<VELM><Policy Name=\\\"after-restart\\\"/></VELM>";
+    session.Send(R"({"task":"policy","configuration":")" + policy + "\"}");
+    session.RequireAgentLine("Set policy request to product was successfull", 0, kDeadline);
+
+    const size_t mark = session.Agent()->Errors().size();
+    ASSERT_EQ(0, session.StopProduct());
+    session.StartProduct(State());  // the restarted product knows no policy
+    Wait("the reconnect", [](const CPublishedLog& log) { return log.Count(10292) == 2; });
+    session.RequireAgentLine("Set policy request to product was successfull", mark, kDeadline);
+
+    session.Send(R"({"task":"export-configuration","product_type":0,"ids":)" + Ids('1') + "}");
+    Wait("the export", [](const CPublishedLog& log) { return log.Count(10244) == 1; });
+    EXPECT_EQ(Base64("<VELM><Policy Name=\"after-restart\"/></VELM>"),
+              session.Published().OfType(10244)[0].Symbol(0, 1892));
+}
+
+TEST_F(EndToEnd, WithoutTheProductOnlyTheDeactivatedStatusIsPublished) {
+    session.StartAgent();
+    Wait("the deactivated status", [](const CPublishedLog& log) { return log.Count(10405) == 1; });
+    session.Send(R"({"task":"block-password","ids":)" + Ids('b') + "}");
+    session.Send(R"({"task":"query","kind":0})");
+    ASSERT_EQ(0, session.StopAgent());
+
+    std::vector<uint32_t> fromModule;
+    for (const CPublished& message : session.Published().All()) {
+        if (message.Type() > 9000 || message.Type() == 728) {
+            fromModule.push_back(message.Type());
+        }
+    }
+    EXPECT_EQ(std::vector<uint32_t>{10405}, fromModule);
+    const CPublished status = session.Published().OfType(10405).at(0);
+    EXPECT_EQ(0u, status.RowCount());
+    EXPECT_EQ(std::vector<int>{4429}, status.SymbolIds(CPublished::kProduct));
+    EXPECT_EQ("0x071000000000081C", status.Symbol(CPublished::kProduct, 4429));
+    EXPECT_NE(std::string::npos, session.Agent()->Errors().find("Connector was deactivated"));
+}
+
+// An installed product that never answers, whether it serves with its pings stopped or does not serve.
+class UnreachableProduct : public EndToEnd, public testing::WithParamInterface<bool> {};
+
+TEST_P(UnreachableProduct, PublishesTheUnreachableStatusAndNeverConnects) {
+    session.InstallProduct();
+    if (GetParam()) {
+        session.StartProduct();
+        session.Control(R"({"op":"pings","answer":false})");
+    }
+    session.StartAgent();
+    Wait("the unreachable status", [](const CPublishedLog& log) { return log.Count(10044) >= 1; });
+    ASSERT_EQ(0, session.StopAgent());
+
+    Check({{10044, 0, 0, 241, "6"},
+           {10044, 0, 0, 235, ""},
+           {10044, 0, 0, 244, "29"},
+           {10044, 0, 0, 245, "0x071000000000081B"},
+           {10044, 0, 0, 246, "0x071000000000022B"},
+           {10044, 0, 0, 247, "0x0710000000000221"},
+           {10044, 0, 0, 248, "0x00000001000000B3"}});
+    EXPECT_EQ(0u, session.Published().Count(10292)) << "a connect was announced";
+    EXPECT_NE(std::string::npos, session.Agent()->Errors().find("Cannot start pixlink channel"))
+        << session.Agent()->Errors();
+}
+
+INSTANTIATE_TEST_SUITE_P(PingsOffOrNotServing, UnreachableProduct, testing::Bool());
+
+}  // namespace
