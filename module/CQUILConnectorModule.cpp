@@ -8,6 +8,7 @@
 #include "messages/pixlink/CPixlinkMessageFactory.h"
 #include "module/CProductWatchdog.h"
 #include "platform/CRegistryKey.h"
+#include "platform/ProductRegistry.h"
 #include "tasks/CActivationTask.h"
 #include "tasks/CBlockFDEPasswordTask.h"
 #include "tasks/CConfirmEncryptionRecoveryDataTask.h"
@@ -30,9 +31,8 @@ namespace QUILConnector {
 using Zun::Common::Message::Logs::CMultiProductStatusLog;
 using Zun::Common::Message::Logs::CStatusLog;
 
-const char* const CQUILConnectorModule::RegistryKey =
-    "HKEY_LOCAL_MACHINE\\Software\\VELM\\VELM Full Disk Encryption\\CurrentVersion\\Info";
-const char* const CQUILConnectorModule::RegistryValue = "ProductVersion";
+const char* const CQUILConnectorModule::RegistryKey = Platform::kProductRegistryKey;
+const char* const CQUILConnectorModule::RegistryValue = Platform::kProductVersionValue;
 
 CQUILConnectorModule::CQUILConnectorModule() : m_watchdogPeriod(CProductWatchdog::Period) {}
 

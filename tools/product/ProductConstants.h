@@ -2,14 +2,15 @@
 
 #include <cstdint>
 
+#include "platform/ProductRegistry.h"
+
 namespace Zun {
 namespace Tools {
 namespace Product {
 
 // Where an installed product announces itself to the connector module.
-constexpr const char* kRegistryKey =
-    "HKEY_LOCAL_MACHINE\\Software\\VELM\\VELM Full Disk Encryption\\CurrentVersion\\Info";
-constexpr const char* kRegistryValue = "ProductVersion";
+constexpr const char* kRegistryKey = Platform::kProductRegistryKey;
+constexpr const char* kRegistryValue = Platform::kProductVersionValue;
 constexpr const char* kDefaultProductVersion = "7.4.0";
 
 // Commands of the product protocol, after the command header.
