@@ -109,7 +109,7 @@ TEST_F(EndToEnd, EveryPublishedTypeCarriesItsContent) {
     });
     const char tasks[] = "abcdef1";
     for (const std::string& line :
-         {R"({"task":"activate","managed_activation":true,"ids":)" + Ids('a') + "}",
+         {R"({"task":"activate","managed_activation":"ID-7","ids":)" + Ids('a') + "}",
           R"({"task":"block-password","ids":)" + Ids('b') + "}",
           R"({"task":"invalidate-password","ids":)" + Ids('c') + "}",
           R"({"task":"wipe-password","ids":)" + Ids('d') + "}",

@@ -85,13 +85,32 @@ CDemo::CDemo(const CSession::Options& options)
 void CDemo::Run() {
     std::cout << "QUIL connector demo: quil-product and quil-agent with the production module\n"
               << "  folder " << m_session.Folder() << "\n";
-    StartBoth();
-    FirstLook();
-    SendBatch();
-    TaskResults();
-    ProductRestart();
-    ExportAgain();
-    Stop();
+    try {
+        StartBoth();
+        FirstLook();
+        SendBatch();
+        TaskResults();
+        ProductRestart();
+        ExportAgain();
+        Stop();
+    } catch (const std::exception&) {
+        ShowAgentTail();
+        throw;
+    }
+}
+
+void CDemo::ShowAgentTail() {
+    const CChildProcess* agent = m_session.Agent();
+    if (agent == nullptr) {
+        return;
+    }
+    const std::string& errors = agent->Errors();
+    size_t start = errors.size();
+    for (int lines = 0; lines < 20 && start > 0; ++lines) {
+        start = errors.rfind('\n', start - 2);
+        start = start == std::string::npos ? 0 : start + 1;
+    }
+    std::cerr << "The agent's last lines:\n" << errors.substr(start);
 }
 
 void CDemo::Step(const std::string& title) {
@@ -141,7 +160,7 @@ void CDemo::SendBatch() {
     Step("The management server's tasks arrive as one batch on the agent's input");
     const std::vector<std::string> tasks = {
         R"({"task":"export-configuration","product_type":10,"ids":)" + Ids("07") + "}",
-        R"({"task":"activate","managed_activation":true,"ids":)" + Ids("01") + "}",
+        R"({"task":"activate","managed_activation":"VELM-FDE-0042","ids":)" + Ids("01") + "}",
         R"({"task":"block-password","ids":)" + Ids("02") + "}",
         R"({"task":"invalidate-password","ids":)" + Ids("03") + "}",
         R"({"task":"wipe-password","ids":)" + Ids("04") + "}",
@@ -150,11 +169,12 @@ void CDemo::SendBatch() {
         R"({"task":"maintenance-off","ids":)" + Ids("06") + "}",
         R"({"task":"policy","configuration":")" + JsonText(kPolicy) + "\"}",
         R"({"task":"recovery-response","passwords":["rp-1"],"data":["rd-1"]})"};
+    // The status query in the batch is the first 10044 after this point: the next watchdog look is 10 s away.
+    const size_t before = m_session.Published().Count(10044);
     for (const std::string& task : tasks) {
         m_session.Send(task);
         Fact("sent " + TaskName(task));
     }
-    const size_t before = m_session.Published().Count(10044);
     Fact(Gist(RequireResult(First("07"), kQuick)));
     m_session.Require(
         "the configuration export", [](const CPublishedLog& log) { return log.Count(10244) >= 1; }, kQuick);
@@ -162,7 +182,7 @@ void CDemo::SendBatch() {
     m_session.Require(
         "the status in maintenance mode",
         [before](const CPublishedLog& log) { return log.Count(10044) > before; }, kQuick);
-    Fact("maintenance on: " + Gist(m_session.Published().OfType(10044).back()));
+    Fact("maintenance on: " + Gist(m_session.Published().OfType(10044).at(before)));
 }
 
 void CDemo::TaskResults() {

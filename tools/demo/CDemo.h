@@ -31,6 +31,7 @@ private:
     void ProductRestart();
     void ExportAgain();
     void Stop();
+    void ShowAgentTail();
 
     void Step(const std::string& title);
     void Fact(const std::string& text);
