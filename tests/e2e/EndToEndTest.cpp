@@ -227,6 +227,8 @@ TEST_F(EndToEnd, ProductRestartReappliesThePolicy) {
 
     const size_t mark = session.Agent()->Errors().size();
     ASSERT_EQ(0, session.StopProduct());
+    // A restart quicker than one watchdog period can go unseen; this one waits until it is seen.
+    session.RequireAgentLine("Ping failed", mark, kDeadline);
     session.StartProduct(State());  // the restarted product knows no policy
     Wait("the reconnect", [](const CPublishedLog& log) { return log.Count(10292) == 2; });
     session.RequireAgentLine("Set policy request to product was successfull", mark, kDeadline);
