@@ -45,18 +45,18 @@ TASK_KINDS = [
 # afterwards, so the module always gets a working product back.
 FAULTS = [
     ("error status", [{"op": "fault", "kind": "status", "status": 14, "count": 3}], 3),
+    ("kill", "kill", 3),
     ("oversize", [{"op": "fault", "kind": "oversize", "count": 2}], 3),
+    ("held mutex", [{"op": "hold-mutex", "ms": 3000}], 4),
+    ("abandoned mutex", "die-holding-mutex", 3),
     ("short message", [{"op": "fault", "kind": "short", "count": 2}], 3),
+    ("corrupt header", [{"op": "corrupt-header", "corrupt": True}], 4),
     ("lying length", [{"op": "fault", "kind": "lying-length", "count": 2}], 3),
+    ("slow replies", [{"op": "fault", "kind": "hang", "ms": 1500, "count": 3}], 5),
     ("short payload", [{"op": "fault", "kind": "short-payload", "count": 2}], 3),
     ("dropped connection", [{"op": "fault", "kind": "drop", "count": 2}], 3),
-    ("slow replies", [{"op": "fault", "kind": "hang", "ms": 1500, "count": 3}], 5),
     ("hang", [{"op": "fault", "kind": "hang", "ms": 8000, "count": 1}], 9),
     ("pings refused", [{"op": "pings", "answer": False}], 3),
-    ("held mutex", [{"op": "hold-mutex", "ms": 3000}], 4),
-    ("corrupt header", [{"op": "corrupt-header", "corrupt": True}], 4),
-    ("kill", "kill", 3),
-    ("abandoned mutex", "die-holding-mutex", 3),
 ]
 
 
@@ -264,9 +264,12 @@ class Soak:
         counts = {}
         with self.lock:
             sent = dict(self.sent)
+        self.unaccounted = []
         for first in sent:
             kind = self.classify(first, events.get(first, []))
             counts[kind] = counts.get(kind, 0) + 1
+            if kind == "unaccounted":
+                self.unaccounted.append("%s %s" % (sent[first], first))
         return sent, counts
 
     def drain(self, seconds):
@@ -354,6 +357,8 @@ class Soak:
             print("soak: agent memory %d kB at start, %d kB at the end, %d kB at most"
                   % (self.rss[0], self.rss[-1], max(self.rss)))
         print("soak: %d recovery secrets checked in every log and text output" % len(self.secrets))
+        for task in getattr(self, "unaccounted", []):
+            print("soak: UNACCOUNTED " + task)
         for text in self.problems:
             print("soak: PROBLEM " + text)
         print("soak: work folder " + self.work)
