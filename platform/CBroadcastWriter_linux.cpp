@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -46,6 +47,23 @@ std::uint8_t* CreateArea(const std::string& path, std::size_t size, int& fd) {
     return static_cast<std::uint8_t*>(base);
 }
 
+// An area of the same size that readers may still have mapped is taken over rather than replaced,
+// as a restarted product gets back the named mapping its readers keep alive.
+std::uint8_t* OpenExistingArea(const std::string& path, std::size_t size) {
+    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat info;
+    void* base = MAP_FAILED;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
+        info.st_size == static_cast<off_t>(size)) {
+        base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    }
+    close(fd);
+    return base == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(base);
+}
+
 }  // namespace
 
 CBroadcastWriter::CBroadcastWriter(std::uint32_t localId, std::uint32_t remoteId, std::uint32_t dataSize) {
@@ -56,6 +74,14 @@ CBroadcastWriter::CBroadcastWriter(std::uint32_t localId, std::uint32_t remoteId
     }
     int fd = -1;
     m_size = Pixlink::kBroadcastHeaderSize + static_cast<std::size_t>(dataSize);
+    m_view = OpenExistingArea(path, m_size);
+    if (m_view != nullptr) {
+        Lock();
+        std::memset(m_view, 0, m_size);
+        WriteHeader(dataSize);
+        Unlock();
+        return;
+    }
     m_view = CreateArea(path, m_size, fd);
     if (m_view == nullptr) {
         return;
@@ -112,6 +138,9 @@ void CBroadcastWriter::Unlock() {
 }
 
 bool CBroadcastWriter::WriteArea(std::size_t offset, const void* bytes, std::size_t size) {
+    if (size == 0) {
+        return m_view != nullptr && offset <= m_size;
+    }
     if (m_view == nullptr || offset > m_size || size > m_size - offset || !Lock()) {
         return false;
     }

@@ -63,6 +63,11 @@ std::shared_ptr<CNamedMutex> CNamedMutex::Create(const std::string& name) {
     if (path.empty() || !CObjectNamespace::EnsureFolder()) {
         return nullptr;
     }
+    // As with a named kernel object, creating a name that exists opens the existing mutex: a
+    // product that restarts shares it with the readers that still hold it.
+    if (std::shared_ptr<CNamedMutex> existing = Open(path)) {
+        return existing;
+    }
     // Built aside and renamed into place, so an opener never sees a half-initialized mutex.
     const std::string temporary = path + ".new" + std::to_string(getpid());
     const int fd = open(temporary.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);

@@ -325,6 +325,17 @@ TEST_F(BroadcastTest, WorkerAndWatchdogShareTheChannel) {
     }
 }
 
+// A restarted product takes over the area its readers still map, as it gets back a named mapping
+// that a reader keeps alive; otherwise the watchdog would watch a dead product's values for good.
+TEST_F(BroadcastTest, RestartedProductWritesWhereReadersLook) {
+    EXPECT_EQ(100u, channel.GetBroadcast(0));
+    writer.reset();
+    writer.reset(new CBroadcastWriter(CQUILChannel::LocalId, CQUILChannel::RemoteId, 512));
+    ASSERT_TRUE(writer->IsOpen());
+    ASSERT_TRUE(writer->SetValue(0, 555));
+    EXPECT_EQ(555u, channel.GetBroadcast(0));
+}
+
 TEST_F(BroadcastTest, LastValuesStartUnknown) {
     EXPECT_EQ(0xFFFFFFFFu, channel.GetLastValue(4));
     channel.SetLastValue(4, 3);
