@@ -12,7 +12,7 @@ namespace Agent {
 // writes failures to the error stream.
 class CAgentCommands {
 public:
-    static const int kSendTimeoutMilliseconds = 10000;
+    static constexpr int kSendTimeoutMilliseconds = 10000;
 
     // Prints the agent's answer; 0 when the agent took the task.
     static int Send(const CAgentOptions& options, std::ostream& out, std::ostream& errors);

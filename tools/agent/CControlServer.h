@@ -19,8 +19,8 @@ public:
     // Returns the reply to one request line, without the line end. Must not throw.
     typedef std::function<std::string(const std::string& line)> Handler;
 
-    static const size_t kMaxLine = 1 << 20;
-    static const int kIdleMilliseconds = 5000;
+    static constexpr size_t kMaxLine = 1 << 20;
+    static constexpr int kIdleMilliseconds = 5000;
 
     CControlServer(std::string path, Handler handler, Common::Kernel::ILoggerResource& logger);
     ~CControlServer();

@@ -32,7 +32,7 @@ public:
     std::string Symbol(size_t row, int id) const;
     // The ids of a row's symbols, in their order.
     std::vector<int> SymbolIds(size_t row) const;
-    static const size_t kProduct = static_cast<size_t>(-1);
+    static constexpr size_t kProduct = static_cast<size_t>(-1);
 
 private:
     CPublished() = default;
