@@ -181,22 +181,34 @@ NTSTATUS CPortSocket::Receive(PortPacketHeader& header, void* buffer, std::size_
     if (m_fd < 0) {
         return STATUS_PORT_DISCONNECTED;
     }
-    const NTSTATUS ready = WaitReadable(deadline);
-    if (ready != STATUS_SUCCESS) {
-        return ready;
-    }
     iovec parts[2] = {{&header, sizeof(header)}, {buffer, capacity}};
     msghdr message;
-    std::memset(&message, 0, sizeof(message));
-    message.msg_iov = parts;
-    message.msg_iovlen = 2;
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 4)];
-    message.msg_control = control;
-    message.msg_controllen = sizeof(control);
+    // An unlimited wait blocks in the receive itself; a limited one first takes a packet that is
+    // already there and polls only when there is none, so the request path pays one call per packet.
+    const int flags = MSG_CMSG_CLOEXEC | (deadline.IsUnlimited() ? 0 : MSG_DONTWAIT);
     ssize_t length;
-    do {
-        length = recvmsg(m_fd, &message, MSG_CMSG_CLOEXEC);
-    } while (length < 0 && errno == EINTR);
+    for (;;) {
+        std::memset(&message, 0, sizeof(message));
+        message.msg_iov = parts;
+        message.msg_iovlen = 2;
+        message.msg_control = control;
+        message.msg_controllen = sizeof(control);
+        length = recvmsg(m_fd, &message, flags);
+        if (length >= 0) {
+            break;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            return STATUS_PORT_DISCONNECTED;
+        }
+        const NTSTATUS ready = WaitReadable(deadline);
+        if (ready != STATUS_SUCCESS) {
+            return ready;
+        }
+    }
     if (length <= 0) {
         return STATUS_PORT_DISCONNECTED;
     }

@@ -15,6 +15,7 @@
 #include "channel/CQUILChannel.h"
 #include "core/CErrorReplyChannelException.h"
 #include "messages/CGetStatusResponse.h"
+#include "messages/CGetTaskStatusResponse.h"
 #include "tests/product/ProductTestSupport.h"
 #include "tests/support/CTemporaryObjectRoot.h"
 
@@ -203,6 +204,42 @@ TEST_P(ProductProcess, ModuleChannelTalksToTheProductAndFaultsComeThroughCtl) {
     EXPECT_EQ(1, refused.first);
     EXPECT_NE(std::string::npos, refused.second.find("unknown op")) << refused.second;
     EXPECT_EQ(0, product.Exit(SIGTERM)) << "a clean stop";
+}
+
+// A reply padded beyond the module's buffer never reaches it; the task result it carried must still
+// be there when the module asks again (ALPC: the channel grows its buffer and resends at once;
+// LPC: the request fails and the next one asks again).
+TEST_P(ProductProcess, OversizeReplyLosesNoTaskResult) {
+    const bool lpcOnly = GetParam();
+    std::vector<std::string> options = {"--state", StateFile()};
+    if (lpcOnly) {
+        options.push_back("--lpc-only");
+    }
+    CProductProcess product(options);
+    ASSERT_TRUE(product.IsReady());
+    CQUILChannel channel;
+    channel.Start();
+    auto recorder = boost::make_shared<Recorder>();
+    channel.SetBufferReceiver(recorder);
+    ASSERT_EQ(0, Control(R"({"op":"queue-task","userData":")" + UserData + R"(","result":1})").first);
+    ASSERT_EQ(0, Control(R"({"op":"fault","kind":"oversize","bytes":100000})").first);
+
+    const Bytes getTaskStatus = Factory().CreateGetTaskStatusRequest()->Serialize();
+    const std::string failure = Failure([&] { channel.SendRequest(getTaskStatus); });
+    EXPECT_EQ(lpcOnly, !failure.empty()) << failure;
+    if (lpcOnly) {
+        channel.SendRequest(getTaskStatus);
+    }
+    ASSERT_EQ(1u, recorder->payloads.size());
+    const auto reply =
+        Parse<Module::CGetTaskStatusResponse>(Factory().CreateGetTaskStatusResponse(), recorder->payloads[0]);
+    ASSERT_EQ(1u, reply->GetTaskLogRecords().size());
+    EXPECT_EQ(First, reply->GetTaskLogRecords()[0].FirstId.uuid());
+
+    channel.SendRequest(getTaskStatus);
+    const auto after = Parse<Module::CGetTaskStatusResponse>(Factory().CreateGetTaskStatusResponse(),
+                                                             recorder->payloads.back());
+    EXPECT_TRUE(after->GetTaskLogRecords().empty()) << "delivered once";
 }
 
 INSTANTIATE_TEST_SUITE_P(Ports, ProductProcess, testing::Values(false, true),

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "messages/Base64.h"
@@ -72,10 +73,23 @@ StatusEntry CProduct::MaintenanceRecord() {
 }
 
 CProduct::Reply CProduct::Handle(const std::vector<std::uint8_t>& payload) {
+    return Handle(payload, 0, 0);
+}
+
+CProduct::Reply CProduct::Handle(const std::vector<std::uint8_t>& payload, std::size_t paddedBytes,
+                                 std::size_t replyCapacity) {
     try {
         const ProductRequest request = CRequestParser::Parse(payload);
         std::lock_guard<std::mutex> guard(m_lock);
+        std::optional<CProductState> before;
+        if (paddedBytes > 0) {
+            before = m_state;
+        }
         const Reply reply = Dispatch(request);
+        if (before && std::max(kReplyHeaderSize + reply.Body.size(), paddedBytes) > replyCapacity) {
+            // The module never sees this reply and sends the request again: it must meet the same state.
+            m_state = std::move(*before);
+        }
         CProductLog::Info(Describe(request) + ": status " + std::to_string(reply.Status) + ", " +
                           std::to_string(reply.Body.size()) + " bytes");
         return reply;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -30,6 +31,10 @@ public:
 
     // Never throws for bad input: a request it cannot read gets an error status.
     Reply Handle(const std::vector<std::uint8_t>& payload);
+    // The same for a reply that is padded to paddedBytes on the wire: when it does not fit the
+    // module's reply buffer, whatever the request changed is undone.
+    Reply Handle(const std::vector<std::uint8_t>& payload, std::size_t paddedBytes,
+                 std::size_t replyCapacity);
 
     void SetStatus(std::vector<StatusEntry> entries);
     void SetLicences(std::vector<LicenceEntry> entries);

@@ -120,7 +120,8 @@ void CProductServer::Misbehave(CPixlinkPortServer& port, const CPortRequest& req
             port.Reply(request, 0, CReplyBuilder::Payload(fault.Status, ""));
             break;
         case Fault::kOversize: {
-            const CProduct::Reply answer = m_product.Handle(payload);
+            const CProduct::Reply answer =
+                m_product.Handle(payload, fault.Bytes, port.ReplyCapacity(request));
             reply = CReplyBuilder::Payload(answer.Status, answer.Body);
             reply.resize(std::max<std::size_t>(reply.size(), fault.Bytes));
             port.Reply(request, 0, reply);

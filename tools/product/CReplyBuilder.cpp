@@ -1,7 +1,8 @@
 #include "tools/product/CReplyBuilder.h"
 
+#include <algorithm>
 #include <boost/locale/encoding_utf.hpp>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 
 #include "messages/Base64.h"
@@ -21,81 +22,96 @@ void AppendWord(std::string& bytes, std::uint32_t word) {
     bytes.append(raw, 4);
 }
 
+// Documents are built by appending in place: the get-status answer is on every request's path.
+void AppendEscaped(std::string& document, const std::string& text) {
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                document += "&amp;";
+                break;
+            case '<':
+                document += "&lt;";
+                break;
+            case '>':
+                document += "&gt;";
+                break;
+            case '"':
+                document += "&quot;";
+                break;
+            case '\'':
+                document += "&apos;";
+                break;
+            default:
+                document += c;
+        }
+    }
+}
+
+void AppendName(std::string& document, const char* name) {
+    document += ' ';
+    document += name;
+    document += "=\"";
+}
+
+void AppendAttribute(std::string& document, const char* name, const std::string& value) {
+    AppendName(document, name);
+    AppendEscaped(document, value);
+    document += '"';
+}
+
+void AppendHexAttribute(std::string& document, const char* name, std::uint64_t value, bool upper) {
+    char text[24];
+    char* const end = std::to_chars(text, text + sizeof(text), value, 16).ptr;
+    if (upper) {
+        std::transform(text, end, text,
+                       [](char c) { return c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c; });
+    }
+    AppendName(document, name);
+    document.append(text, end);
+    document += '"';
+}
+
 template <typename T>
-std::string OptionalAttribute(const char* name, const std::optional<T>& value) {
+void AppendOptional(std::string& document, const char* name, const std::optional<T>& value) {
     if (!value) {
-        return "";
+        return;
     }
     if constexpr (std::is_same<T, std::string>::value) {
-        return std::string(" ") + name + "=\"" + CReplyBuilder::Escape(*value) + "\"";
+        AppendAttribute(document, name, *value);
     } else {
-        return std::string(" ") + name + "=\"" + std::to_string(*value) + "\"";
+        AppendAttribute(document, name, std::to_string(*value));
     }
 }
 
 }  // namespace
 
 std::vector<std::uint8_t> CReplyBuilder::Payload(std::uint32_t status, const std::string& body) {
-    std::string bytes;
-    AppendWord(bytes, 12);
-    AppendWord(bytes, status);
-    AppendWord(bytes, static_cast<std::uint32_t>(body.size()));
-    bytes += body;
-    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+    std::vector<std::uint8_t> bytes(12 + body.size());
+    const std::uint32_t header[3] = {12, status, static_cast<std::uint32_t>(body.size())};
+    std::memcpy(bytes.data(), header, sizeof(header));
+    std::memcpy(bytes.data() + sizeof(header), body.data(), body.size());
+    return bytes;
 }
 
 std::string CReplyBuilder::Escape(const std::string& text) {
     std::string escaped;
     escaped.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                escaped += "&amp;";
-                break;
-            case '<':
-                escaped += "&lt;";
-                break;
-            case '>':
-                escaped += "&gt;";
-                break;
-            case '"':
-                escaped += "&quot;";
-                break;
-            case '\'':
-                escaped += "&apos;";
-                break;
-            default:
-                escaped += c;
-        }
-    }
+    AppendEscaped(escaped, text);
     return escaped;
 }
 
-std::string CReplyBuilder::Attribute(const std::string& name, const std::string& value) {
-    return " " + name + "=\"" + Escape(value) + "\"";
-}
-
-std::string CReplyBuilder::HexText(std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof(text), "%llX", static_cast<unsigned long long>(value));
-    return text;
-}
-
-std::string CReplyBuilder::LowerHexText(std::uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "%x", value);
-    return text;
-}
-
 std::string CReplyBuilder::StatusDocument(const std::vector<StatusEntry>& entries) {
-    std::string document = std::string(kDeclaration) + "<VELM><SECTION NAME=\"PRODUCT\"><STATUS>";
+    std::string document = kDeclaration;
+    document.reserve(128 + 96 * entries.size());
+    document += "<VELM><SECTION NAME=\"PRODUCT\"><STATUS>";
     for (const StatusEntry& entry : entries) {
-        document += "<RECORD" + Attribute("STATUS", HexText(entry.Status));
+        document += "<RECORD";
+        AppendHexAttribute(document, "STATUS", entry.Status, true);
         for (const auto& field : {std::make_pair("CATEGORY_RES_ID", entry.CategoryResId),
                                   std::make_pair("STATUS_RES_ID", entry.StatusResId),
                                   std::make_pair("DESCRIPTION_RES_ID", entry.DescriptionResId)}) {
             if (field.second) {
-                document += Attribute(field.first, HexText(static_cast<std::uint64_t>(*field.second)));
+                AppendHexAttribute(document, field.first, static_cast<std::uint64_t>(*field.second), true);
             }
         }
         document += " />";
@@ -104,26 +120,31 @@ std::string CReplyBuilder::StatusDocument(const std::vector<StatusEntry>& entrie
 }
 
 std::string CReplyBuilder::LicenceDocument(const std::vector<LicenceEntry>& entries) {
-    std::string document = std::string(kDeclaration) +
-                           "<VELM><SECTION NAME=\"PRODUCT\"><INFORMATION><GROUP NAME=\"LICENSEINFO\">";
+    std::string document = kDeclaration;
+    document.reserve(128 + 256 * entries.size());
+    document += "<VELM><SECTION NAME=\"PRODUCT\"><INFORMATION><GROUP NAME=\"LICENSEINFO\">";
     for (const LicenceEntry& entry : entries) {
-        document += "<License" + Attribute("AssociatedSeatId", entry.AssociatedSeatId) +
-                    Attribute("LicensePublicId", entry.LicensePublicId) +
-                    Attribute("LicenseProductName", entry.LicenseProductName);
+        document += "<License";
+        AppendAttribute(document, "AssociatedSeatId", entry.AssociatedSeatId);
+        AppendAttribute(document, "LicensePublicId", entry.LicensePublicId);
+        AppendAttribute(document, "LicenseProductName", entry.LicenseProductName);
         // No expiration is the product's "FFFFFFFF"; dates travel as their low 32 bits in lower case,
         // so that one second before 1970 is not taken for that marker.
-        document += Attribute("LicenseExpirationDate",
-                              entry.LicenseExpirationDate
-                                  ? LowerHexText(static_cast<std::uint32_t>(*entry.LicenseExpirationDate))
-                                  : std::string("FFFFFFFF"));
-        document += Attribute("ActivatedByZun", entry.ActivatedByZun ? "1" : "0");
-        document += OptionalAttribute("ProductCode", entry.ProductCode) +
-                    OptionalAttribute("SeatName", entry.SeatName) +
-                    OptionalAttribute("LicenseRenewalPeriod", entry.LicenseRenewalPeriod) +
-                    OptionalAttribute("LicenseType", entry.LicenseType) +
-                    OptionalAttribute("LicenseFlags", entry.LicenseFlags) +
-                    OptionalAttribute("LicenseModelType", entry.LicenseModelType) +
-                    OptionalAttribute("LicenseModelStatus", entry.LicenseModelStatus) + " />";
+        if (entry.LicenseExpirationDate) {
+            AppendHexAttribute(document, "LicenseExpirationDate",
+                               static_cast<std::uint32_t>(*entry.LicenseExpirationDate), false);
+        } else {
+            AppendAttribute(document, "LicenseExpirationDate", "FFFFFFFF");
+        }
+        AppendAttribute(document, "ActivatedByZun", entry.ActivatedByZun ? "1" : "0");
+        AppendOptional(document, "ProductCode", entry.ProductCode);
+        AppendOptional(document, "SeatName", entry.SeatName);
+        AppendOptional(document, "LicenseRenewalPeriod", entry.LicenseRenewalPeriod);
+        AppendOptional(document, "LicenseType", entry.LicenseType);
+        AppendOptional(document, "LicenseFlags", entry.LicenseFlags);
+        AppendOptional(document, "LicenseModelType", entry.LicenseModelType);
+        AppendOptional(document, "LicenseModelStatus", entry.LicenseModelStatus);
+        document += " />";
     }
     return document + "</GROUP></INFORMATION></SECTION></VELM>";
 }
@@ -139,13 +160,17 @@ std::string CReplyBuilder::RecoveryDocument(const std::vector<RecoveryPasswordEn
         std::string(kDeclaration) +
         "<VELM><MESSAGE VERSION=\"1\"><RESPONSE FUNCTION=\"GET_ENCRYPTION_RECOVERY_DATA\">";
     for (const RecoveryPasswordEntry& entry : passwords) {
-        document += "<RECOVERY_PASSWORD" + Attribute("UID", entry.Uid) +
-                    Attribute("DEVICEID", entry.DeviceId) + Attribute("INDEX", entry.Index) + ">" +
-                    Scramble(entry.Secret) + "</RECOVERY_PASSWORD>";
+        document += "<RECOVERY_PASSWORD";
+        AppendAttribute(document, "UID", entry.Uid);
+        AppendAttribute(document, "DEVICEID", entry.DeviceId);
+        AppendAttribute(document, "INDEX", entry.Index);
+        document += ">" + Scramble(entry.Secret) + "</RECOVERY_PASSWORD>";
     }
     for (const RecoveryDataEntry& entry : data) {
-        document += "<RECOVERY_DATA" + Attribute("UID", entry.Uid) + Attribute("DEVICEID", entry.DeviceId) +
-                    ">" + Scramble(entry.Secret) + "</RECOVERY_DATA>";
+        document += "<RECOVERY_DATA";
+        AppendAttribute(document, "UID", entry.Uid);
+        AppendAttribute(document, "DEVICEID", entry.DeviceId);
+        document += ">" + Scramble(entry.Secret) + "</RECOVERY_DATA>";
     }
     return document + "</RESPONSE></MESSAGE></VELM>";
 }
@@ -166,9 +191,10 @@ std::string CReplyBuilder::TaskRecord(const TaskResult& result) {
 }
 
 std::string CReplyBuilder::CommandDocument(const std::string& function, std::uint32_t result) {
-    return std::string(kDeclaration) + "<VELM><MESSAGE VERSION=\"1\"><RESPONSE" +
-           Attribute("FUNCTION", function) + Attribute("RESULT", std::to_string(result)) +
-           " /></MESSAGE></VELM>";
+    std::string document = std::string(kDeclaration) + "<VELM><MESSAGE VERSION=\"1\"><RESPONSE";
+    AppendAttribute(document, "FUNCTION", function);
+    AppendAttribute(document, "RESULT", std::to_string(result));
+    return document + " /></MESSAGE></VELM>";
 }
 
 }  // namespace Product

@@ -30,11 +30,6 @@ public:
 
     static std::string Escape(const std::string& text);
     static std::string Scramble(const std::string& secret);
-
-private:
-    static std::string Attribute(const std::string& name, const std::string& value);
-    static std::string HexText(std::uint64_t value);
-    static std::string LowerHexText(std::uint32_t value);
 };
 
 }  // namespace Product

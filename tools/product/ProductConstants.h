@@ -25,6 +25,7 @@ enum Command : std::uint32_t {
 };
 
 constexpr std::uint32_t kCommandHeaderSize = 12;
+constexpr std::uint32_t kReplyHeaderSize = 12;
 constexpr std::uint32_t kPluginId = 0x1000600;
 
 // Reply statuses of this product. Error codes follow the Windows error numbers the real product
