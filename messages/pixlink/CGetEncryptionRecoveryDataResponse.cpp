@@ -10,9 +10,17 @@ namespace Common {
 namespace Pixlink {
 namespace Messages {
 
+namespace {
+
+const std::string UidKey = "UID";
+const std::string DeviceIdKey = "DEVICEID";
+const std::string IndexKey = "INDEX";
+
+}  // namespace
+
 void CGetEncryptionRecoveryDataResponse::Deserialize(const std::vector<uint8_t>& payload) {
-    const boost::property_tree::ptree document = ParseReplyDocument(ReadReplyBody(payload));
-    for (const auto& child : document.get_child("VELM.MESSAGE.RESPONSE")) {
+    boost::property_tree::ptree document = ParseReplyDocument(ReadReplyBody(payload));
+    for (auto& child : document.get_child("VELM.MESSAGE.RESPONSE")) {
         if (child.first == "RECOVERY_PASSWORD") {
             m_set.RecoveryPasswords.push_back(ParsePassword(child.second));
         } else if (child.first == "RECOVERY_DATA") {
@@ -21,21 +29,24 @@ void CGetEncryptionRecoveryDataResponse::Deserialize(const std::vector<uint8_t>&
     }
 }
 
+// The tree is discarded after the parse, so texts are moved out of it rather than copied.
 RecoveryPasswordRecord CGetEncryptionRecoveryDataResponse::ParsePassword(
-    const boost::property_tree::ptree& element) {
+    boost::property_tree::ptree& element) {
+    const CReplyAttributes attributes(element);
     RecoveryPasswordRecord record;
-    record.Uid = element.get<std::string>("<xmlattr>.UID");
-    record.DeviceId = element.get<std::string>("<xmlattr>.DEVICEID");
-    record.Index = element.get<std::string>("<xmlattr>.INDEX");
-    record.Value = element.data();
+    record.Uid = std::move(attributes.Required(UidKey));
+    record.DeviceId = std::move(attributes.Required(DeviceIdKey));
+    record.Index = std::move(attributes.Required(IndexKey));
+    record.Value = std::move(element.data());
     return record;
 }
 
-RecoveryDataRecord CGetEncryptionRecoveryDataResponse::ParseData(const boost::property_tree::ptree& element) {
+RecoveryDataRecord CGetEncryptionRecoveryDataResponse::ParseData(boost::property_tree::ptree& element) {
+    const CReplyAttributes attributes(element);
     RecoveryDataRecord record;
-    record.Uid = element.get<std::string>("<xmlattr>.UID");
-    record.DeviceId = element.get<std::string>("<xmlattr>.DEVICEID");
-    record.Value = element.data();
+    record.Uid = std::move(attributes.Required(UidKey));
+    record.DeviceId = std::move(attributes.Required(DeviceIdKey));
+    record.Value = std::move(element.data());
     return record;
 }
 

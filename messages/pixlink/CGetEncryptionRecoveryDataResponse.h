@@ -20,8 +20,8 @@ public:
     const RecoveryDataSet& GetRecoveryDataSet() const override { return m_set; }
 
 private:
-    static RecoveryPasswordRecord ParsePassword(const boost::property_tree::ptree& element);
-    static RecoveryDataRecord ParseData(const boost::property_tree::ptree& element);
+    static RecoveryPasswordRecord ParsePassword(boost::property_tree::ptree& element);
+    static RecoveryDataRecord ParseData(boost::property_tree::ptree& element);
 
     RecoveryDataSet m_set;
 };

@@ -1,8 +1,9 @@
 #include "messages/pixlink/CGetLicenseResponse.h"
 
-#include <boost/algorithm/string/trim.hpp>
+#include <algorithm>
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/property_tree/ptree.hpp>
+#include <locale>
 
 #include "messages/pixlink/AttributeNumbers.h"
 #include "messages/pixlink/ReplyDocument.h"
@@ -18,15 +19,29 @@ namespace {
 typedef boost::property_tree::ptree Tree;
 typedef ::Zun::Common::DataDefinition::Common::UTCTime UTCTime;
 
+const std::string GroupName = "NAME";
+const std::string ActivatedByZun = "ActivatedByZun";
+const std::string LicenseProductName = "LicenseProductName";
+const std::string LicensePublicId = "LicensePublicId";
+const std::string AssociatedSeatId = "AssociatedSeatId";
+const std::string LicenseExpirationDate = "LicenseExpirationDate";
+const std::string ProductCode = "ProductCode";
+const std::string LicenseRenewalPeriod = "LicenseRenewalPeriod";
+const std::string LicenseFlags = "LicenseFlags";
+const std::string SeatName = "SeatName";
+const std::string LicenseType = "LicenseType";
+const std::string LicenseModelType = "LicenseModelType";
+const std::string LicenseModelStatus = "LicenseModelStatus";
+
 // "FFFFFFFF" marks a licence that never expires; the product writes other dates as the low 32 bits
 // of a hexadecimal number of seconds since 1970, and dates in 1970 or 9999 mean "no date" as well.
-std::optional<UTCTime> ExpirationDate(const std::optional<std::string>& text) {
-    if (!text || *text == "FFFFFFFF") {
+std::optional<UTCTime> ExpirationDate(const std::string* text) {
+    if (text == nullptr || *text == "FFFFFFFF") {
         return std::nullopt;
     }
+    static const boost::posix_time::ptime epoch(boost::gregorian::date(1970, 1, 1));
     const int32_t seconds = static_cast<int32_t>(static_cast<uint32_t>(ParseHexUInt64(*text)));
-    const boost::posix_time::ptime instant =
-        boost::posix_time::ptime(boost::gregorian::date(1970, 1, 1)) + boost::posix_time::seconds(seconds);
+    const boost::posix_time::ptime instant = epoch + boost::posix_time::seconds(seconds);
     const boost::gregorian::date day = instant.date();
     if (day.year() == 1970 || day.year() == 9999) {
         return std::nullopt;
@@ -42,55 +57,67 @@ std::optional<UTCTime> ExpirationDate(const std::optional<std::string>& text) {
     return date;
 }
 
-std::optional<int64_t> Decimal(const Tree& license, const char* path) {
-    const auto text = license.get_optional<std::string>(path);
+std::optional<int64_t> Decimal(const std::string* text) {
     return text ? ParseDecimalInt64(*text) : std::nullopt;
 }
 
-std::optional<std::string> Text(const Tree& license, const char* path) {
-    const auto text = license.get_optional<std::string>(path);
-    return text ? std::optional<std::string>(*text) : std::nullopt;
+std::optional<std::string> Text(std::string* text) {
+    return text ? std::optional<std::string>(std::move(*text)) : std::nullopt;
 }
 
-std::optional<std::string> Trimmed(const Tree& license, const char* path) {
-    const auto text = license.get_optional<std::string>(path);
-    return text ? std::optional<std::string>(boost::algorithm::trim_copy(*text)) : std::nullopt;
+// Leading and trailing white space removed, white space as the given classification has it.
+std::optional<std::string> Trimmed(std::string* text, const std::ctype<char>& classes) {
+    if (text == nullptr) {
+        return std::nullopt;
+    }
+    const auto isSpace = [&](char c) { return classes.is(std::ctype_base::space, c); };
+    const auto first = std::find_if_not(text->begin(), text->end(), isSpace);
+    const auto last = std::find_if_not(text->rbegin(), std::string::reverse_iterator(first), isSpace).base();
+    if (first == text->begin() && last == text->end()) {
+        return std::optional<std::string>(std::move(*text));
+    }
+    return std::optional<std::string>(std::string(first, last));
 }
 
 }  // namespace
 
 void CGetLicenseResponse::Deserialize(const std::vector<uint8_t>& payload) {
     m_document = ReadReplyBody(payload);
-    const Tree document = ParseReplyDocument(m_document);
-    for (const auto& child : document.get_child("VELM.SECTION.INFORMATION")) {
-        if (child.first == "GROUP" && child.second.get<std::string>("<xmlattr>.NAME") == "LICENSEINFO") {
-            ParseGroup(child.second);
+    Tree document = ParseReplyDocument(m_document);
+    // White space for trimming is the global locale's, taken once per reply rather than per text.
+    const std::locale locale;
+    const std::ctype<char>& classes = std::use_facet<std::ctype<char>>(locale);
+    for (auto& child : document.get_child("VELM.SECTION.INFORMATION")) {
+        if (child.first == "GROUP" && CReplyAttributes(child.second).Required(GroupName) == "LICENSEINFO") {
+            ParseGroup(child.second, classes);
         }
     }
 }
 
-void CGetLicenseResponse::ParseGroup(const Tree& group) {
-    for (const auto& child : group) {
+void CGetLicenseResponse::ParseGroup(Tree& group, const std::ctype<char>& classes) {
+    for (auto& child : group) {
         if (child.first == "License") {
-            m_records.push_back(ParseLicense(child.second));
+            m_records.push_back(ParseLicense(child.second, classes));
         }
     }
 }
 
-LicenseRecord CGetLicenseResponse::ParseLicense(const Tree& license) {
+// The tree is discarded after the parse, so texts are moved out of it rather than copied.
+LicenseRecord CGetLicenseResponse::ParseLicense(Tree& license, const std::ctype<char>& classes) {
+    const CReplyAttributes attributes(license);
     LicenseRecord record;
-    record.ActivatedBy = license.get<std::string>("<xmlattr>.ActivatedByZun") == "1";
-    record.LicenseProductName = license.get<std::string>("<xmlattr>.LicenseProductName");
-    record.LicensePublicId = license.get<std::string>("<xmlattr>.LicensePublicId");
-    record.AssociatedSeatId = license.get<std::string>("<xmlattr>.AssociatedSeatId");
-    record.LicenseExpirationDate = ExpirationDate(Text(license, "<xmlattr>.LicenseExpirationDate"));
-    record.ProductCode = Decimal(license, "<xmlattr>.ProductCode");
-    record.LicenseRenewalPeriod = Decimal(license, "<xmlattr>.LicenseRenewalPeriod");
-    record.LicenseFlags = Decimal(license, "<xmlattr>.LicenseFlags");
-    record.SeatName = Text(license, "<xmlattr>.SeatName");
-    record.LicenseType = Trimmed(license, "<xmlattr>.LicenseType");
-    record.LicenseModelType = Trimmed(license, "<xmlattr>.LicenseModelType");
-    record.LicenseModelStatus = Trimmed(license, "<xmlattr>.LicenseModelStatus");
+    record.ActivatedBy = attributes.Required(ActivatedByZun) == "1";
+    record.LicenseProductName = std::move(attributes.Required(LicenseProductName));
+    record.LicensePublicId = std::move(attributes.Required(LicensePublicId));
+    record.AssociatedSeatId = std::move(attributes.Required(AssociatedSeatId));
+    record.LicenseExpirationDate = ExpirationDate(attributes.Optional(LicenseExpirationDate));
+    record.ProductCode = Decimal(attributes.Optional(ProductCode));
+    record.LicenseRenewalPeriod = Decimal(attributes.Optional(LicenseRenewalPeriod));
+    record.LicenseFlags = Decimal(attributes.Optional(LicenseFlags));
+    record.SeatName = Text(attributes.Optional(SeatName));
+    record.LicenseType = Trimmed(attributes.Optional(LicenseType), classes);
+    record.LicenseModelType = Trimmed(attributes.Optional(LicenseModelType), classes);
+    record.LicenseModelStatus = Trimmed(attributes.Optional(LicenseModelStatus), classes);
     return record;
 }
 

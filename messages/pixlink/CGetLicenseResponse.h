@@ -1,6 +1,7 @@
 #pragma once
 
 #include <boost/property_tree/ptree_fwd.hpp>
+#include <locale>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,8 @@ public:
     const std::string& GetRawDocument() const override { return m_document; }
 
 private:
-    void ParseGroup(const boost::property_tree::ptree& group);
-    static LicenseRecord ParseLicense(const boost::property_tree::ptree& license);
+    void ParseGroup(boost::property_tree::ptree& group, const std::ctype<char>& classes);
+    static LicenseRecord ParseLicense(boost::property_tree::ptree& license, const std::ctype<char>& classes);
 
     std::string m_document;
     std::vector<LicenseRecord> m_records;

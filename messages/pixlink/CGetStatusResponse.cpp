@@ -16,6 +16,11 @@ namespace {
 
 const uint32_t StatusWithoutDetails = 0xFFFFFFFF;
 
+const std::string StatusKey = "STATUS";
+const std::string CategoryResIdKey = "CATEGORY_RES_ID";
+const std::string StatusResIdKey = "STATUS_RES_ID";
+const std::string DescriptionResIdKey = "DESCRIPTION_RES_ID";
+
 struct StatusMeaning {
     int64_t Level;
     int64_t TextId;
@@ -38,26 +43,27 @@ StatusMeaning Meaning(uint32_t status) {
 
 void CGetStatusResponse::Deserialize(const std::vector<uint8_t>& payload) {
     m_document = ReadReplyBody(payload);
-    const boost::property_tree::ptree document = ParseReplyDocument(m_document);
-    for (const auto& child : document.get_child("VELM.SECTION.STATUS")) {
+    boost::property_tree::ptree document = ParseReplyDocument(m_document);
+    for (auto& child : document.get_child("VELM.SECTION.STATUS")) {
         if (child.first == "RECORD") {
             m_records.push_back(ParseRecord(child.second));
         }
     }
 }
 
-ProtectionStatusRecord CGetStatusResponse::ParseRecord(const boost::property_tree::ptree& record) {
+ProtectionStatusRecord CGetStatusResponse::ParseRecord(boost::property_tree::ptree& record) {
+    const CReplyAttributes attributes(record);
     ProtectionStatusRecord parsed;
-    parsed.Status = ParseHexUInt32(record.get<std::string>("<xmlattr>.STATUS"));
+    parsed.Status = ParseHexUInt32(attributes.Required(StatusKey));
     if (parsed.Status == StatusWithoutDetails) {
         return parsed;
     }
     const StatusMeaning meaning = Meaning(parsed.Status);
     parsed.Level = meaning.Level;
     parsed.StatusTextId = meaning.TextId;
-    parsed.CategoryResId = ParseHexInt64(record.get<std::string>("<xmlattr>.CATEGORY_RES_ID"));
-    parsed.StatusResId = ParseHexInt64(record.get<std::string>("<xmlattr>.STATUS_RES_ID"));
-    if (const auto description = record.get_optional<std::string>("<xmlattr>.DESCRIPTION_RES_ID")) {
+    parsed.CategoryResId = ParseHexInt64(attributes.Required(CategoryResIdKey));
+    parsed.StatusResId = ParseHexInt64(attributes.Required(StatusResIdKey));
+    if (const std::string* const description = attributes.Optional(DescriptionResIdKey)) {
         parsed.DescriptionResId = ParseHexInt64(*description);
     }
     return parsed;

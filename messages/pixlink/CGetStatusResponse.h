@@ -22,7 +22,7 @@ public:
     const std::string& GetRawDocument() const override { return m_document; }
 
 private:
-    static ProtectionStatusRecord ParseRecord(const boost::property_tree::ptree& record);
+    static ProtectionStatusRecord ParseRecord(boost::property_tree::ptree& record);
 
     std::string m_document;
     std::vector<ProtectionStatusRecord> m_records;

@@ -1,8 +1,10 @@
 #include "messages/pixlink/ReplyDocument.h"
 
+#include <algorithm>
 #include <boost/iostreams/device/array.hpp>
 #include <boost/iostreams/stream.hpp>
 #include <boost/property_tree/xml_parser.hpp>
+#include <stdexcept>
 
 #include "channel/CPixlinkChannelBuffer.h"
 #include "messages/pixlink/XmlNesting.h"
@@ -13,14 +15,28 @@ namespace Common {
 namespace Pixlink {
 namespace Messages {
 
+namespace {
+
+// Header size, status, body length.
+const size_t ReplyHeaderSize = 12;
+
+const std::string AttributesKey = "<xmlattr>";
+
+}  // namespace
+
 std::string ReadReplyBody(const std::vector<uint8_t>& payload) {
-    CPixlinkChannelBuffer reader;
-    reader.Bytes().assign(payload.begin(), payload.end());
-    reader.ReadUInt32();
-    reader.ReadUInt32();
-    const uint32_t bodyLength = reader.ReadUInt32();
-    const std::vector<uint8_t> body = reader.ReadBytes(bodyLength);
-    return std::string(body.begin(), body.end());
+    // Only the header goes through the channel's reader: the body is the bulk of a reply, and it is
+    // copied once, straight from the payload into the text, after its length has been checked.
+    CPixlinkChannelBuffer header(
+        std::vector<uint8_t>(payload.begin(), payload.begin() + std::min(payload.size(), ReplyHeaderSize)));
+    header.ReadUInt32();
+    header.ReadUInt32();
+    const uint32_t bodyLength = header.ReadUInt32();
+    if (bodyLength > payload.size() - ReplyHeaderSize) {
+        throw std::runtime_error("PixlinkChannelBuffer: Buffer is not full enough");
+    }
+    const char* const body = reinterpret_cast<const char*>(payload.data()) + ReplyHeaderSize;
+    return std::string(body, bodyLength);
 }
 
 boost::property_tree::ptree ParseReplyDocument(const std::string& document) {
@@ -36,6 +52,30 @@ boost::property_tree::ptree ParseReplyDocument(const std::string& document) {
         throw boost::property_tree::xml_parser_error("no element found", std::string(), 0);
     }
     return tree;
+}
+
+CReplyAttributes::CReplyAttributes(boost::property_tree::ptree& element)
+    : m_element(element), m_attributes(nullptr) {
+    const auto found = element.find(AttributesKey);
+    if (found != element.not_found()) {
+        m_attributes = &found->second;
+    }
+}
+
+std::string* CReplyAttributes::Optional(const std::string& name) const {
+    if (m_attributes == nullptr) {
+        return nullptr;
+    }
+    const auto found = m_attributes->find(name);
+    return found == m_attributes->not_found() ? nullptr : &found->second.data();
+}
+
+std::string& CReplyAttributes::Required(const std::string& name) const {
+    if (std::string* const text = Optional(name)) {
+        return *text;
+    }
+    // Let the tree's own lookup fail, so the error is exactly the one a path lookup gives.
+    return m_element.get_child(boost::property_tree::ptree::path_type(AttributesKey + "." + name)).data();
 }
 
 }  // namespace Messages

@@ -22,6 +22,24 @@ std::string ReadReplyBody(const std::vector<uint8_t>& payload);
 // text, an empty document and nesting beyond MaxReplyNesting throw the reader's xml_parser_error.
 boost::property_tree::ptree ParseReplyDocument(const std::string& document);
 
+// The attributes of one element of a parsed reply. A lookup finds the same node as
+// get_child("<xmlattr>.NAME") (the first attribute of that name) without building and walking a path
+// each time. The texts are handed out for change, so that a parser may move them out of a tree it is
+// about to discard.
+class CReplyAttributes {
+public:
+    explicit CReplyAttributes(boost::property_tree::ptree& element);
+
+    // A missing attribute throws the property tree's own bad-path error ("No such node (<xmlattr>.NAME)").
+    std::string& Required(const std::string& name) const;
+    // nullptr when the attribute is missing.
+    std::string* Optional(const std::string& name) const;
+
+private:
+    boost::property_tree::ptree& m_element;
+    boost::property_tree::ptree* m_attributes;
+};
+
 }  // namespace Messages
 }  // namespace Pixlink
 }  // namespace Common

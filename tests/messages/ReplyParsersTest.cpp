@@ -10,12 +10,14 @@
 #include "messages/CGetLicenseResponse.h"
 #include "messages/CGetStatusResponse.h"
 #include "messages/CGetTaskStatusResponse.h"
+#include "messages/pixlink/AttributeNumbers.h"
 #include "messages/pixlink/CPixlinkMessageFactory.h"
 #include "tests/messages/ReplyPayload.h"
 
 using namespace MessagesTest;
 namespace Common = Zun::Connectors::Common;
 using Common::Pixlink::Messages::CPixlinkMessageFactory;
+namespace Numbers = Common::Pixlink::Messages;
 
 namespace {
 
@@ -171,6 +173,46 @@ TEST(LicenceReplyTest, ActivatedOnlyByOneAndDecimalsOnlyWhenTheWholeTextConverts
         EXPECT_EQ(c.second, OnlyLicence(std::string("LicenseFlags=\"") + c.first + "\"").LicenseFlags)
             << c.first;
     }
+}
+
+template <typename T>
+T StreamHex(const std::string& text) {
+    std::istringstream stream(text);
+    T value = 0;
+    stream >> std::hex >> value;
+    return value;
+}
+
+// Plain digit texts are converted without a stream; around the longest such texts, and for
+// everything the stream alone handles, the result must be the stream's.
+TEST(AttributeNumbersTest, HexadecimalReadersGiveWhatStreamExtractionGives) {
+    for (const char* text : {"0", "a", "F", "aBcDeF", "FFFFFFFF", "100000000", "7FFFFFFFFFFFFFF",
+                             "8000000000000000", "FFFFFFFFFFFFFFFF", "10000000000000000", "00000000000000001",
+                             " 1F", "1F ", "0x1F", "-1", "+A", "g", "", "12g4"}) {
+        EXPECT_EQ(StreamHex<uint32_t>(text), Numbers::ParseHexUInt32(text)) << text;
+        EXPECT_EQ(StreamHex<int64_t>(text), Numbers::ParseHexInt64(text)) << text;
+        EXPECT_EQ(StreamHex<uint64_t>(text), Numbers::ParseHexUInt64(text)) << text;
+    }
+    const std::pair<const char*, std::optional<int64_t>> decimals[] = {
+        {"999999999999999999", 999999999999999999LL},
+        {"000000000000000000000000042", 42},
+        {"9223372036854775808", {}},
+        {"-9223372036854775808", INT64_MIN},
+        {"1e3", {}},
+    };
+    for (const auto& c : decimals) {
+        EXPECT_EQ(c.second, Numbers::ParseDecimalInt64(c.first)) << c.first;
+    }
+}
+
+TEST(LicenceReplyTest, RepeatedAttributesGiveTheFirst) {
+    EXPECT_EQ("seat|pub|FDE|1|-|5|x|-|a|-|-|-",
+              Describe(OnlyLicence("SeatName=\"x\" SeatName=\"y\" ProductCode=\"5\" ProductCode=\"6\" "
+                                   "LicenseType=\" a \" LicenseType=\"b\" ActivatedByZun=\"0\"")));
+    const auto reply = Parse<Common::CGetEncryptionRecoveryDataResponse>(
+        CPixlinkMessageFactory().CreateGetEncryptionRecoveryDataResponse(),
+        Reply(Recovery("<RECOVERY_DATA UID=\"u1\" UID=\"u2\" DEVICEID=\"d\">v</RECOVERY_DATA>")));
+    EXPECT_EQ("u1", reply->GetRecoveryDataSet().RecoveryData.at(0).Uid);
 }
 
 TEST(LicenceReplyTest, OnlyLicenceInfoGroupsCountInDocumentOrder) {
