@@ -333,16 +333,24 @@ boost::posix_time::ptime CSymbolContainer::ToTimePoint(const UTCTime& value) {
     const date day(year, month, CalendarField<bad_day_of_month>(value.day(), 1, 31));
     // The duration's constructor takes 64-bit fields, lets large values carry into later days and
     // negates the whole time of day, built from absolute values, when any field is negative.
-    return ptime(day, boost::posix_time::time_duration(value.hour(), value.minute(), value.second()));
+    const ptime point(day, boost::posix_time::time_duration(value.hour(), value.minute(), value.second()));
+    // A carry past either end of the calendar is refused here, so that every time point the
+    // container holds can be given back as a UTCTime.
+    RequireCalendar(point);
+    return point;
 }
 
-CSymbolContainer::UTCTime CSymbolContainer::ToUTCTime(const boost::posix_time::ptime& value) {
+void CSymbolContainer::RequireCalendar(const boost::posix_time::ptime& value) {
     // Past the calendar's range the library would derive a wrapped, wrong year from the day count.
     static const ptime first(boost::gregorian::date(1400, 1, 1));
     static const ptime end(boost::gregorian::date(9999, 12, 31), boost::posix_time::hours(24));
     if (value.is_special() || value < first || !(value < end)) {
         throw boost::gregorian::bad_year();
     }
+}
+
+CSymbolContainer::UTCTime CSymbolContainer::ToUTCTime(const boost::posix_time::ptime& value) {
+    RequireCalendar(value);
     const boost::gregorian::date::ymd_type ymd = value.date().year_month_day();
     const int64_t micros = value.time_of_day().total_microseconds();
     UTCTime time;

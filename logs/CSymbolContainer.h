@@ -76,6 +76,8 @@ public:
     // Conversions shared with the packed format and the tools that print containers.
     static boost::posix_time::ptime ToTimePoint(const UTCTime& value);
     static UTCTime ToUTCTime(const boost::posix_time::ptime& value);
+    // Throws the date library's bad_year for a time point outside years 1400 to 9999.
+    static void RequireCalendar(const boost::posix_time::ptime& value);
 
 private:
     typedef boost::shared_ptr<BaseType> ValuePtr;

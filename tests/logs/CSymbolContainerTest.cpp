@@ -229,6 +229,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(TimeCase{Time(2020, 2, 28, 47, 59, 60), Time(2020, 3, 1, 0, 0, 0).DebugString()},
                     TimeCase{Time(2020, 3, 1, 1, -1, 0), Time(2020, 2, 29, 22, 59, 0).DebugString()},
                     TimeCase{Time(65536 + 2021, 1, 1, 0, 0, 0), "Year is out of valid range: 1400..9999"},
-                    TimeCase{Time(2021, 1, 65536 + 1, 0, 0, 0), "Day of month value is out of range 1..31"}));
+                    TimeCase{Time(2021, 1, 65536 + 1, 0, 0, 0), "Day of month value is out of range 1..31"},
+                    // Carries past the ends of the calendar would leave a value that cannot be serialized.
+                    TimeCase{Time(9999, 12, 31, 23, 59, 59), Time(9999, 12, 31, 23, 59, 59).DebugString()},
+                    TimeCase{Time(9999, 12, 31, 24, 0, 0), "Year is out of valid range: 1400..9999"},
+                    TimeCase{Time(1400, 1, 1, 0, 0, -1), "Year is out of valid range: 1400..9999"},
+                    TimeCase{Time(1400, 1, 1, 0, 0, 0), Time(1400, 1, 1, 0, 0, 0).DebugString()}));
 
 }  // namespace
