@@ -110,6 +110,20 @@ NTSTATUS CClientPort::AwaitReply(PortExchange& exchange, std::uint32_t messageId
             }
             continue;  // the late reply of a request that timed out
         }
+        if (header.kind == kPacketWriteReply) {
+            // Only a request with data entries can be answered so, and the write lies within the packet.
+            if (!scratch || fd >= 0 || header.value2 > length) {
+                if (fd >= 0) {
+                    close(fd);
+                }
+                return STATUS_UNSUCCESSFUL;
+            }
+            ServeWrite(header, header.value2, exchange.entries);
+            length -= header.value2;
+            std::memmove(buffer, m_scratch.get() + header.value2, length);
+            header.kind = kPacketReply;
+            header.value1 = 0;
+        }
         if (header.kind == kPacketReply) {
             exchange.replyViewFlags = header.value1;
             if (scratch && length <= exchange.replyCapacity) {

@@ -40,7 +40,8 @@ public:
     // when given, travels as a section view with viewFlags.
     bool ReplyMessage(const CPortRequest& request, const std::vector<std::uint8_t>& message,
                       const std::vector<std::uint8_t>* view = nullptr, std::uint32_t viewFlags = 0);
-    // Reads or writes a data entry of a pending LPC request in the client's memory.
+    // Reads or writes a data entry of a pending LPC request in the client's memory. Writes travel
+    // with the request's reply, ahead of it, so that the client wakes once for both.
     bool ReadRequestData(const CPortRequest& request, std::uint32_t entry, std::vector<std::uint8_t>& bytes);
     bool WriteRequestData(const CPortRequest& request, std::uint32_t entry,
                           const std::vector<std::uint8_t>& bytes);
@@ -51,9 +52,16 @@ public:
     static std::vector<std::uint8_t> Message(const std::vector<std::uint8_t>& data);
 
 private:
+    struct PendingWrite {
+        PortPacketHeader header;
+        std::vector<std::uint8_t> bytes;
+    };
     struct Connection {
         CPortSocket socket;
         bool accepted = false;
+        // Writes into the data entries of the request being answered, sent with its reply.
+        std::uint32_t writesFor = 0;
+        std::vector<PendingWrite> writes;
     };
 
     void Accept();
@@ -63,6 +71,7 @@ private:
     bool TakeRequest(std::uint64_t id, const PortPacketHeader& header, std::size_t length, int fd,
                      CPortRequest& request);
     const CPortSocket* SocketOf(const CPortRequest& request) const;
+    Connection* ConnectionOf(const CPortRequest& request);
 
     std::uint32_t m_kind;
     std::string m_path;

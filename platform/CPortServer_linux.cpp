@@ -138,6 +138,7 @@ bool CPortServer::Handle(std::uint64_t id, Connection& connection, CPortRequest&
     } else if (!connection.accepted) {
         drop = header.kind != kPacketConnect || header.value1 != m_kind || !Handshake(connection, length);
     } else if (header.kind == kPacketRequest || header.kind == kPacketDatagram) {
+        connection.writes.clear();  // left by a request that was never answered
         if (TakeRequest(id, header, length, fd, request)) {
             return true;
         }
@@ -186,10 +187,15 @@ const CPortSocket* CPortServer::SocketOf(const CPortRequest& request) const {
     return found == m_connections.end() ? nullptr : &found->second.socket;
 }
 
+CPortServer::Connection* CPortServer::ConnectionOf(const CPortRequest& request) {
+    auto found = m_connections.find(request.Connection());
+    return found == m_connections.end() ? nullptr : &found->second;
+}
+
 bool CPortServer::ReplyMessage(const CPortRequest& request, const std::vector<std::uint8_t>& message,
                                const std::vector<std::uint8_t>* view, std::uint32_t viewFlags) {
-    const CPortSocket* socket = SocketOf(request);
-    if (socket == nullptr || message.size() > kPortMaxPayload) {
+    Connection* connection = ConnectionOf(request);
+    if (connection == nullptr || message.size() > kPortMaxPayload) {
         return false;
     }
     PortPacketHeader header = {kPacketReply, request.MessageId(), viewFlags, 0, 0};
@@ -208,7 +214,30 @@ bool CPortServer::ReplyMessage(const CPortRequest& request, const std::vector<st
         munmap(base, size);
         header.offset = view->size();
     }
-    const bool sent = socket->Send(header, message.data(), message.size(), fd);
+    if (connection->writesFor != request.MessageId()) {
+        connection->writes.clear();
+    }
+    // A single write that fits travels in the reply's own packet: the client then wakes once.
+    if (fd < 0 && connection->writes.size() == 1 &&
+        connection->writes[0].bytes.size() + message.size() <= kPortMaxPayload) {
+        PendingWrite& write = connection->writes[0];
+        const PortPacketHeader combined = {kPacketWriteReply, request.MessageId(), write.header.value1,
+                                           static_cast<std::uint32_t>(write.bytes.size()),
+                                           write.header.offset};
+        write.bytes.insert(write.bytes.end(), message.begin(), message.end());
+        const bool sent = connection->socket.Send(combined, write.bytes.data(), write.bytes.size());
+        connection->writes.clear();
+        return sent;
+    }
+    std::vector<CPortSocket::Packet> packets;
+    {
+        for (const PendingWrite& write : connection->writes) {
+            packets.push_back({write.header, write.bytes.data(), write.bytes.size(), -1});
+        }
+    }
+    packets.push_back({header, message.data(), message.size(), fd});
+    const bool sent = connection->socket.Send(packets);
+    connection->writes.clear();
     if (fd >= 0) {
         close(fd);
     }
@@ -247,17 +276,20 @@ bool CPortServer::ReadRequestData(const CPortRequest& request, std::uint32_t ent
 
 bool CPortServer::WriteRequestData(const CPortRequest& request, std::uint32_t entry,
                                    const std::vector<std::uint8_t>& bytes) {
-    const CPortSocket* socket = SocketOf(request);
-    if (socket == nullptr || entry >= request.DataEntryCount() ||
+    Connection* connection = ConnectionOf(request);
+    if (connection == nullptr || entry >= request.DataEntryCount() ||
         bytes.size() > request.DataEntrySize(entry)) {
         return false;
     }
+    if (connection->writesFor != request.MessageId()) {
+        connection->writes.clear();
+        connection->writesFor = request.MessageId();
+    }
     for (std::size_t done = 0; done < bytes.size();) {
         const std::size_t chunk = std::min<std::size_t>(bytes.size() - done, kPortMaxPayload);
-        const PortPacketHeader header = {kPacketWriteData, request.MessageId(), entry, 0, done};
-        if (!socket->Send(header, bytes.data() + done, chunk)) {
-            return false;
-        }
+        connection->writes.push_back(
+            {{kPacketWriteData, request.MessageId(), entry, 0, done},
+             std::vector<std::uint8_t>(bytes.begin() + done, bytes.begin() + done + chunk)});
         done += chunk;
     }
     return true;

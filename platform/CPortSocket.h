@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "platform/CDeadline.h"
 #include "platform/NtTypes.h"
@@ -36,7 +37,18 @@ public:
     void Shutdown() const;
     uid_t PeerUid() const;
 
+    // A packet to send: header, payload bytes and an optional descriptor to attach.
+    struct Packet {
+        PortPacketHeader header;
+        const void* payload;
+        std::size_t size;
+        int fd;
+    };
+
     bool Send(const PortPacketHeader& header, const void* payload, std::size_t size, int fd = -1) const;
+    // Sends the packets in order with one system call where the kernel takes them all at once, so
+    // that the peer wakes once for a reply and the data written ahead of it.
+    bool Send(const std::vector<Packet>& packets) const;
     // Receives one packet. received is the payload size, capacity + 1 when it did not fit. fd is an
     // attached descriptor now owned by the caller, or -1. Status: success, STATUS_TIMEOUT when the
     // deadline passed, a failure when the peer is gone or sent something that is not a packet.

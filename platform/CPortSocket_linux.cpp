@@ -53,6 +53,22 @@ int TakeAttached(msghdr& message) {
     return fd;
 }
 
+// Room for the one descriptor a packet may carry.
+struct ControlSpace {
+    alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(int))];
+};
+
+void Attach(msghdr& message, ControlSpace& control, int fd) {
+    std::memset(&control, 0, sizeof(control));
+    message.msg_control = control.bytes;
+    message.msg_controllen = sizeof(control.bytes);
+    cmsghdr* attached = CMSG_FIRSTHDR(&message);
+    attached->cmsg_level = SOL_SOCKET;
+    attached->cmsg_type = SCM_RIGHTS;
+    attached->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(attached), &fd, sizeof(int));
+}
+
 }  // namespace
 
 CPortSocket::~CPortSocket() {
@@ -135,28 +151,41 @@ int CPortSocket::Listen(const std::string& path) {
 }
 
 bool CPortSocket::Send(const PortPacketHeader& header, const void* payload, std::size_t size, int fd) const {
-    iovec parts[2] = {{const_cast<PortPacketHeader*>(&header), sizeof(header)},
-                      {const_cast<void*>(payload), size}};
-    msghdr message;
-    std::memset(&message, 0, sizeof(message));
-    message.msg_iov = parts;
-    message.msg_iovlen = size > 0 ? 2 : 1;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
-    if (fd >= 0) {
-        std::memset(control, 0, sizeof(control));
-        message.msg_control = control;
-        message.msg_controllen = sizeof(control);
-        cmsghdr* attached = CMSG_FIRSTHDR(&message);
-        attached->cmsg_level = SOL_SOCKET;
-        attached->cmsg_type = SCM_RIGHTS;
-        attached->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(attached), &fd, sizeof(int));
+    return Send(std::vector<Packet>{{header, payload, size, fd}});
+}
+
+bool CPortSocket::Send(const std::vector<Packet>& packets) const {
+    const std::size_t count = packets.size();
+    std::vector<iovec> parts(2 * count);
+    std::vector<mmsghdr> messages(count);
+    std::vector<ControlSpace> controls(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const Packet& packet = packets[i];
+        parts[2 * i] = {const_cast<PortPacketHeader*>(&packet.header), sizeof(packet.header)};
+        parts[2 * i + 1] = {const_cast<void*>(packet.payload), packet.size};
+        msghdr& message = messages[i].msg_hdr;
+        std::memset(&messages[i], 0, sizeof(messages[i]));
+        message.msg_iov = &parts[2 * i];
+        message.msg_iovlen = packet.size > 0 ? 2 : 1;
+        if (packet.fd >= 0) {
+            Attach(message, controls[i], packet.fd);
+        }
     }
-    ssize_t sent;
-    do {
-        sent = sendmsg(m_fd, &message, MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    return sent == static_cast<ssize_t>(sizeof(header) + size);
+    for (std::size_t done = 0; done < count;) {
+        const int sent = sendmmsg(m_fd, &messages[done], static_cast<unsigned>(count - done), MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        if (sent <= 0) {
+            return false;
+        }
+        for (int i = 0; i < sent; ++i, ++done) {
+            if (messages[done].msg_len != sizeof(PortPacketHeader) + packets[done].size) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 NTSTATUS CPortSocket::WaitReadable(const CDeadline& deadline) const {

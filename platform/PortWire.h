@@ -25,6 +25,8 @@ enum PortPacketKind : std::uint32_t {
     kPacketReadData = 6,      // value1: data entry, value2: size, offset: where in the entry
     kPacketDataReply = 7,     // value1: NTSTATUS; payload: the bytes read
     kPacketWriteData = 8,     // value1: data entry, offset: where in the entry; payload: the bytes
+    kPacketWriteReply = 9,    // a write and the reply in one: value1: data entry, value2: bytes written,
+                              // offset: where in the entry; payload: those bytes, then the port message
 };
 
 enum PortKind : std::uint32_t {
