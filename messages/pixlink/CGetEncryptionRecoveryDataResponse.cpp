@@ -1,5 +1,6 @@
 #include "messages/pixlink/CGetEncryptionRecoveryDataResponse.h"
 
+#include <array>
 #include <boost/property_tree/ptree.hpp>
 
 #include "messages/pixlink/ReplyDocument.h"
@@ -15,6 +16,8 @@ namespace {
 const std::string UidKey = "UID";
 const std::string DeviceIdKey = "DEVICEID";
 const std::string IndexKey = "INDEX";
+const std::array<const std::string*, 3> PasswordKeys = {&UidKey, &DeviceIdKey, &IndexKey};
+const std::array<const std::string*, 2> DataKeys = {&UidKey, &DeviceIdKey};
 
 }  // namespace
 
@@ -33,19 +36,21 @@ void CGetEncryptionRecoveryDataResponse::Deserialize(const std::vector<uint8_t>&
 RecoveryPasswordRecord CGetEncryptionRecoveryDataResponse::ParsePassword(
     boost::property_tree::ptree& element) {
     const CReplyAttributes attributes(element);
+    const auto found = attributes.Find(PasswordKeys);
     RecoveryPasswordRecord record;
-    record.Uid = std::move(attributes.Required(UidKey));
-    record.DeviceId = std::move(attributes.Required(DeviceIdKey));
-    record.Index = std::move(attributes.Required(IndexKey));
+    record.Uid = std::move(attributes.Required(found[0], UidKey));
+    record.DeviceId = std::move(attributes.Required(found[1], DeviceIdKey));
+    record.Index = std::move(attributes.Required(found[2], IndexKey));
     record.Value = std::move(element.data());
     return record;
 }
 
 RecoveryDataRecord CGetEncryptionRecoveryDataResponse::ParseData(boost::property_tree::ptree& element) {
     const CReplyAttributes attributes(element);
+    const auto found = attributes.Find(DataKeys);
     RecoveryDataRecord record;
-    record.Uid = std::move(attributes.Required(UidKey));
-    record.DeviceId = std::move(attributes.Required(DeviceIdKey));
+    record.Uid = std::move(attributes.Required(found[0], UidKey));
+    record.DeviceId = std::move(attributes.Required(found[1], DeviceIdKey));
     record.Value = std::move(element.data());
     return record;
 }

@@ -1,6 +1,7 @@
 #include "messages/pixlink/CGetLicenseResponse.h"
 
 #include <algorithm>
+#include <array>
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <locale>
@@ -20,18 +21,37 @@ typedef boost::property_tree::ptree Tree;
 typedef ::Zun::Common::DataDefinition::Common::UTCTime UTCTime;
 
 const std::string GroupName = "NAME";
-const std::string ActivatedByZun = "ActivatedByZun";
-const std::string LicenseProductName = "LicenseProductName";
-const std::string LicensePublicId = "LicensePublicId";
-const std::string AssociatedSeatId = "AssociatedSeatId";
-const std::string LicenseExpirationDate = "LicenseExpirationDate";
-const std::string ProductCode = "ProductCode";
-const std::string LicenseRenewalPeriod = "LicenseRenewalPeriod";
-const std::string LicenseFlags = "LicenseFlags";
-const std::string SeatName = "SeatName";
-const std::string LicenseType = "LicenseType";
-const std::string LicenseModelType = "LicenseModelType";
-const std::string LicenseModelStatus = "LicenseModelStatus";
+
+// The attributes of a License element, all found in one pass.
+enum LicenseAttribute {
+    ActivatedByZun,
+    LicenseProductName,
+    LicensePublicId,
+    AssociatedSeatId,
+    LicenseExpirationDate,
+    ProductCode,
+    LicenseRenewalPeriod,
+    LicenseFlags,
+    SeatName,
+    LicenseType,
+    LicenseModelType,
+    LicenseModelStatus,
+    LicenseAttributeCount
+};
+
+const std::string LicenseAttributeNames[LicenseAttributeCount] = {
+    "ActivatedByZun",       "LicenseProductName",    "LicensePublicId",
+    "AssociatedSeatId",     "LicenseExpirationDate", "ProductCode",
+    "LicenseRenewalPeriod", "LicenseFlags",          "SeatName",
+    "LicenseType",          "LicenseModelType",      "LicenseModelStatus"};
+
+std::array<const std::string*, LicenseAttributeCount> LicenseAttributeKeys() {
+    std::array<const std::string*, LicenseAttributeCount> keys;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        keys[i] = &LicenseAttributeNames[i];
+    }
+    return keys;
+}
 
 // "FFFFFFFF" marks a licence that never expires; the product writes other dates as the low 32 bits
 // of a hexadecimal number of seconds since 1970, and dates in 1970 or 9999 mean "no date" as well.
@@ -104,20 +124,25 @@ void CGetLicenseResponse::ParseGroup(Tree& group, const std::ctype<char>& classe
 
 // The tree is discarded after the parse, so texts are moved out of it rather than copied.
 LicenseRecord CGetLicenseResponse::ParseLicense(Tree& license, const std::ctype<char>& classes) {
+    static const std::array<const std::string*, LicenseAttributeCount> keys = LicenseAttributeKeys();
     const CReplyAttributes attributes(license);
+    const auto found = attributes.Find(keys);
+    const auto required = [&](LicenseAttribute which) -> std::string& {
+        return attributes.Required(found[which], LicenseAttributeNames[which]);
+    };
     LicenseRecord record;
-    record.ActivatedBy = attributes.Required(ActivatedByZun) == "1";
-    record.LicenseProductName = std::move(attributes.Required(LicenseProductName));
-    record.LicensePublicId = std::move(attributes.Required(LicensePublicId));
-    record.AssociatedSeatId = std::move(attributes.Required(AssociatedSeatId));
-    record.LicenseExpirationDate = ExpirationDate(attributes.Optional(LicenseExpirationDate));
-    record.ProductCode = Decimal(attributes.Optional(ProductCode));
-    record.LicenseRenewalPeriod = Decimal(attributes.Optional(LicenseRenewalPeriod));
-    record.LicenseFlags = Decimal(attributes.Optional(LicenseFlags));
-    record.SeatName = Text(attributes.Optional(SeatName));
-    record.LicenseType = Trimmed(attributes.Optional(LicenseType), classes);
-    record.LicenseModelType = Trimmed(attributes.Optional(LicenseModelType), classes);
-    record.LicenseModelStatus = Trimmed(attributes.Optional(LicenseModelStatus), classes);
+    record.ActivatedBy = required(ActivatedByZun) == "1";
+    record.LicenseProductName = std::move(required(LicenseProductName));
+    record.LicensePublicId = std::move(required(LicensePublicId));
+    record.AssociatedSeatId = std::move(required(AssociatedSeatId));
+    record.LicenseExpirationDate = ExpirationDate(found[LicenseExpirationDate]);
+    record.ProductCode = Decimal(found[ProductCode]);
+    record.LicenseRenewalPeriod = Decimal(found[LicenseRenewalPeriod]);
+    record.LicenseFlags = Decimal(found[LicenseFlags]);
+    record.SeatName = Text(found[SeatName]);
+    record.LicenseType = Trimmed(found[LicenseType], classes);
+    record.LicenseModelType = Trimmed(found[LicenseModelType], classes);
+    record.LicenseModelStatus = Trimmed(found[LicenseModelStatus], classes);
     return record;
 }
 

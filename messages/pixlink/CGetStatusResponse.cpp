@@ -1,5 +1,6 @@
 #include "messages/pixlink/CGetStatusResponse.h"
 
+#include <array>
 #include <boost/property_tree/ptree.hpp>
 #include <stdexcept>
 
@@ -20,6 +21,8 @@ const std::string StatusKey = "STATUS";
 const std::string CategoryResIdKey = "CATEGORY_RES_ID";
 const std::string StatusResIdKey = "STATUS_RES_ID";
 const std::string DescriptionResIdKey = "DESCRIPTION_RES_ID";
+const std::array<const std::string*, 4> RecordKeys = {&StatusKey, &CategoryResIdKey, &StatusResIdKey,
+                                                      &DescriptionResIdKey};
 
 struct StatusMeaning {
     int64_t Level;
@@ -53,17 +56,18 @@ void CGetStatusResponse::Deserialize(const std::vector<uint8_t>& payload) {
 
 ProtectionStatusRecord CGetStatusResponse::ParseRecord(boost::property_tree::ptree& record) {
     const CReplyAttributes attributes(record);
+    const auto found = attributes.Find(RecordKeys);
     ProtectionStatusRecord parsed;
-    parsed.Status = ParseHexUInt32(attributes.Required(StatusKey));
+    parsed.Status = ParseHexUInt32(attributes.Required(found[0], StatusKey));
     if (parsed.Status == StatusWithoutDetails) {
         return parsed;
     }
     const StatusMeaning meaning = Meaning(parsed.Status);
     parsed.Level = meaning.Level;
     parsed.StatusTextId = meaning.TextId;
-    parsed.CategoryResId = ParseHexInt64(attributes.Required(CategoryResIdKey));
-    parsed.StatusResId = ParseHexInt64(attributes.Required(StatusResIdKey));
-    if (const std::string* const description = attributes.Optional(DescriptionResIdKey)) {
+    parsed.CategoryResId = ParseHexInt64(attributes.Required(found[1], CategoryResIdKey));
+    parsed.StatusResId = ParseHexInt64(attributes.Required(found[2], StatusResIdKey));
+    if (const std::string* const description = found[3]) {
         parsed.DescriptionResId = ParseHexInt64(*description);
     }
     return parsed;

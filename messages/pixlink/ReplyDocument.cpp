@@ -71,11 +71,36 @@ std::string* CReplyAttributes::Optional(const std::string& name) const {
 }
 
 std::string& CReplyAttributes::Required(const std::string& name) const {
-    if (std::string* const text = Optional(name)) {
-        return *text;
+    return Required(Optional(name), name);
+}
+
+std::string& CReplyAttributes::Required(std::string* found, const std::string& name) const {
+    if (found != nullptr) {
+        return *found;
     }
     // Let the tree's own lookup fail, so the error is exactly the one a path lookup gives.
     return m_element.get_child(boost::property_tree::ptree::path_type(AttributesKey + "." + name)).data();
+}
+
+void CReplyAttributes::Find(const std::string* const* names, std::string** found, size_t count) const {
+    if (m_attributes == nullptr) {
+        return;
+    }
+    // The reader appends attributes in document order, and the tree's keyed lookup gives the first of
+    // equal keys in that order; keeping the first match of each name gives the same nodes.
+    size_t missing = count;
+    for (auto& attribute : *m_attributes) {
+        for (size_t i = 0; i < count; ++i) {
+            if (found[i] == nullptr && attribute.first == *names[i]) {
+                found[i] = &attribute.second.data();
+                --missing;
+                break;
+            }
+        }
+        if (missing == 0) {
+            return;
+        }
+    }
 }
 
 }  // namespace Messages

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <boost/property_tree/ptree.hpp>
 #include <cstdint>
 #include <string>
@@ -23,7 +24,7 @@ std::string ReadReplyBody(const std::vector<uint8_t>& payload);
 boost::property_tree::ptree ParseReplyDocument(const std::string& document);
 
 // The attributes of one element of a parsed reply. A lookup finds the same node as
-// get_child("<xmlattr>.NAME") (the first attribute of that name) without building and walking a path
+// get_child("<xmlattr>.NAME"), the first attribute of that name, without building and walking a path
 // each time. The texts are handed out for change, so that a parser may move them out of a tree it is
 // about to discard.
 class CReplyAttributes {
@@ -35,7 +36,20 @@ public:
     // nullptr when the attribute is missing.
     std::string* Optional(const std::string& name) const;
 
+    // Several lookups in one pass over the attributes: found[i] becomes the first attribute named
+    // names[i], or nullptr.
+    template <size_t N>
+    std::array<std::string*, N> Find(const std::array<const std::string*, N>& names) const {
+        std::array<std::string*, N> found{};
+        Find(names.data(), found.data(), N);
+        return found;
+    }
+    // A result of Find for a required attribute: nullptr throws as Required does.
+    std::string& Required(std::string* found, const std::string& name) const;
+
 private:
+    void Find(const std::string* const* names, std::string** found, size_t count) const;
+
     boost::property_tree::ptree& m_element;
     boost::property_tree::ptree* m_attributes;
 };

@@ -331,6 +331,9 @@ INSTANTIATE_TEST_SUITE_P(
                     Reply(Licences(Group(
                         "<License ActivatedByZun=\"1\" LicensePublicId=\"b\" LicenseProductName=\"c\"/>"))),
                     "No such node (<xmlattr>.AssociatedSeatId)"},
+        FailureCase{"FirstMissingInReadingOrder", LicenceReply,
+                    Reply(Licences(Group("<License ActivatedByZun=\"1\" AssociatedSeatId=\"a\"/>"))),
+                    "No such node (<xmlattr>.LicenseProductName)"},
         FailureCase{"NoResponse", RecoveryReply, Reply("<VELM><MESSAGE/></VELM>"),
                     "No such node (VELM.MESSAGE.RESPONSE)"},
         FailureCase{"NoIndex", RecoveryReply,
