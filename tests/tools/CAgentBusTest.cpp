@@ -162,6 +162,37 @@ TEST_F(CAgentBusTest, StopDeliversWhatIsQueuedAndDropsLaterPublications) {
     EXPECT_EQ(1, module.use_count()) << "the bus still holds the subscriber";
 }
 
+TEST_F(CAgentBusTest, MessagesThatQueuedUpAreRecordedInOneBatchThenDelivered) {
+    for (const bool failing : {false, true}) {
+        std::vector<size_t> batches;  // messages recorded within each run of the batch function
+        CAgentBus batching(
+            [this](const CAgentBus::MessagePtr& m, const CAgentBus::ContextPtr&) {
+                boost::lock_guard<boost::mutex> guard(journal.lock);
+                journal.recorded.push_back(m);
+            },
+            logger,
+            [&](const std::function<void()>& recordAll) {
+                const size_t before = journal.recorded.size();
+                recordAll();
+                batches.push_back(journal.recorded.size() - before);
+                if (failing) {
+                    throw std::runtime_error("disk full");  // a commit that fails
+                }
+            });
+        auto module = NewSubscriber();
+        batching.Subscribe(module, CBlockFDELogin::Type);
+        for (int i = 0; i < 10; ++i) {
+            batching.Publish(boost::make_shared<CBlockFDELogin>(), boost::shared_ptr<CUserContext>());
+        }
+        batching.Start();
+        ASSERT_TRUE(batching.WaitIdle(kDeadline));
+        EXPECT_EQ(std::vector<size_t>{10}, batches);
+        EXPECT_EQ(std::vector<bool>(10, true), module->recordedFirst) << "recorded, then delivered";
+        boost::lock_guard<boost::mutex> guard(logger.lock);
+        EXPECT_EQ(failing ? 1u : 0u, logger.lines.size());
+    }
+}
+
 TEST_F(CAgentBusTest, AFailingRecorderOrSubscriberDoesNotStopTheBus) {
     CAgentBus failing([](const CAgentBus::MessagePtr&,
                          const CAgentBus::ContextPtr&) { throw std::runtime_error("disk full"); },

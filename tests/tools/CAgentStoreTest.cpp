@@ -163,6 +163,19 @@ TEST_F(CAgentStoreTest, FiltersByTypeAndTime) {
     EXPECT_EQ("", out);
 }
 
+TEST_F(CAgentStoreTest, ATransactionKeepsWhatWasAppendedEvenWhenItsWorkFails) {
+    CAgentStore store(path, CAgentStore::Mode::Create);
+    const auto append = [&store] {
+        store.Append(
+            CMessageEncoder::Encode(CRecoveryRequest(), boost::make_shared<Kernel::CUserContext>("u")));
+    };
+    store.InTransaction([&] { append(), append(); });
+    EXPECT_THROW(store.InTransaction([&] { append(), throw std::runtime_error("one message failed"); }),
+                 std::runtime_error);
+    CAgentStore reader(path, CAgentStore::Mode::ReadOnly);
+    EXPECT_EQ(3u, reader.Query(CAgentStore::Filter()).size()) << "seen from another connection";
+}
+
 TEST_F(CAgentStoreTest, TheInstanceUUIDIsMadeOnceAndKept) {
     int made = 0;
     auto generate = [&made] { return "uuid-" + std::to_string(++made); };

@@ -98,7 +98,8 @@ void CAgentApplication::Open() {
     m_logger = boost::make_shared<CAgentLogger>(std::cerr, m_options.logFile);
     const std::string instance = m_store->InstanceUUID(&NewUuid);
     m_bus = boost::make_shared<CAgentBus>(
-        [this](const CAgentBus::MessagePtr& m, const CAgentBus::ContextPtr& c) { Record(m, c); }, *m_logger);
+        [this](const CAgentBus::MessagePtr& m, const CAgentBus::ContextPtr& c) { Record(m, c); }, *m_logger,
+        [this](const std::function<void()>& recordAll) { m_store->InTransaction(recordAll); });
     m_bus->Start();
     m_control.reset(new CControlServer(
         m_options.control, [this](const std::string& line) { return HandleTask(line, "control"); },

@@ -8,10 +8,12 @@ namespace Agent {
 
 namespace {
 const char* const kSource = "CAgentBus";
-}
+// Bounds the messages recorded in one batch, so that delivery never waits long behind recording.
+constexpr std::size_t kMaxBatch = 256;
+}  // namespace
 
-CAgentBus::CAgentBus(Recorder recorder, Common::Kernel::ILoggerResource& logger)
-    : m_recorder(std::move(recorder)), m_logger(logger) {}
+CAgentBus::CAgentBus(Recorder recorder, Common::Kernel::ILoggerResource& logger, Batch batch)
+    : m_recorder(std::move(recorder)), m_logger(logger), m_batch(std::move(batch)) {}
 
 CAgentBus::~CAgentBus() {
     Stop();
@@ -81,12 +83,17 @@ void CAgentBus::Run() {
         if (m_queue.empty()) {
             break;
         }
-        Envelope envelope = std::move(m_queue.front());
-        m_queue.pop_front();
+        const std::size_t count = std::min(m_queue.size(), kMaxBatch);
+        std::vector<Envelope> envelopes(std::make_move_iterator(m_queue.begin()),
+                                        std::make_move_iterator(m_queue.begin() + count));
+        m_queue.erase(m_queue.begin(), m_queue.begin() + count);
         m_busy = true;
         guard.unlock();
-        Dispatch(envelope);
-        envelope = Envelope();  // the message may belong to a module that is unloaded later
+        RecordAll(envelopes);
+        for (const Envelope& envelope : envelopes) {
+            Deliver(envelope);
+        }
+        envelopes.clear();  // the messages may belong to a module that is unloaded later
         guard.lock();
         m_busy = false;
         m_changed.notify_all();
@@ -94,12 +101,32 @@ void CAgentBus::Run() {
     m_running = false;
 }
 
-void CAgentBus::Dispatch(const Envelope& envelope) {
+void CAgentBus::RecordAll(const std::vector<Envelope>& envelopes) {
+    const auto recordAll = [&] {
+        for (const Envelope& envelope : envelopes) {
+            Record(envelope);
+        }
+    };
+    if (!m_batch || envelopes.size() == 1) {
+        recordAll();
+        return;
+    }
+    try {
+        m_batch(recordAll);
+    } catch (const std::exception& e) {
+        Warn("Could not record " + std::to_string(envelopes.size()) + " messages: " + e.what());
+    }
+}
+
+void CAgentBus::Record(const Envelope& envelope) {
     try {
         m_recorder(envelope.message, envelope.userContext);
     } catch (const std::exception& e) {
         Warn(std::string("Could not record ") + envelope.message->Describe() + ": " + e.what());
     }
+}
+
+void CAgentBus::Deliver(const Envelope& envelope) {
     for (const SubscriberPtr& subscriber : SubscribersOf(envelope.message->GetType())) {
         try {
             subscriber->OnMessage(envelope.message, envelope.userContext);

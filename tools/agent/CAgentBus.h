@@ -19,7 +19,8 @@ namespace Agent {
 // The agent's message bus. Publish only queues; one bus thread records each message and then
 // delivers it once to each subscriber of its type, however often that subscriber subscribed to
 // it. Publishers therefore never run a subscriber's code on their own thread, where they may hold
-// locks that the subscriber needs.
+// locks that the subscriber needs. Messages that queued up meanwhile are recorded together, in one
+// run of the batch function, before they are delivered in order.
 class CAgentBus : public Common::Kernel::IBusResource {
 public:
     typedef boost::shared_ptr<Common::Kernel::IMessage> MessagePtr;
@@ -27,8 +28,10 @@ public:
     typedef boost::shared_ptr<Common::Kernel::ISubscriber> SubscriberPtr;
     // Called on the bus thread before a message is delivered.
     typedef std::function<void(const MessagePtr&, const ContextPtr&)> Recorder;
+    // Runs the recording of several messages as one unit of work (a store's transaction).
+    typedef std::function<void(const std::function<void()>& recordAll)> Batch;
 
-    CAgentBus(Recorder recorder, Common::Kernel::ILoggerResource& logger);
+    CAgentBus(Recorder recorder, Common::Kernel::ILoggerResource& logger, Batch batch = Batch());
     ~CAgentBus() override;
 
     void Publish(const MessagePtr& message, const ContextPtr& userContext) override;
@@ -50,12 +53,15 @@ private:
     };
 
     void Run();
-    void Dispatch(const Envelope& envelope);
+    void RecordAll(const std::vector<Envelope>& envelopes);
+    void Record(const Envelope& envelope);
+    void Deliver(const Envelope& envelope);
     std::vector<SubscriberPtr> SubscribersOf(Common::Kernel::MessageType type);
     void Warn(const std::string& text);
 
     Recorder m_recorder;
     Common::Kernel::ILoggerResource& m_logger;
+    Batch m_batch;
     boost::mutex m_lock;
     boost::condition_variable m_changed;
     std::deque<Envelope> m_queue;

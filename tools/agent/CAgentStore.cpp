@@ -50,6 +50,13 @@ CAgentStore::CAgentStore(const std::string& path, Mode mode) : m_path(path) {
         }
         m_session.reset(new Poco::Data::Session("SQLite", path, kBusySeconds));
         m_session->setConnectionTimeout(kBusySeconds);
+        // A write-ahead log lets "logs" read while the agent writes, and with synchronous=NORMAL a
+        // message costs no disk flush of its own: a crash of the machine may lose the last messages
+        // written, never the database.
+        if (mode == Mode::Create) {
+            *m_session << "PRAGMA journal_mode=WAL", now;
+        }
+        *m_session << "PRAGMA synchronous=NORMAL", now;
         mode == Mode::Create ? CreateSchema() : CheckSchema();
     } catch (const std::exception& e) {
         throw Failure("cannot open", e);
@@ -104,6 +111,34 @@ int64_t CAgentStore::Append(const Record& record) {
         return sequence;
     } catch (const std::exception& e) {
         throw Failure("cannot store " + record.description, e);
+    }
+}
+
+void CAgentStore::InTransaction(const std::function<void()>& work) {
+    {
+        boost::lock_guard<boost::mutex> guard(m_lock);
+        try {
+            m_session->begin();
+        } catch (const std::exception& e) {
+            throw Failure("cannot begin a transaction", e);
+        }
+    }
+    try {
+        work();
+    } catch (...) {
+        Commit();
+        throw;
+    }
+    Commit();
+}
+
+// What was appended stays even when part of the work failed: each append reports its own failure.
+void CAgentStore::Commit() {
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    try {
+        m_session->commit();
+    } catch (const std::exception& e) {
+        throw Failure("cannot commit", e);
     }
 }
 

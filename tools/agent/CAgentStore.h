@@ -41,6 +41,8 @@ public:
 
     // Stores the record with the current time; returns its sequence number.
     int64_t Append(const Record& record);
+    // Runs work, whose appends then reach the disk together, in one transaction.
+    void InTransaction(const std::function<void()>& work);
     std::vector<Record> Query(const Filter& filter);
     // The payload of one record, empty when it has none.
     std::string Payload(int64_t sequence);
@@ -54,6 +56,7 @@ public:
 private:
     void CreateSchema();
     void CheckSchema();
+    void Commit();
     std::runtime_error Failure(const std::string& what, const std::exception& e) const;
 
     boost::mutex m_lock;

@@ -78,7 +78,7 @@ std::array<std::uint32_t, 10> CBroadcastPublisher::Values() const {
     return m_values;
 }
 
-void CBroadcastPublisher::Run(const std::function<void(CBroadcastWriter&)>& operation) {
+void CBroadcastPublisher::Run(const std::function<void(CBroadcastWriter&)>& operation, bool wait) {
     if (!m_thread.joinable()) {
         return;
     }
@@ -92,7 +92,9 @@ void CBroadcastPublisher::Run(const std::function<void(CBroadcastWriter&)>& oper
         });
     }
     m_wake.notify_all();
-    finished.wait();
+    if (wait) {
+        finished.wait();
+    }
 }
 
 void CBroadcastPublisher::Loop() {
@@ -131,16 +133,20 @@ void CBroadcastPublisher::Release() {
     m_releaseAt = Clock::time_point::max();
 }
 
+// The counter moves at once; the area follows on its own thread, so that a request that announces
+// a change is answered without waiting for the area.
 void CBroadcastPublisher::Bump(unsigned index) {
-    Run([this, index](CBroadcastWriter& writer) {
-        std::uint32_t value = 0;
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            // Readers treat 0xFFFFFFFF as "never seen", so the counter skips it.
-            value = ++m_values[index] == 0xFFFFFFFF ? ++m_values[index] : m_values[index];
-        }
-        writer.SetValue(index, value);
-    });
+    std::uint32_t value = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        // Readers treat 0xFFFFFFFF as "never seen", so the counter skips it.
+        value = ++m_values[index] == 0xFFFFFFFF ? ++m_values[index] : m_values[index];
+    }
+    Run([index, value](CBroadcastWriter& writer) { writer.SetValue(index, value); }, false);
+}
+
+void CBroadcastPublisher::Flush() {
+    Run([](CBroadcastWriter&) {});
 }
 
 void CBroadcastPublisher::SetServerValue(std::uint32_t value) {

@@ -40,6 +40,7 @@ public:
     std::array<std::uint32_t, 10> Values() const override;
 
     void Bump(unsigned index) override;
+    void Flush() override;
     void SetServerValue(std::uint32_t value) override;
     void CorruptHeader(bool corrupt) override;
     void HoldMutex(std::uint32_t holdMs) override;
@@ -50,7 +51,8 @@ private:
     typedef std::chrono::steady_clock Clock;
 
     // Runs operation on the area's thread and waits for it.
-    void Run(const std::function<void(Platform::CBroadcastWriter&)>& operation);
+    // Runs operation on the area's thread; waits for it unless wait is false.
+    void Run(const std::function<void(Platform::CBroadcastWriter&)>& operation, bool wait = true);
     void Loop();
     void WriteModules();
     void Release();

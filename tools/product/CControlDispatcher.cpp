@@ -68,6 +68,7 @@ CControlDispatcher::Answer CControlDispatcher::Handle(const std::string& line) {
         const Action action = (this->*found->second)(request);
         request.Finish();
         action.Now(answer);
+        m_area.Flush();  // whoever sent the line reads the area next
         result.After = action.After;
         if (op != "ping" && op != "show") {
             CProductLog::Info("control: " + op);

@@ -15,6 +15,8 @@ public:
     // Moves broadcast value index (0 to 9) on, so that readers notice a change.
     virtual void Bump(unsigned index) = 0;
     virtual std::array<std::uint32_t, 10> Values() const = 0;
+    // Returns once every change made so far is in the area; changes may reach it later otherwise.
+    virtual void Flush() {}
     // The QSERVER_BROADCAST value in the server module's user data.
     virtual void SetServerValue(std::uint32_t value) = 0;
     virtual void CorruptHeader(bool corrupt) = 0;
