@@ -22,6 +22,7 @@
 #include "tasks/CGetTaskStatusTask.h"
 #include "tasks/CImportConfigurationTask.h"
 #include "tasks/CInvalidateFDEPasswordTask.h"
+#include "tasks/CProtectionStatusRow.h"
 #include "tasks/CWipeFDEPasswordTask.h"
 
 namespace Zun {
@@ -30,13 +31,15 @@ namespace QUILConnector {
 
 using Zun::Common::Message::Logs::CMultiProductStatusLog;
 using Zun::Common::Message::Logs::CStatusLog;
+using Zun::Connectors::Common::Tasks::CProtectionStatusRow;
 
 const char* const CQUILConnectorModule::RegistryKey = Platform::kProductRegistryKey;
 const char* const CQUILConnectorModule::RegistryValue = Platform::kProductVersionValue;
 
 CQUILConnectorModule::CQUILConnectorModule() : m_watchdogPeriod(CProductWatchdog::Period) {}
 
-CQUILConnectorModule::CQUILConnectorModule(int64_t reconnectIntervalMs, boost::chrono::nanoseconds watchdogPeriod,
+CQUILConnectorModule::CQUILConnectorModule(int64_t reconnectIntervalMs,
+                                           boost::chrono::nanoseconds watchdogPeriod,
                                            const boost::shared_ptr<Common::IChannel>& channel,
                                            const boost::shared_ptr<Common::IWatchedChannel>& watched)
     : Common::CConnectorModule(reconnectIntervalMs),
@@ -57,9 +60,10 @@ void CQUILConnectorModule::Initialize(Zun::Common::Kernel::IResourceProvider& re
         m_watchedChannel = channel;
     }
     m_factory = boost::make_shared<Common::Pixlink::Messages::CPixlinkMessageFactory>();
-    m_networkGrpc = Take<Zun::Common::Kernel::INetworkGrpcResource>(resources, 14, "INetworkGrpcResource", false);
-    m_agentConfiguration =
-        Take<Zun::Common::Kernel::IAgentConfigurationResource>(resources, 12, "IAgentConfigurationResource", false);
+    m_networkGrpc =
+        Take<Zun::Common::Kernel::INetworkGrpcResource>(resources, 14, "INetworkGrpcResource", false);
+    m_agentConfiguration = Take<Zun::Common::Kernel::IAgentConfigurationResource>(
+        resources, 12, "IAgentConfigurationResource", false);
     Common::CConnectorModule::Initialize(resources);
 }
 
@@ -79,20 +83,23 @@ void CQUILConnectorModule::CreateMessageTasks(TaskList& tasks) {
     const int64_t connector = static_cast<int64_t>(ConnectorProductId);
     const uint32_t code = static_cast<uint32_t>(ProductCode);
     m_importTask = boost::make_shared<CImportConfigurationTask>(channel, logger, factory);
-    tasks.push_back(boost::make_shared<CExportConfigurationTask>(channel, logger, factory, publisher, instance,
-                                                                 std::vector<uint32_t>{0, 10}, connector));
+    tasks.push_back(boost::make_shared<CExportConfigurationTask>(
+        channel, logger, factory, publisher, instance, std::vector<uint32_t>{0, 10}, connector));
     tasks.push_back(m_importTask);
-    tasks.push_back(boost::make_shared<CGetStatusTask>(channel, logger, factory, publisher, instance, code, connector));
+    tasks.push_back(
+        boost::make_shared<CGetStatusTask>(channel, logger, factory, publisher, instance, code, connector));
     tasks.push_back(boost::make_shared<CGetLicenseTask>(channel, logger, factory, publisher, instance, code));
     tasks.push_back(boost::make_shared<CActivationTask>(channel, logger, factory));
-    tasks.push_back(boost::make_shared<CGetTaskStatusTask>(channel, logger, factory, publisher, instance, connector));
+    tasks.push_back(
+        boost::make_shared<CGetTaskStatusTask>(channel, logger, factory, publisher, instance, connector));
     tasks.push_back(boost::make_shared<CBlockFDEPasswordTask>(channel, logger, factory));
     tasks.push_back(boost::make_shared<CInvalidateFDEPasswordTask>(channel, logger, factory));
     tasks.push_back(boost::make_shared<CWipeFDEPasswordTask>(channel, logger, factory));
     tasks.push_back(boost::make_shared<CGetEncryptionRecoveryDataTask>(channel, logger, factory, publisher));
-    tasks.push_back(boost::make_shared<CConfirmEncryptionRecoveryDataTask>(channel, logger, factory, publisher));
-    tasks.push_back(boost::make_shared<CGetEncryptionStorageStatusTask>(channel, logger, factory, publisher, instance,
-                                                                        code, connector));
+    tasks.push_back(
+        boost::make_shared<CConfirmEncryptionRecoveryDataTask>(channel, logger, factory, publisher));
+    tasks.push_back(boost::make_shared<CGetEncryptionStorageStatusTask>(channel, logger, factory, publisher,
+                                                                        instance, code, connector));
     tasks.push_back(boost::make_shared<CEnableFDEMaintenanceModeTask>(channel, logger, factory));
     tasks.push_back(boost::make_shared<CDisableFDEMaintenanceModeTask>(channel, logger, factory));
 }
@@ -137,26 +144,35 @@ void CQUILConnectorModule::WatchProduct() {
 
 void CQUILConnectorModule::PublishProtectionStatus(int32_t level, int64_t statusText, int64_t status) {
     auto log = boost::make_shared<CStatusLog>(10044);
-    log->GetRows()->AddNewRow()->AddInt32(241, level).AddUuid(235, GetInstanceUUID()).AddCurrentTime(242).AddInt(
-        244, ProductCode).AddResId(245, static_cast<int64_t>(ConnectorProductId)).AddResId(246, 0x071000000000022BLL)
-        .AddResId(247, statusText).AddResId(248, status);
+    CProtectionStatusRow(GetInstanceUUID(), ProductCode, static_cast<int64_t>(ConnectorProductId))
+        .Add(*log->GetRows()->AddNewRow(), level, CProtectionStatusRow::AllClearCategory, statusText, status);
     log->SetReadOnly();
     Publish(log);
 }
 
 void CQUILConnectorModule::PublishConnectorStatus() {
     auto log = boost::make_shared<CStatusLog>(10292);
-    log->GetRows()->AddNewRow()->AddInt32(2143, 1).AddUuid(2141, GetInstanceUUID()).AddCurrentTime(2144).AddInt(
-        2146, 11).AddInt(2147, 256);
+    log->GetRows()
+        ->AddNewRow()
+        ->AddInt32(2143, 1)
+        .AddUuid(2141, GetInstanceUUID())
+        .AddCurrentTime(2144)
+        .AddInt(2146, 11)
+        .AddInt(2147, 256);
     log->SetReadOnly();
     Publish(log);
 }
 
 void CQUILConnectorModule::PublishProductStatus() {
     auto log = boost::make_shared<CMultiProductStatusLog>(10405, MakeProductIdentifier());
-    log->GetRows()->AddNewRow()->AddString(3560, "velm.local.products.quil.computer").AddInt32(3554, 6).AddUuid(
-        3552, GetInstanceUUID()).AddCurrentTime(3555).AddInt(3559, ProductCode).AddResId(
-        4429, static_cast<int64_t>(GetProductId()));
+    log->GetRows()
+        ->AddNewRow()
+        ->AddString(3560, "velm.local.products.quil.computer")
+        .AddInt32(3554, 6)
+        .AddUuid(3552, GetInstanceUUID())
+        .AddCurrentTime(3555)
+        .AddInt(3559, ProductCode)
+        .AddResId(4429, static_cast<int64_t>(GetProductId()));
     log->SetReadOnly();
     Publish(log);
 }

@@ -5,6 +5,7 @@
 #include "bus/CQUILRequest.h"
 #include "logs/CStatusLog.h"
 #include "messages/CGetStatusResponse.h"
+#include "tasks/CProtectionStatusRow.h"
 
 namespace Zun {
 namespace Connectors {
@@ -19,9 +20,6 @@ namespace {
 
 const uint32_t StatusOk = 0;
 const uint32_t StatusWithoutDetails = 0xFFFFFFFF;
-const int64_t AllClearCategory = 0x071000000000022BLL;
-const int64_t AllClearText = 0x071000000000021ELL;
-const int64_t NoStatusResource = -1;
 
 }  // namespace
 
@@ -64,40 +62,28 @@ void CGetStatusTask::BufferReceiver::Receive(const std::vector<uint8_t>& payload
     m_logger->Log(0) << "Protection status log metadata received, size: " << records.size();
 
     const auto log = boost::make_shared<CStatusLog>(LogType);
+    const CProtectionStatusRow rows(m_instance->GetInstanceUUID(), m_productCode, m_connectorProductId);
     for (const ProtectionStatusRecord& record : records) {
         if (record.Status != StatusOk && record.Status != StatusWithoutDetails) {
-            AddProblemRow(*log->GetRows()->AddNewRow(), record);
+            AddProblemRow(rows, *log->GetRows()->AddNewRow(), record);
         }
     }
     // The management side expects a row in every status log; no problem is reported as such.
     if (log->GetRows()->GetRowCount() == 0) {
-        AddAllClearRow(*log->GetRows()->AddNewRow());
+        rows.AddAllClear(*log->GetRows()->AddNewRow());
     }
     log->SetReadOnly();
     m_publisher->Publish(log);
     m_logger->Log(0) << "Protection status log deserialized and published";
 }
 
-void CGetStatusTask::BufferReceiver::AddProblemRow(ISymbolContainer& row,
+void CGetStatusTask::BufferReceiver::AddProblemRow(const CProtectionStatusRow& rows, ISymbolContainer& row,
                                                    const ProtectionStatusRecord& record) {
-    AddRowHead(row, record.Level.value());
-    row.AddResId(246, record.CategoryResId.value())
-        .AddResId(247, record.StatusTextId.value())
-        .AddResId(248, record.StatusResId.value());
+    rows.Add(row, record.Level.value(), record.CategoryResId.value(), record.StatusTextId.value(),
+             record.StatusResId.value());
     if (record.DescriptionResId) {
         row.AddResId(4298, *record.DescriptionResId);
     }
-}
-
-void CGetStatusTask::BufferReceiver::AddAllClearRow(ISymbolContainer& row) {
-    row.AddInt32(241, 1).AddUuid(235, m_instance->GetInstanceUUID()).AddCurrentTime(242);
-    row.AddInt(244, m_productCode).AddResId(245, m_connectorProductId);
-    row.AddResId(246, AllClearCategory).AddResId(247, AllClearText).AddResId(248, NoStatusResource);
-}
-
-void CGetStatusTask::BufferReceiver::AddRowHead(ISymbolContainer& row, int64_t level) {
-    row.AddInt(241, level).AddUuid(235, m_instance->GetInstanceUUID()).AddCurrentTime(242);
-    row.AddInt(244, m_productCode).AddResId(245, m_connectorProductId);
 }
 
 }  // namespace Tasks

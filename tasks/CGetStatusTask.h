@@ -10,6 +10,7 @@
 #include "core/IMessagePublisher.h"
 #include "logs/ISymbolContainer.h"
 #include "messages/ProtectionStatusRecord.h"
+#include "tasks/CProtectionStatusRow.h"
 #include "tasks/TaskExchange.h"
 
 namespace Zun {
@@ -33,9 +34,8 @@ public:
         void Receive(const std::vector<uint8_t>& payload) override;
 
     private:
-        void AddProblemRow(Zun::Common::Logs::ISymbolContainer& row, const ProtectionStatusRecord& record);
-        void AddAllClearRow(Zun::Common::Logs::ISymbolContainer& row);
-        void AddRowHead(Zun::Common::Logs::ISymbolContainer& row, int64_t level);
+        static void AddProblemRow(const CProtectionStatusRow& rows, Zun::Common::Logs::ISymbolContainer& row,
+                                  const ProtectionStatusRecord& record);
 
         LoggerPtr m_logger;
         PublisherPtr m_publisher;
