@@ -32,8 +32,8 @@ private:
     Kernel::MessageType m_type;
     ContainerPtr m_container;
     // Owned by the agent host; initialised and carried along only.
-    bool m_hostFlag = true;
-    int64_t m_hostNumber = -1;
+    [[maybe_unused]] bool m_hostFlag = true;
+    [[maybe_unused]] int64_t m_hostNumber = -1;
 };
 
 }  // namespace Logs

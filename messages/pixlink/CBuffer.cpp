@@ -1,6 +1,7 @@
 #include "messages/pixlink/CBuffer.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -59,8 +60,14 @@ bool CBuffer::AppendItem(uint32_t tag, const void* value, uint32_t n) {
                              static_cast<uint8_t>(tag >> 16), static_cast<uint8_t>(tag >> 24),
                              static_cast<uint8_t>(n),         static_cast<uint8_t>(n >> 8),
                              static_cast<uint8_t>(n >> 16),   static_cast<uint8_t>(n >> 24)};
+#if SIZE_MAX <= UINT32_MAX
+    // Only a 32-bit size cannot hold the header and the largest value together.
+    if (n > Failed - sizeof head) {
+        return false;
+    }
+#endif
     // Reserving both parts at once keeps a failed append from leaving half an item behind.
-    if (n > Failed - sizeof head || !Reserve(sizeof head + n)) {
+    if (!Reserve(sizeof head + n)) {
         return false;
     }
     return Append(head, sizeof head) != Failed && Append(value, n) != Failed;
