@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <cstring>
@@ -9,6 +10,9 @@
 #include "ipc/CNtdll.h"
 #include "ipc/CPixlinkClientNt.h"
 #include "platform/CNtdllSubstitute.h"
+#include "platform/CObjectNamespace.h"
+#include "platform/CPixlinkPortServer.h"
+#include "platform/CPortSocket.h"
 #include "tests/ipc/IpcTestSupport.h"
 #include "tests/ipc/TestProduct.h"
 
@@ -213,6 +217,68 @@ TEST(LpcClientWithoutProductTest, MissingPortFails) {
     CPixlinkClientNt<Platform::ULONG64> client;
     ASSERT_EQ(0u, client.Init(kLocalId, kRemoteId, 0));
     EXPECT_EQ(1u, client.Request(0, kReport, nullptr, 0, nullptr, 0, nullptr, 0));
+}
+
+// A product that answers every request with one raw packet: the client must give a result code
+// for a write-and-reply packet that it cannot take, never write outside its buffers.
+void ServeRawAnswers(const Platform::PortPacketHeader& answer, const std::vector<std::uint8_t>& payload) {
+    const std::string path = Platform::CObjectNamespace::PathOf(
+        Platform::CPixlinkPortServer::PortName(Platform::kPortLpc, kLocalId, kRemoteId));
+    Platform::CObjectNamespace::EnsureFolder();
+    const int listener = Platform::CPortSocket::Listen(path);
+    CServerProcess::Ready();
+    for (;;) {
+        Platform::CPortSocket client(accept(listener, nullptr, nullptr));
+        std::vector<std::uint8_t> buffer(Platform::kPortMaxPayload);
+        for (;;) {
+            Platform::PortPacketHeader header;
+            std::size_t length = 0;
+            int fd = -1;
+            if (client.Receive(header, buffer.data(), buffer.size(), length, fd,
+                               Platform::CDeadline::Unlimited()) != 0) {
+                break;
+            }
+            Platform::PortPacketHeader reply = answer;
+            reply.messageId = header.messageId;
+            if (header.kind == Platform::kPacketConnect) {
+                reply = {Platform::kPacketConnectReply, 0, 0, 0, 0};
+            }
+            client.Send(reply, payload.data(), header.kind == Platform::kPacketConnect ? 0 : payload.size());
+        }
+    }
+}
+
+TEST(LpcHostileReplyTest, AWriteAndReplyPacketThatDoesNotAddUpFails) {
+    struct Case {
+        const char* what;
+        std::uint32_t written;  // bytes the packet claims to write ahead of the reply message
+        std::size_t payload;
+        std::uint64_t capacity;  // the caller's reply buffer: above 600 the request carries entries
+    };
+    const Case cases[] = {
+        {"claims more than the packet holds", 5000, 100, 4096},
+        {"to a request without data entries", 8, 100, 64},
+        {"leaves no reply message", 100, 100, 4096},
+    };
+    for (const Case& c : cases) {
+        CTemporaryObjectRoot root;
+        CServerProcess product([&c] {
+            ServeRawAnswers({Platform::kPacketWriteReply, 0, 1, c.written, 0},
+                            std::vector<std::uint8_t>(c.payload, 0xAB));
+        });
+        ASSERT_TRUE(product.IsReady()) << c.what;
+        CPixlinkClientNt<Platform::ULONG64> client;
+        ASSERT_EQ(0u, client.Init(kLocalId, kRemoteId, 0));
+        std::vector<std::uint8_t> reply(c.capacity + 16, 0);
+        std::uint64_t length = 0;
+        const std::vector<std::uint8_t> request(16, 1);
+        EXPECT_EQ(1u, client.Request(0, kReport, request.data(), request.size(), reply.data(), c.capacity,
+                                     &length, 0))
+            << c.what;
+        EXPECT_EQ(std::vector<std::uint8_t>(16, 0), std::vector<std::uint8_t>(reply.end() - 16, reply.end()))
+            << c.what << ": nothing written past the buffer";
+        client.Close();
+    }
 }
 
 }  // namespace
