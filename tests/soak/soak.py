@@ -13,6 +13,7 @@ import argparse
 import base64
 import json
 import os
+import re
 import random
 import shutil
 import signal
@@ -163,26 +164,27 @@ class Soak:
     # --- faults ----------------------------------------------------------------------------------
 
     def remember_queued_results(self):
-        """What the product finished but the module has not collected yet dies with the product."""
-        shown = self.ctl({"op": "show"})
-        if shown is None:
-            self.problem("the product did not answer show before going away")
-            return
-        for result in shown.get("state", {}).get("TaskResults", []):
-            first = result.get("UserData", "").split(";")[0].lower()
-            with self.lock:
-                self.at_product.add(first)
+        """What the product finished but the module has not collected yet dies with the product: every
+        task whose result the product queued, as its log names them (a task collected in time has its
+        event and counts as finished anyway)."""
+        path = os.path.join(self.work, "product-%d.log" % self.product_runs)
+        with open(path, errors="replace") as f:
+            for line in f:
+                found = re.search(r"task result queued for (\S+)", line)
+                if found:
+                    with self.lock:
+                        self.at_product.add(found.group(1).lower())
 
     def play(self, name, action, seconds):
         self.faults_played[name] = self.faults_played.get(name, 0) + 1
         if action in ("kill", "die-holding-mutex"):
-            self.remember_queued_results()
             if action == "kill":
                 self.product.kill()
                 self.expect_product_end([-signal.SIGKILL])
             else:
                 self.ctl({"op": "die-holding-mutex"})
                 self.expect_product_end([70])
+            self.remember_queued_results()
             self.stop.wait(seconds)
             self.start_product()
             self.add_secret()

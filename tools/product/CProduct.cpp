@@ -137,7 +137,10 @@ CProduct::Reply CProduct::RunFunction(const ProductRequest& request) {
 }
 
 CProduct::Reply CProduct::Finish(const ProductRequest& request) {
-    m_state.TaskResults.push_back(TaskResult{UserData(request), m_state.CommandResult});
+    const std::string userData = UserData(request);
+    m_state.TaskResults.push_back(TaskResult{userData, m_state.CommandResult});
+    // Names the task, so that whoever watches the log knows what a product that dies takes along.
+    CProductLog::Info("task result queued for " + userData.substr(0, userData.find(';')));
     m_area.Bump(kValueTaskResults);
     return Reply{kStatusSuccess, CReplyBuilder::CommandDocument(request.Function, m_state.CommandResult)};
 }
