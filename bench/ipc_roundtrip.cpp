@@ -23,6 +23,7 @@
 #include "tools/product/CProductLog.h"
 #include "tools/product/CProductServer.h"
 #include "tools/product/CReplyBuilder.h"
+#include "tools/product/CSilentBroadcastArea.h"
 
 namespace {
 
@@ -77,23 +78,12 @@ CProductState StateWithKibiReply() {
     return state;
 }
 
-class CSilentArea : public Tools::Product::IBroadcastArea {
-public:
-    void Bump(unsigned) override {}
-    std::array<std::uint32_t, 10> Values() const override { return {}; }
-    void SetServerValue(std::uint32_t) override {}
-    void CorruptHeader(bool) override {}
-    void HoldMutex(std::uint32_t) override {}
-    void ReleaseMutex() override {}
-    void DieHoldingMutex() override {}
-};
-
 // The product side: one product serving both ports under the first object root, one serving only
 // the legacy port under the second, and the bare peer. Never returns.
 [[noreturn]] void RunProductSide(const std::string& fullRoot, const std::string& legacyRoot, int bareSocket,
                                  int readyFd) {
     Tools::Product::CProductLog::SetEnabled(false);
-    CSilentArea area;
+    Tools::Product::CSilentBroadcastArea area;
     Tools::Product::CProduct full(StateWithKibiReply(), area);
     Tools::Product::CProduct legacy(StateWithKibiReply(), area);
     Tools::Product::CFaultPlan faults;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "CFuzzInput.h"
 #include "ipc/CBroadcastLayout.h"
 #include "ipc/CPixlinkAlpcClient.h"
 #include "ipc/CPixlinkClientNt.h"
@@ -25,30 +26,6 @@ using Zun::Platform::CBroadcastWriter;
 constexpr std::uint32_t kLocalId = 0x7B7B0001;
 constexpr std::uint32_t kRemoteId = 0x7B7B0002;
 constexpr std::uint8_t kGuard = 0xC3;
-
-class CInput {
-public:
-    CInput(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
-    bool Empty() const { return m_offset >= m_size; }
-    std::uint32_t Word(std::size_t bytes) {
-        std::uint32_t value = 0;
-        for (std::size_t i = 0; i < bytes && m_offset < m_size; ++i) {
-            value |= static_cast<std::uint32_t>(m_data[m_offset++]) << (8 * i);
-        }
-        return value;
-    }
-    std::vector<std::uint8_t> Bytes(std::size_t count) {
-        count = std::min(count, m_size - m_offset);
-        std::vector<std::uint8_t> bytes(m_data + m_offset, m_data + m_offset + count);
-        m_offset += count;
-        return bytes;
-    }
-
-private:
-    const std::uint8_t* m_data;
-    std::size_t m_size;
-    std::size_t m_offset = 0;
-};
 
 void Check(bool condition) {
     if (!condition) {
@@ -91,7 +68,7 @@ void WalkModules(IPixlinkClient& client) {
     }
 }
 
-void Read(IPixlinkClient& client, CInput& input) {
+void Read(IPixlinkClient& client, CFuzzInput& input) {
     for (unsigned op = 0; op < 16 && !input.Empty(); ++op) {
         switch (input.Word(1) % 4) {
             case 0:
@@ -129,7 +106,7 @@ void UsePrivateObjectRoot() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool rooted = (UsePrivateObjectRoot(), true);
     (void)rooted;
-    CInput input(data, size);
+    CFuzzInput input(data, size);
     const bool legacy = (input.Word(1) & 1) != 0;
     const std::uint32_t dataSize = input.Word(2) % 8192;
     const std::vector<std::uint8_t> area = input.Bytes(input.Word(2));

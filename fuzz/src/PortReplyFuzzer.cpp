@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "CFuzzInput.h"
 #include "ipc/CPixlinkAlpcClient.h"
 #include "ipc/CPixlinkClientNt.h"
 #include "ipc/PixlinkProtocol.h"
@@ -60,32 +61,8 @@ struct Answer {
     std::vector<std::uint8_t> tail;
 };
 
-class CInput {
-public:
-    CInput(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
-    std::uint32_t Word(std::size_t bytes) {
-        std::uint32_t value = 0;
-        for (std::size_t i = 0; i < bytes && m_offset < m_size; ++i) {
-            value |= static_cast<std::uint32_t>(m_data[m_offset++]) << (8 * i);
-        }
-        return value;
-    }
-    std::vector<std::uint8_t> Bytes(std::size_t count) {
-        count = std::min(count, m_size - m_offset);
-        std::vector<std::uint8_t> bytes(m_data + m_offset, m_data + m_offset + count);
-        m_offset += count;
-        return bytes;
-    }
-    std::vector<std::uint8_t> Rest() { return Bytes(m_size - m_offset); }
-
-private:
-    const std::uint8_t* m_data;
-    std::size_t m_size;
-    std::size_t m_offset = 0;
-};
-
 Answer Decode(const std::uint8_t* data, std::size_t size) {
-    CInput input(data, size);
+    CFuzzInput input(data, size);
     Answer answer;
     answer.shape = static_cast<std::uint8_t>(input.Word(1));
     answer.result = input.Word(4);

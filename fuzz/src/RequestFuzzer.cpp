@@ -10,25 +10,9 @@
 #include "tools/product/CProductLog.h"
 #include "tools/product/CProductState.h"
 #include "tools/product/CRequestParser.h"
-#include "tools/product/IBroadcastArea.h"
-
-namespace {
+#include "tools/product/CSilentBroadcastArea.h"
 
 using namespace Zun::Tools::Product;
-
-// The product's broadcast area is not what is under test; faults on it are no-ops here.
-class CQuietArea : public IBroadcastArea {
-public:
-    void Bump(unsigned) override {}
-    std::array<std::uint32_t, 10> Values() const override { return {}; }
-    void SetServerValue(std::uint32_t) override {}
-    void CorruptHeader(bool) override {}
-    void HoldMutex(std::uint32_t) override {}
-    void ReleaseMutex() override {}
-    void DieHoldingMutex() override {}
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     CProductLog::SetEnabled(false);
@@ -38,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const CBadRequest&) {
     }
     // A fresh state per input, so that one input's tasks and recovery data never shape the next.
-    CQuietArea area;
+    CSilentBroadcastArea area;
     CProduct product(CProductState::Default(), area);
     product.Handle(payload);
     return 0;
