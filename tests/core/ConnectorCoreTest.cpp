@@ -207,10 +207,19 @@ private:
 
 TEST_F(ConnectorCoreTest, NonForcedTerminateWaitsForAnIdleWorker) {
     std::promise<void> release;
-    auto task = boost::make_shared<CFakeTask>(9);
+    // The worker must hold the last reference to the slow message: its first run waits until this
+    // thread has let go of its own, or this thread would run the blocking release itself.
+    std::promise<void> delivered;
+    std::shared_future<void> handedOver = delivered.get_future().share();
+    auto task = boost::make_shared<CFakeTask>(9, [handedOver](int run, const auto&) {
+        if (run == 1) {
+            handedOver.wait();
+        }
+    });
     Make({task});
     StartConnected();
     host.Deliver(boost::make_shared<CSlowToRelease>(release.get_future().share()));
+    delivered.set_value();
     host.Deliver(boost::make_shared<CQUILRequest>(1));
     ASSERT_TRUE(host.WaitFor([&] { return task->Runs() == 1; }));
     EXPECT_FALSE(module->Terminate(false)) << "a message is queued";
