@@ -4,7 +4,7 @@
 
 #include "channel/CPixlinkErrorReplyException.h"
 #include "ipc/CBroadcastLayout.h"
-#include "ipc/PixlinkProtocol.h"
+#include "platform/PixlinkProtocol.h"
 
 namespace Zun {
 namespace Connectors {

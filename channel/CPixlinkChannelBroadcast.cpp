@@ -3,7 +3,7 @@
 
 #include "channel/CPixlinkChannel.h"
 #include "ipc/CBroadcastLayout.h"
-#include "ipc/PixlinkProtocol.h"
+#include "platform/PixlinkProtocol.h"
 
 namespace Zun {
 namespace Connectors {

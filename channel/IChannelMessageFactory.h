@@ -4,7 +4,7 @@
 #include <string>
 
 #include "channel/IChannelMessage.h"
-#include "messages/RecoveryDataSet.h"
+#include "channel/RecoveryDataSet.h"
 
 namespace Zun {
 namespace Common {

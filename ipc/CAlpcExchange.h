@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "ipc/CPixlinkGrowableBuffer.h"
-#include "ipc/PixlinkProtocol.h"
+#include "platform/PixlinkProtocol.h"
 #include "platform/NtTypes.h"
 
 namespace Zun {

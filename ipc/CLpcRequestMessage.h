@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "ipc/PixlinkProtocol.h"
+#include "platform/PixlinkProtocol.h"
 #include "platform/NtTypes.h"
 
 namespace Zun {

@@ -5,7 +5,7 @@
 
 #include "ipc/CKernel32.h"
 #include "ipc/CObjectName.h"
-#include "ipc/PixlinkProtocol.h"
+#include "platform/PixlinkProtocol.h"
 #include "platform/DirectImports.h"
 
 namespace Zun {

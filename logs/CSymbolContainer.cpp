@@ -1,7 +1,5 @@
 #include "logs/CSymbolContainer.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <boost/date_time/gregorian/gregorian_types.hpp>
 #include <boost/date_time/posix_time/conversion.hpp>
@@ -228,12 +226,7 @@ ISymbolContainer& CSymbolContainer::AddTimeDate(int32_t id, const UTCTime& value
 }
 
 ISymbolContainer& CSymbolContainer::AddCurrentTime(int32_t id) {
-    const time_t now = time(nullptr);
-    struct tm utc;
-    if (gmtime_r(&now, &utc) == nullptr) {
-        throw std::runtime_error("could not convert calendar time to UTC time");
-    }
-    return AddTimePoint(id, boost::posix_time::ptime_from_tm(utc));
+    return AddTimePoint(id, boost::posix_time::second_clock::universal_time());
 }
 
 ISymbolContainer& CSymbolContainer::AddUuid(int32_t id, const boost::uuids::uuid& value) {

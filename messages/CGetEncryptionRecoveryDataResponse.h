@@ -1,7 +1,7 @@
 #pragma once
 
 #include "channel/CChannelResponse.h"
-#include "messages/RecoveryDataSet.h"
+#include "channel/RecoveryDataSet.h"
 
 namespace Zun {
 namespace Connectors {

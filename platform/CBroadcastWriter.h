@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/CNamedMutex.h"
 
 namespace Zun {
 namespace Platform {
@@ -32,7 +31,7 @@ public:
     static std::string AreaName(std::uint32_t localId, std::uint32_t remoteId);
     static std::string MutexName(std::uint32_t localId, std::uint32_t remoteId);
 
-    bool IsOpen() const { return m_view != nullptr && m_mutex != nullptr; }
+    bool IsOpen() const { return m_view != nullptr; }
     // Holds the mutex until Unlock (writes inside take it again: it is recursive).
     bool Lock();
     void Unlock();
@@ -48,9 +47,12 @@ public:
     bool SetModuleTable(std::uint32_t tableOffset, const std::vector<ModuleEntry>& entries);
 
 private:
+    static std::size_t AreaSize(std::uint32_t dataSize);
     bool WriteHeader(std::uint32_t dataSize);
 
-    std::shared_ptr<CNamedMutex> m_mutex;
+    // The platform's named mutex and section; the view is mapped only while both exist.
+    struct Objects;
+    std::unique_ptr<Objects> m_objects;
     std::uint8_t* m_view = nullptr;
     std::size_t m_size = 0;
 };

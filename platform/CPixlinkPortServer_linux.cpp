@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ipc/PixlinkProtocol.h"
+#include "platform/PixlinkProtocol.h"
 
 namespace Zun {
 namespace Platform {

@@ -1,3 +1,4 @@
+#include <Poco/Exception.h>
 #include <Poco/Util/WinRegistryKey.h>
 
 #include "platform/CRegistryKey.h"

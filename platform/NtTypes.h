@@ -149,6 +149,93 @@ static_assert(sizeof(ALPC_DATA_VIEW_ATTR) == 32, "64-bit ALPC_DATA_VIEW_ATTR lay
 static_assert(sizeof(UNICODE_STRING) == 16, "64-bit UNICODE_STRING layout");
 static_assert(sizeof(MEMORY_BASIC_INFORMATION) == 48, "64-bit MEMORY_BASIC_INFORMATION layout");
 
+// windows.h defines many of these names as macros. Whichever header a translation unit includes
+// first, the declarations below see no macro, and the macros come back after them.
+#ifdef _WIN32
+#pragma push_macro("STATUS_SUCCESS")
+#undef STATUS_SUCCESS
+#pragma push_macro("STATUS_TIMEOUT")
+#undef STATUS_TIMEOUT
+#pragma push_macro("STATUS_UNSUCCESSFUL")
+#undef STATUS_UNSUCCESSFUL
+#pragma push_macro("STATUS_INVALID_HANDLE")
+#undef STATUS_INVALID_HANDLE
+#pragma push_macro("STATUS_INVALID_PARAMETER")
+#undef STATUS_INVALID_PARAMETER
+#pragma push_macro("STATUS_NO_MEMORY")
+#undef STATUS_NO_MEMORY
+#pragma push_macro("STATUS_ACCESS_DENIED")
+#undef STATUS_ACCESS_DENIED
+#pragma push_macro("STATUS_BUFFER_TOO_SMALL")
+#undef STATUS_BUFFER_TOO_SMALL
+#pragma push_macro("STATUS_OBJECT_NAME_INVALID")
+#undef STATUS_OBJECT_NAME_INVALID
+#pragma push_macro("STATUS_OBJECT_NAME_NOT_FOUND")
+#undef STATUS_OBJECT_NAME_NOT_FOUND
+#pragma push_macro("STATUS_PORT_DISCONNECTED")
+#undef STATUS_PORT_DISCONNECTED
+#pragma push_macro("STATUS_PORT_CONNECTION_REFUSED")
+#undef STATUS_PORT_CONNECTION_REFUSED
+#pragma push_macro("STATUS_INVALID_PORT_HANDLE")
+#undef STATUS_INVALID_PORT_HANDLE
+#pragma push_macro("STATUS_PORT_MESSAGE_TOO_LONG")
+#undef STATUS_PORT_MESSAGE_TOO_LONG
+#pragma push_macro("STATUS_INVALID_VIEW_SIZE")
+#undef STATUS_INVALID_VIEW_SIZE
+#pragma push_macro("STATUS_IO_TIMEOUT")
+#undef STATUS_IO_TIMEOUT
+#pragma push_macro("WAIT_OBJECT_0")
+#undef WAIT_OBJECT_0
+#pragma push_macro("WAIT_ABANDONED")
+#undef WAIT_ABANDONED
+#pragma push_macro("WAIT_TIMEOUT")
+#undef WAIT_TIMEOUT
+#pragma push_macro("WAIT_FAILED")
+#undef WAIT_FAILED
+#pragma push_macro("INFINITE")
+#undef INFINITE
+#pragma push_macro("QS_ALLINPUT")
+#undef QS_ALLINPUT
+#pragma push_macro("PM_REMOVE")
+#undef PM_REMOVE
+#pragma push_macro("SYNCHRONIZE")
+#undef SYNCHRONIZE
+#pragma push_macro("MUTANT_QUERY_STATE")
+#undef MUTANT_QUERY_STATE
+#pragma push_macro("FILE_MAP_READ")
+#undef FILE_MAP_READ
+#pragma push_macro("PAGE_READONLY")
+#undef PAGE_READONLY
+#pragma push_macro("MEM_COMMIT")
+#undef MEM_COMMIT
+#pragma push_macro("MEM_MAPPED")
+#undef MEM_MAPPED
+#pragma push_macro("ERROR_SUCCESS")
+#undef ERROR_SUCCESS
+#pragma push_macro("ERROR_FILE_NOT_FOUND")
+#undef ERROR_FILE_NOT_FOUND
+#pragma push_macro("ERROR_MORE_DATA")
+#undef ERROR_MORE_DATA
+#pragma push_macro("REG_SZ")
+#undef REG_SZ
+#pragma push_macro("KEY_READ")
+#undef KEY_READ
+#pragma push_macro("ALPC_MSGFLG_RELEASE_MESSAGE")
+#undef ALPC_MSGFLG_RELEASE_MESSAGE
+#pragma push_macro("ALPC_MSGFLG_SYNC_REQUEST")
+#undef ALPC_MSGFLG_SYNC_REQUEST
+#pragma push_macro("ALPC_MESSAGE_VIEW_ATTRIBUTE")
+#undef ALPC_MESSAGE_VIEW_ATTRIBUTE
+#pragma push_macro("ALPC_VIEWFLG_UNMAP_EXISTING")
+#undef ALPC_VIEWFLG_UNMAP_EXISTING
+#pragma push_macro("LPC_REPLY")
+#undef LPC_REPLY
+#pragma push_macro("LPC_CONTINUATION_REQUIRED")
+#undef LPC_CONTINUATION_REQUIRED
+#pragma push_macro("NT_SUCCESS")
+#undef NT_SUCCESS
+#endif
+
 // NT statuses. Negative (as NTSTATUS) means failure.
 constexpr NTSTATUS STATUS_SUCCESS = 0;
 constexpr NTSTATUS STATUS_TIMEOUT = 0x102;
@@ -198,6 +285,50 @@ constexpr CSHORT LPC_CONTINUATION_REQUIRED = 0x2000;
 inline bool NT_SUCCESS(NTSTATUS status) {
     return status >= 0;
 }
+
+#ifdef _WIN32
+#pragma pop_macro("STATUS_SUCCESS")
+#pragma pop_macro("STATUS_TIMEOUT")
+#pragma pop_macro("STATUS_UNSUCCESSFUL")
+#pragma pop_macro("STATUS_INVALID_HANDLE")
+#pragma pop_macro("STATUS_INVALID_PARAMETER")
+#pragma pop_macro("STATUS_NO_MEMORY")
+#pragma pop_macro("STATUS_ACCESS_DENIED")
+#pragma pop_macro("STATUS_BUFFER_TOO_SMALL")
+#pragma pop_macro("STATUS_OBJECT_NAME_INVALID")
+#pragma pop_macro("STATUS_OBJECT_NAME_NOT_FOUND")
+#pragma pop_macro("STATUS_PORT_DISCONNECTED")
+#pragma pop_macro("STATUS_PORT_CONNECTION_REFUSED")
+#pragma pop_macro("STATUS_INVALID_PORT_HANDLE")
+#pragma pop_macro("STATUS_PORT_MESSAGE_TOO_LONG")
+#pragma pop_macro("STATUS_INVALID_VIEW_SIZE")
+#pragma pop_macro("STATUS_IO_TIMEOUT")
+#pragma pop_macro("WAIT_OBJECT_0")
+#pragma pop_macro("WAIT_ABANDONED")
+#pragma pop_macro("WAIT_TIMEOUT")
+#pragma pop_macro("WAIT_FAILED")
+#pragma pop_macro("INFINITE")
+#pragma pop_macro("QS_ALLINPUT")
+#pragma pop_macro("PM_REMOVE")
+#pragma pop_macro("SYNCHRONIZE")
+#pragma pop_macro("MUTANT_QUERY_STATE")
+#pragma pop_macro("FILE_MAP_READ")
+#pragma pop_macro("PAGE_READONLY")
+#pragma pop_macro("MEM_COMMIT")
+#pragma pop_macro("MEM_MAPPED")
+#pragma pop_macro("ERROR_SUCCESS")
+#pragma pop_macro("ERROR_FILE_NOT_FOUND")
+#pragma pop_macro("ERROR_MORE_DATA")
+#pragma pop_macro("REG_SZ")
+#pragma pop_macro("KEY_READ")
+#pragma pop_macro("ALPC_MSGFLG_RELEASE_MESSAGE")
+#pragma pop_macro("ALPC_MSGFLG_SYNC_REQUEST")
+#pragma pop_macro("ALPC_MESSAGE_VIEW_ATTRIBUTE")
+#pragma pop_macro("ALPC_VIEWFLG_UNMAP_EXISTING")
+#pragma pop_macro("LPC_REPLY")
+#pragma pop_macro("LPC_CONTINUATION_REQUIRED")
+#pragma pop_macro("NT_SUCCESS")
+#endif
 
 inline HANDLE HKEY_LOCAL_MACHINE_KEY() {
     return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x80000002));

@@ -6,7 +6,7 @@
 #include "core/ILogger.h"
 #include "core/IMessagePublisher.h"
 #include "host/proto/Encryption.pb.h"
-#include "messages/RecoveryDataSet.h"
+#include "channel/RecoveryDataSet.h"
 #include "tasks/TaskExchange.h"
 
 namespace Zun {

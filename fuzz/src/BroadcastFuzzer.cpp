@@ -15,7 +15,7 @@
 #include "ipc/CBroadcastLayout.h"
 #include "ipc/CPixlinkAlpcClient.h"
 #include "ipc/CPixlinkClientNt.h"
-#include "ipc/PixlinkProtocol.h"
+#include "platform/PixlinkProtocol.h"
 #include "platform/CBroadcastWriter.h"
 
 namespace {

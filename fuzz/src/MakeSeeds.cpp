@@ -17,7 +17,7 @@
 #include "host/CProductActivation.h"
 #include "host/CWipeFDELogin.h"
 #include "ipc/CBroadcastLayout.h"
-#include "ipc/PixlinkProtocol.h"
+#include "platform/PixlinkProtocol.h"
 #include "logs/CSymbolContainer.h"
 #include "messages/Base64.h"
 #include "messages/pixlink/CPixlinkMessageFactory.h"

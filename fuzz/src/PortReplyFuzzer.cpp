@@ -20,7 +20,7 @@
 #include "CFuzzInput.h"
 #include "ipc/CPixlinkAlpcClient.h"
 #include "ipc/CPixlinkClientNt.h"
-#include "ipc/PixlinkProtocol.h"
+#include "platform/PixlinkProtocol.h"
 #include "platform/CPixlinkPortServer.h"
 #include "platform/CPortServer.h"
 

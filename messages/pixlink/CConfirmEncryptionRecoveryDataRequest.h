@@ -1,6 +1,6 @@
 #pragma once
 
-#include "messages/RecoveryDataSet.h"
+#include "channel/RecoveryDataSet.h"
 #include "messages/pixlink/CXmlRequest.h"
 
 namespace Zun {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "ipc/PixlinkProtocol.h"
+#include "platform/PixlinkProtocol.h"
 #include "tests/ipc/IpcTestSupport.h"
 
 namespace Zun {

@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "channel/CPixlinkChannel.h"
-#include "ipc/PixlinkProtocol.h"
+#include "platform/PixlinkProtocol.h"
 #include "platform/PortWire.h"
 #include "tools/product/CProductLog.h"
 #include "tools/product/CReplyBuilder.h"

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "messages/RecoveryDataRecord.h"
-#include "messages/RecoveryPasswordRecord.h"
+#include "channel/RecoveryDataRecord.h"
+#include "channel/RecoveryPasswordRecord.h"
 
 namespace Zun {
 namespace Connectors {
