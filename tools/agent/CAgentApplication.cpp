@@ -2,11 +2,6 @@
 
 #include <Poco/JSON/Array.h>
 #include <Poco/JSON/Object.h>
-#include <errno.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/make_shared.hpp>
 #include <boost/uuid/random_generator.hpp>
@@ -19,6 +14,7 @@
 #include "tools/agent/CAgentBus.h"
 #include "tools/agent/CAgentHost.h"
 #include "tools/agent/CAgentLogger.h"
+#include "tools/agent/CConsoleInput.h"
 #include "tools/agent/CAgentStore.h"
 #include "tools/agent/CControlServer.h"
 #include "tools/agent/CMessageEncoder.h"
@@ -53,18 +49,6 @@ std::string Refusal(const std::string& error) {
     return Stringify(reply);
 }
 
-// SIGINT and SIGTERM are taken from a signal descriptor by the main loop; every thread started
-// later inherits the mask, so no signal handler ever runs inside the module.
-int BlockStopSignals() {
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-    return signalfd(-1, &stop, SFD_CLOEXEC);
-}
-
 }  // namespace
 
 CAgentApplication::CAgentApplication(const CAgentOptions& options)
@@ -75,9 +59,9 @@ CAgentApplication::~CAgentApplication() {
 }
 
 int CAgentApplication::Run() {
-    const int signals = BlockStopSignals();
-    if (signals < 0) {
-        std::cerr << "quil-agent: cannot watch for signals: " << std::strerror(errno) << "\n";
+    CConsoleInput console;
+    if (!console.SetupError().empty()) {
+        std::cerr << "quil-agent: " << console.SetupError() << "\n";
         return 1;
     }
     try {
@@ -85,11 +69,9 @@ int CAgentApplication::Run() {
     } catch (const std::exception& e) {
         m_logger ? Log(e.what(), 4) : void(std::cerr << "quil-agent: " << e.what() << "\n");
         Close();
-        close(signals);
         return 1;
     }
-    Serve(signals);
-    close(signals);
+    Serve(console);
     return Close();
 }
 
@@ -110,41 +92,39 @@ void CAgentApplication::Open() {
     m_host->Load(m_options.module);
     m_host->Start();
     m_control->Start();
-    Log("Agent " + instance + " running: database " + m_options.database + ", control socket " +
-            m_options.control,
+    Log("Agent " + instance + " running: database " + m_options.database +
+            (CControlServer::IsAvailable() ? ", control socket " + m_options.control
+                                           : ", tasks from standard input only"),
         2);
 }
 
-void CAgentApplication::Serve(int signals) {
+void CAgentApplication::Serve(CConsoleInput& console) {
     while (true) {
-        pollfd fds[2] = {{signals, POLLIN, 0}, {m_inputOpen ? STDIN_FILENO : -1, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0 && errno != EINTR) {
-            Log(std::string("Cannot wait for input: ") + std::strerror(errno), 4);
-            return;
-        }
-        if (fds[0].revents & POLLIN) {
-            signalfd_siginfo info;
-            const ssize_t got = read(signals, &info, sizeof info);
-            Log(std::string("Stopping on ") + (got == sizeof info ? strsignal(info.ssi_signo) : "a signal"),
-                2);
-            return;
-        }
-        if (fds[1].revents != 0) {
-            ReadInput();
+        std::string detail;
+        switch (console.Wait(m_input, detail)) {
+            case CConsoleInput::Event::Input:
+                TakeInputLines();
+                break;
+            case CConsoleInput::Event::InputClosed:
+                TakeInputLine(m_input);  // a last line without its line end
+                m_input.clear();
+                if (!CControlServer::IsAvailable()) {
+                    Log("Standard input closed; stopping, as no control channel takes tasks here", 2);
+                    return;
+                }
+                Log("Standard input closed; tasks come from the control socket only", 1);
+                break;
+            case CConsoleInput::Event::Stop:
+                Log(detail, 2);
+                return;
+            case CConsoleInput::Event::Failed:
+                Log(detail, 4);
+                return;
         }
     }
 }
 
-void CAgentApplication::ReadInput() {
-    char chunk[4096];
-    const ssize_t got = read(STDIN_FILENO, chunk, sizeof chunk);
-    if (got <= 0) {
-        m_inputOpen = false;
-        TakeInputLine(m_input);  // a last line without its line end
-        Log("Standard input closed; tasks come from the control socket only", 1);
-        return;
-    }
-    m_input.append(chunk, static_cast<size_t>(got));
+void CAgentApplication::TakeInputLines() {
     size_t end;
     while ((end = m_input.find('\n')) != std::string::npos) {
         const std::string line = m_input.substr(0, end);

@@ -18,6 +18,7 @@ class CAgentBus;
 class CAgentHost;
 class CAgentLogger;
 class CAgentStore;
+class CConsoleInput;
 class CControlServer;
 
 // `quil-agent run`: wires store, logger, bus, module host and control socket together, takes tasks
@@ -38,8 +39,8 @@ public:
 
 private:
     void Open();
-    void Serve(int signals);
-    void ReadInput();
+    void Serve(CConsoleInput& console);
+    void TakeInputLines();
     void TakeInputLine(const std::string& line);
     void Record(const boost::shared_ptr<Common::Kernel::IMessage>& message,
                 const boost::shared_ptr<Common::Kernel::CUserContext>& userContext);
@@ -54,7 +55,6 @@ private:
     std::unique_ptr<CControlServer> m_control;
     std::unique_ptr<CTaskParser> m_parser;
     std::string m_input;  // standard input read so far, up to its next line end
-    bool m_inputOpen = true;
     bool m_skippingInput = false;
 };
 

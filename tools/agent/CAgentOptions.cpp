@@ -2,7 +2,6 @@
 
 #include <Poco/Path.h>
 #include <limits.h>
-#include <unistd.h>
 
 #include <map>
 #include <regex>
@@ -115,20 +114,6 @@ void CAgentOptions::FillDefaults() {
     }
 }
 
-std::string CAgentOptions::DefaultModulePath() {
-    char self[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0) {
-        return "libquil_connector.so";
-    }
-    Poco::Path binary(std::string(self, static_cast<size_t>(length)));
-    Poco::Path library(binary.parent());
-    library.popDirectory();
-    library.pushDirectory("lib");
-    library.setFileName("libquil_connector.so");
-    return library.toString();
-}
-
 std::string CAgentOptions::NormalizeSince(const std::string& text) {
     static const std::regex form("(\\d{4}-\\d{2}-\\d{2}(T\\d{2}:\\d{2}(:\\d{2}(\\.\\d{1,3})?)?)?)Z?");
     std::smatch match;
@@ -149,7 +134,8 @@ std::string CAgentOptions::Usage() {
            "  quil-agent logs [--db FILE] [--type N] [--since TIME] [--json]\n"
            "      prints the stored messages as a table or as JSON lines\n"
            "defaults: --db var/agent.db; the log file and control socket sit next to the database\n"
-           "(agent.log, agent.sock); the module is ../lib/libquil_connector.so from the binary\n";
+           "(agent.log, agent.sock); the module is ../lib/libquil_connector.so from the binary on Linux,\n"
+           "quil_connector.dll beside it on Windows, where tasks come from standard input only\n";
 }
 
 }  // namespace Agent

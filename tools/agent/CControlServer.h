@@ -35,6 +35,9 @@ public:
 
     // The longest socket path the system takes.
     static size_t MaxPathLength();
+    // False where the agent has no control channel (Windows): tasks come from standard input only,
+    // and Bind, Start and Stop do nothing.
+    static bool IsAvailable();
 
 private:
     void Run();

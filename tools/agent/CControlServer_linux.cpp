@@ -51,6 +51,10 @@ CControlServer::~CControlServer() {
     Stop();
 }
 
+bool CControlServer::IsAvailable() {
+    return true;
+}
+
 size_t CControlServer::MaxPathLength() {
     return sizeof(sockaddr_un::sun_path) - 1;
 }

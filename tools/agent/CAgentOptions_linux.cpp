@@ -1,0 +1,28 @@
+#include <limits.h>
+#include <unistd.h>
+
+#include <Poco/Path.h>
+
+#include "tools/agent/CAgentOptions.h"
+
+namespace Zun {
+namespace Tools {
+namespace Agent {
+
+std::string CAgentOptions::DefaultModulePath() {
+    char self[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) {
+        return "libquil_connector.so";
+    }
+    Poco::Path binary(std::string(self, static_cast<size_t>(length)));
+    Poco::Path library(binary.parent());
+    library.popDirectory();
+    library.pushDirectory("lib");
+    library.setFileName("libquil_connector.so");
+    return library.toString();
+}
+
+}  // namespace Agent
+}  // namespace Tools
+}  // namespace Zun

@@ -1,0 +1,34 @@
+#include <windows.h>
+
+#include <Poco/Path.h>
+#include <Poco/UnicodeConverter.h>
+
+#include "tools/agent/CAgentOptions.h"
+
+namespace Zun {
+namespace Tools {
+namespace Agent {
+
+namespace {
+
+constexpr DWORD kMaxPath = 32768;
+
+}  // namespace
+
+std::string CAgentOptions::DefaultModulePath() {
+    std::wstring self(kMaxPath, L'\0');
+    const DWORD length = ::GetModuleFileNameW(nullptr, &self[0], kMaxPath);
+    if (length == 0 || length >= kMaxPath) {
+        return "quil_connector.dll";
+    }
+    self.resize(length);
+    std::string utf8;
+    Poco::UnicodeConverter::toUTF8(self, utf8);
+    Poco::Path library(utf8, Poco::Path::PATH_WINDOWS);
+    library.setFileName("quil_connector.dll");
+    return library.toString(Poco::Path::PATH_WINDOWS);
+}
+
+}  // namespace Agent
+}  // namespace Tools
+}  // namespace Zun

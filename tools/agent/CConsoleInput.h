@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace Zun {
+namespace Tools {
+namespace Agent {
+
+// What `quil-agent run` waits for between tasks: bytes on standard input, its end, or a request
+// to stop (SIGINT or SIGTERM on Linux; Ctrl+C, Ctrl+Break or a closing console on Windows). Made
+// before any other thread starts, so that a stop request never interrupts the module's threads.
+class CConsoleInput {
+public:
+    enum class Event { Input, InputClosed, Stop, Failed };
+
+    CConsoleInput();
+    ~CConsoleInput();
+    CConsoleInput(const CConsoleInput&) = delete;
+    CConsoleInput& operator=(const CConsoleInput&) = delete;
+
+    // Empty when the stop requests are watched; otherwise why they cannot be.
+    const std::string& SetupError() const { return m_setupError; }
+
+    // Waits for the next event. Input appends what arrived to chunk; Stop and Failed describe
+    // themselves in detail. Once Input has been closed, only Stop and Failed follow.
+    Event Wait(std::string& chunk, std::string& detail);
+
+private:
+    struct State;
+    std::shared_ptr<State> m_state;
+    std::string m_setupError;
+    bool m_inputOpen = true;
+};
+
+}  // namespace Agent
+}  // namespace Tools
+}  // namespace Zun
