@@ -49,16 +49,22 @@ void CLpcWorkerPool::Stop() {
     }
 }
 
+std::size_t CLpcWorkerPool::LiveWorkers() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    CloseFinishedThreads();
+    return m_threads.size();
+}
+
 DWORD CLpcWorkerPool::Run(void* pool) {
     static_cast<CLpcWorkerPool*>(pool)->Work();
     return 0;
 }
 
+// A worker counts as idle from its start (see StartWorker) until it takes work, and again after it.
 void CLpcWorkerPool::Work() {
     std::unique_lock<std::mutex> guard(m_lock);
     for (;;) {
-        ++m_idle;
-        const bool woken = m_wake.wait_for(guard, std::chrono::milliseconds(kIdleMs),
+        const bool woken = m_wake.wait_for(guard, std::chrono::milliseconds(m_idleMs),
                                            [this] { return m_stopping || !m_work.empty(); });
         --m_idle;
         if (!woken || m_work.empty()) {
@@ -69,6 +75,7 @@ void CLpcWorkerPool::Work() {
         guard.unlock();
         work();
         guard.lock();
+        ++m_idle;
     }
 }
 
@@ -80,6 +87,8 @@ bool CLpcWorkerPool::StartWorker() {
         return false;
     }
     m_threads.push_back(thread);
+    // Counted before the thread runs, so that work submitted meanwhile does not start another.
+    ++m_idle;
     return true;
 }
 

@@ -21,7 +21,8 @@ class CLpcWorkerPool {
 public:
     static constexpr std::uint32_t kIdleMs = 60000;
 
-    CLpcWorkerPool() = default;
+    // idleMs is how long a worker waits for new work before it ends; tests shorten it.
+    explicit CLpcWorkerPool(std::uint32_t idleMs = kIdleMs) : m_idleMs(idleMs) {}
     ~CLpcWorkerPool();
     CLpcWorkerPool(const CLpcWorkerPool&) = delete;
     CLpcWorkerPool& operator=(const CLpcWorkerPool&) = delete;
@@ -32,6 +33,8 @@ public:
     bool Submit(std::function<void()> work);
     // Lets queued work finish, then ends every worker and waits for them.
     void Stop();
+    // The workers whose threads have not ended yet.
+    std::size_t LiveWorkers();
 
 private:
     static Platform::DWORD Run(void* pool);
@@ -39,6 +42,7 @@ private:
     bool StartWorker();
     void CloseFinishedThreads();
 
+    const std::uint32_t m_idleMs;
     std::mutex m_lock;
     std::condition_variable m_wake;
     std::deque<std::function<void()>> m_work;

@@ -1,20 +1,20 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <functional>
+#include <future>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "ipc/CBroadcastLayout.h"
+#include "ipc/CKernel32.h"
+#include "ipc/CObjectName.h"
 #include "ipc/CPixlinkAlpcClient.h"
 #include "ipc/CPixlinkClientNt.h"
-#include "platform/CBroadcastWriter.h"
-#include "platform/CNamedMutex.h"
-#include "platform/CObjectNamespace.h"
-#include "tests/ipc/IpcTestSupport.h"
-#include "tests/ipc/TestProduct.h"
+#include "platform/DirectImports.h"
+#include "tests/ipc/CWriterProcess.h"
+#include "tests/ipc/IpcIds.h"
+#include "tests/support/CTemporaryObjectRoot.h"
 
 namespace Zun {
 namespace IpcTest {
@@ -23,48 +23,33 @@ namespace {
 using Connectors::Common::Pixlink::CBroadcastLayout;
 using Connectors::Common::Pixlink::CPixlinkAlpcClient;
 using Connectors::Common::Pixlink::IPixlinkClient;
-using Platform::CBroadcastWriter;
+using Testing::CTemporaryObjectRoot;
 
-constexpr std::uint32_t kDataSize = 256;
+constexpr std::uint32_t kDataSize = kBroadcastDataSize;
 
-// Runs the product's writer in a child: it creates the area, lets prepare fill it, and then stays
-// (holding the mutex when asked) until it is killed.
-std::unique_ptr<CServerProcess> StartWriter(const std::function<void(CBroadcastWriter&)>& prepare,
-                                            bool holdMutex = false) {
-    return std::unique_ptr<CServerProcess>(new CServerProcess([prepare, holdMutex] {
-        CBroadcastWriter writer(kLocalId, kRemoteId, kDataSize);
-        if (!writer.IsOpen()) {
-            return;
-        }
-        prepare(writer);
-        if (holdMutex) {
-            writer.Lock();
-        }
-        CServerProcess::Ready();
-        for (;;) {
-            pause();
-        }
-    }));
+// The product's writer in a process of its own (broadcast_writer), prepared as the scenario says.
+std::unique_ptr<CWriterProcess> StartWriter(const std::vector<std::string>& scenario) {
+    return std::unique_ptr<CWriterProcess>(new CWriterProcess(scenario));
 }
 
-void Values(CBroadcastWriter& writer) {
-    for (unsigned i = 0; i < 10; ++i) {
-        writer.SetValue(i, 100 + i);
-    }
-    writer.WriteDword(kDataSize - 4, 0xFEEDF00D);
-}
-
-// Whether another process can take the area's mutex at once.
+// Whether another thread can take the area's mutex at once: a read that kept it would keep it
+// for its own thread only.
 bool MutexIsFree() {
-    const pid_t child = fork();
-    if (child == 0) {
-        auto mutex = Platform::CNamedMutex::Open(
-            Platform::CObjectNamespace::PathOf(CBroadcastWriter::MutexName(kLocalId, kRemoteId)));
-        _exit(mutex != nullptr && mutex->Wait(0) == Platform::WAIT_OBJECT_0 ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return std::async(std::launch::async, [] {
+               using Connectors::Common::Pixlink::CObjectName;
+               Platform::WCHAR name[CObjectName::kCapacity];
+               CObjectName::Format(name, "Global\\", kRemoteId, kLocalId, "BroadcastMutex");
+               Platform::HANDLE mutex = Platform::OpenMutexW(Platform::SYNCHRONIZE, 0, name);
+               const bool taken = mutex != nullptr && Platform::WaitForSingleObject(mutex, 0) == 0;
+               if (taken) {
+                   Platform::ReleaseMutex(mutex);
+               }
+               if (mutex != nullptr) {
+                   Connectors::Common::Pixlink::CKernel32::CloseHandle(mutex);
+               }
+               return taken;
+           })
+        .get();
 }
 
 class BroadcastTest : public ::testing::Test {
@@ -77,7 +62,7 @@ protected:
 };
 
 TEST_F(BroadcastTest, ValuesAreReadFromTheData) {
-    auto writer = StartWriter(&Values);
+    auto writer = StartWriter({"values"});
     ASSERT_TRUE(writer->IsReady());
     for (std::uint32_t i = 0; i < 10; ++i) {
         std::uint32_t value = 0;
@@ -87,7 +72,7 @@ TEST_F(BroadcastTest, ValuesAreReadFromTheData) {
 }
 
 TEST_F(BroadcastTest, DwordReadsStayInsideTheData) {
-    auto writer = StartWriter(&Values);
+    auto writer = StartWriter({"values"});
     ASSERT_TRUE(writer->IsReady());
     std::uint32_t value = 0;
     EXPECT_EQ(0u, m_client.ReadBroadcastDword(kDataSize - 4, &value));
@@ -97,7 +82,7 @@ TEST_F(BroadcastTest, DwordReadsStayInsideTheData) {
 }
 
 TEST_F(BroadcastTest, RangeReadsStayInsideTheDataAndReleaseTheMutex) {
-    auto writer = StartWriter(&Values);
+    auto writer = StartWriter({"values"});
     ASSERT_TRUE(writer->IsReady());
     std::uint8_t bytes[8] = {};
     EXPECT_EQ(0u, m_client.ReadBroadcast(kDataSize - 8, bytes, 8));
@@ -118,10 +103,7 @@ class BroadcastHeaderTest : public BroadcastTest, public ::testing::WithParamInt
 
 TEST_P(BroadcastHeaderTest, AreaWithABadHeaderIsRefused) {
     const HeaderCase bad = GetParam();
-    auto writer = StartWriter([bad](CBroadcastWriter& area) {
-        Values(area);
-        area.WriteArea(bad.offset, &bad.value, sizeof(bad.value));
-    });
+    auto writer = StartWriter({"bad", std::to_string(bad.offset), std::to_string(bad.value)});
     ASSERT_TRUE(writer->IsReady());
     std::uint32_t value = 0;
     std::uint8_t bytes[4];
@@ -141,7 +123,7 @@ TEST_F(BroadcastTest, MissingAreaFails) {
 }
 
 TEST_F(BroadcastTest, MutexHeldTooLongFailsTheRead) {
-    auto writer = StartWriter(&Values, true);
+    auto writer = StartWriter({"values", "hold"});
     ASSERT_TRUE(writer->IsReady());
     std::uint8_t bytes[4];
     const auto start = std::chrono::steady_clock::now();
@@ -152,7 +134,7 @@ TEST_F(BroadcastTest, MutexHeldTooLongFailsTheRead) {
 }
 
 TEST_F(BroadcastTest, MutexOfADeadHolderIsTakenOver) {
-    auto writer = StartWriter(&Values, true);
+    auto writer = StartWriter({"values", "hold"});
     ASSERT_TRUE(writer->IsReady());
     writer->Kill();
     std::uint8_t bytes[4] = {};
@@ -164,9 +146,7 @@ class ModuleTableTest : public BroadcastTest, public ::testing::WithParamInterfa
 
 TEST_P(ModuleTableTest, EntriesFollowTheAnnouncedTableOffset) {
     const std::uint32_t table = GetParam();
-    auto writer = StartWriter([table](CBroadcastWriter& area) {
-        area.SetModuleTable(table, {{7, 4, 200, 1}, {CBroadcastLayout::kServerModuleId, 8, 208, 42}});
-    });
+    auto writer = StartWriter({"modules", std::to_string(table)});
     ASSERT_TRUE(writer->IsReady());
     std::uint32_t offset = 0;
     std::uint32_t count = 0;
@@ -195,7 +175,7 @@ TEST_P(ModuleTableTest, EntriesFollowTheAnnouncedTableOffset) {
 INSTANTIATE_TEST_SUITE_P(TableOffsets, ModuleTableTest, ::testing::Values(84u, 100u));
 
 TEST_F(BroadcastTest, LpcClientReadsTheSameArea) {
-    auto writer = StartWriter(&Values);
+    auto writer = StartWriter({"values"});
     ASSERT_TRUE(writer->IsReady());
     Connectors::Common::Pixlink::CPixlinkClientNt<Platform::ULONG64> client;
     ASSERT_EQ(0u, client.Init(kLocalId, kRemoteId, 0));

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ipc/CLazyBindingTable.h"
+#include "tests/ipc/CSlotOverride.h"
 #include "tests/support/CServerProcess.h"
 #include "tests/support/CTemporaryObjectRoot.h"
 
@@ -16,24 +16,6 @@ namespace IpcTest {
 
 using Testing::CServerProcess;
 using Testing::CTemporaryObjectRoot;
-
-// Puts a replacement into a lazy binding slot for the lifetime of the object.
-template <class Fn>
-class CSlotOverride {
-public:
-    CSlotOverride(Connectors::Common::Pixlink::CLazyBindingTable& table, Fn& slot, Fn replacement)
-        : m_slot(slot) {
-        table.Bind();
-        m_original = slot;
-        slot = replacement;
-    }
-    ~CSlotOverride() { m_slot = m_original; }
-    Fn Original() const { return m_original; }
-
-private:
-    Fn& m_slot;
-    Fn m_original;
-};
 
 std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed = 7);
 std::uint32_t Checksum(const std::uint8_t* bytes, std::size_t size);

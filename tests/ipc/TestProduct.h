@@ -4,12 +4,10 @@
 #include <vector>
 
 #include "platform/CPixlinkPortServer.h"
+#include "tests/ipc/IpcIds.h"
 
 namespace Zun {
 namespace IpcTest {
-
-constexpr std::uint32_t kLocalId = 0x61464445;
-constexpr std::uint32_t kRemoteId = 0x31464445;
 
 // What the test product does, chosen by the message type of a request.
 enum TestCommand : std::uint32_t {
