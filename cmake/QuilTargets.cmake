@@ -11,7 +11,7 @@ endfunction()
 
 # One GoogleTest executable per folder label; every test case becomes its own CTest entry.
 function(quil_test name label)
-  cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK;ENVIRONMENT" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${QUIL_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
@@ -22,13 +22,17 @@ function(quil_test name label)
   if(ARG_RESOURCE_LOCK AND WIN32)
     set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
   endif()
+  set(environment)
+  if(ARG_ENVIRONMENT)
+    set(environment ENVIRONMENT ${ARG_ENVIRONMENT})
+  endif()
   # A cross build lists its tests when CTest runs (through the emulator), not while building.
   set(discovery)
   if(CMAKE_CROSSCOMPILING)
     set(discovery DISCOVERY_MODE PRE_TEST)
   endif()
   gtest_discover_tests(${name}
-    PROPERTIES LABELS ${label} TIMEOUT ${ARG_TIMEOUT} ${lock}
+    PROPERTIES LABELS ${label} TIMEOUT ${ARG_TIMEOUT} ${lock} ${environment}
     DISCOVERY_TIMEOUT 60 ${discovery})
 endfunction()
 

@@ -53,6 +53,7 @@ public:
     CLogEntry Log(int severity) override;
 
     bool IsActivated() const { return m_activated; }
+    int64_t GetReconnectIntervalMs() const { return m_reconnectIntervalMs; }
     const boost::shared_ptr<Zun::Common::Module::CSubscriber>& GetSubscriber() const { return m_subscriber; }
     const TaskTable& GetTaskTable() const { return m_tasks; }
 

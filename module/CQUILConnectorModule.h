@@ -35,6 +35,7 @@ public:
     void Initialize(Zun::Common::Kernel::IResourceProvider& resources) override;
     std::string GetName() const override { return "CQUILConnectorModule"; }
     uint64_t GetProductId() const override { return StatusProductId; }
+    boost::chrono::nanoseconds GetWatchdogPeriod() const { return m_watchdogPeriod; }
 
 protected:
     // Test seam: shorter intervals and a product channel of the test's choosing.

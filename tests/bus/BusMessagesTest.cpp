@@ -2,6 +2,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "bus/CMessage.h"
 #include "bus/CQUILProcessRecoveryDataRequest.h"
 #include "bus/CQUILRequest.h"
 #include "host/CBlockFDELogin.h"
@@ -29,7 +30,18 @@ TEST(BusMessagesTest, TypesAndNames) {
     EXPECT_EQ("QUILProcessRecoveryDataRequest", CQUILProcessRecoveryDataRequest().Describe());
 }
 
+// Another class under the same message type, as another module might publish.
+template <Zun::Common::Kernel::MessageType Type>
+class CLookalike : public CMessage {
+public:
+    Zun::Common::Kernel::MessageType GetType() const override { return Type; }
+    std::string Describe() const override { return "Lookalike"; }
+    bool Equals(const Zun::Common::Kernel::IMessage&) const override { return false; }
+};
+
 TEST(BusMessagesTest, EqualsNeedsSameClassAndContent) {
+    EXPECT_FALSE(CQUILRequest(1).Equals(CLookalike<9>()));
+    EXPECT_FALSE(CQUILProcessRecoveryDataRequest().Equals(CLookalike<728>()));
     EXPECT_TRUE(CQUILRequest(1).Equals(CQUILRequest(1)));
     EXPECT_FALSE(CQUILRequest(1).Equals(CQUILRequest(2)));
     EXPECT_FALSE(CQUILRequest(1).Equals(CQUILProcessRecoveryDataRequest()));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <functional>
 #include <string>
 #include <vector>
@@ -235,5 +236,19 @@ INSTANTIATE_TEST_SUITE_P(
                     TimeCase{Time(9999, 12, 31, 24, 0, 0), "Year is out of valid range: 1400..9999"},
                     TimeCase{Time(1400, 1, 1, 0, 0, -1), "Year is out of valid range: 1400..9999"},
                     TimeCase{Time(1400, 1, 1, 0, 0, 0), Time(1400, 1, 1, 0, 0, 0).DebugString()}));
+
+// The suite runs in a zone hours away from UTC (see tests/CMakeLists.txt).
+TEST(SymbolContainerTest, CurrentTimeIsUniversalTime) {
+    namespace pt = boost::posix_time;
+    CSymbolContainer c;
+    const pt::ptime before = pt::second_clock::universal_time();
+    c.AddCurrentTime(1);
+    const pt::ptime after = pt::second_clock::universal_time();
+    const UTCTime t = c.GetTimeDate(1);
+    const pt::ptime stored(boost::gregorian::date(t.year(), t.month(), t.day()),
+                           pt::hours(t.hour()) + pt::minutes(t.minute()) + pt::seconds(t.second()));
+    EXPECT_LE(before, stored);
+    EXPECT_LE(stored, after);
+}
 
 }  // namespace

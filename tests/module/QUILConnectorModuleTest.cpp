@@ -56,6 +56,12 @@ protected:
     boost::shared_ptr<CFakeChannel> channel = boost::make_shared<CFakeChannel>();
 };
 
+TEST(QUILConnectorModuleIntervalsTest, TheHostsModuleReconnectsAndWatchesEveryTenSeconds) {
+    const CQUILConnectorModule production;
+    EXPECT_EQ(10000, production.GetReconnectIntervalMs());
+    EXPECT_EQ(boost::chrono::seconds(10), production.GetWatchdogPeriod());
+}
+
 TEST_F(QUILConnectorModuleTest, ProductPresenceIsTheRegistryValue) {
     enum Setup { NoKey, KeyWithoutValue, ValuePresent };
     for (Setup setup : {NoKey, KeyWithoutValue, ValuePresent}) {
