@@ -6,6 +6,11 @@
 #include "logs/CStatusLog.h"
 #include "module/CQUILConnectorModule.h"
 #include "platform/CRegistryKey.h"
+#include "tasks/CGetEncryptionRecoveryDataTask.h"
+#include "tasks/CGetEncryptionStorageStatusTask.h"
+#include "tasks/CGetLicenseTask.h"
+#include "tasks/CGetStatusTask.h"
+#include "tasks/CGetTaskStatusTask.h"
 #include "tests/support/CTemporaryObjectRoot.h"
 #include "tests/support/CTestHost.h"
 
@@ -121,6 +126,8 @@ TEST_F(QUILConnectorModuleTest, ConnectAnnouncesTheConnectorInThreeValidLogs) {
         EXPECT_TRUE(log->IsReadOnly());
         EXPECT_NO_THROW(log->Validate()) << log->Describe();
     }
+    EXPECT_EQ((std::vector<Common::Kernel::MessageType>{10292, 10405, 10044}), host.PublishedTypes())
+        << "connector, product, then protection status";
     auto productLog = boost::dynamic_pointer_cast<Common::Message::Logs::CMultiProductStatusLog>(product[0].message);
     EXPECT_EQ("velm.local.products.quil.computer", productLog->GetRows()->GetRow(0)->GetString(3560));
     EXPECT_EQ(0x071000000000081CLL, productLog->GetRows()->GetRow(0)->GetResId(4429));
@@ -130,6 +137,27 @@ TEST_F(QUILConnectorModuleTest, ConnectAnnouncesTheConnectorInThreeValidLogs) {
     module.Stop();
     EXPECT_GE(channel->stops.load(), 1);
     EXPECT_TRUE(host.WaitFor([&] { return module.Terminate(false); }));
+}
+
+// Every watchdog request runs the five tasks of type 9 in this order.
+TEST_F(QUILConnectorModuleTest, TheWatchdogsRequestsRunFiveTasksInTableOrder) {
+    namespace Tasks = Connectors::Common::Tasks;
+    Install(true);
+    CTestableModule module(channel);
+    module.Initialize(host);
+    const std::vector<std::function<bool(const Connectors::Common::CMessageTask*)>> expected = {
+        [](auto task) { return dynamic_cast<const Tasks::CGetStatusTask*>(task) != nullptr; },
+        [](auto task) { return dynamic_cast<const Tasks::CGetLicenseTask*>(task) != nullptr; },
+        [](auto task) { return dynamic_cast<const Tasks::CGetTaskStatusTask*>(task) != nullptr; },
+        [](auto task) { return dynamic_cast<const Tasks::CGetEncryptionRecoveryDataTask*>(task) != nullptr; },
+        [](auto task) { return dynamic_cast<const Tasks::CGetEncryptionStorageStatusTask*>(task) != nullptr; },
+    };
+    const auto range = module.GetTaskTable().equal_range(9);
+    ASSERT_EQ(expected.size(), static_cast<size_t>(std::distance(range.first, range.second)));
+    size_t position = 0;
+    for (auto it = range.first; it != range.second; ++it, ++position) {
+        EXPECT_TRUE(expected[position](it->second.get())) << "task " << position;
+    }
 }
 
 TEST_F(QUILConnectorModuleTest, IdentifiersDiffer) {

@@ -128,6 +128,15 @@ bool CTestHost::WaitFor(const std::function<bool()>& done, std::chrono::millisec
     }
 }
 
+std::vector<MessageType> CTestHost::PublishedTypes() {
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    std::vector<MessageType> types;
+    for (const Published& p : m_published) {
+        types.push_back(p.message->GetType());
+    }
+    return types;
+}
+
 std::vector<CTestHost::Published> CTestHost::PublishedOfType(MessageType type) {
     boost::lock_guard<boost::mutex> guard(m_lock);
     std::vector<Published> found;

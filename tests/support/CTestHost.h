@@ -50,6 +50,8 @@ public:
                  std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
     std::vector<Published> PublishedOfType(Common::Kernel::MessageType type);
+    // The types of everything published so far, in publication order.
+    std::vector<Common::Kernel::MessageType> PublishedTypes();
     size_t CountPublished(Common::Kernel::MessageType type);
     std::vector<Line> Lines();
     size_t CountLines(const std::string& text, int level);
