@@ -75,6 +75,13 @@ bool CConnectorModule::Terminate(bool force) {
         JoinWorker(true);
         return true;
     }
+    // A worker that ended already (a forced or an earlier successful terminate) leaves nothing busy.
+    {
+        boost::lock_guard<boost::mutex> handle(m_workerHandleLock);
+        if (!m_worker) {
+            return true;
+        }
+    }
     bool connected;
     {
         boost::lock_guard<boost::mutex> guard(m_lock);

@@ -220,15 +220,24 @@ TEST_F(ConnectorCoreTest, NonForcedTerminateWaitsForAnIdleWorker) {
     StartConnected();
     host.Deliver(boost::make_shared<CSlowToRelease>(release.get_future().share()));
     delivered.set_value();
-    host.Deliver(boost::make_shared<CQUILRequest>(1));
     ASSERT_TRUE(host.WaitFor([&] { return task->Runs() == 1; }));
+    EXPECT_FALSE(module->Terminate(false)) << "the queue is empty, but the worker is busy";
+    host.Deliver(boost::make_shared<CQUILRequest>(1));
     EXPECT_FALSE(module->Terminate(false)) << "a message is queued";
     EXPECT_FALSE(module->Terminate(false)) << "nothing changed by the first call";
     release.set_value();
     ASSERT_TRUE(host.WaitFor([&] { return task->Runs() == 2; }));
     EXPECT_TRUE(host.WaitFor([&] { return module->Terminate(false); }));
+    EXPECT_TRUE(module->Terminate(false)) << "a stopped module stays stopped";
     EXPECT_EQ(1u, host.CountLines("Disconnecting from product", 2));
     EXPECT_EQ(0u, host.CountLines("Task processing was interrupted", 4));
+}
+
+TEST_F(ConnectorCoreTest, AfterAForcedTerminateTheModuleIsNoLongerBusy) {
+    Make({boost::make_shared<CFakeTask>(9)});
+    StartConnected();
+    EXPECT_TRUE(module->Terminate(true));
+    EXPECT_TRUE(module->Terminate(false));
 }
 
 TEST_F(ConnectorCoreTest, ForcedTerminateEndsTheWorkerWhereverItWaits) {
