@@ -114,6 +114,13 @@ TEST(RecoveryTasks, MaterialIsDecodedUnscrambledAndPublishedInDocumentOrder) {
     EXPECT_EQ((std::vector<std::pair<int, std::string>>(
                   2, {0, "Encryption recovery data deserialized and ready for processing"})),
               m.logger->lines);
+
+    // A reply without material still answers the server's question: with an empty request.
+    m.channel->Answer(Reply(RecoveryReply("")));
+    task.Execute(boost::make_shared<CQUILRequest>(3));
+    ASSERT_EQ(2u, m.publisher->published.size());
+    const auto& none = m.publisher->At<CQUILProcessRecoveryDataRequest>(1, 728)->GetFDERecoveryData();
+    EXPECT_EQ(0, none.recovery_passwords_size() + none.recovery_data_blocks_size());
 }
 
 TEST(RecoveryTasks, ConfirmationNamesOnlyItemsWithTheProductsIdentifier) {
