@@ -187,6 +187,28 @@ TEST_F(ChannelTest, UndecidedTransportFailureFallsBackToTheLegacyPort) {
         << error;
 }
 
+// Once a ping decided the port, a transport failure is an error; only a later ping that the ALPC
+// port fails and the LPC port answers moves to the legacy port, and no ping moves back.
+TEST_F(ChannelTest, TheDecidedPortChangesOnlyThroughAPingAndOnlyToLegacy) {
+    auto alpc = Product(Platform::kPortAlpc);
+    auto lpc = Product(Platform::kPortLpc);
+    TestChannel channel;
+    channel.Start();
+    ASSERT_FALSE(channel.IsLegacy());
+    alpc.reset();
+    EXPECT_EQ("CPixlinkChannel: Send request failed with pixlink error 1",
+              Failure([&] { channel.SendRequest(Ask(0, 8, 8)); }));
+    EXPECT_FALSE(channel.IsLegacy());
+    std::string error;
+    EXPECT_TRUE(channel.PingProduct(error));
+    EXPECT_TRUE(channel.IsLegacy());
+    alpc = Product(Platform::kPortAlpc);
+    ASSERT_TRUE(alpc->IsReady());
+    error.clear();
+    EXPECT_TRUE(channel.PingProduct(error)) << error;
+    EXPECT_TRUE(channel.IsLegacy()) << "a ping that the ALPC port answers keeps the legacy port";
+}
+
 TEST_F(ChannelTest, ReplyStatusesAndHeaders) {
     struct Case {
         Bytes request;
