@@ -316,6 +316,28 @@ TEST_F(BroadcastTest, ServerValueIsReadAgainOnlyWhenItsTimestampMoves) {
     }
 }
 
+// A changed timestamp makes the channel check the kept slot; a slot that now holds another module
+// sends it looking for the server module again.
+TEST_F(BroadcastTest, ServerModuleFoundAgainInAnotherSlot) {
+    ServerModule(84, 1, 7, 4242);
+    EXPECT_EQ(4242u, channel.GetBroadcast(10));
+    ASSERT_TRUE(writer->SetModuleTable(84, {CBroadcastWriter::ModuleEntry{0x1004000, 8, 400, 9},
+                                            CBroadcastWriter::ModuleEntry{0x2000, 8, 300, 8}}));
+    ASSERT_TRUE(writer->WriteDword(404, 5151));
+    ASSERT_TRUE(writer->WriteDword(304, 1111));
+    EXPECT_EQ(5151u, channel.GetBroadcast(10));
+}
+
+// Broadcast reads need a port decided first: a channel that no ping decided pings, and says so
+// when the product does not answer.
+TEST_F(BroadcastTest, AnUndecidedChannelPingsBeforeItReads) {
+    alpc.reset();
+    TestChannel undecided;
+    EXPECT_EQ(0u, Failure([&] { undecided.GetBroadcast(0); })
+                      .find("CPixlinkChannel::GetBroadcast: Ping (CCCOMM_PING) failed with 1, Legacy ping "
+                            "(CCCOMM_PING) failed with 1"));
+}
+
 TEST_F(BroadcastTest, MissingServerModuleStaysMissing) {
     ASSERT_TRUE(writer->SetModuleTable(84, {CBroadcastWriter::ModuleEntry{0x2000, 8, 400, 1}}));
     EXPECT_EQ(0xFFFFFFFFu, channel.GetBroadcast(10));
