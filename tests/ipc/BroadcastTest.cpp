@@ -117,6 +117,19 @@ INSTANTIATE_TEST_SUITE_P(Headers, BroadcastHeaderTest,
                                            HeaderCase{"DataBeyondTheArea", 28, kDataSize + 1}),
                          [](const ::testing::TestParamInfo<HeaderCase>& info) { return info.param.name; });
 
+// The header says where the data begins; offsets count from there, and the data ends where it says.
+TEST_F(BroadcastTest, DataBeginsWhereTheHeaderSays) {
+    constexpr std::uint32_t kMovedOffset = 64;
+    auto writer = StartWriter({"moved", std::to_string(kMovedOffset)});
+    ASSERT_TRUE(writer->IsReady());
+    std::uint32_t value = 0;
+    EXPECT_EQ(0u, m_client.ReadBroadcastDword(CBroadcastLayout::ValueOffset(3), &value));
+    EXPECT_EQ(203u, value);
+    const std::int64_t dataSize = 32 + kDataSize - kMovedOffset;
+    EXPECT_EQ(0u, m_client.ReadBroadcastDword(dataSize - 4, &value));
+    EXPECT_EQ(10u, m_client.ReadBroadcastDword(dataSize - 3, &value));
+}
+
 TEST_F(BroadcastTest, MissingAreaFails) {
     std::uint32_t value = 0;
     EXPECT_EQ(1u, m_client.ReadBroadcastDword(24, &value));

@@ -1,8 +1,8 @@
 // broadcast_writer: the product's side of the broadcast area in a process of its own, for the
 // reader's tests. It creates the area, fills it as its arguments say, writes "ready" on standard
 // output, and keeps the area until its standard input ends or it is killed.
-//   broadcast_writer <local id> <remote id> <data size> values|bad <offset> <value>|modules <table>
-//                    [hold]
+//   broadcast_writer <local id> <remote id> <data size>
+//                    values | bad <offset> <value> | moved <data offset> | modules <table>  [hold]
 #include <iostream>
 #include <string>
 #include <vector>
@@ -17,6 +17,8 @@ namespace {
 
 constexpr int kUsage = 64;
 constexpr int kNoArea = 69;
+constexpr std::uint32_t kHeaderSize = 32;
+constexpr std::size_t kDataOffsetField = 24;
 
 void Values(CBroadcastWriter& writer, std::uint32_t dataSize) {
     for (unsigned i = 0; i < 10; ++i) {
@@ -35,6 +37,17 @@ bool Prepare(CBroadcastWriter& writer, std::uint32_t dataSize, const std::vector
         Values(writer, dataSize);
         const std::uint32_t value = static_cast<std::uint32_t>(std::stoul(scenario[2], nullptr, 0));
         return writer.WriteArea(std::stoul(scenario[1], nullptr, 0), &value, sizeof(value));
+    }
+    if (kind == "moved" && scenario.size() >= 2) {
+        // The data begins elsewhere than right after the header, and ends with the area.
+        const std::uint32_t offset = static_cast<std::uint32_t>(std::stoul(scenario[1], nullptr, 0));
+        const std::uint32_t header[2] = {offset, kHeaderSize + dataSize - offset};
+        bool written = writer.WriteArea(kDataOffsetField, header, sizeof(header));
+        for (unsigned i = 0; written && i < 10; ++i) {
+            const std::uint32_t value = 200 + i;
+            written = writer.WriteArea(offset + CBroadcastLayout::ValueOffset(i), &value, sizeof(value));
+        }
+        return written;
     }
     if (kind == "modules" && scenario.size() >= 2) {
         return writer.SetModuleTable(static_cast<std::uint32_t>(std::stoul(scenario[1], nullptr, 0)),
