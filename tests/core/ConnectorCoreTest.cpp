@@ -315,6 +315,21 @@ TEST_F(ConnectorCoreTest, RepliesCarryTheUserContextOfTheirMessage) {
     EXPECT_TRUE(published[1].userContext->IsDefault());
 }
 
+TEST_F(ConnectorCoreTest, StopEndsTheConnectionAndCancelsEveryTask) {
+    CConnectorModule::TaskList tasks;
+    for (int32_t type : {9, 9, 723, 5}) {
+        tasks.push_back(boost::make_shared<CFakeTask>(type));
+    }
+    Make(tasks);
+    StartConnected();
+    module->Stop();
+    EXPECT_EQ(1, link.stops.load());
+    for (const auto& task : tasks) {
+        EXPECT_TRUE(task->IsCancelled()) << "task of type " << task->GetMessageType();
+    }
+    EXPECT_TRUE(module->Terminate(true));
+}
+
 TEST_F(ConnectorCoreTest, DeactivatedModuleOnlyPublishesItsEmptyProductStatus) {
     Make({boost::make_shared<CFakeTask>(9)}, false);
     module->Start();

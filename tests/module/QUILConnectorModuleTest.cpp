@@ -32,13 +32,17 @@ public:
     void SendRequest(const std::vector<uint8_t>&) override {}
     void SetBufferReceiver(const boost::shared_ptr<Connectors::Common::IBufferReceiver>&) override {}
     void Stop() override { ++stops; }
-    bool PingProduct(std::string&) override { return true; }
+    bool PingProduct(std::string&) override {
+        ++pings;
+        return true;
+    }
     uint32_t ReadBroadcast(uint32_t) override { return 0xFFFFFFFF; }
     uint32_t GetLastValue(uint32_t) override { return 0xFFFFFFFF; }
     void SetLastValue(uint32_t, uint32_t) override {}
 
     std::atomic<int> starts{0};
     std::atomic<int> stops{0};
+    std::atomic<int> pings{0};
     std::atomic<bool> failStarts{false};
 };
 
@@ -134,8 +138,12 @@ TEST_F(QUILConnectorModuleTest, ConnectAnnouncesTheConnectorInThreeValidLogs) {
     auto protectionLog = boost::dynamic_pointer_cast<Common::Message::Logs::CStatusLog>(protection[0].message);
     EXPECT_EQ(1, protectionLog->GetRows()->GetRow(0)->GetInt(241));
     EXPECT_EQ(-1, protectionLog->GetRows()->GetRow(0)->GetResId(248));
+    ASSERT_TRUE(host.WaitFor([&] { return channel->pings.load() >= 2; })) << "the watchdog runs";
     module.Stop();
     EXPECT_GE(channel->stops.load(), 1);
+    const int pings = channel->pings.load();
+    EXPECT_FALSE(host.WaitFor([&] { return channel->pings.load() > pings; }, std::chrono::milliseconds(200)))
+        << "Stop ended the watchdog";
     EXPECT_TRUE(host.WaitFor([&] { return module.Terminate(false); }));
 }
 
