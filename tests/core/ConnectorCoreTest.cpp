@@ -81,7 +81,8 @@ TEST_F(ConnectorCoreTest, RetryTwiceThenCancelReportsEventsOnlyForAgentTasks) {
         CTestModule module(link, {failing});
         module.Initialize(host);
         module.Start();
-        host.Deliver(c.message);
+        const auto sender = boost::make_shared<Common::Kernel::CUserContext>("sender");
+        host.Deliver(c.message, sender);
         const std::string line = std::string(kMaxRetries) + ", message was: " + c.message->Describe();
         ASSERT_TRUE(host.WaitFor([&] { return host.CountLines(line, 4) == 1; })) << c.message->Describe();
         EXPECT_EQ(2, failing->Runs());
@@ -90,6 +91,9 @@ TEST_F(ConnectorCoreTest, RetryTwiceThenCancelReportsEventsOnlyForAgentTasks) {
         EXPECT_EQ(2u, host.CountLines("link lost", 4));
         const std::vector<Event> events = Events(host);
         ASSERT_EQ(c.events, events.size());
+        for (const auto& p : host.PublishedOfType(10368)) {
+            EXPECT_EQ(sender, p.userContext) << "events answer the task's sender";
+        }
         if (c.events == 3) {
             for (int i : {0, 1}) {
                 EXPECT_EQ(0x10000000CLL, events[i].code);
@@ -272,9 +276,11 @@ TEST_F(ConnectorCoreTest, InterruptedWhileConnectingCancelsQueuedWork) {
     Make({boost::make_shared<CFakeTask>(723), boost::make_shared<CFakeTask>(9)}, true,
          CConnectorModule::ReconnectIntervalMs);
     module->Start();
-    host.Deliver(AgentTask());
+    const auto first = boost::make_shared<Common::Kernel::CUserContext>("first");
+    const auto second = boost::make_shared<Common::Kernel::CUserContext>("second");
+    host.Deliver(AgentTask(), first);
     host.Deliver(boost::make_shared<CQUILRequest>(2));
-    host.Deliver(AgentTask());
+    host.Deliver(AgentTask(), second);
     ASSERT_TRUE(host.WaitFor([&] { return host.CountLines("product unreachable", 4) >= 1; }));
     EXPECT_TRUE(module->Terminate(false));
     EXPECT_EQ(1u, host.CountLines("Product is not available, canceling tasks", 4));
@@ -286,6 +292,9 @@ TEST_F(ConnectorCoreTest, InterruptedWhileConnectingCancelsQueuedWork) {
         EXPECT_EQ(0x10000009BLL, e.code);
         EXPECT_EQ(kUnavailable, e.text);
     }
+    const auto published = host.PublishedOfType(10368);
+    EXPECT_EQ(first, published[0].userContext) << "each cancellation answers its own task's sender";
+    EXPECT_EQ(second, published[1].userContext);
     EXPECT_EQ(0u, module->GetSubscriber()->GetQueueLength());
 }
 
