@@ -106,12 +106,12 @@ uint32_t CPixlinkChannel::ReadServerValue() {
     return m_serverValue;
 }
 
-// A hostile count ends at the first entry that cannot be read, so the search stays bounded by the
-// size of the area.
+// The count is signed: a negative one means no modules. A hostile count ends at the first entry
+// that cannot be read, so the search stays bounded by the size of the area.
 bool CPixlinkChannel::FindServerModule() {
-    const uint32_t count =
-        ReadDword(CBroadcastLayout::kModuleCount, "CPixlinkChannel: Get modules count broadcast failed");
-    for (uint32_t i = 0; i < count; ++i) {
+    const int32_t count = static_cast<int32_t>(
+        ReadDword(CBroadcastLayout::kModuleCount, "CPixlinkChannel: Get modules count broadcast failed"));
+    for (int32_t i = 0; i < count; ++i) {
         if (ReadDword(ModuleField(i, kEntryModuleId), kModuleIdFailed) == CBroadcastLayout::kServerModuleId) {
             m_serverModuleIndex = static_cast<int32_t>(i);
             m_userDataTimestamp = ReadDword(ModuleField(i, kEntryTimestamp), kTimestampFailed);

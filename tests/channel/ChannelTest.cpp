@@ -339,10 +339,17 @@ TEST_F(BroadcastTest, AnUndecidedChannelPingsBeforeItReads) {
 }
 
 TEST_F(BroadcastTest, MissingServerModuleStaysMissing) {
-    ASSERT_TRUE(writer->SetModuleTable(84, {CBroadcastWriter::ModuleEntry{0x2000, 8, 400, 1}}));
-    EXPECT_EQ(0xFFFFFFFFu, channel.GetBroadcast(10));
-    ServerModule(84, 0, 1, 4242);
-    EXPECT_EQ(0xFFFFFFFFu, channel.GetBroadcast(10));
+    // No server module among the entries, or a count below zero: no modules at all.
+    for (bool negativeCount : {false, true}) {
+        TestChannel channel;
+        ASSERT_TRUE(writer->SetModuleTable(84, {CBroadcastWriter::ModuleEntry{0x2000, 8, 400, 1}}));
+        if (negativeCount) {
+            ASSERT_TRUE(writer->WriteDword(20, 0xFFFFFFFF));
+        }
+        EXPECT_EQ(0xFFFFFFFFu, channel.GetBroadcast(10)) << negativeCount;
+        ServerModule(84, 0, 1, 4242);
+        EXPECT_EQ(0xFFFFFFFFu, channel.GetBroadcast(10)) << negativeCount;
+    }
 }
 
 TEST_F(BroadcastTest, UndersizedUserDataIsRefusedForGood) {
