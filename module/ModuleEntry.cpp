@@ -3,7 +3,10 @@
 
 #include <boost/locale/generator.hpp>
 #include <boost/locale/localization_backend.hpp>
+#include <algorithm>
 #include <locale>
+#include <string>
+#include <vector>
 
 #include "host/IModule.h"
 #include "module/CQUILConnectorModule.h"
@@ -15,13 +18,21 @@ POCO_END_MANIFEST
 
 namespace {
 
-// The standard library's backend: the module needs character classes and UTF conversion, not
-// ICU's collation or formatting, whose data would otherwise stay resident in every agent.
+// The module needs character classes and UTF conversion, not ICU's collation or formatting, whose
+// data would otherwise stay resident in every agent: the system's own backend where Boost has one
+// (Windows), else the standard library's (whose named locales a MinGW build does not have).
 std::locale MakeDefaultLocale() {
     boost::locale::localization_backend_manager manager =
         boost::locale::localization_backend_manager::global();
-    manager.select("std");
+    const std::vector<std::string> backends = manager.get_all_backends();
+    manager.select(std::find(backends.begin(), backends.end(), "winapi") != backends.end() ? "winapi" : "std");
     return boost::locale::generator(manager)("");
+}
+
+// The process's default locale as it was at the first call, before this library installed its own.
+const std::locale& HostLocale() {
+    static const std::locale host;
+    return host;
 }
 
 }  // namespace
@@ -29,5 +40,12 @@ std::locale MakeDefaultLocale() {
 extern "C" void POCO_LIBRARY_API pocoInitializeLibrary() {
     // Built once from the system's default locale and kept for the library's lifetime.
     static const std::locale defaultLocale = MakeDefaultLocale();
+    HostLocale();
     std::locale::global(defaultLocale);
+}
+
+// The class loader calls this before it unloads the library. The default locale's facets live in
+// the library's own dependencies, which Windows unloads with it: the host gets its locale back.
+extern "C" void POCO_LIBRARY_API pocoUninitializeLibrary() {
+    std::locale::global(HostLocale());
 }

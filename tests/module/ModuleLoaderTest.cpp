@@ -2,6 +2,7 @@
 #include <Poco/Exception.h>
 #include <gtest/gtest.h>
 
+#include <locale>
 #include <memory>
 
 #include "host/IModule.h"
@@ -21,6 +22,7 @@ public:
 
 TEST(ModuleLoaderTest, HostLoadsTheModuleByClassName) {
     Zun::Testing::CTemporaryObjectRoot root;  // no registry: the product is absent
+    const std::locale hostLocale;
     Poco::ClassLoader<IModule> loader;
     loader.loadLibrary(QUIL_CONNECTOR_PATH);
     ASSERT_TRUE(loader.canCreate(kClassName));
@@ -43,6 +45,7 @@ TEST(ModuleLoaderTest, HostLoadsTheModuleByClassName) {
         EXPECT_EQ("StatusLog_ProductStatus", host.PublishedOfType(10405)[0].message->Describe());
     }
     loader.unloadLibrary(QUIL_CONNECTOR_PATH);
+    EXPECT_TRUE(std::locale() == hostLocale) << "the module's locale must not outlive the module";
 }
 
 TEST(ModuleLoaderTest, ManifestForAnotherBaseIsRefused) {

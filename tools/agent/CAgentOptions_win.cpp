@@ -1,9 +1,9 @@
-#include <windows.h>
-
 #include <Poco/Path.h>
 #include <Poco/UnicodeConverter.h>
 
 #include "tools/agent/CAgentOptions.h"
+
+#include <windows.h>
 
 namespace Zun {
 namespace Tools {

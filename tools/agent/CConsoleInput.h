@@ -26,8 +26,11 @@ public:
     // themselves in detail. Once Input has been closed, only Stop and Failed follow.
     Event Wait(std::string& chunk, std::string& detail);
 
-private:
+    // What the platform's side shares with its helpers (on Windows, the input thread and the
+    // console control handler).
     struct State;
+
+private:
     std::shared_ptr<State> m_state;
     std::string m_setupError;
     bool m_inputOpen = true;
