@@ -31,9 +31,10 @@ function(quil_test name label)
   if(CMAKE_CROSSCOMPILING)
     set(discovery DISCOVERY_MODE PRE_TEST)
   endif()
+  # Parameter values print as bytes that include addresses: the index names a case stably.
   gtest_discover_tests(${name}
     PROPERTIES LABELS ${label} TIMEOUT ${ARG_TIMEOUT} ${lock} ${environment}
-    DISCOVERY_TIMEOUT 60 ${discovery})
+    DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES ${discovery})
 endfunction()
 
 include(GoogleTest)

@@ -114,7 +114,8 @@ TEST_P(BroadcastHeaderTest, AreaWithABadHeaderIsRefused) {
 INSTANTIATE_TEST_SUITE_P(Headers, BroadcastHeaderTest,
                          ::testing::Values(HeaderCase{"Version1", 16, 1}, HeaderCase{"HeaderSize", 0, 33},
                                            HeaderCase{"Magic", 8, 0x4c786951},
-                                           HeaderCase{"DataBeyondTheArea", 28, kDataSize + 1}),
+                                           // Far beyond: Windows maps whole pages.
+                                           HeaderCase{"DataBeyondTheArea", 28, 1u << 20}),
                          [](const ::testing::TestParamInfo<HeaderCase>& info) { return info.param.name; });
 
 // The header says where the data begins; offsets count from there, and the data ends where it says.
@@ -149,6 +150,9 @@ TEST_F(BroadcastTest, MutexHeldTooLongFailsTheRead) {
 TEST_F(BroadcastTest, MutexOfADeadHolderIsTakenOver) {
     auto writer = StartWriter({"values", "hold"});
     ASSERT_TRUE(writer->IsReady());
+    // Opened before the product dies: on Windows the named objects go with their last handle.
+    std::uint32_t value = 0;
+    ASSERT_EQ(0u, m_client.ReadBroadcastDword(24, &value));
     writer->Kill();
     std::uint8_t bytes[4] = {};
     EXPECT_EQ(0u, m_client.ReadBroadcast(24, bytes, 4));

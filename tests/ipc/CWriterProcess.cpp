@@ -5,6 +5,8 @@
 #include <Poco/PipeStream.h>
 #include <Poco/Process.h>
 
+#include <stdexcept>
+
 #include "tests/ipc/IpcIds.h"
 
 namespace Zun {
@@ -20,8 +22,12 @@ CWriterProcess::CWriterProcess(const std::vector<std::string>& scenario) : m_chi
     std::vector<std::string> args = {std::to_string(kLocalId), std::to_string(kRemoteId),
                                      std::to_string(kBroadcastDataSize)};
     args.insert(args.end(), scenario.begin(), scenario.end());
-    m_child->process.reset(new Poco::ProcessHandle(
-        Poco::Process::launch(QUIL_BROADCAST_WRITER, args, &m_child->input, &m_child->output, nullptr)));
+    try {
+        m_child->process.reset(new Poco::ProcessHandle(
+            Poco::Process::launch(QUIL_BROADCAST_WRITER, args, &m_child->input, &m_child->output, nullptr)));
+    } catch (const Poco::Exception& e) {
+        throw std::runtime_error(e.displayText());
+    }
     // A writer that fails ends, which closes its output: no deadline is needed here.
     Poco::PipeInputStream output(m_child->output);
     std::string line;
@@ -38,10 +44,10 @@ void CWriterProcess::Kill() {
     }
     try {
         Poco::Process::kill(*m_child->process);
+        m_child->process->wait();
     } catch (const Poco::Exception&) {
-        // It ended already.
+        // It ended already; or, on Windows, killing it closed the handle to wait on.
     }
-    m_child->process->wait();
     m_child->process.reset();
     m_child->input.close();
 }
