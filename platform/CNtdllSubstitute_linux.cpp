@@ -25,6 +25,33 @@ std::size_t TotalLength(const PORT_MESSAGE* message) {
 }
 
 // A message the kernel would accept: its lengths agree and it fits the port's largest message.
+// What the kernel accepts of a security quality of service, and what the product needs of it: it
+// impersonates its clients to tell who asks, so a client must allow impersonation (level 2 or more)
+// and have the product see its identity as it is at each request (dynamic tracking).
+constexpr std::int32_t kSecurityImpersonation = 2;
+constexpr std::int32_t kSecurityDelegation = 3;
+constexpr BOOLEAN kDynamicTracking = 1;
+
+bool IsAcceptableQos(const SECURITY_QUALITY_OF_SERVICE* qos) {
+    return qos != nullptr && qos->Length == sizeof(SECURITY_QUALITY_OF_SERVICE) &&
+           qos->ImpersonationLevel >= kSecurityImpersonation && qos->ImpersonationLevel <= kSecurityDelegation &&
+           qos->ContextTrackingMode == kDynamicTracking && qos->EffectiveOnly == 0;
+}
+
+// ALPC port attributes as the kernel checks them, with the product's needs: impersonation allowed,
+// room for its largest message, and no limit below what a request may take.
+constexpr ULONG kAlpcAllowImpersonation = 0x10000;
+constexpr ULONG kAlpcKnownPortFlags = 0x03FF0000;
+constexpr SIZE_T kNoLimit = ~static_cast<SIZE_T>(0);
+
+bool IsAcceptablePortAttributes(const ALPC_PORT_ATTRIBUTES* attributes) {
+    return attributes != nullptr && (attributes->Flags & ~kAlpcKnownPortFlags) == 0 &&
+           (attributes->Flags & kAlpcAllowImpersonation) != 0 && IsAcceptableQos(&attributes->SecurityQos) &&
+           attributes->MaxMessageLength == kAlpcMaxMessage && attributes->MaxPoolUsage == kNoLimit &&
+           attributes->MaxSectionSize == kNoLimit && attributes->MaxViewSize == kNoLimit &&
+           attributes->MaxTotalSectionSize == kNoLimit && attributes->DupObjectTypes == 0;
+}
+
 bool IsSendable(const PORT_MESSAGE* message, std::size_t maxLength) {
     const std::size_t total = TotalLength(message);
     const std::size_t data = static_cast<std::uint16_t>(message->u1.s1.DataLength);
@@ -164,11 +191,11 @@ void CNtdllSubstitute::RtlInitUnicodeString(UNICODE_STRING* destination, const W
     destination->Buffer = const_cast<WCHAR*>(source);
 }
 
-NTSTATUS CNtdllSubstitute::NtConnectPort(HANDLE* port, UNICODE_STRING* name, SECURITY_QUALITY_OF_SERVICE*,
+NTSTATUS CNtdllSubstitute::NtConnectPort(HANDLE* port, UNICODE_STRING* name, SECURITY_QUALITY_OF_SERVICE* qos,
                                          void* clientView, void* serverView, ULONG* maxMessageLength,
                                          void* connectionInformation, ULONG* connectionInformationLength) {
     const std::size_t length = connectionInformationLength != nullptr ? *connectionInformationLength : 0;
-    if (port == nullptr || clientView != nullptr || serverView != nullptr ||
+    if (port == nullptr || !IsAcceptableQos(qos) || clientView != nullptr || serverView != nullptr ||
         length > kMaxConnectionInformation || (length > 0 && connectionInformation == nullptr)) {
         return STATUS_INVALID_PARAMETER;
     }
@@ -210,11 +237,15 @@ NTSTATUS CNtdllSubstitute::NtRequestWaitReplyPort(HANDLE handle, PORT_MESSAGE* r
     return port->Exchange(exchange);
 }
 
-NTSTATUS CNtdllSubstitute::NtAlpcConnectPort(HANDLE* port, UNICODE_STRING* name, void*, ALPC_PORT_ATTRIBUTES*,
-                                             ULONG, void*, PORT_MESSAGE* connectionMessage,
-                                             ULONG* bufferLength, ALPC_MESSAGE_ATTRIBUTES*,
-                                             ALPC_MESSAGE_ATTRIBUTES*, LARGE_INTEGER*) {
-    if (port == nullptr) {
+NTSTATUS CNtdllSubstitute::NtAlpcConnectPort(HANDLE* port, UNICODE_STRING* name, void* objectAttributes,
+                                             ALPC_PORT_ATTRIBUTES* portAttributes, ULONG flags,
+                                             void* requiredServerSid, PORT_MESSAGE* connectionMessage,
+                                             ULONG* bufferLength, ALPC_MESSAGE_ATTRIBUTES* outAttributes,
+                                             ALPC_MESSAGE_ATTRIBUTES* inAttributes, LARGE_INTEGER* timeout) {
+    // Only synchronous connections, without the options the product's clients never use.
+    if (port == nullptr || objectAttributes != nullptr || !IsAcceptablePortAttributes(portAttributes) ||
+        flags != ALPC_MSGFLG_SYNC_REQUEST || requiredServerSid != nullptr || outAttributes != nullptr ||
+        inAttributes != nullptr || timeout != nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
     std::size_t length = 0;
@@ -241,7 +272,9 @@ NTSTATUS CNtdllSubstitute::NtAlpcSendWaitReceivePort(HANDLE handle, ULONG flags,
         (sendMessage->u2.s2.Type & LPC_CONTINUATION_REQUIRED) != 0) {
         return ReleaseMessage(sendAttributes);
     }
-    if (sendMessage == nullptr || !IsSendable(sendMessage, kAlpcMaxMessage) ||
+    // A request that waits for its reply is synchronous; a message sent without one is released.
+    const ULONG expectedFlags = receiveMessage != nullptr ? ALPC_MSGFLG_SYNC_REQUEST : ALPC_MSGFLG_RELEASE_MESSAGE;
+    if (sendMessage == nullptr || flags != expectedFlags || !IsSendable(sendMessage, kAlpcMaxMessage) ||
         (receiveMessage != nullptr && (bufferLength == nullptr || *bufferLength < sizeof(PORT_MESSAGE)))) {
         return STATUS_INVALID_PARAMETER;
     }

@@ -40,15 +40,20 @@ std::string CPixlinkPortServer::PortName(std::uint32_t kind, std::uint32_t local
     return name;
 }
 
+// The magic and version; an ALPC client also announces the largest reply it takes inline, and the
+// product, which sends replies up to its own inline limit without a view, refuses a client that
+// announces less.
 bool CPixlinkPortServer::IsPixlinkConnection(std::uint32_t kind, const std::vector<std::uint8_t>& data) {
     const std::size_t at = kind == kPortAlpc ? Pixlink::kPortHeaderSize : 0;
-    if (data.size() < at + 12) {
+    const std::size_t words = kind == kPortAlpc ? 4 : 3;
+    if (data.size() < at + 4 * words) {
         return false;
     }
-    std::uint32_t words[3];
-    std::memcpy(words, &data[at], sizeof(words));
-    return words[0] == Pixlink::kMagicLow && words[1] == Pixlink::kMagicHigh &&
-           words[2] == Pixlink::kProtocolVersion;
+    std::uint32_t fields[4] = {};
+    std::memcpy(fields, &data[at], 4 * words);
+    return fields[0] == Pixlink::kMagicLow && fields[1] == Pixlink::kMagicHigh &&
+           fields[2] == Pixlink::kProtocolVersion &&
+           (kind != kPortAlpc || fields[3] >= Pixlink::kAlpcInlineReplyMax);
 }
 
 std::uint32_t CPixlinkPortServer::ReplyCapacity(const CPortRequest& request) const {

@@ -36,6 +36,13 @@ NTSTATUS FailingExchange(Platform::HANDLE port, PORT_MESSAGE* request, PORT_MESS
     return Platform::CNtdllSubstitute::NtRequestWaitReplyPort(port, request, reply);
 }
 
+NTSTATUS FailingDatagram(Platform::HANDLE port, PORT_MESSAGE* request) {
+    if (g_calls++ == 0) {
+        return g_firstStatus;
+    }
+    return Platform::CNtdllSubstitute::NtRequestPort(port, request);
+}
+
 class LpcClientTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -158,6 +165,25 @@ TEST_F(LpcClientTest, OtherSendFailureIsRetriedOnANewConnection) {
                                                               &FailingExchange);
     EXPECT_EQ(2u, Report({}, 100)[kAcceptedConnections]);
     EXPECT_EQ(2, g_calls);
+}
+
+// A one-way message follows the rules of a request: an invalid parameter is final, any other failure
+// gets one new connection and one resend, whose outcome counts.
+TEST_F(LpcClientTest, OneWaySendFailuresAreResentOnceUnlessInvalid) {
+    struct Case {
+        NTSTATUS first;
+        int calls;
+        std::uint32_t result;
+    };
+    const std::vector<std::uint8_t> small = Pattern(100);
+    for (const Case& c : {Case{Platform::STATUS_INVALID_PARAMETER, 1, 1u}, Case{Platform::STATUS_PORT_DISCONNECTED, 2, 0u}}) {
+        g_calls = 0;
+        g_firstStatus = c.first;
+        CSlotOverride<Platform::NtRequestPortFn> failing(CNtdll::Table(), CNtdll::NtRequestPort, &FailingDatagram);
+        EXPECT_EQ(c.result, m_client.Request(1, kReport, small.data(), small.size(), nullptr, 0, nullptr, 0))
+            << std::hex << c.first;
+        EXPECT_EQ(c.calls, g_calls.load());
+    }
 }
 
 TEST_F(LpcClientTest, MalformedRepliesFail) {
