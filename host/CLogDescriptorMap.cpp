@@ -29,23 +29,29 @@ CLogDescriptor::SymbolList MakeSymbols(const CLogCatalogue::Log& log) {
 }  // namespace
 
 const CLogDescriptorMap& CLogDescriptorMap::Instance() {
-    static const CLogDescriptorMap instance;
+    static const CLogDescriptorMap instance(CLogCatalogue::Logs());
     return instance;
 }
 
-CLogDescriptorMap::CLogDescriptorMap() {
-    for (const CLogCatalogue::Log& log : CLogCatalogue::Logs()) {
+CLogDescriptorMap::CLogDescriptorMap(const std::vector<CLogCatalogue::Log>& logs) {
+    for (const CLogCatalogue::Log& log : logs) {
         LogPtr descriptor(new CLogDescriptor(MakeSymbols(log), log.multiProduct));
         const size_t index = m_messages.size();
         m_messages.emplace_back(log.statusType, log.eventType, log.deltaType, log.eventLog, log.deltaLog);
         for (Kernel::MessageType type : {log.statusType, log.eventType, log.deltaType}) {
-            m_messageByType[type] = index;
+            Unique(m_messageByType.emplace(type, index).second, "message type", type);
         }
-        m_logs[log.eventLog] = descriptor;
-        m_logs[log.deltaLog] = descriptor;
+        Unique(m_logs.emplace(log.eventLog, descriptor).second, "log type", log.eventLog);
+        Unique(m_logs.emplace(log.deltaLog, descriptor).second, "log type", log.deltaLog);
         for (const CLogCatalogue::Symbol& row : log.symbols) {
-            m_logBySymbol[row.id] = log.deltaLog;
+            Unique(m_logBySymbol.emplace(row.id, log.deltaLog).second, "symbol", row.id);
         }
+    }
+}
+
+void CLogDescriptorMap::Unique(bool inserted, const char* what, int64_t value) {
+    if (!inserted) {
+        throw std::logic_error(std::string("Log catalogue gives ") + what + " " + std::to_string(value) + " twice");
     }
 }
 

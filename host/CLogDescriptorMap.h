@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/CLogCatalogue.h"
 #include "host/CLogDescriptor.h"
 #include "host/CLogMessageDescriptor.h"
 
@@ -35,8 +36,13 @@ public:
 
     static std::string LogTypeName(LogType logType);
 
+    // Builds the map of a catalogue; throws std::logic_error naming the first message type, log
+    // type or symbol that the catalogue gives twice, rather than letting a later entry hide an
+    // earlier one.
+    explicit CLogDescriptorMap(const std::vector<CLogCatalogue::Log>& logs);
+
 private:
-    CLogDescriptorMap();
+    static void Unique(bool inserted, const char* what, int64_t value);
 
     std::vector<CLogMessageDescriptor> m_messages;
     std::map<Kernel::MessageType, size_t> m_messageByType;

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+#include "host/CLogCatalogue.h"
+#include "host/CLogDescriptorMap.h"
 #include "logs/CEventLog.h"
 #include "logs/CMultiProductStatusLog.h"
 #include "logs/CStatusLog.h"
@@ -171,6 +173,46 @@ TEST(PublishedLogsTest, LongTaskResultTextIsCutToItsLimit) {
     EXPECT_EQ(1024u, text.size());
     EXPECT_EQ("...", text.substr(text.size() - 3));
     EXPECT_TRUE(log.IsValid());
+}
+
+}  // namespace
+
+namespace {
+
+using Zun::Common::Logs::CLogCatalogue;
+using Zun::Common::Logs::CLogDescriptorMap;
+
+// A catalogue that gives something twice is refused as a whole: a later entry must not silently
+// hide an earlier one.
+TEST(LogCatalogueTest, AnythingGivenTwiceIsRefused) {
+    const std::vector<CLogCatalogue::Log>& real = CLogCatalogue::Logs();
+    ASSERT_GE(real.size(), 2u);
+    EXPECT_NO_THROW(CLogDescriptorMap{real});
+    struct Case {
+        const char* name;
+        std::function<void(std::vector<CLogCatalogue::Log>&)> duplicate;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"MessageType", [](auto& logs) { logs[1].deltaType = logs[0].statusType; },
+         "message type " + std::to_string(real[0].statusType)},
+        {"LogType", [](auto& logs) { logs[1].eventLog = logs[0].eventLog; },
+         "log type " + std::to_string(static_cast<int>(real[0].eventLog))},
+        {"SymbolOfAnotherLog", [](auto& logs) { logs[1].symbols.push_back(logs[0].symbols.at(0)); },
+         "symbol " + std::to_string(real[0].symbols.at(0).id)},
+        {"SymbolOfTheSameLog", [](auto& logs) { logs[0].symbols.push_back(logs[0].symbols.at(0)); },
+         "symbol " + std::to_string(real[0].symbols.at(0).id)},
+    };
+    for (const Case& c : cases) {
+        std::vector<CLogCatalogue::Log> logs = real;
+        c.duplicate(logs);
+        try {
+            CLogDescriptorMap map(logs);
+            ADD_FAILURE() << c.name << " was accepted";
+        } catch (const std::logic_error& e) {
+            EXPECT_EQ("Log catalogue gives " + c.error + " twice", e.what()) << c.name;
+        }
+    }
 }
 
 }  // namespace

@@ -169,15 +169,9 @@ TEST_F(ModuleIntegrationTest, PolicyIsAppliedAgainAfterTheProductRestarts) {
     host.Deliver(boost::make_shared<Policies::CApplyPolicy>("<POLICY VERSION=\"7\"/>"));
     ASSERT_TRUE(host.WaitFor([&] { return Show().find("POLICY VERSION") != std::string::npos; }));
     product->Kill();
-    // Down long enough for the watchdog to miss a ping, which makes the worker reconnect.
-    ASSERT_TRUE(host.WaitFor([&] {
-        for (const auto& line : host.Lines()) {
-            if (line.text.find("Ping failed -> connector will be restarted: ") == 0) {
-                return true;
-            }
-        }
-        return false;
-    }));
+    // Down until the worker has noticed: the watchdog's missed ping makes it run a request that
+    // fails, and only then does it reconnect. A product back before that would see no reconnect.
+    ASSERT_TRUE(host.WaitFor([&] { return host.CountLines("Reconnecting to product", 2) >= 1; }));
     Serve();
     EXPECT_TRUE(host.WaitFor([&] { return Show().find("POLICY VERSION") != std::string::npos; },
                              std::chrono::seconds(30)))
