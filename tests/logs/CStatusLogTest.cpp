@@ -112,6 +112,9 @@ INSTANTIATE_TEST_SUITE_P(
                          row->RemoveSymbol(244).AddResId(244, 29);
                      },
                      "CStatusLog [ProtectionStatus][Row: 1]: Unexpected symbol '244' datatype"},
+        ValidateCase{"WrongDataTypeBeforeMissingMandatory",
+                     [](CStatusLog& l) { l.GetRows()->AddNewRow()->AddResId(241, 1); },
+                     "CStatusLog [ProtectionStatus][Row: 0]: Unexpected symbol '241' datatype"},
         ValidateCase{
             "MissingMandatoryBeforeSuperfluous",
             [](CStatusLog& l) { l.GetRows()->AddNewRow()->AddInt(241, 1).AddInt(900, 1); },
@@ -129,7 +132,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(MultiProductStatusLogTest, KeyMismatchNamesTheMismatchingRowWhileTheFirstIsChecked) {
     CMultiProductStatusLog log(10348, Product(5));
     FillLicence(*log.GetRows()->AddNewRow(), 5);
-    FillLicence(*log.GetRows()->AddNewRow(), 6);
+    // Row 1 is wrong twice; its own checks would name the data type first.
+    auto second = log.GetRows()->AddNewRow();
+    FillLicence(*second, 6);
+    second->RemoveSymbol(2692).AddInt(2692, 1);
     try {
         log.Validate();
         FAIL() << "expected a mismatch";
