@@ -210,6 +210,16 @@ TEST(SymbolContainerTest, DeserializeStopsAtDuplicateKeepingFirst) {
               ThrownText([&] { c.Deserialize(message.SerializeAsString()); }));
     EXPECT_EQ(1, c.GetInt(5));
     EXPECT_FALSE(c.Deserialize("\xFF\xFF\xFF"));
+
+    // A message cut short fails, and keeps the symbols read before the cut.
+    CSymbolContainer whole;
+    whole.AddInt32(1, 7).AddString(2, "two");
+    std::string bytes;
+    ASSERT_TRUE(whole.Serialize(bytes));
+    CSymbolContainer cut;
+    EXPECT_FALSE(cut.Deserialize(bytes + bytes.substr(0, 3)));
+    EXPECT_EQ(7, cut.GetInt(1));
+    EXPECT_EQ("two", cut.GetString(2));
 }
 
 struct TimeCase {
