@@ -13,6 +13,7 @@
 #include "tasks/CEnableFDEMaintenanceModeTask.h"
 #include "tasks/CInvalidateFDEPasswordTask.h"
 #include "tasks/CWipeFDEPasswordTask.h"
+#include "bus/CQUILRequest.h"
 #include "tests/tasks/TaskFakes.h"
 
 using namespace TasksTest;
@@ -89,6 +90,8 @@ TEST(CommandTasks, ForwardTheCommandDropTheReplyAndTurnFailuresIntoCountedRetrie
         if (c.invalid) {
             EXPECT_EQ("retry: " + c.invalidText, Outcome([&] { c.task->Execute(c.invalid); }));
         }
+        // A message of another class under the same type is none of this task's business.
+        EXPECT_EQ("ok", Outcome([&] { c.task->Execute(boost::make_shared<CQUILRequest>(0)); }));
 
         ASSERT_EQ(3u, m.channel->sent.size());
         EXPECT_EQ(2u, m.channel->sent[0].Command());
