@@ -9,7 +9,6 @@
 #include <set>
 
 #include "bus/CQUILProcessRecoveryDataRequest.h"
-#include "host/CApplyPolicy.h"
 #include "host/CBlockFDELogin.h"
 #include "host/CQUILProcessRecoveryDataResponse.h"
 #include "host/CRequestConfigurationMessage.h"
@@ -160,23 +159,6 @@ TEST_F(ModuleIntegrationTest, ConnectsAndKeepsTheManagementSideCurrent) {
         EXPECT_EQ(std::string::npos, line.text.find(kSecret)) << line.text;
     }
     EXPECT_EQ(std::string::npos, product->Output().find(kSecret));
-}
-
-TEST_F(ModuleIntegrationTest, PolicyIsAppliedAgainAfterTheProductRestarts) {
-    Serve();
-    StartModule();
-    ASSERT_TRUE(Published(10292));
-    host.Deliver(boost::make_shared<Policies::CApplyPolicy>("<POLICY VERSION=\"7\"/>"));
-    ASSERT_TRUE(host.WaitFor([&] { return Show().find("POLICY VERSION") != std::string::npos; }));
-    product->Kill();
-    // Down until the worker has noticed: the watchdog's missed ping makes it run a request that
-    // fails, and only then does it reconnect. A product back before that would see no reconnect.
-    ASSERT_TRUE(host.WaitFor([&] { return host.CountLines("Reconnecting to product", 2) >= 1; }));
-    Serve();
-    EXPECT_TRUE(host.WaitFor([&] { return Show().find("POLICY VERSION") != std::string::npos; },
-                             std::chrono::seconds(30)))
-        << "the reconnect re-applies the stored policy";
-    EXPECT_TRUE(Published(10292, 2)) << "a reconnect announces the connector again";
 }
 
 TEST_F(ModuleIntegrationTest, UnreachableProductIsReported) {

@@ -6,12 +6,10 @@
 
 #include "tests/support/CTemporaryObjectRoot.h"
 #include "tests/tools/CAgentProcess.h"
-#include "tools/agent/CAgentStore.h"
 
 namespace {
 
 using Zun::Testing::CAgentProcess;
-using Zun::Tools::Agent::CAgentStore;
 
 const std::chrono::seconds kDeadline(30);
 
@@ -33,29 +31,11 @@ protected:
         return CAgentProcess::Run(QUIL_AGENT_PATH, arguments, output, errors, kDeadline);
     }
 
-    std::vector<CAgentStore::Record> Stored() {
-        return CAgentStore(database, CAgentStore::Mode::ReadOnly).Query(CAgentStore::Filter());
-    }
-
     Zun::Testing::CTemporaryObjectRoot root;
     std::string folder;
     std::string database;
     std::string control;
 };
-
-TEST_F(AgentProcessTest, WithoutTheProductOnlyTheDeactivatedStatusIsPublished) {
-    auto agent = StartAgent();
-    ASSERT_TRUE(agent->WaitForError("StatusLog_ProductStatus (type 10405)", kDeadline)) << agent->Errors();
-    agent->Signal(SIGTERM);
-    ASSERT_EQ(0, agent->WaitForExit(kDeadline)) << agent->Errors();
-
-    const auto records = Stored();
-    ASSERT_EQ(1u, records.size());
-    EXPECT_EQ(10405u, records[0].type);
-    EXPECT_EQ("CMultiProductStatusLog", records[0].className);
-    EXPECT_NE(std::string::npos, records[0].content.find("\"id\":4429")) << records[0].content;
-    EXPECT_NE(std::string::npos, agent->Errors().find("Connector was deactivated")) << agent->Errors();
-}
 
 TEST_F(AgentProcessTest, TasksFromInputAndSendAreStoredWithTheirSender) {
     auto agent = StartAgent();
