@@ -167,15 +167,18 @@ TEST(StatusLogTest, EqualsComparesRowIdentity) {
 
 TEST(StatusLogTest, ReadOnlyLocksTheRowsPresentThen) {
     CStatusLog log(10044);
-    auto before = log.GetRows()->AddNewRow();
+    auto first = log.GetRows()->AddNewRow();
+    auto last = log.GetRows()->AddNewRow();
     log.SetReadOnly();
     auto after = log.GetRows()->AddNewRow();
     EXPECT_TRUE(log.IsReadOnly());
-    try {
-        before->AddInt(241, 1);
-        FAIL() << "row stayed writable";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ("Cannot add symbol 241: container is locked", e.what());
+    for (const auto& row : {first, last}) {
+        try {
+            row->AddInt(241, 1);
+            ADD_FAILURE() << "a row stayed writable";
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ("Cannot add symbol 241: container is locked", e.what());
+        }
     }
     EXPECT_NO_THROW(after->AddInt(241, 1));
 }

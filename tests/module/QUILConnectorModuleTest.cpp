@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "bus/CQUILRequest.h"
 #include "logs/CMultiProductStatusLog.h"
 #include "logs/CStatusLog.h"
 #include "module/CQUILConnectorModule.h"
@@ -29,20 +30,22 @@ public:
             throw std::runtime_error("Cannot start pixlink channel: Ping failed");
         }
     }
-    void SendRequest(const std::vector<uint8_t>&) override {}
+    void SendRequest(const std::vector<uint8_t>&) override { ++requests; }
     void SetBufferReceiver(const boost::shared_ptr<Connectors::Common::IBufferReceiver>&) override {}
     void Stop() override { ++stops; }
     bool PingProduct(std::string&) override {
         ++pings;
         return true;
     }
-    uint32_t ReadBroadcast(uint32_t) override { return 0xFFFFFFFF; }
+    uint32_t ReadBroadcast(uint32_t) override { return broadcast; }
     uint32_t GetLastValue(uint32_t) override { return 0xFFFFFFFF; }
     void SetLastValue(uint32_t, uint32_t) override {}
 
     std::atomic<int> starts{0};
     std::atomic<int> stops{0};
     std::atomic<int> pings{0};
+    std::atomic<int> requests{0};
+    std::atomic<uint32_t> broadcast{0xFFFFFFFF};  // a value other than the last makes the watchdog ask
     std::atomic<bool> failStarts{false};
 };
 
@@ -145,6 +148,28 @@ TEST_F(QUILConnectorModuleTest, ConnectAnnouncesTheConnectorInThreeValidLogs) {
     EXPECT_FALSE(host.WaitFor([&] { return channel->pings.load() > pings; }, std::chrono::milliseconds(200)))
         << "Stop ended the watchdog";
     EXPECT_TRUE(host.WaitFor([&] { return module.Terminate(false); }));
+}
+
+// The watchdog publishes with its own thread's default context, whoever sent what the worker serves.
+TEST_F(QUILConnectorModuleTest, WatchdogRequestsCarryTheDefaultContext) {
+    Install(true);
+    CTestableModule module(channel);
+    module.Initialize(host);
+    module.Start();
+    ASSERT_TRUE(host.WaitFor([&] { return host.CountPublished(10044) == 1; }));
+    // A status request from someone: once the worker has sent it on, that sender is its current one.
+    host.Deliver(boost::make_shared<Common::Message::Connectors::QUILConnector::CQUILRequest>(0),
+                 boost::make_shared<Common::Kernel::CUserContext>("someone"));
+    ASSERT_TRUE(host.WaitFor([&] { return channel->requests.load() > 0; }));
+    const size_t before = host.CountPublished(9);
+    channel->broadcast = 5;
+    ASSERT_TRUE(host.WaitFor([&] { return host.CountPublished(9) > before; }));
+    const auto requests = host.PublishedOfType(9);
+    for (size_t i = before; i < requests.size(); ++i) {
+        ASSERT_TRUE(requests[i].userContext != nullptr);
+        EXPECT_TRUE(requests[i].userContext->IsDefault()) << "request " << i;
+    }
+    module.Terminate(true);
 }
 
 // Every watchdog request runs the five tasks of type 9 in this order.
