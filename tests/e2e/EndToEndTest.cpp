@@ -227,8 +227,10 @@ TEST_F(EndToEnd, ProductRestartReappliesThePolicy) {
 
     const size_t mark = session.Agent()->Errors().size();
     ASSERT_EQ(0, session.StopProduct());
-    // A restart quicker than one watchdog period can go unseen; this one waits until it is seen.
-    session.RequireAgentLine("Ping failed", mark, kDeadline);
+    // The product comes back only once the worker has noticed it gone: the watchdog's missed ping
+    // makes the worker run a request that fails, and only then does it reconnect. A product back
+    // before that would see no reconnect, and no policy applied again.
+    session.RequireAgentLine("Reconnecting to product", mark, kDeadline);
     session.StartProduct(State());  // the restarted product knows no policy
     Wait("the reconnect", [](const CPublishedLog& log) { return log.Count(10292) == 2; });
     session.RequireAgentLine("Set policy request to product was successfull", mark, kDeadline);
