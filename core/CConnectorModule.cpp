@@ -21,7 +21,8 @@ void NoDelete(T*) {}
 
 CConnectorModule::CConnectorModule() : m_reconnectIntervalMs(ReconnectIntervalMs) {}
 
-CConnectorModule::CConnectorModule(int64_t reconnectIntervalMs) : m_reconnectIntervalMs(reconnectIntervalMs) {}
+CConnectorModule::CConnectorModule(int64_t reconnectIntervalMs)
+    : m_reconnectIntervalMs(reconnectIntervalMs) {}
 
 CConnectorModule::~CConnectorModule() {
     // A host that skipped Terminate must not leave a worker running on a destroyed module.
@@ -122,7 +123,8 @@ boost::shared_ptr<Zun::Common::Logs::ISymbolContainer> CConnectorModule::MakePro
 }
 
 void CConnectorModule::PublishDeactivatedStatus() {
-    auto log = boost::make_shared<Zun::Common::Message::Logs::CMultiProductStatusLog>(10405, MakeProductIdentifier());
+    auto log = boost::make_shared<Zun::Common::Message::Logs::CMultiProductStatusLog>(
+        10405, MakeProductIdentifier());
     log->SetReadOnly();
     Publish(log);
 }
@@ -141,7 +143,9 @@ void CConnectorModule::SetCurrentUserContext(const UserContextPtr& context) {
     m_userContext.reset(new UserContextPtr(context));
 }
 
-std::string CConnectorModule::GetInstanceUUID() { return m_installConfiguration->GetInstanceUUID(); }
+std::string CConnectorModule::GetInstanceUUID() {
+    return m_installConfiguration->GetInstanceUUID();
+}
 
 CLogEntry CConnectorModule::Log(int severity) {
     const int level = severity <= 0 ? 2 : (severity > 4 ? 4 : severity);

@@ -51,7 +51,8 @@ CLogDescriptorMap::CLogDescriptorMap(const std::vector<CLogCatalogue::Log>& logs
 
 void CLogDescriptorMap::Unique(bool inserted, const char* what, int64_t value) {
     if (!inserted) {
-        throw std::logic_error(std::string("Log catalogue gives ") + what + " " + std::to_string(value) + " twice");
+        throw std::logic_error(std::string("Log catalogue gives ") + what + " " + std::to_string(value) +
+                               " twice");
     }
 }
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "ipc/CPixlinkGrowableBuffer.h"
-#include "platform/PixlinkProtocol.h"
 #include "platform/NtTypes.h"
+#include "platform/PixlinkProtocol.h"
 
 namespace Zun {
 namespace Connectors {

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "platform/PixlinkProtocol.h"
 #include "platform/NtTypes.h"
+#include "platform/PixlinkProtocol.h"
 
 namespace Zun {
 namespace Connectors {

@@ -5,8 +5,8 @@
 
 #include "ipc/CKernel32.h"
 #include "ipc/CObjectName.h"
-#include "platform/PixlinkProtocol.h"
 #include "platform/DirectImports.h"
+#include "platform/PixlinkProtocol.h"
 
 namespace Zun {
 namespace Connectors {

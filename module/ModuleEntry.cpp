@@ -1,9 +1,9 @@
 // The library's face towards the host's class loader.
 #include <Poco/ClassLibrary.h>
 
+#include <algorithm>
 #include <boost/locale/generator.hpp>
 #include <boost/locale/localization_backend.hpp>
-#include <algorithm>
 #include <locale>
 #include <string>
 #include <vector>
@@ -25,7 +25,8 @@ std::locale MakeDefaultLocale() {
     boost::locale::localization_backend_manager manager =
         boost::locale::localization_backend_manager::global();
     const std::vector<std::string> backends = manager.get_all_backends();
-    manager.select(std::find(backends.begin(), backends.end(), "winapi") != backends.end() ? "winapi" : "std");
+    manager.select(std::find(backends.begin(), backends.end(), "winapi") != backends.end() ? "winapi"
+                                                                                           : "std");
     return boost::locale::generator(manager)("");
 }
 

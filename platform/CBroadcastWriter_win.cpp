@@ -38,8 +38,9 @@ CBroadcastWriter::CBroadcastWriter(std::uint32_t localId, std::uint32_t remoteId
         return;
     }
     const std::size_t size = AreaSize(dataSize);
-    objects->section = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                            static_cast<DWORD>(size), Wide(AreaName(localId, remoteId)).c_str());
+    objects->section =
+        ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(size),
+                             Wide(AreaName(localId, remoteId)).c_str());
     if (objects->section == nullptr) {
         return;
     }

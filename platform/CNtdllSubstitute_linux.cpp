@@ -34,8 +34,9 @@ constexpr BOOLEAN kDynamicTracking = 1;
 
 bool IsAcceptableQos(const SECURITY_QUALITY_OF_SERVICE* qos) {
     return qos != nullptr && qos->Length == sizeof(SECURITY_QUALITY_OF_SERVICE) &&
-           qos->ImpersonationLevel >= kSecurityImpersonation && qos->ImpersonationLevel <= kSecurityDelegation &&
-           qos->ContextTrackingMode == kDynamicTracking && qos->EffectiveOnly == 0;
+           qos->ImpersonationLevel >= kSecurityImpersonation &&
+           qos->ImpersonationLevel <= kSecurityDelegation && qos->ContextTrackingMode == kDynamicTracking &&
+           qos->EffectiveOnly == 0;
 }
 
 // ALPC port attributes as the kernel checks them, with the product's needs: impersonation allowed,
@@ -273,7 +274,8 @@ NTSTATUS CNtdllSubstitute::NtAlpcSendWaitReceivePort(HANDLE handle, ULONG flags,
         return ReleaseMessage(sendAttributes);
     }
     // A request that waits for its reply is synchronous; a message sent without one is released.
-    const ULONG expectedFlags = receiveMessage != nullptr ? ALPC_MSGFLG_SYNC_REQUEST : ALPC_MSGFLG_RELEASE_MESSAGE;
+    const ULONG expectedFlags =
+        receiveMessage != nullptr ? ALPC_MSGFLG_SYNC_REQUEST : ALPC_MSGFLG_RELEASE_MESSAGE;
     if (sendMessage == nullptr || flags != expectedFlags || !IsSendable(sendMessage, kAlpcMaxMessage) ||
         (receiveMessage != nullptr && (bufferLength == nullptr || *bufferLength < sizeof(PORT_MESSAGE)))) {
         return STATUS_INVALID_PARAMETER;

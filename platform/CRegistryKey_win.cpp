@@ -6,9 +6,12 @@
 namespace Zun {
 namespace Platform {
 
-CRegistryKey::CRegistryKey(const std::string& keyName, bool readOnly) : m_keyName(keyName), m_readOnly(readOnly) {}
+CRegistryKey::CRegistryKey(const std::string& keyName, bool readOnly)
+    : m_keyName(keyName), m_readOnly(readOnly) {}
 
-bool CRegistryKey::Exists() const { return Poco::Util::WinRegistryKey(m_keyName, true).exists(); }
+bool CRegistryKey::Exists() const {
+    return Poco::Util::WinRegistryKey(m_keyName, true).exists();
+}
 
 bool CRegistryKey::HasValue(const std::string& name) const {
     Poco::Util::WinRegistryKey key(m_keyName, true);

@@ -63,15 +63,15 @@ SIZE_T VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* information, 
 
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds,
                                 DWORD wakeMask) {
-    return ::MsgWaitForMultipleObjects(count, reinterpret_cast<const ::HANDLE*>(handles), waitAll, milliseconds,
-                                       wakeMask);
+    return ::MsgWaitForMultipleObjects(count, reinterpret_cast<const ::HANDLE*>(handles), waitAll,
+                                       milliseconds, wakeMask);
 }
 
 BOOL PeekMessageW(MSG* message, HWND window, std::uint32_t filterMin, std::uint32_t filterMax,
                   std::uint32_t removeMessage) {
     static_assert(sizeof(MSG) == sizeof(::MSG), "MSG layout");
-    return ::PeekMessageW(reinterpret_cast<::LPMSG>(message), static_cast<::HWND>(window), filterMin, filterMax,
-                          removeMessage);
+    return ::PeekMessageW(reinterpret_cast<::LPMSG>(message), static_cast<::HWND>(window), filterMin,
+                          filterMax, removeMessage);
 }
 
 BOOL TranslateMessage(const MSG* message) {

@@ -2,11 +2,11 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "channel/RecoveryDataSet.h"
 #include "core/CMessageTask.h"
 #include "core/ILogger.h"
 #include "core/IMessagePublisher.h"
 #include "host/proto/Encryption.pb.h"
-#include "channel/RecoveryDataSet.h"
 #include "tasks/TaskExchange.h"
 
 namespace Zun {

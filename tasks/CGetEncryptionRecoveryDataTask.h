@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "channel/IBufferReceiver.h"
+#include "channel/RecoveryDataSet.h"
 #include "core/CMessageTask.h"
 #include "core/ILogger.h"
 #include "core/IMessagePublisher.h"
 #include "host/proto/Encryption.pb.h"
-#include "channel/RecoveryDataSet.h"
 #include "tasks/TaskExchange.h"
 
 namespace Zun {

@@ -15,8 +15,8 @@
 #include "ipc/CBroadcastLayout.h"
 #include "ipc/CPixlinkAlpcClient.h"
 #include "ipc/CPixlinkClientNt.h"
-#include "platform/PixlinkProtocol.h"
 #include "platform/CBroadcastWriter.h"
+#include "platform/PixlinkProtocol.h"
 
 namespace {
 

@@ -17,11 +17,11 @@
 #include "host/CProductActivation.h"
 #include "host/CWipeFDELogin.h"
 #include "ipc/CBroadcastLayout.h"
-#include "platform/PixlinkProtocol.h"
 #include "logs/CSymbolContainer.h"
 #include "messages/Base64.h"
 #include "messages/pixlink/CPixlinkMessageFactory.h"
 #include "platform/CPixlinkPortServer.h"
+#include "platform/PixlinkProtocol.h"
 #include "tools/product/CReplyBuilder.h"
 
 namespace {

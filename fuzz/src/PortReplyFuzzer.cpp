@@ -20,9 +20,9 @@
 #include "CFuzzInput.h"
 #include "ipc/CPixlinkAlpcClient.h"
 #include "ipc/CPixlinkClientNt.h"
-#include "platform/PixlinkProtocol.h"
 #include "platform/CPixlinkPortServer.h"
 #include "platform/CPortServer.h"
+#include "platform/PixlinkProtocol.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <boost/make_shared.hpp>
-#include <cstring>
 #include <atomic>
+#include <boost/make_shared.hpp>
 #include <boost/thread/thread.hpp>
+#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -131,7 +131,8 @@ TEST_F(ChannelTest, ClientChoiceFollowsWhichPortAnswers) {
         bool legacy;
         char port;
     };
-    for (const Case& c : {Case{true, true, false, 'A'}, Case{false, true, true, 'L'}, Case{true, false, false, 'A'}}) {
+    for (const Case& c :
+         {Case{true, true, false, 'A'}, Case{false, true, true, 'L'}, Case{true, false, false, 'A'}}) {
         Testing::CTemporaryObjectRoot root;
         auto alpc = c.alpc ? Product(Platform::kPortAlpc) : nullptr;
         auto lpc = c.lpc ? Product(Platform::kPortLpc) : nullptr;
@@ -183,7 +184,8 @@ TEST_F(ChannelTest, UndecidedTransportFailureFallsBackToTheLegacyPort) {
     TestChannel channel;
     const std::string error = Failure([&] { channel.SendRequest(Ask(0, 0, 0)); });
     EXPECT_NE(std::string::npos, error.find("CPixlinkChannel: Send request failed with pixlink error "));
-    EXPECT_NE(std::string::npos, error.find(", Non-legacy CPixlinkChannel: Send request failed with pixlink error "))
+    EXPECT_NE(std::string::npos,
+              error.find(", Non-legacy CPixlinkChannel: Send request failed with pixlink error "))
         << error;
 }
 
@@ -219,7 +221,8 @@ TEST_F(ChannelTest, ReplyStatusesAndHeaders) {
     const Case cases[] = {
         {Ask(0, 0, 0), "", 0},
         {Ask(18, 99, 0), "", 0},
-        {Ask(14, 0, 0), base + "14, Command failed - Make sure that Agent runs with Administrator privileges.", 14},
+        {Ask(14, 0, 0),
+         base + "14, Command failed - Make sure that Agent runs with Administrator privileges.", 14},
         {Ask(7, 0, 0), base + "7", 7},
         {Ask(0, 0, 0, 16), "CPixlinkChannel: Reply header has wrong size", 0},
     };
@@ -254,7 +257,8 @@ TEST_F(ChannelTest, ShortReplyIsRejected) {
     }));
     TestChannel channel;
     channel.Start();
-    EXPECT_EQ("PixlinkChannelBuffer: Buffer is not full enough", Failure([&] { channel.SendRequest(Ask(0, 0, 0)); }));
+    EXPECT_EQ("PixlinkChannelBuffer: Buffer is not full enough",
+              Failure([&] { channel.SendRequest(Ask(0, 0, 0)); }));
 }
 
 TEST_F(ChannelTest, LargeRepliesGrowTheBufferByDoubling) {
@@ -268,7 +272,8 @@ TEST_F(ChannelTest, LargeRepliesGrowTheBufferByDoubling) {
     EXPECT_EQ(100012u, recorder->payloads[0].size());
     EXPECT_EQ(131072u, Word(recorder->payloads[0], 16)) << "one resend with twice the capacity";
     // A product that always says the reply did not fit makes the buffer grow to its bound, no further.
-    EXPECT_EQ("CPixlinkChannel: Reply buffer exeeded allowed size", Failure([&] { channel.SendRequest(Ask(5, 0, 0)); }));
+    EXPECT_EQ("CPixlinkChannel: Reply buffer exeeded allowed size",
+              Failure([&] { channel.SendRequest(Ask(5, 0, 0)); }));
 }
 
 }  // namespace
@@ -285,8 +290,10 @@ protected:
         }
     }
     // A module table at `tableOffset` whose entry `index` is the server module, user data at 400.
-    void ServerModule(uint32_t tableOffset, uint32_t index, uint32_t timestamp, uint32_t value, uint32_t size = 8) {
-        std::vector<CBroadcastWriter::ModuleEntry> entries(index + 1, CBroadcastWriter::ModuleEntry{0x2000, 0, 0, 0});
+    void ServerModule(uint32_t tableOffset, uint32_t index, uint32_t timestamp, uint32_t value,
+                      uint32_t size = 8) {
+        std::vector<CBroadcastWriter::ModuleEntry> entries(index + 1,
+                                                           CBroadcastWriter::ModuleEntry{0x2000, 0, 0, 0});
         entries[index] = CBroadcastWriter::ModuleEntry{0x1004000, size, 400, timestamp};
         ASSERT_TRUE(writer->SetModuleTable(tableOffset, entries));
         ASSERT_TRUE(writer->WriteDword(404, value));

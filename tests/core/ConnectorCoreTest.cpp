@@ -60,7 +60,8 @@ protected:
     }
     void StartConnected() {
         module->Start();
-        ASSERT_TRUE(host.WaitFor([&] { return host.CountLines("Connected to product, processing tasks", 2) == 1; }));
+        ASSERT_TRUE(
+            host.WaitFor([&] { return host.CountLines("Connected to product, processing tasks", 2) == 1; }));
     }
 
     CTestHost host;
@@ -76,8 +77,8 @@ TEST_F(ConnectorCoreTest, RetryTwiceThenCancelReportsEventsOnlyForAgentTasks) {
     for (const Case& c : {Case{AgentTask(), 3}, Case{boost::make_shared<CQUILRequest>(0), 0}}) {
         CTestHost host;
         CFakeLink link;
-        auto failing = boost::make_shared<CFakeTask>(c.message->GetType(),
-                                                     [](int, const auto&) { throw CRetryException("link lost"); });
+        auto failing = boost::make_shared<CFakeTask>(
+            c.message->GetType(), [](int, const auto&) { throw CRetryException("link lost"); });
         CTestModule module(link, {failing});
         module.Initialize(host);
         module.Start();
@@ -116,7 +117,8 @@ TEST_F(ConnectorCoreTest, OwnFailuresAreReportedOnceAndNotRetried) {
         int64_t code;
     };
     const Case cases[] = {
-        {[] { throw Common::Module::CLocalizedException("activation refused", 0x100000042ULL); }, 0x100000042LL},
+        {[] { throw Common::Module::CLocalizedException("activation refused", 0x100000042ULL); },
+         0x100000042LL},
         {[] { throw Common::Module::CLocalizedException("default code"); }, 0x100000007LL},
         {[] { throw std::runtime_error("bad document"); }, 0x10000000CLL},
     };
@@ -258,7 +260,8 @@ TEST_F(ConnectorCoreTest, ForcedTerminateEndsTheWorkerWhereverItWaits) {
         if (where == Connecting) {
             ASSERT_TRUE(host.WaitFor([&] { return host.CountLines("product unreachable", 4) == 1; }));
         } else {
-            ASSERT_TRUE(host.WaitFor([&] { return host.CountLines("Connected to product, processing tasks", 2); }));
+            ASSERT_TRUE(
+                host.WaitFor([&] { return host.CountLines("Connected to product, processing tasks", 2); }));
         }
         if (where == Reconnecting) {
             host.Deliver(boost::make_shared<CQUILRequest>(0));
@@ -309,9 +312,8 @@ TEST_F(ConnectorCoreTest, FailedConnectsAreRetriedUntilTheProductAnswers) {
 }
 
 TEST_F(ConnectorCoreTest, RepliesCarryTheUserContextOfTheirMessage) {
-    auto echo = boost::make_shared<CFakeTask>(9, [&](int, const auto&) {
-        module->Publish(boost::make_shared<CQUILRequest>(3));
-    });
+    auto echo = boost::make_shared<CFakeTask>(
+        9, [&](int, const auto&) { module->Publish(boost::make_shared<CQUILRequest>(3)); });
     Make({echo});
     StartConnected();
     auto alice = boost::make_shared<Common::Kernel::CUserContext>("alice");
@@ -344,8 +346,9 @@ TEST_F(ConnectorCoreTest, DeactivatedModuleOnlyPublishesItsEmptyProductStatus) {
     module->Start();
     module->Stop();
     EXPECT_TRUE(module->Terminate(false));
-    EXPECT_EQ(1u, host.CountLines(
-                      "Connector was deactivated. No tasks will be processed and no logs will be produced.", 2));
+    EXPECT_EQ(1u,
+              host.CountLines(
+                  "Connector was deactivated. No tasks will be processed and no logs will be produced.", 2));
     EXPECT_TRUE(host.Subscriptions().empty());
     const auto logs = host.PublishedOfType(10405);
     ASSERT_EQ(1u, logs.size());

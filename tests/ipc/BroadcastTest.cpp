@@ -35,20 +35,21 @@ std::unique_ptr<CWriterProcess> StartWriter(const std::vector<std::string>& scen
 // Whether another thread can take the area's mutex at once: a read that kept it would keep it
 // for its own thread only.
 bool MutexIsFree() {
-    return std::async(std::launch::async, [] {
-               using Connectors::Common::Pixlink::CObjectName;
-               Platform::WCHAR name[CObjectName::kCapacity];
-               CObjectName::Format(name, "Global\\", kRemoteId, kLocalId, "BroadcastMutex");
-               Platform::HANDLE mutex = Platform::OpenMutexW(Platform::SYNCHRONIZE, 0, name);
-               const bool taken = mutex != nullptr && Platform::WaitForSingleObject(mutex, 0) == 0;
-               if (taken) {
-                   Platform::ReleaseMutex(mutex);
-               }
-               if (mutex != nullptr) {
-                   Connectors::Common::Pixlink::CKernel32::CloseHandle(mutex);
-               }
-               return taken;
-           })
+    return std::async(std::launch::async,
+                      [] {
+                          using Connectors::Common::Pixlink::CObjectName;
+                          Platform::WCHAR name[CObjectName::kCapacity];
+                          CObjectName::Format(name, "Global\\", kRemoteId, kLocalId, "BroadcastMutex");
+                          Platform::HANDLE mutex = Platform::OpenMutexW(Platform::SYNCHRONIZE, 0, name);
+                          const bool taken = mutex != nullptr && Platform::WaitForSingleObject(mutex, 0) == 0;
+                          if (taken) {
+                              Platform::ReleaseMutex(mutex);
+                          }
+                          if (mutex != nullptr) {
+                              Connectors::Common::Pixlink::CKernel32::CloseHandle(mutex);
+                          }
+                          return taken;
+                      })
         .get();
 }
 

@@ -176,10 +176,12 @@ TEST_F(LpcClientTest, OneWaySendFailuresAreResentOnceUnlessInvalid) {
         std::uint32_t result;
     };
     const std::vector<std::uint8_t> small = Pattern(100);
-    for (const Case& c : {Case{Platform::STATUS_INVALID_PARAMETER, 1, 1u}, Case{Platform::STATUS_PORT_DISCONNECTED, 2, 0u}}) {
+    for (const Case& c :
+         {Case{Platform::STATUS_INVALID_PARAMETER, 1, 1u}, Case{Platform::STATUS_PORT_DISCONNECTED, 2, 0u}}) {
         g_calls = 0;
         g_firstStatus = c.first;
-        CSlotOverride<Platform::NtRequestPortFn> failing(CNtdll::Table(), CNtdll::NtRequestPort, &FailingDatagram);
+        CSlotOverride<Platform::NtRequestPortFn> failing(CNtdll::Table(), CNtdll::NtRequestPort,
+                                                         &FailingDatagram);
         EXPECT_EQ(c.result, m_client.Request(1, kReport, small.data(), small.size(), nullptr, 0, nullptr, 0))
             << std::hex << c.first;
         EXPECT_EQ(c.calls, g_calls.load());

@@ -46,15 +46,18 @@ std::function<Platform::FARPROC()> SlotOf(Fn& slot) {
 std::vector<Binding> Bindings() {
     return {
         {"ntdll.dll", "NtConnectPort", &CNtdll::Table, SlotOf(CNtdll::NtConnectPort),
-         [] { return CNtdll::NtConnectPort(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr); }},
+         [] {
+             return CNtdll::NtConnectPort(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                          nullptr);
+         }},
         {"ntdll.dll", "NtRequestPort", &CNtdll::Table, SlotOf(CNtdll::NtRequestPort),
          [] { return CNtdll::NtRequestPort(nullptr, nullptr); }},
         {"ntdll.dll", "NtRequestWaitReplyPort", &CNtdll::Table, SlotOf(CNtdll::NtRequestWaitReplyPort),
          [] { return CNtdll::NtRequestWaitReplyPort(nullptr, nullptr, nullptr); }},
         {"ntdll.dll", "NtAlpcConnectPort", &CNtdll::Table, SlotOf(CNtdll::NtAlpcConnectPort),
          [] {
-             return CNtdll::NtAlpcConnectPort(nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr,
-                                              nullptr, nullptr, nullptr);
+             return CNtdll::NtAlpcConnectPort(nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                              nullptr, nullptr, nullptr, nullptr);
          }},
         {"ntdll.dll", "NtAlpcSendWaitReceivePort", &CNtdll::Table, SlotOf(CNtdll::NtAlpcSendWaitReceivePort),
          [] {
@@ -82,7 +85,8 @@ std::vector<Binding> Bindings() {
          [] { return reinterpret_cast<long long>(CKernel32::CreateEventW(nullptr, 0, 0, nullptr)); }},
         {"kernel32.dll", "CreateThread", &CKernel32::Table, SlotOf(CKernel32::CreateThread),
          [] {
-             return reinterpret_cast<long long>(CKernel32::CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr));
+             return reinterpret_cast<long long>(
+                 CKernel32::CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr));
          }},
         {"kernel32.dll", "ResumeThread", &CKernel32::Table, SlotOf(CKernel32::ResumeThread),
          [] { return static_cast<long long>(CKernel32::ResumeThread(nullptr)); }},
@@ -118,8 +122,9 @@ TEST(SystemLibrariesTest, EverySlotHoldsTheSystemFunctionOrItsFallback) {
     int missing = 0;
     for (const Binding& binding : Bindings()) {
         binding.table().Bind();
-        const HMODULE library = ::GetModuleHandleA(binding.library) != nullptr ? ::GetModuleHandleA(binding.library)
-                                                                                : ::LoadLibraryA(binding.library);
+        const HMODULE library = ::GetModuleHandleA(binding.library) != nullptr
+                                    ? ::GetModuleHandleA(binding.library)
+                                    : ::LoadLibraryA(binding.library);
         ASSERT_NE(nullptr, library) << binding.library;
         const FARPROC system = ::GetProcAddress(library, binding.name);
         if (system != nullptr) {
@@ -157,13 +162,15 @@ LRESULT CALLBACK RecordingWindow(HWND window, UINT message, WPARAM wParam, LPARA
     return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-Platform::NTSTATUS ConnectAnyway(Platform::HANDLE* port, Platform::UNICODE_STRING*, Platform::SECURITY_QUALITY_OF_SERVICE*,
-                                 void*, void*, Platform::ULONG*, void*, Platform::ULONG*) {
+Platform::NTSTATUS ConnectAnyway(Platform::HANDLE* port, Platform::UNICODE_STRING*,
+                                 Platform::SECURITY_QUALITY_OF_SERVICE*, void*, void*, Platform::ULONG*,
+                                 void*, Platform::ULONG*) {
     *port = reinterpret_cast<Platform::HANDLE>(static_cast<std::uintptr_t>(0x7777));
     return 0;
 }
 
-Platform::NTSTATUS AnswerOnceDispatched(Platform::HANDLE, Platform::PORT_MESSAGE*, Platform::PORT_MESSAGE* reply) {
+Platform::NTSTATUS AnswerOnceDispatched(Platform::HANDLE, Platform::PORT_MESSAGE*,
+                                        Platform::PORT_MESSAGE* reply) {
     g_exchangeThread = std::this_thread::get_id();
     ::PostMessageW(g_window.load(), WM_APP, 0, 0);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -190,8 +197,8 @@ TEST(SystemLibrariesTest, WorkerThreadFlagKeepsTheCallerDispatchingWindowMessage
                                  windowClass.hInstance, nullptr);
     ASSERT_NE(nullptr, g_window.load());
     CSlotOverride<Platform::NtConnectPortFn> connect(CNtdll::Table(), CNtdll::NtConnectPort, &ConnectAnyway);
-    CSlotOverride<Platform::NtRequestWaitReplyPortFn> exchange(CNtdll::Table(), CNtdll::NtRequestWaitReplyPort,
-                                                               &AnswerOnceDispatched);
+    CSlotOverride<Platform::NtRequestWaitReplyPortFn> exchange(
+        CNtdll::Table(), CNtdll::NtRequestWaitReplyPort, &AnswerOnceDispatched);
     CSlotOverride<Platform::CloseHandleFn> close(CKernel32::Table(), CKernel32::CloseHandle, &CloseNothing);
     {
         CPixlinkClientNt<Platform::ULONG64> client;

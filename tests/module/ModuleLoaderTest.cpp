@@ -31,7 +31,8 @@ TEST(ModuleLoaderTest, HostLoadsTheModuleByClassName) {
         meta.instance();
         FAIL() << "a module is no singleton";
     } catch (const Poco::InvalidAccessException& e) {
-        EXPECT_EQ(std::string("Not a singleton. Use create() to create instances of: ") + kClassName, e.message());
+        EXPECT_EQ(std::string("Not a singleton. Use create() to create instances of: ") + kClassName,
+                  e.message());
     }
     {
         Zun::Testing::CTestHost host;

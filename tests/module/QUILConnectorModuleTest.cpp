@@ -85,9 +85,10 @@ TEST_F(QUILConnectorModuleTest, ProductPresenceIsTheRegistryValue) {
         CTestableModule module(channel);
         module.Initialize(host);
         EXPECT_EQ(setup == ValuePresent, module.IsActivated()) << setup;
-        EXPECT_EQ(setup == ValuePresent ? 0u : 1u,
-                  host.CountLines(
-                      "Connector was deactivated. No tasks will be processed and no logs will be produced.", 2));
+        EXPECT_EQ(
+            setup == ValuePresent ? 0u : 1u,
+            host.CountLines(
+                "Connector was deactivated. No tasks will be processed and no logs will be produced.", 2));
     }
 }
 
@@ -100,8 +101,8 @@ TEST_F(QUILConnectorModuleTest, UnreachableProductIsReportedOnEveryAttempt) {
     ASSERT_TRUE(host.WaitFor([&] { return host.CountPublished(10044) >= 2; }));
     module.Terminate(true);
     EXPECT_GE(host.CountLines("Cannot start pixlink channel: Ping failed", 3), 2u);
-    EXPECT_GE(host.CountLines("Starting QUIL connector module failed with: Cannot start pixlink channel: Ping failed",
-                              4),
+    EXPECT_GE(host.CountLines(
+                  "Starting QUIL connector module failed with: Cannot start pixlink channel: Ping failed", 4),
               2u);
     for (const auto& p : host.PublishedOfType(10044)) {
         auto log = boost::dynamic_pointer_cast<Common::Message::Logs::CStatusLog>(p.message);
@@ -135,10 +136,12 @@ TEST_F(QUILConnectorModuleTest, ConnectAnnouncesTheConnectorInThreeValidLogs) {
     }
     EXPECT_EQ((std::vector<Common::Kernel::MessageType>{10292, 10405, 10044}), host.PublishedTypes())
         << "connector, product, then protection status";
-    auto productLog = boost::dynamic_pointer_cast<Common::Message::Logs::CMultiProductStatusLog>(product[0].message);
+    auto productLog =
+        boost::dynamic_pointer_cast<Common::Message::Logs::CMultiProductStatusLog>(product[0].message);
     EXPECT_EQ("velm.local.products.quil.computer", productLog->GetRows()->GetRow(0)->GetString(3560));
     EXPECT_EQ(0x071000000000081CLL, productLog->GetRows()->GetRow(0)->GetResId(4429));
-    auto protectionLog = boost::dynamic_pointer_cast<Common::Message::Logs::CStatusLog>(protection[0].message);
+    auto protectionLog =
+        boost::dynamic_pointer_cast<Common::Message::Logs::CStatusLog>(protection[0].message);
     EXPECT_EQ(1, protectionLog->GetRows()->GetRow(0)->GetInt(241));
     EXPECT_EQ(-1, protectionLog->GetRows()->GetRow(0)->GetResId(248));
     ASSERT_TRUE(host.WaitFor([&] { return channel->pings.load() >= 2; })) << "the watchdog runs";
@@ -183,7 +186,9 @@ TEST_F(QUILConnectorModuleTest, TheWatchdogsRequestsRunFiveTasksInTableOrder) {
         [](auto task) { return dynamic_cast<const Tasks::CGetLicenseTask*>(task) != nullptr; },
         [](auto task) { return dynamic_cast<const Tasks::CGetTaskStatusTask*>(task) != nullptr; },
         [](auto task) { return dynamic_cast<const Tasks::CGetEncryptionRecoveryDataTask*>(task) != nullptr; },
-        [](auto task) { return dynamic_cast<const Tasks::CGetEncryptionStorageStatusTask*>(task) != nullptr; },
+        [](auto task) {
+            return dynamic_cast<const Tasks::CGetEncryptionStorageStatusTask*>(task) != nullptr;
+        },
     };
     const auto range = module.GetTaskTable().equal_range(9);
     ASSERT_EQ(expected.size(), static_cast<size_t>(std::distance(range.first, range.second)));

@@ -11,7 +11,9 @@ namespace Testing {
 
 namespace {
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+    return remove(path);
+}
 
 }  // namespace
 

@@ -25,10 +25,10 @@ void ForgetTheProduct() {
 }  // namespace
 
 CTemporaryObjectRoot::CTemporaryObjectRoot() {
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                         ("quil-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                                          std::to_string(::GetTickCount64()) + "-" +
-                                          std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() /
+        ("quil-test-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(::GetTickCount64()) +
+         "-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
     if (!std::filesystem::create_directory(folder)) {
         throw std::runtime_error("cannot create " + folder.string());
     }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "bus/CQUILRequest.h"
 #include "core/CErrorReplyChannelException.h"
 #include "host/CBlockFDELogin.h"
 #include "host/CDisableFDEMaintenanceMode.h"
@@ -13,7 +14,6 @@
 #include "tasks/CEnableFDEMaintenanceModeTask.h"
 #include "tasks/CInvalidateFDEPasswordTask.h"
 #include "tasks/CWipeFDEPasswordTask.h"
-#include "bus/CQUILRequest.h"
 #include "tests/tasks/TaskFakes.h"
 
 using namespace TasksTest;

@@ -14,8 +14,8 @@
 #include "tools/agent/CAgentBus.h"
 #include "tools/agent/CAgentHost.h"
 #include "tools/agent/CAgentLogger.h"
-#include "tools/agent/CConsoleInput.h"
 #include "tools/agent/CAgentStore.h"
+#include "tools/agent/CConsoleInput.h"
 #include "tools/agent/CControlServer.h"
 #include "tools/agent/CMessageEncoder.h"
 

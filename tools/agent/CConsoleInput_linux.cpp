@@ -57,7 +57,8 @@ CConsoleInput::Event CConsoleInput::Wait(std::string& chunk, std::string& detail
         if (fds[0].revents & POLLIN) {
             signalfd_siginfo info;
             const ssize_t got = read(m_state->signals, &info, sizeof info);
-            detail = std::string("Stopping on ") + (got == sizeof info ? strsignal(info.ssi_signo) : "a signal");
+            detail =
+                std::string("Stopping on ") + (got == sizeof info ? strsignal(info.ssi_signo) : "a signal");
             return Event::Stop;
         }
         if (fds[1].revents != 0) {

@@ -62,8 +62,8 @@ void ReadInput(std::shared_ptr<CConsoleInput::State> state) {
     const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
     char buffer[kChunk];
     DWORD got = 0;
-    while (input != nullptr && input != INVALID_HANDLE_VALUE && ::ReadFile(input, buffer, kChunk, &got, nullptr) &&
-           got > 0) {
+    while (input != nullptr && input != INVALID_HANDLE_VALUE &&
+           ::ReadFile(input, buffer, kChunk, &got, nullptr) && got > 0) {
         {
             std::lock_guard<std::mutex> guard(state->lock);
             state->input.append(buffer, got);
