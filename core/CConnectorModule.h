@@ -15,6 +15,7 @@
 #include "core/ILogger.h"
 #include "core/IMessagePublisher.h"
 #include "host/CTask.h"
+#include "logs/CTaskResultEvent.h"
 #include "logs/ISymbolContainer.h"
 
 namespace Zun {
@@ -37,7 +38,7 @@ public:
     typedef boost::shared_ptr<Zun::Common::Kernel::CUserContext> UserContextPtr;
 
     static constexpr int64_t ReconnectIntervalMs = 10000;
-    static constexpr uint64_t ConnectorProductId = 0x071000000000081BULL;
+    static constexpr uint64_t ConnectorProductId = CTaskResultEvent::ConnectorProductId;
 
     ~CConnectorModule() override;
 

@@ -5,7 +5,7 @@
 #include "core/CLocalizedException.h"
 #include "core/CRestartNeededException.h"
 #include "core/CRetryException.h"
-#include "core/CTaskResultEvent.h"
+#include "logs/CTaskResultEvent.h"
 
 namespace Zun {
 namespace Connectors {
@@ -16,9 +16,9 @@ using Zun::Common::Message::CTask;
 namespace {
 
 const int64_t kRetryCode = 0x10000000CLL;
-const int64_t kCancelCode = 0x10000009BLL;
+const int64_t kCancelCode = CTaskResultEvent::CanceledCode;
 const int64_t kStateRetry = 20;
-const int64_t kStateFailed = 40;
+const int64_t kStateFailed = CTaskResultEvent::StateFailed;
 const char* kMaxRetries = "Message task was canceled because maximum retry count was reached";
 const char* kUnavailable = "Message task was canceled because product is not available";
 
@@ -197,8 +197,8 @@ void CConnectorModule::ReportTaskResult(const MessagePtr& message, int64_t code,
     }
     try {
         Publish(CTaskResultEvent::Build(CTaskResultEvent::Content{
-            static_cast<int64_t>(ConnectorProductId), GetInstanceUUID(), task->GetFirstId(), task->GetSecondId(),
-            task->GetThirdId(), code, text, state, severity}));
+            static_cast<int64_t>(ConnectorProductId), GetInstanceUUID(), task->GetFirstId(),
+            task->GetSecondId(), task->GetThirdId(), code, text, state, severity}));
     } catch (const std::exception& e) {
         Log(4) << "Cannot report the result of " << message->Describe() << ": " << e.what();
     }

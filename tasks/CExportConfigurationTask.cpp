@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <boost/make_shared.hpp>
 
-#include "core/CTaskResultEvent.h"
+#include "logs/CTaskResultEvent.h"
 #include "logs/CEventLog.h"
 #include "messages/CExportConfigurationResponse.h"
 

@@ -4,7 +4,7 @@
 #include <boost/thread/thread.hpp>
 
 #include "bus/CQUILRequest.h"
-#include "core/CTaskResultEvent.h"
+#include "logs/CTaskResultEvent.h"
 #include "messages/CGetTaskStatusResponse.h"
 
 namespace Zun {

@@ -76,6 +76,7 @@ protected:
               [this](const CAgentBus::MessagePtr& m, const CAgentBus::ContextPtr&) {
                   boost::lock_guard<boost::mutex> guard(journal.lock);
                   journal.recorded.push_back(m);
+                  return static_cast<int64_t>(journal.recorded.size());
               },
               logger) {}
 
@@ -165,10 +166,12 @@ TEST_F(CAgentBusTest, StopDeliversWhatIsQueuedAndDropsLaterPublications) {
 TEST_F(CAgentBusTest, MessagesThatQueuedUpAreRecordedInOneBatchThenDelivered) {
     for (const bool failing : {false, true}) {
         std::vector<size_t> batches;  // messages recorded within each run of the batch function
+        std::vector<int64_t> stored;  // what was reported committed
         CAgentBus batching(
             [this](const CAgentBus::MessagePtr& m, const CAgentBus::ContextPtr&) {
                 boost::lock_guard<boost::mutex> guard(journal.lock);
                 journal.recorded.push_back(m);
+                return static_cast<int64_t>(journal.recorded.size());
             },
             logger,
             [&](const std::function<void()>& recordAll) {
@@ -178,16 +181,33 @@ TEST_F(CAgentBusTest, MessagesThatQueuedUpAreRecordedInOneBatchThenDelivered) {
                 if (failing) {
                     throw std::runtime_error("disk full");  // a commit that fails
                 }
-            });
+            },
+            [&](const CAgentBus::MessagePtr&, int64_t sequence) { stored.push_back(sequence); });
         auto module = NewSubscriber();
         batching.Subscribe(module, CBlockFDELogin::Type);
-        for (int i = 0; i < 10; ++i) {
+        for (int i = 0; i < 9; ++i) {
             batching.Publish(boost::make_shared<CBlockFDELogin>(), boost::shared_ptr<CUserContext>());
         }
+        int64_t hooked = 0;
+        CAgentBus::Hooks hooks;
+        hooks.recorded = [&](int64_t sequence) { hooked = sequence; };
+        const CAgentBus::Receipt receipt = batching.PublishRecorded(boost::make_shared<CBlockFDELogin>(),
+                                                                    boost::shared_ptr<CUserContext>(), hooks);
         batching.Start();
         ASSERT_TRUE(batching.WaitIdle(kDeadline));
         EXPECT_EQ(std::vector<size_t>{10}, batches);
-        EXPECT_EQ(std::vector<bool>(10, true), module->recordedFirst) << "recorded, then delivered";
+        const int64_t last = static_cast<int64_t>(journal.recorded.size());
+        EXPECT_EQ(last, hooked) << "the hook runs inside the unit of work";
+        if (failing) {
+            EXPECT_THROW(receipt.get(), std::runtime_error);
+            EXPECT_TRUE(stored.empty()) << "nothing is reported stored when the commit failed";
+            EXPECT_EQ(std::vector<bool>(9, true), module->recordedFirst)
+                << "the waiting publisher's is not delivered";
+        } else {
+            EXPECT_EQ(last, receipt.get());
+            EXPECT_EQ(10u, stored.size());
+            EXPECT_EQ(std::vector<bool>(10, true), module->recordedFirst) << "recorded, then delivered";
+        }
         boost::lock_guard<boost::mutex> guard(logger.lock);
         EXPECT_EQ(failing ? 1u : 0u, logger.lines.size());
     }
@@ -195,7 +215,7 @@ TEST_F(CAgentBusTest, MessagesThatQueuedUpAreRecordedInOneBatchThenDelivered) {
 
 TEST_F(CAgentBusTest, AFailingRecorderOrSubscriberDoesNotStopTheBus) {
     CAgentBus failing([](const CAgentBus::MessagePtr&,
-                         const CAgentBus::ContextPtr&) { throw std::runtime_error("disk full"); },
+                         const CAgentBus::ContextPtr&) -> int64_t { throw std::runtime_error("disk full"); },
                       logger);
     auto refusing = NewSubscriber();
     auto module = NewSubscriber();

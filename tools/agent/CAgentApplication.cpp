@@ -7,10 +7,13 @@
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <sstream>
 
+#include "host/CTask.h"
+#include "logs/CTaskResultEvent.h"
 #include "tools/agent/CAgentBus.h"
 #include "tools/agent/CAgentHost.h"
 #include "tools/agent/CAgentLogger.h"
@@ -28,6 +31,17 @@ const std::chrono::milliseconds CAgentApplication::kGrace(5000);
 namespace {
 
 const char* const kSource = "quil-agent";
+// The user context of what an earlier run left and this one settles.
+const char* const kReplaySource = "restart";
+const char* const kCanceledByRestart =
+    "Message task was canceled because the agent stopped before the task finished";
+// How long a sender waits for its task to be stored.
+const std::chrono::milliseconds kStoreWait(30000);
+const int kExitForced = 2;
+const int kLevelDebug = 1;
+const int kLevelInfo = 2;
+const int kLevelWarning = 3;
+const int kLevelError = 4;
 
 std::string NewUuid() {
     static boost::mutex lock;
@@ -78,10 +92,12 @@ int CAgentApplication::Run() {
 void CAgentApplication::Open() {
     m_store.reset(new CAgentStore(m_options.database, CAgentStore::Mode::Create));
     m_logger = boost::make_shared<CAgentLogger>(std::cerr, m_options.logFile);
-    const std::string instance = m_store->InstanceUUID(&NewUuid);
+    m_instance = m_store->InstanceUUID(&NewUuid);
+    const std::string& instance = m_instance;
     m_bus = boost::make_shared<CAgentBus>(
-        [this](const CAgentBus::MessagePtr& m, const CAgentBus::ContextPtr& c) { Record(m, c); }, *m_logger,
-        [this](const std::function<void()>& recordAll) { m_store->InTransaction(recordAll); });
+        [this](const CAgentBus::MessagePtr& m, const CAgentBus::ContextPtr& c) { return Record(m, c); },
+        *m_logger, [this](const std::function<void()>& recordAll) { m_store->InTransaction(recordAll); },
+        [this](const CAgentBus::MessagePtr& m, int64_t sequence) { Stored(*m, sequence); });
     m_bus->Start();
     m_control.reset(new CControlServer(
         m_options.control, [this](const std::string& line) { return HandleTask(line, "control"); },
@@ -91,6 +107,8 @@ void CAgentApplication::Open() {
     m_host.reset(new CAgentHost(m_bus, m_logger, instance));
     m_host->Load(m_options.module);
     m_host->Start();
+    m_tracking = true;
+    SettleEarlierTasks();
     m_control->Start();
     Log("Agent " + instance + " running: database " + m_options.database +
             (CControlServer::IsAvailable() ? ", control socket " + m_options.control
@@ -109,16 +127,20 @@ void CAgentApplication::Serve(CConsoleInput& console) {
                 TakeInputLine(m_input);  // a last line without its line end
                 m_input.clear();
                 if (!CControlServer::IsAvailable()) {
-                    Log("Standard input closed; stopping, as no control channel takes tasks here", 2);
+                    Log("Standard input closed; stopping, as no control channel takes tasks here",
+                        kLevelInfo);
                     return;
                 }
-                Log("Standard input closed; tasks come from the control socket only", 1);
+                Log("Standard input closed; tasks come from the control socket only", kLevelDebug);
                 break;
             case CConsoleInput::Event::Stop:
-                Log(detail, 2);
+                Log(detail, kLevelInfo);
                 return;
+            case CConsoleInput::Event::Reopen:
+                ReopenLog(detail);
+                break;
             case CConsoleInput::Event::Failed:
-                Log(detail, 4);
+                Log(detail, kLevelError);
                 return;
         }
     }
@@ -149,7 +171,7 @@ void CAgentApplication::TakeInputLine(const std::string& line) {
 std::string CAgentApplication::HandleTask(const std::string& line, const std::string& source) {
     try {
         const CTaskParser::Task task = m_parser->Parse(line);
-        m_bus->Publish(task.message, boost::make_shared<Common::Kernel::CUserContext>(source));
+        const int64_t sequence = StoreAndPublish(task, source);
         Poco::JSON::Object reply(Poco::JSON_PRESERVE_KEY_ORDER);
         reply.set("ok", true);
         reply.set("task", task.name);
@@ -160,20 +182,123 @@ std::string CAgentApplication::HandleTask(const std::string& line, const std::st
             ids->add(id);
         }
         reply.set("ids", ids);
-        Log("Published task " + task.name + " from " + source, 2);
+        reply.set("sequence", static_cast<Poco::Int64>(sequence));
+        Log("Published task " + task.name + " from " + source + " as #" + std::to_string(sequence),
+            kLevelInfo);
         return Stringify(reply);
     } catch (const std::exception& e) {
-        Log("Refused a task from " + source + ": " + e.what(), 3);
+        Log("Refused a task from " + source + ": " + e.what(), kLevelWarning);
         return Refusal(e.what());
     }
 }
 
-void CAgentApplication::Record(const boost::shared_ptr<Common::Kernel::IMessage>& message,
-                               const boost::shared_ptr<Common::Kernel::CUserContext>& userContext) {
-    const int64_t sequence = m_store->Append(CMessageEncoder::Encode(*message, userContext));
-    Log("Stored #" + std::to_string(sequence) + " " + message->Describe() + " (type " +
-            std::to_string(message->GetType()) + ")",
-        1);
+// A task is answered only once its record and its line for a later run are committed together.
+int64_t CAgentApplication::StoreAndPublish(const CTaskParser::Task& task, const std::string& source) {
+    if (m_unfinished >= m_options.maxQueuedTasks) {
+        throw std::runtime_error(std::to_string(m_unfinished.load()) +
+                                 " tasks are waiting for the module already; try again later");
+    }
+    auto sequence = std::make_shared<std::atomic<int64_t>>(-1);
+    CAgentBus::Hooks hooks;
+    hooks.recorded = [this, sequence, line = task.line](int64_t recorded) {
+        *sequence = recorded;
+        m_store->AddTask(recorded, line);
+    };
+    hooks.delivering = [this, sequence] { MarkHanded(*sequence); };
+    const CAgentBus::Receipt receipt = m_bus->PublishRecorded(
+        Tracked(task.message, sequence), boost::make_shared<Common::Kernel::CUserContext>(source), hooks);
+    if (receipt.wait_for(kStoreWait) != std::future_status::ready) {
+        throw std::runtime_error("the task was not stored within " + std::to_string(kStoreWait.count()) +
+                                 " ms; it may still run, look for it in the logs");
+    }
+    try {
+        return receipt.get();
+    } catch (const std::exception& e) {
+        throw std::runtime_error(std::string("the task could not be stored: ") + e.what());
+    }
+}
+
+// The module lets go of a task's message once its tasks have run (or failed for good): the last
+// reference ending marks the task finished. Releases while the module stops prove nothing.
+CTaskParser::MessagePtr CAgentApplication::Tracked(const CTaskParser::MessagePtr& message,
+                                                   const std::shared_ptr<std::atomic<int64_t>>& sequence) {
+    ++m_unfinished;
+    return CTaskParser::MessagePtr(message.get(), [this, message, sequence](Common::Kernel::IMessage*) {
+        --m_unfinished;
+        if (m_tracking && *sequence >= 0) {
+            Guarded("finish task #" + std::to_string(sequence->load()),
+                    [&] { m_store->FinishTask(*sequence); });
+        }
+    });
+}
+
+void CAgentApplication::MarkHanded(int64_t sequence) {
+    Guarded("hand over task #" + std::to_string(sequence),
+            [&] { m_store->SetTaskState(sequence, CAgentStore::TaskState::Handed); });
+}
+
+// Tasks an earlier run answered but did not finish: one the module never got is delivered now; one
+// it had may have reached the product already, so rather than risk running it twice it is reported
+// canceled, as the server then expects to send it again.
+void CAgentApplication::SettleEarlierTasks() {
+    for (const CAgentStore::Task& stored : m_store->UnfinishedTasks()) {
+        const std::string name = "task #" + std::to_string(stored.sequence);
+        try {
+            const CTaskParser::Task task = m_parser->Parse(stored.line);
+            if (stored.state == CAgentStore::TaskState::Handed && !task.ids.empty()) {
+                ReportCanceled(task, stored.sequence);
+                continue;
+            }
+            auto sequence = std::make_shared<std::atomic<int64_t>>(stored.sequence);
+            m_bus->Redeliver(Tracked(task.message, sequence),
+                             boost::make_shared<Common::Kernel::CUserContext>(kReplaySource),
+                             [this, sequence] { MarkHanded(*sequence); });
+            Log("Delivering " + name + " (" + task.name +
+                    ") again: the last run stopped before the module got it",
+                kLevelInfo);
+        } catch (const std::exception& e) {
+            Log("Dropped " + name + " left by the last run: " + e.what(), kLevelWarning);
+            Guarded("drop " + name, [&] { m_store->FinishTask(stored.sequence); });
+        }
+    }
+}
+
+void CAgentApplication::ReportCanceled(const CTaskParser::Task& task, int64_t sequence) {
+    const auto& ids = static_cast<const Common::Message::CTask&>(*task.message);
+    Connectors::Common::CTaskResultEvent::Content content;
+    content.connectorProductId = Connectors::Common::CTaskResultEvent::ConnectorProductId;
+    content.instanceUUID = m_instance;
+    content.first = ids.GetFirstId();
+    content.second = ids.GetSecondId();
+    content.third = ids.GetThirdId();
+    content.code = Connectors::Common::CTaskResultEvent::CanceledCode;
+    content.text = kCanceledByRestart;
+    content.state = Connectors::Common::CTaskResultEvent::StateFailed;
+    content.severity = Connectors::Common::CTaskResultEvent::SeverityError;
+    CAgentBus::Hooks hooks;
+    hooks.recorded = [this, sequence](int64_t) { m_store->FinishTask(sequence); };
+    m_bus->PublishRecorded(Connectors::Common::CTaskResultEvent::Build(content),
+                           boost::make_shared<Common::Kernel::CUserContext>(kReplaySource), hooks);
+    Log(std::string(kCanceledByRestart) + ", message was: " + task.message->Describe(), kLevelError);
+}
+
+void CAgentApplication::Guarded(const std::string& what, const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const std::exception& e) {
+        Log("Cannot " + what + ": " + e.what(), kLevelError);
+    }
+}
+
+int64_t CAgentApplication::Record(const boost::shared_ptr<Common::Kernel::IMessage>& message,
+                                  const boost::shared_ptr<Common::Kernel::CUserContext>& userContext) {
+    return m_store->Append(CMessageEncoder::Encode(*message, userContext));
+}
+
+void CAgentApplication::Stored(const Common::Kernel::IMessage& message, int64_t sequence) {
+    Log("Stored #" + std::to_string(sequence) + " " + message.Describe() + " (type " +
+            std::to_string(message.GetType()) + ")",
+        kLevelDebug);
 }
 
 int CAgentApplication::Close() {
@@ -181,8 +306,12 @@ int CAgentApplication::Close() {
     if (m_control) {
         m_control->Stop();
     }
+    m_tracking = false;
     if (m_host && !m_host->Shutdown(kGrace)) {
-        code = 2;
+        code = kExitForced;
+        if (m_host->IsAbandoned()) {
+            LeaveAbandonedModule();
+        }
     }
     // Messages and subscribers of the module must go before its library does.
     if (m_bus) {
@@ -191,12 +320,28 @@ int CAgentApplication::Close() {
     }
     if (m_host) {
         m_host->Unload();
-        Log("Agent stopped", 2);
+        Log("Agent stopped", kLevelInfo);
     }
     m_control.reset();
     m_host.reset();
     m_bus.reset();
     return code;
+}
+
+// Threads of the module are still blocked inside its library: nothing of it may be destroyed or
+// unloaded, so once what was published is stored the process ends here, without running
+// destructors or exit handlers that would pull the library's state from under those threads.
+void CAgentApplication::LeaveAbandonedModule() {
+    m_bus->Stop();
+    Log("Agent stopped; the module was left running", kLevelWarning);
+    m_store.reset();
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(kExitForced);
+}
+
+void CAgentApplication::ReopenLog(const std::string& detail) {
+    Log(detail, kLevelInfo);
 }
 
 void CAgentApplication::Log(const std::string& text, int level) {

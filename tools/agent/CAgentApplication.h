@@ -1,7 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <boost/shared_ptr.hpp>
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -42,9 +45,19 @@ private:
     void Serve(CConsoleInput& console);
     void TakeInputLines();
     void TakeInputLine(const std::string& line);
-    void Record(const boost::shared_ptr<Common::Kernel::IMessage>& message,
-                const boost::shared_ptr<Common::Kernel::CUserContext>& userContext);
+    int64_t Record(const boost::shared_ptr<Common::Kernel::IMessage>& message,
+                   const boost::shared_ptr<Common::Kernel::CUserContext>& userContext);
+    void Stored(const Common::Kernel::IMessage& message, int64_t sequence);
+    int64_t StoreAndPublish(const CTaskParser::Task& task, const std::string& source);
+    CTaskParser::MessagePtr Tracked(const CTaskParser::MessagePtr& message,
+                                    const std::shared_ptr<std::atomic<int64_t>>& sequence);
+    void MarkHanded(int64_t sequence);
+    void SettleEarlierTasks();
+    void ReportCanceled(const CTaskParser::Task& task, int64_t sequence);
+    void Guarded(const std::string& what, const std::function<void()>& work);
     int Close();
+    void LeaveAbandonedModule();
+    void ReopenLog(const std::string& detail);
     void Log(const std::string& text, int level);
 
     CAgentOptions m_options;
@@ -54,6 +67,11 @@ private:
     std::unique_ptr<CAgentHost> m_host;
     std::unique_ptr<CControlServer> m_control;
     std::unique_ptr<CTaskParser> m_parser;
+    std::string m_instance;
+    // Tasks published and not yet let go of by the module.
+    std::atomic<std::size_t> m_unfinished{0};
+    // Whether the module's releases of task messages mean the tasks are done (not while it stops).
+    std::atomic<bool> m_tracking{false};
     std::string m_input;  // standard input read so far, up to its next line end
     bool m_skippingInput = false;
 };

@@ -1,6 +1,7 @@
 #include "tools/agent/CAgentBus.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace Zun {
 namespace Tools {
@@ -12,8 +13,11 @@ const char* const kSource = "CAgentBus";
 constexpr std::size_t kMaxBatch = 256;
 }  // namespace
 
-CAgentBus::CAgentBus(Recorder recorder, Common::Kernel::ILoggerResource& logger, Batch batch)
-    : m_recorder(std::move(recorder)), m_logger(logger), m_batch(std::move(batch)) {}
+CAgentBus::CAgentBus(Recorder recorder, Common::Kernel::ILoggerResource& logger, Batch batch, Stored stored)
+    : m_recorder(std::move(recorder)),
+      m_logger(logger),
+      m_batch(std::move(batch)),
+      m_stored(std::move(stored)) {}
 
 CAgentBus::~CAgentBus() {
     Stop();
@@ -45,17 +49,51 @@ void CAgentBus::DropSubscribers() {
 }
 
 void CAgentBus::Publish(const MessagePtr& message, const ContextPtr& userContext) {
-    if (!message) {
+    Envelope envelope;
+    envelope.message = message;
+    envelope.userContext = userContext;
+    Enqueue(std::move(envelope));
+}
+
+CAgentBus::Receipt CAgentBus::PublishRecorded(const MessagePtr& message, const ContextPtr& userContext,
+                                              Hooks hooks) {
+    Envelope envelope;
+    envelope.message = message;
+    envelope.userContext = userContext;
+    envelope.hooks = std::move(hooks);
+    envelope.receipt = std::make_shared<std::promise<int64_t>>();
+    Receipt receipt = envelope.receipt->get_future().share();
+    Enqueue(std::move(envelope));
+    return receipt;
+}
+
+void CAgentBus::Redeliver(const MessagePtr& message, const ContextPtr& userContext,
+                          std::function<void()> delivering) {
+    Envelope envelope;
+    envelope.message = message;
+    envelope.userContext = userContext;
+    envelope.record = false;
+    envelope.hooks.delivering = std::move(delivering);
+    Enqueue(std::move(envelope));
+}
+
+void CAgentBus::Enqueue(Envelope envelope) {
+    if (!envelope.message) {
         Warn("Ignored the publication of an empty message");
         return;
     }
     boost::unique_lock<boost::mutex> guard(m_lock);
     if (m_stopping && !m_running) {
         guard.unlock();
-        Warn("Dropped " + message->Describe() + " published after the bus stopped");
+        const std::string text =
+            "Dropped " + envelope.message->Describe() + " published after the bus stopped";
+        if (envelope.receipt) {
+            envelope.receipt->set_exception(std::make_exception_ptr(std::runtime_error(text)));
+        }
+        Warn(text);
         return;
     }
-    m_queue.push_back(Envelope{message, userContext});
+    m_queue.push_back(std::move(envelope));
     m_changed.notify_all();
 }
 
@@ -91,7 +129,10 @@ void CAgentBus::Run() {
         guard.unlock();
         RecordAll(envelopes);
         for (const Envelope& envelope : envelopes) {
-            Deliver(envelope);
+            // What a waiting publisher was told could not be stored never reaches a subscriber.
+            if (!(envelope.failed && envelope.receipt)) {
+                Deliver(envelope);
+            }
         }
         envelopes.clear();  // the messages may belong to a module that is unloaded later
         guard.lock();
@@ -101,32 +142,69 @@ void CAgentBus::Run() {
     m_running = false;
 }
 
-void CAgentBus::RecordAll(const std::vector<Envelope>& envelopes) {
+void CAgentBus::RecordAll(std::vector<Envelope>& envelopes) {
     const auto recordAll = [&] {
-        for (const Envelope& envelope : envelopes) {
-            Record(envelope);
+        for (Envelope& envelope : envelopes) {
+            if (envelope.record) {
+                Record(envelope);
+            }
         }
     };
+    std::string failure;
     if (!m_batch || envelopes.size() == 1) {
         recordAll();
-        return;
+    } else {
+        try {
+            m_batch(recordAll);
+        } catch (const std::exception& e) {
+            failure = e.what();
+            Warn("Could not record " + std::to_string(envelopes.size()) + " messages: " + failure);
+        }
     }
-    try {
-        m_batch(recordAll);
-    } catch (const std::exception& e) {
-        Warn("Could not record " + std::to_string(envelopes.size()) + " messages: " + e.what());
-    }
+    Settle(envelopes, failure);
 }
 
-void CAgentBus::Record(const Envelope& envelope) {
+void CAgentBus::Record(Envelope& envelope) {
     try {
-        m_recorder(envelope.message, envelope.userContext);
+        envelope.sequence = m_recorder(envelope.message, envelope.userContext);
+        if (envelope.hooks.recorded) {
+            envelope.hooks.recorded(envelope.sequence);
+        }
     } catch (const std::exception& e) {
+        envelope.failed = true;
+        if (envelope.receipt) {
+            envelope.receipt->set_exception(std::current_exception());
+        }
         Warn(std::string("Could not record ") + envelope.message->Describe() + ": " + e.what());
     }
 }
 
+// Once the unit of work has ended: each record is either committed or, with the batch, lost.
+void CAgentBus::Settle(std::vector<Envelope>& envelopes, const std::string& batchFailure) {
+    for (Envelope& envelope : envelopes) {
+        if (!envelope.record || envelope.failed) {
+            continue;
+        }
+        if (!batchFailure.empty()) {
+            envelope.failed = true;
+            if (envelope.receipt) {
+                envelope.receipt->set_exception(std::make_exception_ptr(std::runtime_error(batchFailure)));
+            }
+            continue;
+        }
+        if (m_stored) {
+            m_stored(envelope.message, envelope.sequence);
+        }
+        if (envelope.receipt) {
+            envelope.receipt->set_value(envelope.sequence);
+        }
+    }
+}
+
 void CAgentBus::Deliver(const Envelope& envelope) {
+    if (envelope.hooks.delivering) {
+        envelope.hooks.delivering();
+    }
     for (const SubscriberPtr& subscriber : SubscribersOf(envelope.message->GetType())) {
         try {
             subscriber->OnMessage(envelope.message, envelope.userContext);

@@ -4,9 +4,12 @@
 #include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
+#include <cstdint>
 #include <deque>
 #include <functional>
+#include <future>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "host/IBusResource.h"
@@ -26,15 +29,30 @@ public:
     typedef boost::shared_ptr<Common::Kernel::IMessage> MessagePtr;
     typedef boost::shared_ptr<Common::Kernel::CUserContext> ContextPtr;
     typedef boost::shared_ptr<Common::Kernel::ISubscriber> SubscriberPtr;
-    // Called on the bus thread before a message is delivered.
-    typedef std::function<void(const MessagePtr&, const ContextPtr&)> Recorder;
+    // Called on the bus thread before a message is delivered; returns the record's number.
+    typedef std::function<int64_t(const MessagePtr&, const ContextPtr&)> Recorder;
     // Runs the recording of several messages as one unit of work (a store's transaction).
     typedef std::function<void(const std::function<void()>& recordAll)> Batch;
+    // Called once the record of a message is committed.
+    typedef std::function<void(const MessagePtr&, int64_t sequence)> Stored;
+    // What a publisher that waits for its message to be stored may add.
+    struct Hooks {
+        std::function<void(int64_t sequence)> recorded;  // in the recording's unit of work
+        std::function<void()> delivering;                // just before the subscribers get it
+    };
+    // Resolves with the record's number once it is committed, or with the failure to store it.
+    typedef std::shared_future<int64_t> Receipt;
 
-    CAgentBus(Recorder recorder, Common::Kernel::ILoggerResource& logger, Batch batch = Batch());
+    CAgentBus(Recorder recorder, Common::Kernel::ILoggerResource& logger, Batch batch = Batch(),
+              Stored stored = Stored());
     ~CAgentBus() override;
 
     void Publish(const MessagePtr& message, const ContextPtr& userContext) override;
+    // Publish, with a receipt for the record. A message that cannot be stored is not delivered.
+    Receipt PublishRecorded(const MessagePtr& message, const ContextPtr& userContext, Hooks hooks);
+    // Delivers a message recorded before (a task stored by an earlier run) without recording it again.
+    void Redeliver(const MessagePtr& message, const ContextPtr& userContext,
+                   std::function<void()> delivering);
     void Subscribe(const SubscriberPtr& subscriber, Common::Kernel::MessageType type) override;
 
     void Start();
@@ -50,11 +68,18 @@ private:
     struct Envelope {
         MessagePtr message;
         ContextPtr userContext;
+        bool record = true;
+        Hooks hooks;
+        std::shared_ptr<std::promise<int64_t>> receipt;
+        int64_t sequence = -1;  // once recorded
+        bool failed = false;
     };
 
+    void Enqueue(Envelope envelope);
     void Run();
-    void RecordAll(const std::vector<Envelope>& envelopes);
-    void Record(const Envelope& envelope);
+    void RecordAll(std::vector<Envelope>& envelopes);
+    void Record(Envelope& envelope);
+    void Settle(std::vector<Envelope>& envelopes, const std::string& batchFailure);
     void Deliver(const Envelope& envelope);
     std::vector<SubscriberPtr> SubscribersOf(Common::Kernel::MessageType type);
     void Warn(const std::string& text);
@@ -62,6 +87,7 @@ private:
     Recorder m_recorder;
     Common::Kernel::ILoggerResource& m_logger;
     Batch m_batch;
+    Stored m_stored;
     boost::mutex m_lock;
     boost::condition_variable m_changed;
     std::deque<Envelope> m_queue;

@@ -2,6 +2,7 @@
 
 #include <Poco/Exception.h>
 #include <boost/make_shared.hpp>
+#include <boost/thread/condition_variable.hpp>
 #include <boost/thread/thread.hpp>
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
@@ -25,6 +26,11 @@ namespace {
 
 // Between two refusals of Terminate(false): the module offers no signal for "ready now".
 const boost::chrono::milliseconds kTerminatePoll(20);
+// How long a forced stop may take before the module's threads are given up on.
+const std::chrono::milliseconds kForcedStopWait(1000);
+const int kLevelInfo = 2;
+const int kLevelWarning = 3;
+const int kLevelError = 4;
 
 class CInstallConfiguration : public IInstallConfigurationResource {
 public:
@@ -53,6 +59,48 @@ class CConfiguration : public IConfigurationResource, public IAgentConfiguration
 public:
     std::string GetValue(const std::string&, const std::string& fallback) const override { return fallback; }
     std::string GetAgentValue(const std::string&) const override { return std::string(); }
+};
+
+// A call on a thread of its own that the caller waits for no longer than it chooses. A thread still
+// blocked when the call is dropped is let go; what it shares lives as long as it does.
+class CBoundedCall {
+public:
+    explicit CBoundedCall(std::function<void()> call) : m_outcome(std::make_shared<Outcome>()) {
+        auto outcome = m_outcome;
+        m_thread = boost::thread([call, outcome] {
+            call();
+            boost::lock_guard<boost::mutex> guard(outcome->lock);
+            outcome->done = true;
+            outcome->ended.notify_all();
+        });
+    }
+    ~CBoundedCall() {
+        if (m_thread.joinable()) {
+            m_thread.detach();
+        }
+    }
+
+    bool WaitFor(std::chrono::milliseconds limit) {
+        boost::unique_lock<boost::mutex> guard(m_outcome->lock);
+        if (!m_outcome->ended.wait_for(guard, boost::chrono::milliseconds(limit.count()),
+                                       [this] { return m_outcome->done; })) {
+            return false;
+        }
+        guard.unlock();
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        return true;
+    }
+
+private:
+    struct Outcome {
+        boost::mutex lock;
+        boost::condition_variable ended;
+        bool done = false;
+    };
+    std::shared_ptr<Outcome> m_outcome;
+    boost::thread m_thread;
 };
 
 }  // namespace
@@ -90,7 +138,7 @@ void CAgentHost::Load(const std::string& libraryPath) {
     } catch (const std::exception& e) {
         throw std::runtime_error("Cannot load the module " + libraryPath + ": " + e.what());
     }
-    Log("Loaded " + m_module->GetName() + " from " + libraryPath, 2);
+    Log("Loaded " + m_module->GetName() + " from " + libraryPath, kLevelInfo);
 }
 
 void CAgentHost::Start() {
@@ -108,7 +156,7 @@ void CAgentHost::Start() {
     } catch (const std::exception& e) {
         throw std::runtime_error("The module failed to start: " + std::string(e.what()));
     }
-    Log("Started " + m_module->GetName(), 2);
+    Log("Started " + m_module->GetName(), kLevelInfo);
 }
 
 bool CAgentHost::Shutdown(std::chrono::milliseconds grace) {
@@ -116,43 +164,48 @@ bool CAgentHost::Shutdown(std::chrono::milliseconds grace) {
         return true;
     }
     m_initialized = false;
-    try {
-        m_module->Stop();
-        if (TerminateWithin(grace)) {
-            Log("Stopped " + m_module->GetName(), 2);
-            return true;
-        }
-        Log("The module did not stop within " + std::to_string(grace.count()) + " ms; forcing it", 3);
-    } catch (const std::exception& e) {
-        Log(std::string("The module failed to stop: ") + e.what() + "; forcing it", 4);
+    // Stop and the polite Terminate wait for the module lock, which the worker holds for as long
+    // as a request to a hung product lasts: they run aside, so that the grace period holds.
+    CBoundedCall polite([this] { Guarded([this] { StopPolitely(); }); });
+    if (polite.WaitFor(grace)) {
+        Log("Stopped " + m_module->GetName(), kLevelInfo);
+        return true;
     }
-    try {
-        m_module->Terminate(true);
-    } catch (const std::exception& e) {
-        Log(std::string("The module failed a forced stop: ") + e.what(), 4);
+    Log("The module did not stop within " + std::to_string(grace.count()) + " ms; forcing it", kLevelWarning);
+    CBoundedCall forced([this] { Guarded([this] { m_module->Terminate(true); }); });
+    if (!forced.WaitFor(kForcedStopWait) || !polite.WaitFor(kForcedStopWait)) {
+        m_abandoned = true;
+        Log("The module's threads are still blocked after the forced stop; leaving them behind", kLevelError);
     }
     return false;
 }
 
-bool CAgentHost::TerminateWithin(std::chrono::milliseconds grace) {
-    const auto deadline = std::chrono::steady_clock::now() + grace;
+void CAgentHost::StopPolitely() {
+    m_module->Stop();
     while (!m_module->Terminate(false)) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
         boost::this_thread::sleep_for(kTerminatePoll);
     }
-    return true;
+}
+
+void CAgentHost::Guarded(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        Log(std::string("The module failed to stop: ") + e.what(), kLevelError);
+    }
 }
 
 void CAgentHost::Unload() {
+    if (m_abandoned) {
+        return;  // its threads still run the library's code
+    }
     m_initialized = false;
     m_module.reset();
     if (!m_libraryPath.empty()) {
         try {
             m_loader.unloadLibrary(m_libraryPath);
         } catch (const Poco::Exception& e) {
-            Log("Cannot unload " + m_libraryPath + ": " + e.displayText(), 3);
+            Log("Cannot unload " + m_libraryPath + ": " + e.displayText(), kLevelWarning);
         }
         m_libraryPath.clear();
     }

@@ -3,6 +3,7 @@
 #include <Poco/ClassLoader.h>
 #include <boost/shared_ptr.hpp>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -32,8 +33,12 @@ public:
     // Initialize, then Start.
     void Start();
     // Stop, then Terminate(false) until the module agrees; Terminate(true) once the grace period
-    // has passed. Returns false when the module had to be forced.
+    // has passed. Returns false when the module had to be forced. Never waits much longer than
+    // the grace period, whatever the module's threads are blocked on.
     bool Shutdown(std::chrono::milliseconds grace);
+    // True when even the forced stop left module threads running: then neither the module nor its
+    // library may be destroyed, and the process has to end without unloading them.
+    bool IsAbandoned() const { return m_abandoned; }
     // Destroys the module and unloads its library. Whatever the module created (messages,
     // subscribers) must be gone by then, since its code goes with the library.
     void Unload();
@@ -42,7 +47,9 @@ public:
 
 private:
     void Log(const std::string& text, int level);
-    bool TerminateWithin(std::chrono::milliseconds grace);
+    void StopPolitely();
+    // Runs call, logging what it throws.
+    void Guarded(const std::function<void()>& call);
 
     boost::shared_ptr<Common::Kernel::ILoggerResource> m_logger;
     std::map<int, boost::shared_ptr<Common::Kernel::IResource>> m_resources;
@@ -50,6 +57,7 @@ private:
     std::string m_libraryPath;
     std::unique_ptr<Common::Kernel::IModule> m_module;
     bool m_initialized = false;
+    bool m_abandoned = false;
 };
 
 }  // namespace Agent

@@ -21,7 +21,7 @@ const std::map<std::string, Command> kCommands = {{"run", Command::Run},     {"s
 
 // The options each command takes; all but --json have a value.
 const std::map<Command, std::vector<std::string>> kOptions = {
-    {Command::Run, {"--db", "--module", "--log", "--control"}},
+    {Command::Run, {"--db", "--module", "--log", "--control", "--max-queued"}},
     {Command::Send, {"--db", "--control"}},
     {Command::Logs, {"--db", "--type", "--since", "--json"}},
     {Command::Help, {}}};
@@ -40,6 +40,16 @@ int64_t MessageTypeNumber(const std::string& text) {
         throw std::invalid_argument("--type needs a message type number, not '" + text + "'");
     }
     return std::stoll(text);
+}
+
+// A count from 1 up to limit, for the options that bound what the agent keeps.
+std::size_t Count(const std::string& name, const std::string& text, std::size_t limit) {
+    if (!std::regex_match(text, std::regex("[0-9]{1,9}")) || std::stoull(text) == 0 ||
+        std::stoull(text) > limit) {
+        throw std::invalid_argument(name + " needs a count from 1 to " + std::to_string(limit) + ", not '" +
+                                    text + "'");
+    }
+    return static_cast<std::size_t>(std::stoull(text));
 }
 
 }  // namespace
@@ -98,6 +108,8 @@ void CAgentOptions::Option(const std::string& name, const std::string& value) {
         type = MessageTypeNumber(value);
     } else if (name == "--since") {
         since = NormalizeSince(value);
+    } else if (name == "--max-queued") {
+        maxQueuedTasks = Count(name, value, kMaxQueuedTasksLimit);
     }
 }
 
@@ -126,7 +138,7 @@ std::string CAgentOptions::NormalizeSince(const std::string& text) {
 
 std::string CAgentOptions::Usage() {
     return "usage:\n"
-           "  quil-agent run [--db FILE] [--module PATH] [--log FILE] [--control SOCKET]\n"
+           "  quil-agent run [--db FILE] [--module PATH] [--log FILE] [--control SOCKET] [--max-queued N]\n"
            "      runs the connector module; agent tasks are read as JSON lines on standard input\n"
            "      and from the control socket; stops on SIGINT or SIGTERM\n"
            "  quil-agent send [--db FILE] [--control SOCKET] '<task JSON>'\n"
@@ -135,7 +147,9 @@ std::string CAgentOptions::Usage() {
            "      prints the stored messages as a table or as JSON lines\n"
            "defaults: --db var/agent.db; the log file and control socket sit next to the database\n"
            "(agent.log, agent.sock); the module is ../lib/libquil_connector.so from the binary on Linux,\n"
-           "quil_connector.dll beside it on Windows, where tasks come from standard input only\n";
+           "quil_connector.dll beside it on Windows, where tasks come from standard input only;\n"
+           "--max-queued " +
+           std::to_string(kDefaultMaxQueuedTasks) + " (tasks not yet done with by the module)\n";
 }
 
 }  // namespace Agent

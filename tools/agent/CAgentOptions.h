@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +23,11 @@ public:
     int64_t type = -1;    // logs: any type when negative
     std::string since;    // logs: normalized ISO 8601 prefix
     bool json = false;
+    // run: tasks taken but not yet done with by the module; more are refused until some finish.
+    std::size_t maxQueuedTasks = kDefaultMaxQueuedTasks;
+
+    static const std::size_t kDefaultMaxQueuedTasks = 10000;
+    static const std::size_t kMaxQueuedTasksLimit = 1000000;
 
     // Throws std::invalid_argument naming the offending argument.
     static CAgentOptions Parse(const std::vector<std::string>& arguments);

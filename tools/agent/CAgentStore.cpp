@@ -77,6 +77,9 @@ void CAgentStore::CreateSchema() {
         now;
     *m_session << "CREATE INDEX IF NOT EXISTS messages_by_type ON messages (type, sequence)", now;
     *m_session << "CREATE TABLE IF NOT EXISTS agent (name TEXT PRIMARY KEY, value TEXT NOT NULL)", now;
+    *m_session << "CREATE TABLE IF NOT EXISTS tasks (sequence INTEGER PRIMARY KEY, line TEXT NOT NULL, "
+                  "state INTEGER NOT NULL)",
+        now;
 }
 
 void CAgentStore::CheckSchema() {
@@ -200,6 +203,60 @@ std::string CAgentStore::InstanceUUID(const std::function<std::string()>& genera
     } catch (const std::exception& e) {
         throw Failure("cannot keep the instance UUID", e);
     }
+}
+
+void CAgentStore::AddTask(int64_t sequence, const std::string& line) {
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    try {
+        Poco::Int64 key = sequence;
+        int state = static_cast<int>(TaskState::Stored);
+        *m_session << "INSERT INTO tasks (sequence, line, state) VALUES (?, ?, ?)", use(key), useRef(line),
+            use(state), now;
+    } catch (const std::exception& e) {
+        throw Failure("cannot keep task " + std::to_string(sequence), e);
+    }
+}
+
+void CAgentStore::SetTaskState(int64_t sequence, TaskState state) {
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    try {
+        Poco::Int64 key = sequence;
+        int value = static_cast<int>(state);
+        *m_session << "UPDATE tasks SET state = ? WHERE sequence = ? AND state < ?", use(value), use(key),
+            use(value), now;
+    } catch (const std::exception& e) {
+        throw Failure("cannot update task " + std::to_string(sequence), e);
+    }
+}
+
+void CAgentStore::FinishTask(int64_t sequence) {
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    try {
+        Poco::Int64 key = sequence;
+        *m_session << "DELETE FROM tasks WHERE sequence = ?", use(key), now;
+    } catch (const std::exception& e) {
+        throw Failure("cannot finish task " + std::to_string(sequence), e);
+    }
+}
+
+std::vector<CAgentStore::Task> CAgentStore::UnfinishedTasks() {
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    std::vector<Poco::Int64> sequences;
+    std::vector<std::string> lines;
+    std::vector<int> states;
+    try {
+        *m_session << "SELECT sequence, line, state FROM tasks ORDER BY sequence", into(sequences),
+            into(lines), into(states), now;
+    } catch (const std::exception& e) {
+        throw Failure("cannot read the unfinished tasks", e);
+    }
+    std::vector<Task> tasks(sequences.size());
+    for (size_t i = 0; i < tasks.size(); ++i) {
+        tasks[i].sequence = sequences[i];
+        tasks[i].line = lines[i];
+        tasks[i].state = states[i] == 0 ? TaskState::Stored : TaskState::Handed;
+    }
+    return tasks;
 }
 
 std::string CAgentStore::Now() {

@@ -33,6 +33,14 @@ public:
         std::string since;  // ISO 8601 prefix; rows at or after it
     };
     enum class Mode { Create, ReadOnly };
+    // Where an agent task stands: stored and answered, handed to the module, or done with (its row
+    // then goes). A run that ends early leaves the first two behind for the next run to settle.
+    enum class TaskState { Stored = 0, Handed = 1 };
+    struct Task {
+        int64_t sequence = 0;  // the task's message
+        std::string line;      // the task as it was given, with the identifiers it was given
+        TaskState state = TaskState::Stored;
+    };
 
     // Create makes the file, its folder and the tables where missing; ReadOnly insists on an
     // existing agent database and never writes to it.
@@ -46,6 +54,13 @@ public:
     std::vector<Record> Query(const Filter& filter);
     // The payload of one record, empty when it has none.
     std::string Payload(int64_t sequence);
+    // Keeps a task for its message row; call it in the unit of work that appends the row.
+    void AddTask(int64_t sequence, const std::string& line);
+    // Moves a task on; a task never goes back to an earlier state.
+    void SetTaskState(int64_t sequence, TaskState state);
+    void FinishTask(int64_t sequence);
+    // The tasks an earlier run left unfinished, oldest first.
+    std::vector<Task> UnfinishedTasks();
     // The instance UUID kept in the database; made with `generate` and kept on first use.
     std::string InstanceUUID(const std::function<std::string()>& generate);
 

@@ -7,12 +7,13 @@ namespace Zun {
 namespace Tools {
 namespace Agent {
 
-// What `quil-agent run` waits for between tasks: bytes on standard input, its end, or a request
-// to stop (SIGINT or SIGTERM on Linux; Ctrl+C, Ctrl+Break or a closing console on Windows). Made
+// What `quil-agent run` waits for between tasks: bytes on standard input, its end, a request to
+// stop (SIGINT or SIGTERM on Linux; Ctrl+C, Ctrl+Break or a closing console on Windows), or one to
+// reopen the log file (SIGHUP, after the log was rotated; Linux only). Made
 // before any other thread starts, so that a stop request never interrupts the module's threads.
 class CConsoleInput {
 public:
-    enum class Event { Input, InputClosed, Stop, Failed };
+    enum class Event { Input, InputClosed, Stop, Reopen, Failed };
 
     CConsoleInput();
     ~CConsoleInput();

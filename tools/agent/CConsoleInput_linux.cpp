@@ -20,22 +20,23 @@ namespace {
 
 constexpr size_t kChunk = 4096;
 
-// SIGINT and SIGTERM are taken from a signal descriptor by the main loop; every thread started
-// later inherits the mask, so no signal handler ever runs inside the module.
-int BlockStopSignals() {
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+// SIGINT, SIGTERM and SIGHUP are taken from a signal descriptor by the main loop; every thread
+// started later inherits the mask, so no signal handler ever runs inside the module.
+int BlockWatchedSignals() {
+    sigset_t watched;
+    sigemptyset(&watched);
+    sigaddset(&watched, SIGINT);
+    sigaddset(&watched, SIGTERM);
+    sigaddset(&watched, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &watched, nullptr);
     signal(SIGPIPE, SIG_IGN);
-    return signalfd(-1, &stop, SFD_CLOEXEC);
+    return signalfd(-1, &watched, SFD_CLOEXEC);
 }
 
 }  // namespace
 
 CConsoleInput::CConsoleInput() : m_state(std::make_shared<State>()) {
-    m_state->signals = BlockStopSignals();
+    m_state->signals = BlockWatchedSignals();
     if (m_state->signals < 0) {
         m_setupError = std::string("cannot watch for signals: ") + std::strerror(errno);
     }
@@ -57,6 +58,10 @@ CConsoleInput::Event CConsoleInput::Wait(std::string& chunk, std::string& detail
         if (fds[0].revents & POLLIN) {
             signalfd_siginfo info;
             const ssize_t got = read(m_state->signals, &info, sizeof info);
+            if (got == sizeof info && info.ssi_signo == SIGHUP) {
+                detail = "Reopening the log file on SIGHUP";
+                return Event::Reopen;
+            }
             detail =
                 std::string("Stopping on ") + (got == sizeof info ? strsignal(info.ssi_signo) : "a signal");
             return Event::Stop;

@@ -244,7 +244,22 @@ CTaskParser::Task CTaskParser::Parse(const std::string& line) const {
     } catch (const std::invalid_argument& e) {
         throw Bad(task.name.empty() ? e.what() : "task '" + task.name + "': " + e.what());
     }
+    task.line = Restatement(*json, task.ids);
     return task;
+}
+
+// The task with the identifiers it was given: parsed again, it builds the same message.
+std::string CTaskParser::Restatement(Object json, const std::vector<std::string>& ids) {
+    if (!ids.empty()) {
+        Poco::JSON::Array::Ptr given = new Poco::JSON::Array;
+        for (const std::string& id : ids) {
+            given->add(id);
+        }
+        json.set("ids", given);
+    }
+    std::ostringstream out;
+    json.stringify(out);
+    return out.str();
 }
 
 void CTaskParser::CheckFields(const std::string& name, const Object& task, const Kind& kind) {

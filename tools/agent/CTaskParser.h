@@ -28,6 +28,7 @@ public:
         std::string name;
         MessagePtr message;
         std::vector<std::string> ids;  // empty for messages that are no agent tasks
+        std::string line;              // the task restated with its identifiers, for a later run
     };
 
     explicit CTaskParser(IdGenerator generate);
@@ -48,6 +49,7 @@ private:
     static std::map<std::string, Kind> Kinds();
     std::vector<std::string> Identify(const Json& task, const Kind& kind,
                                       Common::Kernel::IMessage& message) const;
+    static std::string Restatement(Json json, const std::vector<std::string>& ids);
     static void CheckFields(const std::string& name, const Json& task, const Kind& kind);
 
     IdGenerator m_generate;

@@ -97,11 +97,13 @@ void CProductServer::AnswerRequest(CPixlinkPortServer& port, const CPortRequest&
         return;
     }
     const std::optional<Fault> fault = m_faults.Take();
+    if (fault) {
+        CProductLog::Info(std::string("injecting fault ") + Fault::NameOf(fault->Type));
+    }
     if (fault && fault->Type == Fault::kHang) {
         std::this_thread::sleep_for(std::chrono::milliseconds(fault->HangMs));
     }
     if (fault && fault->Type != Fault::kHang) {
-        CProductLog::Info(std::string("injecting fault ") + Fault::NameOf(fault->Type));
         Misbehave(port, request, *fault, bytes);
         return;
     }

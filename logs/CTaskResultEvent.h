@@ -12,11 +12,18 @@ namespace Connectors {
 namespace Common {
 
 // The task result event (log 10368): the state of one agent task, named by its three identifiers.
-// The worker reports failed tasks with it; tasks report product results and completed exports.
+// The worker reports failed tasks with it; tasks report product results and completed exports; the
+// agent host reports tasks it had to give up across a restart.
 class CTaskResultEvent {
 public:
     typedef Zun::Common::DataDefinition::Common::Uuid Uuid;
     static constexpr Zun::Common::Kernel::MessageType Type = 10368;
+    // The connector's product identifier, which every task result event carries.
+    static constexpr uint64_t ConnectorProductId = 0x071000000000081BULL;
+    // A task given up on (code), and its state then.
+    static constexpr int64_t CanceledCode = 0x10000009BLL;
+    static constexpr int64_t StateFailed = 40;
+    static constexpr int32_t SeverityError = 4;
 
     struct Content {
         int64_t connectorProductId;

@@ -1,0 +1,161 @@
+// The agent as an operator meets it: stopped while the product hangs, killed in the middle of
+// work and started again, its log rotated under it.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <Poco/JSON/Object.h>
+#include <Poco/JSON/Parser.h>
+
+#include <functional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/agent/CAgentStore.h"
+#include "tools/demo/CSession.h"
+
+namespace {
+
+using namespace Zun::Tools::Demo;
+using Zun::Tools::Agent::CAgentStore;
+
+const std::chrono::seconds kDeadline(20);
+// Far longer than the agent's grace period of 5 s, so that only a forced stop ends it in time.
+const char* const kHang = R"({"op":"fault","kind":"hang","ms":600000})";
+const char* const kCanceledByRestart = "the agent stopped before the task finished";
+const int kExitForced = 2;
+
+std::string Ids(char task) {
+    const std::string stem = "5ec00000-0000-4000-8000-0000000000";
+    return "[\"" + stem + "0" + task + "\",\"" + stem + "1" + task + "\",\"" + stem + "2" + task + "\"]";
+}
+std::string FirstId(char task) {
+    return "5ec00000-0000-4000-8000-00000000000" + std::string(1, task);
+}
+
+int64_t SequenceOf(const std::string& answer) {
+    Poco::JSON::Parser parser;
+    return parser.parse(answer).extract<Poco::JSON::Object::Ptr>()->getValue<Poco::Int64>("sequence");
+}
+
+class AgentLifecycleTest : public testing::Test {
+protected:
+    AgentLifecycleTest() : session(CSession::Options{QUIL_BIN_DIR, QUIL_TESTING_MODULE, false}) {}
+
+    void StartConnected() {
+        session.InstallProduct();
+        session.StartProduct();
+        session.StartAgent();
+        WaitStored("the connector's first status",
+                   [](const CPublishedLog& log) { return log.Count(10292) >= 1; });
+    }
+    void WaitStored(const std::string& what, const std::function<bool(const CPublishedLog&)>& condition) {
+        session.Require(what, condition, kDeadline);
+    }
+    bool WaitProductLine(const std::string& text) {
+        CChildProcess* product = session.Product();
+        return CChildProcess::WaitUntil(
+            {product}, [&] { return product->Errors().find(text) != std::string::npos; }, After(kDeadline));
+    }
+    // The task result event for the task whose first identifier is given; null when there is none.
+    static std::function<bool(const CPublishedLog&)> HasResult(const std::string& first,
+                                                               const std::string& text) {
+        return [first, text](const CPublishedLog& log) {
+            for (const CPublished& event : log.OfType(10368)) {
+                if (event.Symbol(0, 2842) == first && event.Symbol(0, 2913).find(text) != std::string::npos) {
+                    return true;
+                }
+            }
+            return false;
+        };
+    }
+
+    CSession session;
+};
+
+TEST_F(AgentLifecycleTest, SigtermEndsTheAgentWithinItsGraceWhileTheProductHangs) {
+    StartConnected();
+    session.Control(kHang);
+    session.Send(R"({"task":"block-password","ids":)" + Ids('a') + "}");
+    ASSERT_TRUE(WaitProductLine("injecting fault hang")) << session.Product()->Errors();
+    session.Agent()->Signal(SIGTERM);
+    // Without the forced stop the agent waits for the product's ten minutes.
+    EXPECT_EQ(kExitForced, session.Agent()->WaitForExit(After(kDeadline))) << session.Agent()->Errors();
+    EXPECT_NE(std::string::npos, session.Agent()->Errors().find("forcing it"));
+    EXPECT_EQ(1u, session.Published().Count(723)) << "the task was stored before the agent went";
+}
+
+TEST_F(AgentLifecycleTest, SighupReopensTheLogAndTheAgentGoesOn) {
+    StartConnected();
+    session.Agent()->Signal(SIGHUP);
+    session.RequireAgentLine("Reopening the log file", 0, kDeadline);
+    session.Send(R"({"task":"maintenance-off"})");
+    EXPECT_EQ(0, session.StopAgent()) << session.Agent()->Errors();
+}
+
+// Every answered task is stored; after a kill, the tasks the module had are reported canceled
+// (they may have reached the product) and none of them runs again.
+TEST_F(AgentLifecycleTest, TasksAnsweredBeforeAKillAreStoredAndSettledOnRestart) {
+    StartConnected();
+    session.Control(kHang);
+    std::vector<int64_t> answered;
+    for (char task : std::string("bcd")) {
+        answered.push_back(SequenceOf(session.Send(R"({"task":"wipe-password","ids":)" + Ids(task) + "}")));
+    }
+    ASSERT_TRUE(WaitProductLine("injecting fault hang")) << session.Product()->Errors();
+    session.Agent()->Signal(SIGKILL);
+    session.Agent()->WaitForExit(After(kDeadline));
+    std::set<int64_t> stored;
+    for (const CPublished& task : session.Published().OfType(722)) {
+        stored.insert(task.Sequence());
+    }
+    for (int64_t sequence : answered) {
+        EXPECT_EQ(1u, stored.count(sequence)) << "answered #" << sequence << " but not stored";
+    }
+
+    // The product that hung is replaced, as an operator would.
+    session.Product()->Signal(SIGKILL);
+    session.Product()->WaitForExit(After(kDeadline));
+    session.StartProduct();
+    session.StartAgent();
+    for (char task : std::string("bcd")) {
+        WaitStored(std::string("the cancellation of task ") + task,
+                   HasResult(FirstId(task), kCanceledByRestart));
+    }
+    EXPECT_EQ(3u, session.Published().Count(722)) << "a task was stored again";
+    EXPECT_EQ(0, session.StopAgent()) << session.Agent()->Errors();
+    session.StartAgent();
+    EXPECT_EQ(0, session.StopAgent()) << "settled tasks are settled once";
+    size_t canceled = 0;
+    for (const CPublished& event : session.Published().OfType(10368)) {
+        canceled += event.Symbol(0, 2913).find(kCanceledByRestart) != std::string::npos;
+    }
+    EXPECT_EQ(3u, canceled);
+}
+
+// A task stored and answered whose run ended before the module got it is delivered on restart.
+TEST_F(AgentLifecycleTest, ATaskTheModuleNeverGotIsDeliveredAfterARestart) {
+    session.InstallProduct();
+    session.StartProduct();
+    {
+        session.StartAgent();
+        EXPECT_EQ(0, session.StopAgent());
+        CAgentStore store(session.Database(), CAgentStore::Mode::Create);
+        CAgentStore::Record record;
+        record.type = 723;
+        record.className = "CBlockFDELogin";
+        record.description = "BlockFDELogin";
+        record.userContext = "stdin";
+        record.content = "{}";
+        const std::string line = R"({"task":"block-password","ids":)" + Ids('e') + "}";
+        store.InTransaction([&] { store.AddTask(store.Append(record), line); });
+    }
+    session.StartAgent();
+    session.RequireAgentLine("again: the last run stopped before the module got it", 0, kDeadline);
+    // The product reports what it carried out under the task's first identifier.
+    WaitStored("the product's result for the delivered task", HasResult(FirstId('e'), ""));
+    EXPECT_EQ(0, session.StopAgent());
+}
+
+}  // namespace
