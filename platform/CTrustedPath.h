@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace Zun {
@@ -23,6 +24,8 @@ public:
     // Opens an existing file for reading without following a symlink; it must be a regular file of
     // ours or root's that group and others cannot write. Returns the descriptor; the caller closes it.
     static int OpenTrustedFile(const std::string& path);
+    // The whole content of such a file; refused when it holds more than maxBytes.
+    static std::string ReadTrustedFile(const std::string& path, std::size_t maxBytes);
     // Creates a file with an unpredictable name "<prefix>XXXXXX" beside prefix, owner-only and
     // exclusively. Returns the descriptor and sets path; the caller closes it.
     static int CreateTemporary(const std::string& prefix, std::string& path);

@@ -188,6 +188,23 @@ int CTrustedPath::OpenTrustedFile(const std::string& path) {
     return file.Release();
 }
 
+std::string CTrustedPath::ReadTrustedFile(const std::string& path, std::size_t maxBytes) {
+    CDescriptor file(OpenTrustedFile(path));
+    std::string content;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(file.Get(), chunk, sizeof chunk)) > 0) {
+        content.append(chunk, static_cast<std::size_t>(got));
+        if (content.size() > maxBytes) {
+            throw Refusal(path, "holds more than " + std::to_string(maxBytes) + " bytes");
+        }
+    }
+    if (got < 0) {
+        throw SystemFailure(path, "cannot read");
+    }
+    return content;
+}
+
 int CTrustedPath::CreateTemporary(const std::string& prefix, std::string& path) {
     std::vector<char> name(prefix.begin(), prefix.end());
     for (char c : std::string("XXXXXX")) {

@@ -74,6 +74,25 @@ int CTrustedPath::OpenTrustedFile(const std::string& path) {
     return fd;
 }
 
+std::string CTrustedPath::ReadTrustedFile(const std::string& path, std::size_t maxBytes) {
+    const int fd = OpenTrustedFile(path);
+    std::string content;
+    char chunk[4096];
+    int got;
+    while ((got = _read(fd, chunk, sizeof chunk)) > 0) {
+        content.append(chunk, static_cast<std::size_t>(got));
+        if (content.size() > maxBytes) {
+            _close(fd);
+            throw Refusal(path, "holds more than " + std::to_string(maxBytes) + " bytes");
+        }
+    }
+    _close(fd);
+    if (got < 0) {
+        throw Refusal(path, std::string("cannot read: ") + std::strerror(errno));
+    }
+    return content;
+}
+
 int CTrustedPath::CreateTemporary(const std::string& prefix, std::string& path) {
     path = prefix + Poco::UUIDGenerator::defaultGenerator().createRandom().toString().substr(0, 8);
     const int fd = OpenExclusive(path);

@@ -1,4 +1,5 @@
 #include "tools/agent/CControlClient.h"
+#include "tools/agent/PeerCredentials_linux.h"
 
 #include <errno.h>
 #include <poll.h>
@@ -35,6 +36,13 @@ void Connect(const CSocket& s, const std::string& path) {
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     if (s.fd < 0 || connect(s.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         throw std::runtime_error("No agent answers on " + path + ": " + std::strerror(errno));
+    }
+    // A task may wipe a password: it goes to an agent of this user only, never to whoever put a
+    // socket (or a link to one) under the name.
+    const long peer = PeerUid(s.fd);
+    if (!IsOwnUser(peer)) {
+        throw std::runtime_error("The control socket " + path + " is served by uid " + std::to_string(peer) +
+                                 ", not by uid " + std::to_string(geteuid()) + "; the task was not sent");
     }
 }
 

@@ -41,6 +41,7 @@ public:
 
 private:
     void Run();
+    void ServeOwnUser(int client);
     void Serve(int client);
     bool ReadMore(int client, std::string& buffer);
     void Reply(int client, const std::string& text);

@@ -1,4 +1,5 @@
 #include "tools/agent/CControlServer.h"
+#include "tools/agent/PeerCredentials_linux.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -18,6 +19,7 @@ namespace Agent {
 namespace {
 
 const char* const kSource = "CControlServer";
+const int kLevelWarning = 3;
 
 std::runtime_error SystemError(const std::string& what) {
     return std::runtime_error(what + ": " + std::strerror(errno));
@@ -125,11 +127,22 @@ void CControlServer::Run() {
         if (fds[0].revents & POLLIN) {
             const int client = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
             if (client >= 0) {
-                Serve(client);
+                ServeOwnUser(client);
                 close(client);
             }
         }
     }
+}
+
+// The socket file is owner-only; root can connect all the same, and is refused like anyone else.
+void CControlServer::ServeOwnUser(int client) {
+    const long peer = PeerUid(client);
+    if (!IsOwnUser(peer)) {
+        m_logger.Write("Refused a control connection from uid " + std::to_string(peer), kLevelWarning,
+                       kSource);
+        return;
+    }
+    Serve(client);
 }
 
 void CControlServer::Serve(int client) {
