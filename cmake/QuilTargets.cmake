@@ -10,8 +10,9 @@ function(quil_library name)
 endfunction()
 
 # One GoogleTest executable per folder label; every test case becomes its own CTest entry.
+# label is the folder's; LABELS adds more (e.g. security), for ctest -L to pick across folders.
 function(quil_test name label)
-  cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK;ENVIRONMENT" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK;ENVIRONMENT" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${QUIL_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
@@ -35,6 +36,15 @@ function(quil_test name label)
   gtest_discover_tests(${name}
     PROPERTIES LABELS ${label} TIMEOUT ${ARG_TIMEOUT} ${lock} ${environment}
     DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES ${discovery})
+  # A list does not survive the discovery script's properties: the labels are set once the tests
+  # are known, by a script CTest reads after the discovered list.
+  if(ARG_LABELS)
+    set(labels ${label} ${ARG_LABELS})
+    set(script "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
+    file(WRITE "${script}"
+      "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${labels}\")\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
+  endif()
 endfunction()
 
 include(GoogleTest)

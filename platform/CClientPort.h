@@ -56,7 +56,7 @@ private:
     void ServeRead(const PortPacketHeader& header, const std::vector<LpcDataEntry>& entries);
     void ServeWrite(const PortPacketHeader& header, std::size_t length,
                     const std::vector<LpcDataEntry>& entries);
-    NTSTATUS DeliverReply(PortExchange& exchange, std::uint32_t messageId, std::size_t length, int fd);
+    NTSTATUS DeliverReply(PortExchange& exchange, std::uint32_t messageId, std::size_t length, CUniqueFd fd);
 
     CPortSocket m_socket;
     std::uint32_t m_kind;

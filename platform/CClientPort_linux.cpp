@@ -42,12 +42,9 @@ NTSTATUS CClientPort::Connect(const std::string& path, std::uint32_t kind, const
         return STATUS_PORT_CONNECTION_REFUSED;
     }
     std::size_t received = 0;
-    int fd = -1;
+    CUniqueFd fd;
     status = socket.Receive(header, nullptr, 0, received, fd,
                             CDeadline::In(std::chrono::milliseconds(kPortHandshakeMs)));
-    if (fd >= 0) {
-        close(fd);
-    }
     if (status != STATUS_SUCCESS || header.kind != kPacketConnectReply) {
         return status == STATUS_TIMEOUT ? STATUS_IO_TIMEOUT : STATUS_PORT_CONNECTION_REFUSED;
     }
@@ -96,15 +93,12 @@ NTSTATUS CClientPort::AwaitReply(PortExchange& exchange, std::uint32_t messageId
     for (;;) {
         PortPacketHeader header;
         std::size_t length = 0;
-        int fd = -1;
+        CUniqueFd fd;
         const NTSTATUS status = m_socket.Receive(header, buffer, capacity, length, fd, exchange.deadline);
         if (status != STATUS_SUCCESS) {
             return status;
         }
         if (header.messageId != messageId || length > capacity) {
-            if (fd >= 0) {
-                close(fd);
-            }
             if (header.messageId == messageId) {
                 return STATUS_PORT_MESSAGE_TOO_LONG;
             }
@@ -112,10 +106,7 @@ NTSTATUS CClientPort::AwaitReply(PortExchange& exchange, std::uint32_t messageId
         }
         if (header.kind == kPacketWriteReply) {
             // Only a request with data entries can be answered so, and the write lies within the packet.
-            if (!scratch || fd >= 0 || header.value2 > length) {
-                if (fd >= 0) {
-                    close(fd);
-                }
+            if (!scratch || fd.IsOpen() || header.value2 > length) {
                 return STATUS_UNSUCCESSFUL;
             }
             ServeWrite(header, header.value2, exchange.entries);
@@ -129,11 +120,9 @@ NTSTATUS CClientPort::AwaitReply(PortExchange& exchange, std::uint32_t messageId
             if (scratch && length <= exchange.replyCapacity) {
                 std::memcpy(exchange.reply, buffer, length);
             }
-            return scratch && length > exchange.replyCapacity ? STATUS_PORT_MESSAGE_TOO_LONG
-                                                              : DeliverReply(exchange, messageId, length, fd);
-        }
-        if (fd >= 0) {
-            close(fd);
+            return scratch && length > exchange.replyCapacity
+                       ? STATUS_PORT_MESSAGE_TOO_LONG
+                       : DeliverReply(exchange, messageId, length, std::move(fd));
         }
         if (header.kind == kPacketReadData) {
             ServeRead(header, exchange.entries);
@@ -162,23 +151,19 @@ void CClientPort::ServeWrite(const PortPacketHeader& header, std::size_t length,
 }
 
 NTSTATUS CClientPort::DeliverReply(PortExchange& exchange, std::uint32_t messageId, std::size_t length,
-                                   int fd) {
+                                   CUniqueFd fd) {
     if (!IsWellFormed(exchange.reply, length)) {
-        if (fd >= 0) {
-            close(fd);
-        }
         return STATUS_UNSUCCESSFUL;
     }
     exchange.replyLength = length;
     exchange.reply->u2.s2.Type = LPC_REPLY;
     exchange.reply->MessageId = messageId;
     std::memset(&exchange.reply->ClientId, 0, sizeof(exchange.reply->ClientId));
-    if (fd < 0) {
+    if (!fd.IsOpen()) {
         return STATUS_SUCCESS;
     }
     std::size_t size = 0;
-    void* view = m_kind == kPortAlpc ? CSharedSection::Map(fd, size, false) : nullptr;
-    close(fd);
+    void* view = m_kind == kPortAlpc ? CSharedSection::Map(fd.Get(), size, false) : nullptr;
     if (view != nullptr) {
         CViewRegistry::Add(view, size);
         exchange.replyView = view;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/CObjectNamespace.h"
+#include "platform/CViewGuard.h"
 #include "platform/CViewRegistry.h"
 
 namespace Zun {
@@ -32,6 +33,11 @@ std::shared_ptr<CFileMapping> CFileMapping::Open(const std::string& path) {
 void* CFileMapping::MapView() const {
     void* base = mmap(nullptr, m_size, PROT_READ, MAP_SHARED, m_fd, 0);
     if (base == MAP_FAILED) {
+        return nullptr;
+    }
+    // The file's writer may shrink it at any time; an unguarded view would then kill us on a read.
+    if (!CViewGuard::Add(base, m_size)) {
+        munmap(base, m_size);
         return nullptr;
     }
     CViewRegistry::Add(base, m_size);

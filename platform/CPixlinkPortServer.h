@@ -27,7 +27,8 @@ public:
 
     std::uint32_t MessageType(const CPortRequest& request) const { return request.Dword(40); }
     std::uint32_t ReplyCapacity(const CPortRequest& request) const;
-    // The request bytes, inline, from the client's memory or from the view; false when they cannot be had.
+    // The request bytes, inline, from the client's memory (read with the request) or from the view; false
+    // when they cannot be had.
     bool RequestBytes(const CPortRequest& request, std::vector<std::uint8_t>& bytes);
     // Replies with the result word and bytes, inline or through data entry 1 (LPC) or a view (ALPC).
     bool Reply(const CPortRequest& request, std::uint32_t result, const std::vector<std::uint8_t>& bytes);
@@ -36,7 +37,7 @@ public:
                                                   const std::vector<std::uint8_t>& inlineBytes);
 
 private:
-    bool LpcRequestBytes(const CPortRequest& request, std::vector<std::uint8_t>& bytes);
+    bool LpcRequestBytes(const CPortRequest& request, std::vector<std::uint8_t>& bytes) const;
     bool AlpcRequestBytes(const CPortRequest& request, std::vector<std::uint8_t>& bytes) const;
     bool LpcReply(const CPortRequest& request, std::uint32_t result, const std::vector<std::uint8_t>& bytes);
     bool AlpcReply(const CPortRequest& request, std::uint32_t result, const std::vector<std::uint8_t>& bytes);

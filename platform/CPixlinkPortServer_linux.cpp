@@ -64,14 +64,16 @@ bool CPixlinkPortServer::RequestBytes(const CPortRequest& request, std::vector<s
     return m_kind == kPortAlpc ? AlpcRequestBytes(request, bytes) : LpcRequestBytes(request, bytes);
 }
 
-bool CPixlinkPortServer::LpcRequestBytes(const CPortRequest& request, std::vector<std::uint8_t>& bytes) {
+bool CPixlinkPortServer::LpcRequestBytes(const CPortRequest& request,
+                                         std::vector<std::uint8_t>& bytes) const {
     const std::size_t end = Pixlink::kPortHeaderSize + request.DataLength();
     if (request.DataInfoOffset() == 0) {
         return end >= Pixlink::kLpcSmallDataOffset && Slice(request.Message(), Pixlink::kLpcSmallDataOffset,
                                                             end - Pixlink::kLpcSmallDataOffset, bytes);
     }
     if (request.DataEntrySize(0) > 0) {
-        return m_port.ReadRequestData(request, 0, bytes);
+        bytes = request.EntryData();
+        return bytes.size() == request.DataEntrySize(0);
     }
     return end >= Pixlink::kLpcLargeDataOffset &&
            Slice(request.Message(), Pixlink::kLpcLargeDataOffset, end - Pixlink::kLpcLargeDataOffset, bytes);

@@ -2,13 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace Zun {
 namespace Platform {
 
 // One request as a server of the substitute receives it: the port message and, for ALPC, the bytes
-// of a view sent along. Data entries of an LPC message are reached through the server.
+// of a view sent along; for LPC, the bytes of its first data entry, which the server reads from the
+// client's memory before it hands the request out. Other data entries are written through the server.
 class CPortRequest {
 public:
     CPortRequest() = default;
@@ -26,6 +28,8 @@ public:
     const std::vector<std::uint8_t>& View() const { return m_view; }
     std::uint32_t ViewFlags() const { return m_viewFlags; }
     void SetView(std::vector<std::uint8_t> view, std::uint32_t flags);
+    const std::vector<std::uint8_t>& EntryData() const { return m_entryData; }
+    void SetEntryData(std::vector<std::uint8_t> bytes) { m_entryData = std::move(bytes); }
 
     // The u32 at offset in the message; 0 beyond its end.
     std::uint32_t Dword(std::size_t offset) const;
@@ -42,6 +46,7 @@ private:
     std::vector<std::uint8_t> m_message;
     std::vector<std::uint8_t> m_view;
     std::uint32_t m_viewFlags = 0;
+    std::vector<std::uint8_t> m_entryData;
 };
 
 }  // namespace Platform

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/CPortOutbox.h"
 #include "platform/CPortRequest.h"
 #include "platform/CPortSocket.h"
 
@@ -18,9 +20,20 @@ namespace Platform {
 // The server end of a substitute port, for a daemon that serves requests in a loop: it listens
 // under an object name, accepts or refuses connections by their connection data, hands out one
 // request at a time and answers it, serving any number of clients.
+//
+// Clients are local users and may be hostile: one thread serves them all, so nothing a client does
+// may make it wait. Sends never block (an answer waits in the client's outbox), request data is
+// read from the client's memory between other clients' packets, and whatever a client claims is
+// checked against kPortMaxRequestData before anything is allocated for it. A client that breaks
+// these rules is dropped.
 class CPortServer {
 public:
     typedef std::function<bool(const std::vector<std::uint8_t>& connectionData)> ConnectionFilter;
+
+    // How long a client has to answer each read of its request data.
+    static constexpr std::chrono::milliseconds kDataReadTimeout{2000};
+    // How long the listener rests when there is no descriptor left for another connection.
+    static constexpr std::chrono::milliseconds kAcceptBackoff{250};
 
     // kind is kPortLpc or kPortAlpc; objectName e.g. "\BaseNamedObjects\<name>".
     CPortServer(std::uint32_t kind, const std::string& objectName);
@@ -28,21 +41,22 @@ public:
     CPortServer(const CPortServer&) = delete;
     CPortServer& operator=(const CPortServer&) = delete;
 
-    bool IsListening() const { return m_listener >= 0; }
+    bool IsListening() const { return m_listener.IsOpen(); }
     std::uint32_t Kind() const { return m_kind; }
     // Decides which connections are accepted; without a filter all are.
     void SetConnectionFilter(ConnectionFilter filter) { m_filter = std::move(filter); }
     std::uint64_t AcceptedConnections() const { return m_accepted; }
+    std::size_t Connections() const { return m_connections.size(); }
 
     // Waits for the next request up to timeoutMs (-1: no limit), handling connections meanwhile.
     bool Receive(CPortRequest& request, int timeoutMs);
     // Sends message (a whole port message, header included, taken as it is) as the reply; view,
-    // when given, travels as a section view with viewFlags.
+    // when given, travels as a section view with viewFlags. False when the client is gone, or is
+    // dropped because it has not taken its previous reply yet.
     bool ReplyMessage(const CPortRequest& request, const std::vector<std::uint8_t>& message,
                       const std::vector<std::uint8_t>* view = nullptr, std::uint32_t viewFlags = 0);
-    // Reads or writes a data entry of a pending LPC request in the client's memory. Writes travel
-    // with the request's reply, ahead of it, so that the client wakes once for both.
-    bool ReadRequestData(const CPortRequest& request, std::uint32_t entry, std::vector<std::uint8_t>& bytes);
+    // Writes a data entry of a pending LPC request in the client's memory. Writes travel with the
+    // request's reply, ahead of it, so that the client wakes once for both.
     bool WriteRequestData(const CPortRequest& request, std::uint32_t entry,
                           const std::vector<std::uint8_t>& bytes);
     // Drops the client's connection, as a server that goes away would.
@@ -62,25 +76,42 @@ private:
         // Writes into the data entries of the request being answered, sent with its reply.
         std::uint32_t writesFor = 0;
         std::vector<PendingWrite> writes;
+        // A request whose first data entry is still being read from the client, and until when
+        // the client has to answer the read in flight.
+        bool reading = false;
+        CPortRequest pending;
+        std::vector<std::uint8_t> data;
+        std::chrono::steady_clock::time_point readDeadline;
+        CPortOutbox outbox;
     };
+    enum class Outcome { kNothing, kRequest, kDrop };
 
+    int PollTimeoutMs(const CDeadline& deadline) const;
     void Accept();
-    // True when the packet was a request, now in request.
-    bool Handle(std::uint64_t id, Connection& connection, CPortRequest& request, bool& drop);
+    void DropExpiredReads();
+    // Handles one packet of a readable connection.
+    Outcome Handle(std::uint64_t id, Connection& connection, CPortRequest& request);
     bool Handshake(Connection& connection, std::size_t length);
-    bool TakeRequest(std::uint64_t id, const PortPacketHeader& header, std::size_t length, int fd,
+    Outcome TakeRequest(std::uint64_t id, Connection& connection, const PortPacketHeader& header,
+                        std::size_t length, CUniqueFd fd, CPortRequest& request);
+    bool RequestNextChunk(Connection& connection);
+    Outcome TakeData(Connection& connection, const PortPacketHeader& header, std::size_t length,
                      CPortRequest& request);
-    const CPortSocket* SocketOf(const CPortRequest& request) const;
+    // Queues packets for the client and sends what it takes now; false when the client is gone.
+    bool Queue(Connection& connection, std::vector<CPortOutbox::Packet> packets);
     Connection* ConnectionOf(const CPortRequest& request);
 
     std::uint32_t m_kind;
     std::string m_path;
-    int m_listener = -1;
+    CUniqueFd m_listener;
     ino_t m_inode = 0;
     ConnectionFilter m_filter;
     std::map<std::uint64_t, Connection> m_connections;
     std::uint64_t m_nextConnection = 0;
+    // Where the next round over the clients starts, so that a busy client cannot starve the rest.
+    std::uint64_t m_lastServed = 0;
     std::uint64_t m_accepted = 0;
+    std::chrono::steady_clock::time_point m_acceptPausedUntil;
     std::unique_ptr<std::uint8_t[]> m_buffer;
 };
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/CObjectNamespace.h"
@@ -15,25 +16,48 @@
 namespace Zun {
 namespace Platform {
 
+constexpr std::chrono::milliseconds CPortServer::kDataReadTimeout;
+constexpr std::chrono::milliseconds CPortServer::kAcceptBackoff;
+
 namespace {
 
-CDeadline TransferDeadline() {
-    return CDeadline::In(std::chrono::milliseconds(kPortHandshakeMs));
-}
+using Clock = std::chrono::steady_clock;
 
-// Copies the first size bytes of a section the client sent along; false when it is not that large.
+// Copies the first size bytes of a section the client sent along; false when the claim is more
+// than a server takes or more than the section holds. Only sealed sections are taken, and they
+// are read rather than mapped, so that no file of the client's choosing can stall or fault us.
 bool CopyView(int fd, std::uint64_t size, std::vector<std::uint8_t>& bytes) {
-    std::size_t mapped = 0;
-    void* base = CSharedSection::Map(fd, mapped, false);
-    if (base == nullptr) {
+    struct stat info;
+    if (size > kPortMaxRequestData || !CSharedSection::IsSealed(fd) || fstat(fd, &info) != 0 ||
+        info.st_size < 0 || size > static_cast<std::uint64_t>(info.st_size)) {
         return false;
     }
-    const bool fits = size <= mapped;
-    if (fits) {
-        bytes.assign(static_cast<std::uint8_t*>(base), static_cast<std::uint8_t*>(base) + size);
+    bytes.resize(static_cast<std::size_t>(size));
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t read = pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (read < 0 && errno == EINTR) {
+            continue;
+        }
+        if (read <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(read);
     }
-    munmap(base, mapped);
-    return fits;
+    return true;
+}
+
+// Milliseconds until at, rounded up, for poll().
+int MillisecondsUntil(Clock::time_point at) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(at - Clock::now()).count() + 1;
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 0x7FFFFFFF));
+}
+
+int Earlier(int timeoutMs, int otherMs) {
+    return timeoutMs < 0 ? otherMs : std::min(timeoutMs, otherMs);
+}
+
+bool IsOutOfDescriptors(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
 }  // namespace
@@ -45,19 +69,19 @@ CPortServer::CPortServer(std::uint32_t kind, const std::string& objectName)
     if (m_path.empty() || !CObjectNamespace::EnsureFolder()) {
         return;
     }
-    m_listener = CPortSocket::Listen(m_path);
+    m_listener.Reset(CPortSocket::Listen(m_path));
     struct stat info;
-    if (m_listener >= 0 && stat(m_path.c_str(), &info) == 0) {
+    if (m_listener.IsOpen() && stat(m_path.c_str(), &info) == 0) {
         m_inode = info.st_ino;
     }
 }
 
 CPortServer::~CPortServer() {
     m_connections.clear();
-    if (m_listener < 0) {
+    if (!m_listener.IsOpen()) {
         return;
     }
-    close(m_listener);
+    m_listener.Reset();
     // Only the socket file this server made is removed; a successor may have replaced it.
     struct stat info;
     if (stat(m_path.c_str(), &info) == 0 && info.st_ino == m_inode) {
@@ -79,83 +103,128 @@ std::vector<std::uint8_t> CPortServer::Message(const std::vector<std::uint8_t>& 
 }
 
 bool CPortServer::Receive(CPortRequest& request, int timeoutMs) {
-    if (m_listener < 0) {
+    if (!m_listener.IsOpen()) {
         return false;
     }
     const CDeadline deadline =
         timeoutMs < 0 ? CDeadline::Unlimited() : CDeadline::In(std::chrono::milliseconds(timeoutMs));
     for (;;) {
-        std::vector<pollfd> polled = {{m_listener, POLLIN, 0}};
+        // A negative descriptor is skipped by poll(): the listener rests while descriptors run out.
+        const bool listening = Clock::now() >= m_acceptPausedUntil;
+        std::vector<pollfd> polled = {{listening ? m_listener.Get() : -1, POLLIN, 0}};
         std::vector<std::uint64_t> ids;
-        for (auto& entry : m_connections) {
-            polled.push_back({entry.second.socket.Fd(), POLLIN, 0});
+        const auto first = m_connections.upper_bound(m_lastServed);
+        auto add = [&](const std::pair<const std::uint64_t, Connection>& entry) {
+            const short events = static_cast<short>(POLLIN | (entry.second.outbox.IsEmpty() ? 0 : POLLOUT));
+            polled.push_back({entry.second.socket.Fd(), events, 0});
             ids.push_back(entry.first);
-        }
-        const int ready = poll(polled.data(), polled.size(), deadline.RemainingMs());
-        if (ready == 0) {
+        };
+        std::for_each(first, m_connections.end(), add);
+        std::for_each(m_connections.begin(), first, add);
+        const int ready = poll(polled.data(), polled.size(), PollTimeoutMs(deadline));
+        if (ready < 0 && errno != EINTR) {
             return false;
         }
-        if (ready < 0) {
-            continue;
-        }
-        if ((polled[0].revents & POLLIN) != 0) {
+        DropExpiredReads();
+        if (ready > 0 && (polled[0].revents & POLLIN) != 0) {
             Accept();
         }
-        for (std::size_t i = 0; i < ids.size(); ++i) {
-            if (polled[i + 1].revents == 0) {
+        for (std::size_t i = 0; ready > 0 && i < ids.size(); ++i) {
+            const short events = polled[i + 1].revents;
+            auto found = m_connections.find(ids[i]);
+            if (events == 0 || found == m_connections.end()) {
                 continue;
             }
-            bool drop = false;
-            const bool found = Handle(ids[i], m_connections[ids[i]], request, drop);
-            if (drop) {
-                m_connections.erase(ids[i]);
+            Connection& connection = found->second;
+            Outcome outcome = Outcome::kNothing;
+            if ((events & POLLOUT) != 0 && !connection.outbox.Flush(connection.socket)) {
+                outcome = Outcome::kDrop;
+            } else if ((events & ~POLLOUT) != 0) {
+                outcome = Handle(ids[i], connection, request);
             }
-            if (found) {
+            if (outcome == Outcome::kDrop) {
+                m_connections.erase(found);
+            } else if (outcome == Outcome::kRequest) {
+                m_lastServed = ids[i];
                 return true;
             }
         }
+        if (!deadline.IsUnlimited() && deadline.RemainingMs() == 0) {
+            return false;
+        }
     }
+}
+
+// The caller's deadline, shortened to the end of the listener's rest and to the first read deadline,
+// so that those are kept while no packet arrives.
+int CPortServer::PollTimeoutMs(const CDeadline& deadline) const {
+    int timeoutMs = deadline.RemainingMs();
+    if (Clock::now() < m_acceptPausedUntil) {
+        timeoutMs = Earlier(timeoutMs, MillisecondsUntil(m_acceptPausedUntil));
+    }
+    for (const auto& entry : m_connections) {
+        if (entry.second.reading) {
+            timeoutMs = Earlier(timeoutMs, MillisecondsUntil(entry.second.readDeadline));
+        }
+    }
+    return timeoutMs;
 }
 
 void CPortServer::Accept() {
-    const int fd = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0) {
-        m_connections[++m_nextConnection].socket = CPortSocket(fd);
+    CUniqueFd fd(accept4(m_listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (fd.IsOpen()) {
+        m_connections[++m_nextConnection].socket = CPortSocket(fd.Release());
+    } else if (IsOutOfDescriptors(errno)) {
+        // The connection stays in the backlog and the listener readable: polling it now would spin.
+        m_acceptPausedUntil = Clock::now() + kAcceptBackoff;
     }
 }
 
-bool CPortServer::Handle(std::uint64_t id, Connection& connection, CPortRequest& request, bool& drop) {
+void CPortServer::DropExpiredReads() {
+    const Clock::time_point now = Clock::now();
+    for (auto entry = m_connections.begin(); entry != m_connections.end();) {
+        if (entry->second.reading && now >= entry->second.readDeadline) {
+            entry = m_connections.erase(entry);
+        } else {
+            ++entry;
+        }
+    }
+}
+
+CPortServer::Outcome CPortServer::Handle(std::uint64_t id, Connection& connection, CPortRequest& request) {
     PortPacketHeader header;
     std::size_t length = 0;
-    int fd = -1;
+    CUniqueFd fd;
     const NTSTATUS status = connection.socket.Receive(header, m_buffer.get(), kPortMaxPayload, length, fd,
                                                       CDeadline::In(std::chrono::milliseconds(0)));
     if (status == STATUS_TIMEOUT) {
-        return false;
+        return Outcome::kNothing;
     }
     if (status != STATUS_SUCCESS || length > kPortMaxPayload) {
-        drop = true;
-    } else if (!connection.accepted) {
-        drop = header.kind != kPacketConnect || header.value1 != m_kind || !Handshake(connection, length);
-    } else if (header.kind == kPacketRequest || header.kind == kPacketDatagram) {
+        return Outcome::kDrop;
+    }
+    if (!connection.accepted) {
+        const bool accepted = header.kind == kPacketConnect && header.value1 == m_kind && !fd.IsOpen() &&
+                              Handshake(connection, length);
+        return accepted ? Outcome::kNothing : Outcome::kDrop;
+    }
+    if (connection.reading) {
+        return fd.IsOpen() ? Outcome::kDrop : TakeData(connection, header, length, request);
+    }
+    if (header.kind == kPacketRequest || header.kind == kPacketDatagram) {
         connection.writes.clear();  // left by a request that was never answered
-        if (TakeRequest(id, header, length, fd, request)) {
-            return true;
-        }
-        drop = true;
+        return TakeRequest(id, connection, header, length, std::move(fd), request);
     }
-    if (fd >= 0) {
-        close(fd);
-    }
-    return false;
+    return Outcome::kNothing;  // e.g. the late answer to a read of a client dropped meanwhile
 }
 
 bool CPortServer::Handshake(Connection& connection, std::size_t length) {
     const std::vector<std::uint8_t> data(m_buffer.get(), m_buffer.get() + length);
     const bool accept = !m_filter || m_filter(data);
     const NTSTATUS answer = accept ? STATUS_SUCCESS : STATUS_PORT_CONNECTION_REFUSED;
-    const PortPacketHeader header = {kPacketConnectReply, 0, static_cast<std::uint32_t>(answer), 0, 0};
-    if (!connection.socket.Send(header, nullptr, 0) || !accept) {
+    std::vector<CPortOutbox::Packet> packets;
+    packets.push_back({{kPacketConnectReply, 0, static_cast<std::uint32_t>(answer), 0, 0}, {}, CUniqueFd()});
+    if (!Queue(connection, std::move(packets)) || !accept) {
         return false;
     }
     connection.accepted = true;
@@ -163,28 +232,78 @@ bool CPortServer::Handshake(Connection& connection, std::size_t length) {
     return true;
 }
 
-bool CPortServer::TakeRequest(std::uint64_t id, const PortPacketHeader& header, std::size_t length, int fd,
-                              CPortRequest& request) {
+CPortServer::Outcome CPortServer::TakeRequest(std::uint64_t id, Connection& connection,
+                                              const PortPacketHeader& header, std::size_t length,
+                                              CUniqueFd fd, CPortRequest& request) {
     if (length < sizeof(PORT_MESSAGE)) {
-        return false;
+        return Outcome::kDrop;
     }
-    request = CPortRequest(id, header.messageId, header.kind == kPacketRequest,
-                           std::vector<std::uint8_t>(m_buffer.get(), m_buffer.get() + length));
-    if (fd >= 0) {
+    CPortRequest taken(id, header.messageId, header.kind == kPacketRequest,
+                       std::vector<std::uint8_t>(m_buffer.get(), m_buffer.get() + length));
+    if (fd.IsOpen()) {
         std::vector<std::uint8_t> view;
-        const bool copied = CopyView(fd, header.offset, view);
-        close(fd);
-        if (!copied) {
-            return false;
+        if (!CopyView(fd.Get(), header.offset, view)) {
+            return Outcome::kDrop;
         }
-        request.SetView(std::move(view), header.value1);
+        taken.SetView(std::move(view), header.value1);
     }
-    return true;
+    // A datagram's sender does not wait to serve reads: its entries cannot be had.
+    const std::uint32_t entrySize = taken.DataEntrySize(0);
+    if (m_kind != kPortLpc || !taken.WantsReply() || entrySize == 0) {
+        request = std::move(taken);
+        return Outcome::kRequest;
+    }
+    if (entrySize > kPortMaxRequestData) {
+        return Outcome::kDrop;
+    }
+    // The first entry is read between other clients' packets; the request is handed out once it is in.
+    connection.reading = true;
+    connection.pending = std::move(taken);
+    connection.data.clear();
+    return RequestNextChunk(connection) ? Outcome::kNothing : Outcome::kDrop;
 }
 
-const CPortSocket* CPortServer::SocketOf(const CPortRequest& request) const {
-    auto found = m_connections.find(request.Connection());
-    return found == m_connections.end() ? nullptr : &found->second.socket;
+bool CPortServer::RequestNextChunk(Connection& connection) {
+    const std::size_t size = connection.pending.DataEntrySize(0);
+    const std::uint32_t chunk =
+        static_cast<std::uint32_t>(std::min<std::size_t>(size - connection.data.size(), kPortMaxPayload));
+    std::vector<CPortOutbox::Packet> packets;
+    packets.push_back({{kPacketReadData, connection.pending.MessageId(), 0, chunk, connection.data.size()},
+                       {},
+                       CUniqueFd()});
+    connection.readDeadline = Clock::now() + kDataReadTimeout;
+    return Queue(connection, std::move(packets));
+}
+
+CPortServer::Outcome CPortServer::TakeData(Connection& connection, const PortPacketHeader& header,
+                                           std::size_t length, CPortRequest& request) {
+    const std::size_t size = connection.pending.DataEntrySize(0);
+    const std::size_t expected = std::min<std::size_t>(size - connection.data.size(), kPortMaxPayload);
+    if (header.kind != kPacketDataReply || header.messageId != connection.pending.MessageId() ||
+        header.offset != connection.data.size() || (header.value1 == 0 && length != expected)) {
+        return Outcome::kDrop;
+    }
+    // A client that cannot give the entry gets the request handed out without it, to be refused.
+    const bool refused = header.value1 != 0;
+    if (!refused) {
+        connection.data.insert(connection.data.end(), m_buffer.get(), m_buffer.get() + length);
+        if (connection.data.size() < size) {
+            return RequestNextChunk(connection) ? Outcome::kNothing : Outcome::kDrop;
+        }
+        connection.pending.SetEntryData(std::move(connection.data));
+    }
+    connection.reading = false;
+    connection.data.clear();
+    request = std::move(connection.pending);
+    connection.pending = CPortRequest();
+    return Outcome::kRequest;
+}
+
+bool CPortServer::Queue(Connection& connection, std::vector<CPortOutbox::Packet> packets) {
+    for (CPortOutbox::Packet& packet : packets) {
+        connection.outbox.Add(std::move(packet));
+    }
+    return connection.outbox.Flush(connection.socket);
 }
 
 CPortServer::Connection* CPortServer::ConnectionOf(const CPortRequest& request) {
@@ -198,16 +317,18 @@ bool CPortServer::ReplyMessage(const CPortRequest& request, const std::vector<st
     if (connection == nullptr || message.size() > kPortMaxPayload) {
         return false;
     }
+    // One answer at most waits for a client: one that has not taken the last is not reading.
+    if (!connection->outbox.IsEmpty()) {
+        m_connections.erase(request.Connection());
+        return false;
+    }
     PortPacketHeader header = {kPacketReply, request.MessageId(), viewFlags, 0, 0};
-    int fd = -1;
+    CUniqueFd fd;
     if (view != nullptr) {
-        fd = CSharedSection::Create(view->size());
+        fd.Reset(CSharedSection::Create(view->size()));
         std::size_t size = 0;
-        void* base = fd >= 0 ? CSharedSection::Map(fd, size, true) : nullptr;
+        void* base = fd.IsOpen() ? CSharedSection::Map(fd.Get(), size, true) : nullptr;
         if (base == nullptr) {
-            if (fd >= 0) {
-                close(fd);
-            }
             return false;
         }
         std::memcpy(base, view->data(), view->size());
@@ -217,59 +338,26 @@ bool CPortServer::ReplyMessage(const CPortRequest& request, const std::vector<st
     if (connection->writesFor != request.MessageId()) {
         connection->writes.clear();
     }
+    std::vector<CPortOutbox::Packet> packets;
     // A single write that fits travels in the reply's own packet: the client then wakes once.
-    if (fd < 0 && connection->writes.size() == 1 &&
+    if (!fd.IsOpen() && connection->writes.size() == 1 &&
         connection->writes[0].bytes.size() + message.size() <= kPortMaxPayload) {
         PendingWrite& write = connection->writes[0];
         const PortPacketHeader combined = {kPacketWriteReply, request.MessageId(), write.header.value1,
                                            static_cast<std::uint32_t>(write.bytes.size()),
                                            write.header.offset};
         write.bytes.insert(write.bytes.end(), message.begin(), message.end());
-        const bool sent = connection->socket.Send(combined, write.bytes.data(), write.bytes.size());
-        connection->writes.clear();
-        return sent;
-    }
-    std::vector<CPortSocket::Packet> packets;
-    {
-        for (const PendingWrite& write : connection->writes) {
-            packets.push_back({write.header, write.bytes.data(), write.bytes.size(), -1});
+        packets.push_back({combined, std::move(write.bytes), CUniqueFd()});
+    } else {
+        for (PendingWrite& write : connection->writes) {
+            packets.push_back({write.header, std::move(write.bytes), CUniqueFd()});
         }
+        packets.push_back({header, message, std::move(fd)});
     }
-    packets.push_back({header, message.data(), message.size(), fd});
-    const bool sent = connection->socket.Send(packets);
     connection->writes.clear();
-    if (fd >= 0) {
-        close(fd);
-    }
-    return sent;
-}
-
-bool CPortServer::ReadRequestData(const CPortRequest& request, std::uint32_t entry,
-                                  std::vector<std::uint8_t>& bytes) {
-    const CPortSocket* socket = SocketOf(request);
-    const std::uint32_t size = request.DataEntrySize(entry);
-    bytes.clear();
-    if (socket == nullptr || entry >= request.DataEntryCount()) {
+    if (!Queue(*connection, std::move(packets))) {
+        m_connections.erase(request.Connection());
         return false;
-    }
-    while (bytes.size() < size) {
-        const std::uint32_t chunk =
-            static_cast<std::uint32_t>(std::min<std::size_t>(size - bytes.size(), kPortMaxPayload));
-        PortPacketHeader header = {kPacketReadData, request.MessageId(), entry, chunk, bytes.size()};
-        std::size_t length = 0;
-        int fd = -1;
-        if (!socket->Send(header, nullptr, 0) ||
-            socket->Receive(header, m_buffer.get(), kPortMaxPayload, length, fd, TransferDeadline()) !=
-                STATUS_SUCCESS) {
-            return false;
-        }
-        if (fd >= 0) {
-            close(fd);
-        }
-        if (header.kind != kPacketDataReply || header.value1 != 0 || length != chunk) {
-            return false;
-        }
-        bytes.insert(bytes.end(), m_buffer.get(), m_buffer.get() + length);
     }
     return true;
 }

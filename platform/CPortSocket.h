@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/CDeadline.h"
+#include "platform/CUniqueFd.h"
 #include "platform/NtTypes.h"
 #include "platform/PortWire.h"
 
@@ -19,20 +20,15 @@ class CPortSocket {
 public:
     CPortSocket() = default;
     explicit CPortSocket(int fd) : m_fd(fd) {}
-    ~CPortSocket();
-    CPortSocket(CPortSocket&& other) noexcept;
-    CPortSocket& operator=(CPortSocket&& other) noexcept;
-    CPortSocket(const CPortSocket&) = delete;
-    CPortSocket& operator=(const CPortSocket&) = delete;
 
     // Connects to the listener at path and refuses a listener run by an untrusted user.
     static NTSTATUS Connect(const std::string& path, CPortSocket& socket);
     // Listens at path, replacing whatever socket file was left there; -1 on failure.
     static int Listen(const std::string& path);
 
-    bool IsOpen() const { return m_fd >= 0; }
-    int Fd() const { return m_fd; }
-    void Close();
+    bool IsOpen() const { return m_fd.IsOpen(); }
+    int Fd() const { return m_fd.Get(); }
+    void Close() { m_fd.Reset(); }
     // Wakes a thread blocked in Receive without closing the descriptor under it.
     void Shutdown() const;
     uid_t PeerUid() const;
@@ -49,16 +45,21 @@ public:
     // Sends the packets in order with one system call where the kernel takes them all at once, so
     // that the peer wakes once for a reply and the data written ahead of it.
     bool Send(const std::vector<Packet>& packets) const;
-    // Receives one packet. received is the payload size, capacity + 1 when it did not fit. fd is an
-    // attached descriptor now owned by the caller, or -1. Status: success, STATUS_TIMEOUT when the
+    // Sends without waiting: sent counts the leading packets the kernel took whole. False when the
+    // peer is gone; a full socket is no failure.
+    bool TrySend(const std::vector<Packet>& packets, std::size_t& sent) const;
+    // Receives one packet. received is the payload size, capacity + 1 when it did not fit. fd receives
+    // the attached descriptor, if any. Status: success, STATUS_TIMEOUT when the
     // deadline passed, a failure when the peer is gone or sent something that is not a packet.
     NTSTATUS Receive(PortPacketHeader& header, void* buffer, std::size_t capacity, std::size_t& received,
-                     int& fd, const CDeadline& deadline) const;
+                     CUniqueFd& fd, const CDeadline& deadline) const;
 
 private:
     NTSTATUS WaitReadable(const CDeadline& deadline) const;
+    // Sends from the first packet on with flags; sent counts the packets the kernel took whole.
+    bool SendFrom(const std::vector<Packet>& packets, int flags, std::size_t& sent) const;
 
-    int m_fd = -1;
+    CUniqueFd m_fd;
 };
 
 }  // namespace Platform

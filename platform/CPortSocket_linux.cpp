@@ -71,40 +71,16 @@ void Attach(msghdr& message, ControlSpace& control, int fd) {
 
 }  // namespace
 
-CPortSocket::~CPortSocket() {
-    Close();
-}
-
-CPortSocket::CPortSocket(CPortSocket&& other) noexcept : m_fd(other.m_fd) {
-    other.m_fd = -1;
-}
-
-CPortSocket& CPortSocket::operator=(CPortSocket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_fd = other.m_fd;
-        other.m_fd = -1;
-    }
-    return *this;
-}
-
-void CPortSocket::Close() {
-    if (m_fd >= 0) {
-        close(m_fd);
-        m_fd = -1;
-    }
-}
-
 void CPortSocket::Shutdown() const {
-    if (m_fd >= 0) {
-        shutdown(m_fd, SHUT_RDWR);
+    if (m_fd.IsOpen()) {
+        shutdown(m_fd.Get(), SHUT_RDWR);
     }
 }
 
 uid_t CPortSocket::PeerUid() const {
     ucred credentials;
     socklen_t length = sizeof(credentials);
-    if (getsockopt(m_fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
+    if (getsockopt(m_fd.Get(), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
         return static_cast<uid_t>(-1);
     }
     return credentials.uid;
@@ -119,7 +95,7 @@ NTSTATUS CPortSocket::Connect(const std::string& path, CPortSocket& socket) {
     if (!candidate.IsOpen()) {
         return STATUS_NO_MEMORY;
     }
-    if (connect(candidate.m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+    if (connect(candidate.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
         return errno == EACCES ? STATUS_ACCESS_DENIED : STATUS_OBJECT_NAME_NOT_FOUND;
     }
     if (!CObjectNamespace::IsTrustedOwner(candidate.PeerUid())) {
@@ -138,16 +114,12 @@ int CPortSocket::Listen(const std::string& path) {
     if (lstat(path.c_str(), &existing) == 0 && S_ISSOCK(existing.st_mode)) {
         unlink(path.c_str());
     }
-    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    CUniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    if (!fd.IsOpen() || bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        chmod(path.c_str(), 0600) != 0 || listen(fd.Get(), 64) != 0) {
         return -1;
     }
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        chmod(path.c_str(), 0600) != 0 || listen(fd, 64) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+    return fd.Release();
 }
 
 bool CPortSocket::Send(const PortPacketHeader& header, const void* payload, std::size_t size, int fd) const {
@@ -155,6 +127,15 @@ bool CPortSocket::Send(const PortPacketHeader& header, const void* payload, std:
 }
 
 bool CPortSocket::Send(const std::vector<Packet>& packets) const {
+    std::size_t sent = 0;
+    return SendFrom(packets, 0, sent) && sent == packets.size();
+}
+
+bool CPortSocket::TrySend(const std::vector<Packet>& packets, std::size_t& sent) const {
+    return SendFrom(packets, MSG_DONTWAIT, sent);
+}
+
+bool CPortSocket::SendFrom(const std::vector<Packet>& packets, int flags, std::size_t& sent) const {
     const std::size_t count = packets.size();
     std::vector<iovec> parts(2 * count);
     std::vector<mmsghdr> messages(count);
@@ -171,16 +152,20 @@ bool CPortSocket::Send(const std::vector<Packet>& packets) const {
             Attach(message, controls[i], packet.fd);
         }
     }
-    for (std::size_t done = 0; done < count;) {
-        const int sent = sendmmsg(m_fd, &messages[done], static_cast<unsigned>(count - done), MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) {
+    for (sent = 0; sent < count;) {
+        const int taken =
+            sendmmsg(m_fd.Get(), &messages[sent], static_cast<unsigned>(count - sent), MSG_NOSIGNAL | flags);
+        if (taken < 0 && errno == EINTR) {
             continue;
         }
-        if (sent <= 0) {
+        if (taken < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && (flags & MSG_DONTWAIT) != 0) {
+            return true;
+        }
+        if (taken <= 0) {
             return false;
         }
-        for (int i = 0; i < sent; ++i, ++done) {
-            if (messages[done].msg_len != sizeof(PortPacketHeader) + packets[done].size) {
+        for (int i = 0; i < taken; ++i, ++sent) {
+            if (messages[sent].msg_len != sizeof(PortPacketHeader) + packets[sent].size) {
                 return false;
             }
         }
@@ -190,7 +175,7 @@ bool CPortSocket::Send(const std::vector<Packet>& packets) const {
 
 NTSTATUS CPortSocket::WaitReadable(const CDeadline& deadline) const {
     for (;;) {
-        pollfd entry = {m_fd, POLLIN, 0};
+        pollfd entry = {m_fd.Get(), POLLIN, 0};
         const int ready = poll(&entry, 1, deadline.RemainingMs());
         if (ready > 0) {
             return STATUS_SUCCESS;
@@ -205,9 +190,9 @@ NTSTATUS CPortSocket::WaitReadable(const CDeadline& deadline) const {
 }
 
 NTSTATUS CPortSocket::Receive(PortPacketHeader& header, void* buffer, std::size_t capacity,
-                              std::size_t& received, int& fd, const CDeadline& deadline) const {
-    fd = -1;
-    if (m_fd < 0) {
+                              std::size_t& received, CUniqueFd& fd, const CDeadline& deadline) const {
+    fd.Reset();
+    if (!m_fd.IsOpen()) {
         return STATUS_PORT_DISCONNECTED;
     }
     iovec parts[2] = {{&header, sizeof(header)}, {buffer, capacity}};
@@ -223,7 +208,7 @@ NTSTATUS CPortSocket::Receive(PortPacketHeader& header, void* buffer, std::size_
         message.msg_iovlen = 2;
         message.msg_control = control;
         message.msg_controllen = sizeof(control);
-        length = recvmsg(m_fd, &message, flags);
+        length = recvmsg(m_fd.Get(), &message, flags);
         if (length >= 0) {
             break;
         }
@@ -238,17 +223,14 @@ NTSTATUS CPortSocket::Receive(PortPacketHeader& header, void* buffer, std::size_
             return ready;
         }
     }
-    if (length <= 0) {
+    if (message.msg_controllen > 0) {
+        fd.Reset(TakeAttached(message));
+    }
+    if (length == 0) {
         return STATUS_PORT_DISCONNECTED;
     }
-    if (message.msg_controllen > 0) {
-        fd = TakeAttached(message);
-    }
     if (static_cast<std::size_t>(length) < sizeof(header) || (message.msg_flags & MSG_CTRUNC) != 0) {
-        if (fd >= 0) {
-            close(fd);
-            fd = -1;
-        }
+        fd.Reset();
         return STATUS_UNSUCCESSFUL;
     }
     received = (message.msg_flags & MSG_TRUNC) != 0 ? capacity + 1 : length - sizeof(header);

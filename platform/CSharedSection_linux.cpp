@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/CUniqueFd.h"
+
 namespace Zun {
 namespace Platform {
 
@@ -18,22 +20,22 @@ int CSharedSection::Create(std::size_t size) {
     if (size == 0) {
         return -1;
     }
-    const int fd = memfd_create("quil-section", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    if (fd < 0) {
+    CUniqueFd fd(memfd_create("quil-section", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (!fd.IsOpen() || ftruncate(fd.Get(), static_cast<off_t>(size)) != 0 ||
+        fcntl(fd.Get(), F_ADD_SEALS, kRequiredSeals) != 0) {
         return -1;
     }
-    if (ftruncate(fd, static_cast<off_t>(size)) != 0 || fcntl(fd, F_ADD_SEALS, kRequiredSeals) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+    return fd.Release();
+}
+
+bool CSharedSection::IsSealed(int fd) {
+    const int seals = fcntl(fd, F_GET_SEALS);
+    return seals >= 0 && (seals & kRequiredSeals) == kRequiredSeals;
 }
 
 void* CSharedSection::Map(int fd, std::size_t& size, bool writable) {
     struct stat info;
-    const int seals = fcntl(fd, F_GET_SEALS);
-    if (seals < 0 || (seals & kRequiredSeals) != kRequiredSeals || fstat(fd, &info) != 0 ||
-        info.st_size <= 0) {
+    if (!IsSealed(fd) || fstat(fd, &info) != 0 || info.st_size <= 0) {
         return nullptr;
     }
     size = static_cast<std::size_t>(info.st_size);

@@ -5,6 +5,8 @@
 #include <map>
 #include <mutex>
 
+#include "platform/CViewGuard.h"
+
 namespace Zun {
 namespace Platform {
 
@@ -35,6 +37,7 @@ bool CViewRegistry::Remove(void* base) {
     if (found == views.sizes.end()) {
         return false;
     }
+    CViewGuard::Remove(base);
     munmap(base, found->second);
     views.sizes.erase(found);
     return true;

@@ -43,6 +43,9 @@ constexpr std::size_t kLpcMaxMessage = 648;
 constexpr std::size_t kAlpcMaxMessage = 0xFFFF;
 // How long either end waits for the other's half of a connection handshake or a data transfer.
 constexpr int kPortHandshakeMs = 10000;
+// Largest request a server takes from a client: a section view or an LPC data entry. The largest
+// requests are policy documents, far below this; a claim above it is refused, never allocated.
+constexpr std::size_t kPortMaxRequestData = 16 * 1024 * 1024;
 
 static_assert(sizeof(PortPacketHeader) == 24, "packet header is packed by layout");
 

@@ -261,7 +261,7 @@ void ServeRawAnswers(const Platform::PortPacketHeader& answer, const std::vector
         for (;;) {
             Platform::PortPacketHeader header;
             std::size_t length = 0;
-            int fd = -1;
+            Platform::CUniqueFd fd;
             if (client.Receive(header, buffer.data(), buffer.size(), length, fd,
                                Platform::CDeadline::Unlimited()) != 0) {
                 break;

@@ -1,0 +1,410 @@
+// What a local user can do to the product's ports and broadcast area, and what must still hold:
+// the server keeps serving everyone else, and the module's reader of the area survives.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ipc/CPixlinkAlpcClient.h"
+#include "ipc/CPixlinkClientNt.h"
+#include "platform/CBroadcastWriter.h"
+#include "platform/CObjectNamespace.h"
+#include "platform/CPixlinkPortServer.h"
+#include "platform/CPortSocket.h"
+#include "platform/CSharedSection.h"
+#include "platform/PixlinkProtocol.h"
+#include "tests/ipc/IpcTestSupport.h"
+#include "tests/ipc/TestProduct.h"
+
+// Every close() of this program passes here: a close of a descriptor that is no longer open is a
+// descriptor closed twice, which under load closes another connection's socket.
+namespace {
+std::atomic<int> g_closesOfClosed{0};
+}
+
+extern "C" int close(int fd) {
+    using CloseFn = int (*)(int);
+    static const CloseFn next = reinterpret_cast<CloseFn>(dlsym(RTLD_NEXT, "close"));
+    const int result = next(fd);
+    if (result != 0 && errno == EBADF) {
+        ++g_closesOfClosed;
+    }
+    return result;
+}
+
+namespace Zun {
+namespace IpcTest {
+namespace {
+
+namespace Pixlink = Connectors::Common::Pixlink;
+using Platform::CPortServer;
+using Platform::CPortSocket;
+using Platform::CUniqueFd;
+using Platform::PortPacketHeader;
+using Clock = std::chrono::steady_clock;
+
+// Far below the stalls these tests guard against (10 s and more), far above a request's round trip.
+constexpr auto kServedWithin = std::chrono::seconds(3);
+constexpr std::int64_t kClientTimeout = -10000 * 10000LL;  // 10 s, in the client's 100 ns units
+constexpr std::uint32_t kOneGiB = 1u << 30;
+// An ALPC reply as large as travels inline: a few fill a socket that is never read.
+constexpr std::uint32_t kLargeInlineReply = 65000;
+
+std::string PortPath(std::uint32_t kind) {
+    return Platform::CObjectNamespace::PathOf(
+        Platform::CPixlinkPortServer::PortName(kind, kLocalId, kRemoteId));
+}
+
+std::vector<std::uint8_t> ConnectionData(std::uint32_t kind) {
+    const std::vector<std::uint8_t> words =
+        Words({Pixlink::kMagicLow, Pixlink::kMagicHigh, Pixlink::kProtocolVersion,
+               static_cast<std::uint32_t>(Pixlink::kAlpcInlineReplyMax)});
+    std::vector<std::uint8_t> data(kind == Platform::kPortAlpc ? Pixlink::kPortHeaderSize : 0, 0);
+    data.insert(data.end(), words.begin(), words.end());
+    return data;
+}
+
+// A port message of the product's protocol, built by hand: header, then words from offset 40.
+std::vector<std::uint8_t> RawMessage(std::initializer_list<std::uint32_t> words) {
+    return CPortServer::Message(Words(words));
+}
+
+// An LPC request whose first data entry (the request bytes in the client's memory) has entrySize.
+std::vector<std::uint8_t> LpcRequestWithEntry(std::uint32_t entrySize) {
+    const std::size_t entrySizeWord = (Pixlink::kLpcEntry0SizeOffset - Pixlink::kPortHeaderSize) / 4;
+    std::vector<std::uint32_t> words((Pixlink::kLpcLargeDataOffset - Pixlink::kPortHeaderSize) / 4, 0);
+    words[0] = kEcho;
+    words[(Pixlink::kLpcDataInfoOffset - Pixlink::kPortHeaderSize) / 4] = 1;  // one entry
+    words[entrySizeWord] = entrySize;
+    std::vector<std::uint8_t> data(words.size() * 4);
+    std::memcpy(data.data(), words.data(), data.size());
+    std::vector<std::uint8_t> message = CPortServer::Message(data);
+    const std::uint16_t infoOffset = Pixlink::kLpcDataInfoOffset;
+    std::memcpy(&message[6], &infoOffset, sizeof(infoOffset));
+    return message;
+}
+
+// A client that speaks the wire format by hand and does whatever a test tells it.
+class CRawClient {
+public:
+    bool Connect(std::uint32_t kind) {
+        if (CPortSocket::Connect(PortPath(kind), m_socket) != 0) {
+            return false;
+        }
+        const std::vector<std::uint8_t> data = ConnectionData(kind);
+        PortPacketHeader header = {Platform::kPacketConnect, 0, kind, 0, 0};
+        if (!m_socket.Send(header, data.data(), data.size())) {
+            return false;
+        }
+        return Next(header) && header.kind == Platform::kPacketConnectReply && header.value1 == 0;
+    }
+    bool Send(const std::vector<std::uint8_t>& message, int fd = -1, std::uint64_t viewSize = 0) {
+        const PortPacketHeader header = {Platform::kPacketRequest, ++m_messageId, 0, 0, viewSize};
+        return m_socket.Send(header, message.data(), message.size(), fd);
+    }
+    // The next packet from the server, within the deadline; false when there is none or it is gone.
+    bool Next(PortPacketHeader& header, std::chrono::milliseconds within = std::chrono::milliseconds(5000)) {
+        std::size_t length = 0;
+        CUniqueFd fd;
+        return m_socket.Receive(header, m_buffer.data(), m_buffer.size(), length, fd,
+                                Platform::CDeadline::In(within)) == 0;
+    }
+    // Whether the server hangs up within the deadline; what it sent before stays unread.
+    bool IsDroppedWithin(std::chrono::milliseconds within) const {
+        pollfd entry = {m_socket.Fd(), POLLRDHUP, 0};
+        return poll(&entry, 1, static_cast<int>(within.count())) == 1 && (entry.revents & POLLHUP) != 0;
+    }
+
+private:
+    CPortSocket m_socket;
+    std::uint32_t m_messageId = 0;
+    std::vector<std::uint8_t> m_buffer = std::vector<std::uint8_t>(Platform::kPortMaxPayload);
+};
+
+// How long a well-behaved client of the product's protocol waits for its echo.
+Clock::duration EchoTime(std::uint32_t kind) {
+    std::unique_ptr<Pixlink::IPixlinkClient> client;
+    if (kind == Platform::kPortAlpc) {
+        client.reset(new Pixlink::CPixlinkAlpcClient);
+    } else {
+        client.reset(new Pixlink::CPixlinkClientNt<Platform::ULONG64>);
+    }
+    // The LPC client waits without a limit: a stalled server shows in the time taken.
+    const std::int64_t timeout = kind == Platform::kPortAlpc ? kClientTimeout : 0;
+    const auto start = Clock::now();
+    const std::vector<std::uint8_t> request = Pattern(700);  // beyond inline: LPC reads it from us
+    std::vector<std::uint8_t> reply(request.size());
+    std::uint64_t length = 0;
+    EXPECT_EQ(0u, client->Init(kLocalId, kRemoteId, 0));
+    EXPECT_EQ(0u, client->Request(0, kEcho, request.data(), request.size(), reply.data(), reply.size(),
+                                  &length, timeout));
+    EXPECT_EQ(request, reply);
+    client->Close();
+    return Clock::now() - start;
+}
+
+CUniqueFd SealedSection(std::size_t size) {
+    return CUniqueFd(Platform::CSharedSection::Create(size));
+}
+
+class HostileClientTest : public ::testing::Test {
+protected:
+    void Serve(std::uint32_t kind) {
+        m_product.reset(new CServerProcess([kind] { CTestProduct(kind).Serve(); }));
+        ASSERT_TRUE(m_product->IsReady());
+    }
+    bool ProductIsAlive() const { return waitpid(m_product->Pid(), nullptr, WNOHANG) == 0; }
+
+    CTemporaryObjectRoot m_root;
+    std::unique_ptr<CServerProcess> m_product;
+};
+
+// A request that claims more than a server takes is refused before anything is allocated for it:
+// the client is dropped and everyone else is served as before.
+struct ClaimCase {
+    const char* name;
+    std::uint32_t kind;
+    std::size_t section;  // size of the section sent along, 0 for none
+    std::uint64_t claim;  // what the packet says the view holds
+    std::uint32_t entry;  // size of the LPC request's first data entry
+};
+
+class OversizedClaimTest : public HostileClientTest, public ::testing::WithParamInterface<ClaimCase> {};
+
+TEST_P(OversizedClaimTest, ClientIsDroppedAndOthersAreServed) {
+    const ClaimCase claim = GetParam();
+    Serve(claim.kind);
+    CRawClient hostile;
+    ASSERT_TRUE(hostile.Connect(claim.kind));
+    CUniqueFd section = claim.section > 0 ? SealedSection(claim.section) : CUniqueFd();
+    const std::vector<std::uint8_t> message =
+        claim.kind == Platform::kPortAlpc ? RawMessage({kEcho, 0, 16, 64}) : LpcRequestWithEntry(claim.entry);
+    ASSERT_TRUE(hostile.Send(message, section.Get(), claim.claim));
+    EXPECT_TRUE(hostile.IsDroppedWithin(std::chrono::milliseconds(5000)));
+    EXPECT_LT(EchoTime(claim.kind), kServedWithin);
+    EXPECT_TRUE(ProductIsAlive());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Claims, OversizedClaimTest,
+    ::testing::Values(ClaimCase{"AlpcViewOfOneGiB", Platform::kPortAlpc, kOneGiB, kOneGiB, 0},
+                      ClaimCase{"AlpcViewLargerThanItsSection", Platform::kPortAlpc, 4096, kOneGiB, 0},
+                      ClaimCase{"LpcEntryOfOneGiB", Platform::kPortLpc, 0, 0, kOneGiB}),
+    [](const ::testing::TestParamInfo<ClaimCase>& info) { return info.param.name; });
+
+// Replies to a client that never reads pile up in its own outbox, never in the server's way.
+class NonReadingClientTest : public HostileClientTest {};
+
+TEST_F(NonReadingClientTest, OthersGetTheirRepliesAndTheClientIsDropped) {
+    Serve(Platform::kPortAlpc);
+    CRawClient hostile;
+    ASSERT_TRUE(hostile.Connect(Platform::kPortAlpc));
+    constexpr int kUnreadRequests = 16;  // a megabyte of replies: several times what a socket holds
+    for (int i = 0; i < kUnreadRequests; ++i) {
+        ASSERT_TRUE(hostile.Send(RawMessage({kSized, 0, 4, 0x10000, kLargeInlineReply})));
+    }
+    EXPECT_LT(EchoTime(Platform::kPortAlpc), kServedWithin);
+    EXPECT_TRUE(hostile.IsDroppedWithin(std::chrono::milliseconds(5000)));
+}
+
+// A client that never answers the read of its request data holds up only itself, and not for long.
+class UnansweredReadTest : public HostileClientTest {};
+
+TEST_F(UnansweredReadTest, OthersAreServedMeanwhileAndTheClientIsDropped) {
+    Serve(Platform::kPortLpc);
+    CRawClient hostile;
+    ASSERT_TRUE(hostile.Connect(Platform::kPortLpc));
+    ASSERT_TRUE(hostile.Send(LpcRequestWithEntry(100)));
+    PortPacketHeader read;
+    ASSERT_TRUE(hostile.Next(read));
+    EXPECT_EQ(Platform::kPacketReadData, read.kind);
+    const auto start = Clock::now();
+    EXPECT_LT(EchoTime(Platform::kPortLpc), kServedWithin);
+    EXPECT_TRUE(hostile.IsDroppedWithin(CPortServer::kDataReadTimeout + std::chrono::milliseconds(3000)));
+    EXPECT_GE(Clock::now() - start, CPortServer::kDataReadTimeout - std::chrono::milliseconds(500));
+}
+
+// Descriptors a client sends along that the server cannot use are closed once, and only once.
+struct BadViewCase {
+    const char* name;
+    std::uint64_t claim;
+    CUniqueFd (*make)();
+};
+
+CUniqueFd UnsealedSection() {
+    CUniqueFd fd(memfd_create("unsealed", MFD_CLOEXEC));
+    EXPECT_EQ(0, ftruncate(fd.Get(), 4096));
+    return fd;
+}
+
+CUniqueFd PipeEnd() {
+    int ends[2];
+    EXPECT_EQ(0, pipe2(ends, O_CLOEXEC));
+    CUniqueFd write(ends[1]);
+    return CUniqueFd(ends[0]);
+}
+
+CUniqueFd SmallSection() {
+    return SealedSection(4096);
+}
+
+class BadViewTest : public ::testing::TestWithParam<BadViewCase> {};
+
+TEST_P(BadViewTest, DescriptorIsClosedOnceAndTheClientDropped) {
+    CTemporaryObjectRoot root;
+    CPortServer server(Platform::kPortAlpc,
+                       Platform::CPixlinkPortServer::PortName(Platform::kPortAlpc, kLocalId, kRemoteId));
+    ASSERT_TRUE(server.IsListening());
+    CUniqueFd fd = GetParam().make();
+    ASSERT_TRUE(fd.IsOpen());
+    // The handshake and the request are handled by the server in this thread, between our steps.
+    const PortPacketHeader connect = {Platform::kPacketConnect, 0, Platform::kPortAlpc, 0, 0};
+    CPortSocket socket;
+    ASSERT_EQ(0, CPortSocket::Connect(PortPath(Platform::kPortAlpc), socket));
+    ASSERT_TRUE(socket.Send(connect, nullptr, 0));
+    Platform::CPortRequest request;
+    EXPECT_FALSE(server.Receive(request, 200));
+    ASSERT_EQ(1u, server.AcceptedConnections());
+    const int before = g_closesOfClosed.load();
+    const std::vector<std::uint8_t> message = RawMessage({kEcho, 0, 16, 64});
+    const PortPacketHeader header = {Platform::kPacketRequest, 1, 0, 0, GetParam().claim};
+    ASSERT_TRUE(socket.Send(header, message.data(), message.size(), fd.Get()));
+    EXPECT_FALSE(server.Receive(request, 200));
+    EXPECT_EQ(0u, server.Connections());
+    EXPECT_EQ(before, g_closesOfClosed.load());
+}
+
+INSTANTIATE_TEST_SUITE_P(Views, BadViewTest,
+                         ::testing::Values(BadViewCase{"Unsealed", 16, &UnsealedSection},
+                                           BadViewCase{"NotASection", 16, &PipeEnd},
+                                           BadViewCase{"ClaimBeyondTheSection", 8192, &SmallSection},
+                                           BadViewCase{"ClaimBeyondTheLimit", kOneGiB, &SmallSection}),
+                         [](const ::testing::TestParamInfo<BadViewCase>& info) { return info.param.name; });
+
+// With every descriptor taken, the listener rests instead of waking the server over and over.
+TEST(DescriptorExhaustionTest, ServerRestsAndAcceptsAgainOnceDescriptorsAreBack) {
+    CTemporaryObjectRoot root;
+    CPortServer server(Platform::kPortAlpc,
+                       Platform::CPixlinkPortServer::PortName(Platform::kPortAlpc, kLocalId, kRemoteId));
+    ASSERT_TRUE(server.IsListening());
+    constexpr int kClients = 8;
+    constexpr int kSpare = 3;  // descriptors the server can still take: fewer than the clients
+    std::vector<CPortSocket> clients;
+    for (int i = 0; i < kClients; ++i) {
+        CPortSocket client;
+        ASSERT_EQ(0, CPortSocket::Connect(PortPath(Platform::kPortAlpc), client));
+        clients.push_back(std::move(client));
+    }
+    rlimit original;
+    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &original));
+    // The lowest free descriptor numbers are the ones the server gets; the limit is one past them.
+    std::vector<CUniqueFd> probe;
+    for (int i = 0; i < kSpare; ++i) {
+        probe.emplace_back(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    }
+    rlimit lowered = original;
+    lowered.rlim_cur = static_cast<rlim_t>(probe.back().Get() + 1);
+    probe.clear();
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &lowered));
+
+    constexpr auto kWindow = std::chrono::milliseconds(600);
+    timespec before;
+    timespec after;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &before);
+    Platform::CPortRequest request;
+    EXPECT_FALSE(server.Receive(request, static_cast<int>(kWindow.count())));
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &after);
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &original));
+    const auto busy = std::chrono::seconds(after.tv_sec - before.tv_sec) +
+                      std::chrono::nanoseconds(after.tv_nsec - before.tv_nsec);
+    EXPECT_EQ(static_cast<std::size_t>(kSpare), server.Connections());
+    EXPECT_LT(busy, kWindow / 4) << "the server spun on a listener it could not accept from";
+
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (server.Connections() < static_cast<std::size_t>(kClients) && Clock::now() < deadline) {
+        server.Receive(request, 100);
+    }
+    EXPECT_EQ(static_cast<std::size_t>(kClients), server.Connections());
+}
+
+// Shrinking the broadcast area under a reader leaves the reader running: it reads zeros.
+struct TruncationCase {
+    const char* name;
+    off_t length;  // what the area file is cut to
+};
+
+class BroadcastTruncationTest : public ::testing::TestWithParam<TruncationCase> {};
+
+// One byte through a pipe, or false when none comes within the deadline.
+bool AwaitByte(int fd, std::chrono::milliseconds within) {
+    pollfd entry = {fd, POLLIN, 0};
+    char byte = 0;
+    return poll(&entry, 1, static_cast<int>(within.count())) == 1 && read(fd, &byte, 1) == 1;
+}
+
+TEST_P(BroadcastTruncationTest, ReaderSurvivesAndReadsZeros) {
+    constexpr std::uint32_t kDataSize = 3 * 4096;  // pages beyond any cut
+    constexpr std::int64_t kLastPage = kDataSize - 8;
+    constexpr int kSurvived = 0;
+    constexpr int kSawOldValue = 3;
+    CTemporaryObjectRoot root;
+    Platform::CBroadcastWriter writer(kLocalId, kRemoteId, kDataSize);
+    ASSERT_TRUE(writer.IsOpen());
+    ASSERT_TRUE(writer.WriteDword(kLastPage, 0xC0FFEE));
+    int opened[2];
+    int cut[2];
+    ASSERT_EQ(0, pipe(opened));
+    ASSERT_EQ(0, pipe(cut));
+    const pid_t reader = fork();
+    ASSERT_GE(reader, 0);
+    if (reader == 0) {
+        Pixlink::CPixlinkAlpcClient client;
+        std::uint32_t value = 0;
+        if (client.Init(kLocalId, kRemoteId, 0) != 0 || client.ReadBroadcastDword(kLastPage, &value) != 0 ||
+            value != 0xC0FFEE || write(opened[1], "o", 1) != 1 ||
+            !AwaitByte(cut[0], std::chrono::seconds(10))) {
+            _exit(2);
+        }
+        std::uint8_t bytes[8] = {};
+        client.ReadBroadcastDword(kLastPage, &value);
+        client.ReadBroadcast(kLastPage, bytes, sizeof(bytes));
+        _exit(value == 0xC0FFEE ? kSawOldValue : kSurvived);
+    }
+    close(opened[1]);
+    close(cut[0]);
+    const bool readerOpened = AwaitByte(opened[0], std::chrono::seconds(10));
+    const std::string path =
+        Platform::CObjectNamespace::PathOf(Platform::CBroadcastWriter::AreaName(kLocalId, kRemoteId));
+    EXPECT_TRUE(readerOpened);
+    EXPECT_EQ(0, truncate(path.c_str(), GetParam().length));
+    EXPECT_EQ(1, write(cut[1], "c", 1));
+    close(cut[1]);
+    close(opened[0]);
+    int status = 0;
+    ASSERT_EQ(reader, waitpid(reader, &status, 0));
+    EXPECT_FALSE(WIFSIGNALED(status)) << "reader killed by signal " << WTERMSIG(status);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kSurvived) << "status " << status;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, BroadcastTruncationTest,
+                         ::testing::Values(TruncationCase{"ToNothing", 0}, TruncationCase{"ToOnePage", 4096}),
+                         [](const ::testing::TestParamInfo<TruncationCase>& info) {
+                             return info.param.name;
+                         });
+
+}  // namespace
+}  // namespace IpcTest
+}  // namespace Zun
