@@ -6,6 +6,7 @@
 #include <Poco/JSON/Object.h>
 #include <Poco/JSON/Parser.h>
 
+#include <algorithm>
 #include <functional>
 #include <set>
 #include <sstream>
@@ -104,6 +105,13 @@ TEST_F(AgentLifecycleTest, TasksAnsweredBeforeAKillAreStoredAndSettledOnRestart)
         answered.push_back(SequenceOf(session.Send(R"({"task":"wipe-password","ids":)" + Ids(task) + "}")));
     }
     ASSERT_TRUE(WaitProductLine("injecting fault hang")) << session.Product()->Errors();
+    // Killed once the module has all three: a task it never got would be delivered again instead.
+    WaitStored("the module to have the three tasks", [&](const CPublishedLog&) {
+        const auto tasks = CAgentStore(session.Database(), CAgentStore::Mode::ReadOnly).UnfinishedTasks();
+        return tasks.size() == 3 && std::all_of(tasks.begin(), tasks.end(), [](const CAgentStore::Task& t) {
+                   return t.state == CAgentStore::TaskState::Handed;
+               });
+    });
     session.Agent()->Signal(SIGKILL);
     session.Agent()->WaitForExit(After(kDeadline));
     std::set<int64_t> stored;
