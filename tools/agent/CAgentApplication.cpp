@@ -17,7 +17,9 @@
 #include "tools/agent/CAgentStore.h"
 #include "tools/agent/CConsoleInput.h"
 #include "tools/agent/CControlServer.h"
+#include "tools/agent/CEscrowRetention.h"
 #include "tools/agent/CMessageEncoder.h"
+#include "tools/agent/CSecretWiper.h"
 
 namespace Zun {
 namespace Tools {
@@ -76,8 +78,15 @@ int CAgentApplication::Run() {
 }
 
 void CAgentApplication::Open() {
-    m_store.reset(new CAgentStore(m_options.database, CAgentStore::Mode::Create));
-    m_logger = boost::make_shared<CAgentLogger>(std::cerr, m_options.logFile);
+    CAgentStore::Limits limits;
+    limits.keepRows = m_options.keepRows;
+    limits.keepDays = m_options.keepDays;
+    m_store.reset(new CAgentStore(m_options.database, CAgentStore::Mode::Create, limits));
+    m_logger = boost::make_shared<CAgentLogger>(std::cerr, m_options.logFile,
+                                                static_cast<uint64_t>(m_options.logMaxBytes));
+    for (const std::string& notice : m_store->TakeNotices()) {
+        Log(notice, 3);
+    }
     const std::string instance = m_store->InstanceUUID(&NewUuid);
     m_bus = boost::make_shared<CAgentBus>(
         [this](const CAgentBus::MessagePtr& m, const CAgentBus::ContextPtr& c) { Record(m, c); }, *m_logger,
@@ -170,7 +179,10 @@ std::string CAgentApplication::HandleTask(const std::string& line, const std::st
 
 void CAgentApplication::Record(const boost::shared_ptr<Common::Kernel::IMessage>& message,
                                const boost::shared_ptr<Common::Kernel::CUserContext>& userContext) {
-    const int64_t sequence = m_store->Append(CMessageEncoder::Encode(*message, userContext));
+    CAgentStore::Record record = CMessageEncoder::Encode(*message, userContext);
+    const int64_t sequence = m_store->Append(record);
+    CSecretWiper::Wipe(record.payload);
+    CEscrowRetention::Release(*m_store, *message);
     Log("Stored #" + std::to_string(sequence) + " " + message->Describe() + " (type " +
             std::to_string(message->GetType()) + ")",
         1);

@@ -21,7 +21,8 @@ const std::map<std::string, Command> kCommands = {{"run", Command::Run},     {"s
 
 // The options each command takes; all but --json have a value.
 const std::map<Command, std::vector<std::string>> kOptions = {
-    {Command::Run, {"--db", "--module", "--log", "--control"}},
+    {Command::Run,
+     {"--db", "--module", "--log", "--control", "--keep-rows", "--keep-days", "--log-max-bytes"}},
     {Command::Send, {"--db", "--control"}},
     {Command::Logs, {"--db", "--type", "--since", "--json"}},
     {Command::Help, {}}};
@@ -38,6 +39,15 @@ bool Takes(Command command, const std::string& option) {
 int64_t MessageTypeNumber(const std::string& text) {
     if (!std::regex_match(text, std::regex("[0-9]{1,10}")) || std::stoll(text) > UINT32_MAX) {
         throw std::invalid_argument("--type needs a message type number, not '" + text + "'");
+    }
+    return std::stoll(text);
+}
+
+const int kMaxLimitDigits = 15;
+
+int64_t LimitNumber(const std::string& name, const std::string& text) {
+    if (!std::regex_match(text, std::regex("[0-9]{1," + std::to_string(kMaxLimitDigits) + "}"))) {
+        throw std::invalid_argument(name + " needs a whole number (0 for no limit), not '" + text + "'");
     }
     return std::stoll(text);
 }
@@ -94,6 +104,12 @@ void CAgentOptions::Option(const std::string& name, const std::string& value) {
         logFile = value;
     } else if (name == "--control") {
         control = value;
+    } else if (name == "--keep-rows") {
+        keepRows = LimitNumber(name, value);
+    } else if (name == "--keep-days") {
+        keepDays = LimitNumber(name, value);
+    } else if (name == "--log-max-bytes") {
+        logMaxBytes = LimitNumber(name, value);
     } else if (name == "--type") {
         type = MessageTypeNumber(value);
     } else if (name == "--since") {
@@ -127,8 +143,11 @@ std::string CAgentOptions::NormalizeSince(const std::string& text) {
 std::string CAgentOptions::Usage() {
     return "usage:\n"
            "  quil-agent run [--db FILE] [--module PATH] [--log FILE] [--control SOCKET]\n"
+           "                 [--keep-rows N] [--keep-days N] [--log-max-bytes N]\n"
            "      runs the connector module; agent tasks are read as JSON lines on standard input\n"
-           "      and from the control socket; stops on SIGINT or SIGTERM\n"
+           "      and from the control socket; stops on SIGINT or SIGTERM; the database keeps the\n"
+           "      newest N messages (100000) of the last N days (30), the log file rotates to\n"
+           "      agent.log.1 past N bytes (10485760); 0 means no limit\n"
            "  quil-agent send [--db FILE] [--control SOCKET] '<task JSON>'\n"
            "      hands one task to a running agent\n"
            "  quil-agent logs [--db FILE] [--type N] [--since TIME] [--json]\n"

@@ -22,6 +22,10 @@ public:
     int64_t type = -1;    // logs: any type when negative
     std::string since;    // logs: normalized ISO 8601 prefix
     bool json = false;
+    // run: what the database and the log file keep; 0 means no limit.
+    int64_t keepRows = 100000;
+    int64_t keepDays = 30;
+    int64_t logMaxBytes = 10 * 1024 * 1024;
 
     // Throws std::invalid_argument naming the offending argument.
     static CAgentOptions Parse(const std::vector<std::string>& arguments);
