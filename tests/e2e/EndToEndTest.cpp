@@ -201,9 +201,11 @@ TEST_F(EndToEnd, EscrowedSecretsReachNoLogAndConfirmationClearsThem) {
     const std::string json = session.AgentLogs({"--json"});
     ASSERT_EQ(0, session.StopAgent());
     ASSERT_EQ(0, session.StopProduct());
+    EXPECT_EQ("", session.Published().Payload(session.Published().OfType(728).at(0).Sequence()))
+        << "the agent still keeps the confirmed secrets";
 
     std::ifstream agentLog(session.AgentLogFile()), productLog(session.ProductLogFile());
-    const std::vector<std::pair<std::string, std::string>> outputs = {
+    std::vector<std::pair<std::string, std::string>> outputs = {
         {"agent log file", std::string(std::istreambuf_iterator<char>(agentLog), {})},
         {"product output", std::string(std::istreambuf_iterator<char>(productLog), {})},
         {"agent output", agent->Output() + agent->Errors()},
@@ -212,6 +214,12 @@ TEST_F(EndToEnd, EscrowedSecretsReachNoLogAndConfirmationClearsThem) {
         {"quil-agent logs --json", json}};
     EXPECT_NE(std::string::npos, outputs[0].second.find("Stored")) << "the agent log file is empty";
     EXPECT_NE(std::string::npos, outputs[1].second.find("serving")) << "the product output is empty";
+    // Every byte the agent keeps at rest: database, write-ahead log, key, lock and log.
+    const std::string folder = session.Database().substr(0, session.Database().rfind('/'));
+    for (const char* name : {"agent.db", "agent.db-wal", "agent.db-shm", "agent.db.key", "agent.log"}) {
+        std::ifstream file(folder + "/" + name, std::ios::binary);
+        outputs.emplace_back(name, std::string(std::istreambuf_iterator<char>(file), {}));
+    }
     for (const auto& output : outputs) {
         for (const std::string& secret : {kPassword, kData, Base64(kPassword), Base64(kData)}) {
             EXPECT_EQ(std::string::npos, output.second.find(secret)) << output.first << " shows " << secret;

@@ -52,6 +52,11 @@ TEST_F(AgentProcessTest, TasksFromInputAndSendAreStoredWithTheirSender) {
     EXPECT_NE(std::string::npos, output.find("unknown task 'reboot'")) << output;
     EXPECT_EQ(1, Command({"run", "--db", database, "--module", QUIL_CONNECTOR_PATH, "--control", control},
                          output, errors));
+    EXPECT_NE(std::string::npos, errors.find(database + ": cannot open: in use by another agent (pid "))
+        << errors;
+    EXPECT_EQ(1, Command({"run", "--db", folder + "/other.db", "--module", QUIL_CONNECTOR_PATH, "--control",
+                          control},
+                         output, errors));
     EXPECT_NE(std::string::npos, errors.find("Another agent serves the control socket")) << errors;
 
     agent->CloseInput();  // the agent keeps serving its socket after its input ends

@@ -20,7 +20,9 @@
 #include "tools/agent/CAgentStore.h"
 #include "tools/agent/CConsoleInput.h"
 #include "tools/agent/CControlServer.h"
+#include "tools/agent/CEscrowRetention.h"
 #include "tools/agent/CMessageEncoder.h"
+#include "tools/agent/CSecretWiper.h"
 
 namespace Zun {
 namespace Tools {
@@ -90,8 +92,15 @@ int CAgentApplication::Run() {
 }
 
 void CAgentApplication::Open() {
-    m_store.reset(new CAgentStore(m_options.database, CAgentStore::Mode::Create));
-    m_logger = boost::make_shared<CAgentLogger>(std::cerr, m_options.logFile);
+    CAgentStore::Limits limits;
+    limits.keepRows = m_options.keepRows;
+    limits.keepDays = m_options.keepDays;
+    m_store.reset(new CAgentStore(m_options.database, CAgentStore::Mode::Create, limits));
+    m_logger = boost::make_shared<CAgentLogger>(std::cerr, m_options.logFile,
+                                                static_cast<uint64_t>(m_options.logMaxBytes));
+    for (const std::string& notice : m_store->TakeNotices()) {
+        Log(notice, kLevelWarning);
+    }
     m_instance = m_store->InstanceUUID(&NewUuid);
     const std::string& instance = m_instance;
     m_bus = boost::make_shared<CAgentBus>(
@@ -194,7 +203,7 @@ std::string CAgentApplication::HandleTask(const std::string& line, const std::st
 
 // A task is answered only once its record and its line for a later run are committed together.
 int64_t CAgentApplication::StoreAndPublish(const CTaskParser::Task& task, const std::string& source) {
-    if (m_unfinished >= m_options.maxQueuedTasks) {
+    if (m_options.maxQueuedTasks > 0 && m_unfinished >= static_cast<std::size_t>(m_options.maxQueuedTasks)) {
         throw std::runtime_error(std::to_string(m_unfinished.load()) +
                                  " tasks are waiting for the module already; try again later");
     }
@@ -292,7 +301,11 @@ void CAgentApplication::Guarded(const std::string& what, const std::function<voi
 
 int64_t CAgentApplication::Record(const boost::shared_ptr<Common::Kernel::IMessage>& message,
                                   const boost::shared_ptr<Common::Kernel::CUserContext>& userContext) {
-    return m_store->Append(CMessageEncoder::Encode(*message, userContext));
+    CAgentStore::Record record = CMessageEncoder::Encode(*message, userContext);
+    const int64_t sequence = m_store->Append(record);
+    CSecretWiper::Wipe(record.payload);
+    CEscrowRetention::Release(*m_store, *message);
+    return sequence;
 }
 
 void CAgentApplication::Stored(const Common::Kernel::IMessage& message, int64_t sequence) {
@@ -340,8 +353,10 @@ void CAgentApplication::LeaveAbandonedModule() {
     std::_Exit(kExitForced);
 }
 
+// After logrotate moved the file away: lines go to a fresh file of the same name from here on.
 void CAgentApplication::ReopenLog(const std::string& detail) {
     Log(detail, kLevelInfo);
+    Guarded("reopen the log file", [this] { m_logger->Reopen(); });
 }
 
 void CAgentApplication::Log(const std::string& text, int level) {

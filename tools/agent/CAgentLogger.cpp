@@ -1,22 +1,50 @@
 #include "tools/agent/CAgentLogger.h"
 
+#include <Poco/File.h>
+
 #include <algorithm>
 #include <stdexcept>
 
+#include "platform/CTrustedPath.h"
 #include "tools/agent/CAgentStore.h"
 
 namespace Zun {
 namespace Tools {
 namespace Agent {
 
-CAgentLogger::CAgentLogger(std::ostream& stream, const std::string& fileName) : m_stream(stream) {
-    if (fileName.empty()) {
+namespace {
+
+const int kErrorLevel = 4;
+
+}  // namespace
+
+const uint64_t CAgentLogger::kDefaultMaxBytes;
+
+CAgentLogger::CAgentLogger(std::ostream& stream, const std::string& fileName, uint64_t maxBytes)
+    : m_stream(stream), m_fileName(fileName), m_maxBytes(maxBytes) {
+    OpenFile();
+}
+
+void CAgentLogger::Reopen() {
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    OpenFile();
+}
+
+// The folder is checked and the file made owner-only before the stream opens it, so the stream
+// cannot be led through a symlink or into another user's file.
+void CAgentLogger::OpenFile() {
+    if (m_fileName.empty()) {
         return;
     }
-    m_file.open(fileName, std::ios::app);
+    m_file.close();
+    m_file.clear();
+    Platform::CTrustedPath::CheckFolder(CAgentStore::FolderOf(m_fileName));
+    Platform::CTrustedPath::EnsurePrivateFile(m_fileName);
+    m_file.open(m_fileName, std::ios::app | std::ios::binary);
     if (!m_file) {
-        throw std::runtime_error("Cannot open log file " + fileName);
+        throw std::runtime_error("Cannot open log file " + m_fileName);
     }
+    m_bytes = Poco::File(m_fileName).getSize();
 }
 
 void CAgentLogger::Write(const std::string& text, int level, const std::string& sourceName) {
@@ -25,6 +53,25 @@ void CAgentLogger::Write(const std::string& text, int level, const std::string& 
     m_stream << line << std::flush;
     if (m_file.is_open()) {
         m_file << line << std::flush;
+        m_bytes += line.size();
+        RotateIfFull();
+    }
+}
+
+// A rotation that fails (the folder became untrusted, the disk is full) leaves the log on stderr
+// only, and says so there.
+void CAgentLogger::RotateIfFull() {
+    if (m_maxBytes == 0 || m_bytes < m_maxBytes) {
+        return;
+    }
+    m_file.close();
+    try {
+        Poco::File(m_fileName).renameTo(RotatedName(m_fileName));
+        OpenFile();
+    } catch (const std::exception& e) {
+        m_stream << Format(CAgentStore::Now(), "Cannot rotate the log file: " + std::string(e.what()),
+                           kErrorLevel, "quil-agent")
+                 << std::flush;
     }
 }
 

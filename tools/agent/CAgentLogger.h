@@ -2,6 +2,7 @@
 
 #include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
+#include <cstdint>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -13,23 +14,38 @@ namespace Tools {
 namespace Agent {
 
 // The host's log: one line per entry, with UTC time, level and source, to stderr and to a file.
-// Levels run from 1 to 4 as the module uses them; anything outside is clamped.
+// Levels run from 1 to 4 as the module uses them; anything outside is clamped. The file is owner-only
+// and never reached through a symlink; past maxBytes it becomes "<file>.1" (replacing the previous
+// one) and a fresh file is started, so the log never takes more than twice maxBytes.
 class CAgentLogger : public Common::Kernel::ILoggerResource {
 public:
-    // An empty file name logs to the stream only. Throws std::runtime_error when the file cannot be
-    // opened for appending.
-    CAgentLogger(std::ostream& stream, const std::string& fileName);
+    static const uint64_t kDefaultMaxBytes = 10 * 1024 * 1024;
+
+    // An empty file name logs to the stream only; a maxBytes of 0 never rotates. Throws
+    // std::runtime_error naming the file when it cannot be trusted or opened for appending.
+    CAgentLogger(std::ostream& stream, const std::string& fileName, uint64_t maxBytes = kDefaultMaxBytes);
 
     void Write(const std::string& text, int level, const std::string& sourceName) override;
+    // Opens the file again by its name, after someone moved it away (log rotation, SIGHUP). Throws
+    // like the constructor; the stream keeps receiving the lines meanwhile.
+    void Reopen();
 
     static std::string LevelName(int level);
     // One line whatever the text holds, so that a log reader never sees forged entries.
     static std::string Format(const std::string& time, const std::string& text, int level,
                               const std::string& sourceName);
 
+    static std::string RotatedName(const std::string& fileName) { return fileName + ".1"; }
+
 private:
+    void OpenFile();
+    void RotateIfFull();
+
     boost::mutex m_lock;
     std::ostream& m_stream;
+    std::string m_fileName;
+    uint64_t m_maxBytes;
+    uint64_t m_bytes = 0;  // in the current file
     std::ofstream m_file;
 };
 

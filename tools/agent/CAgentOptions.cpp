@@ -21,7 +21,9 @@ const std::map<std::string, Command> kCommands = {{"run", Command::Run},     {"s
 
 // The options each command takes; all but --json have a value.
 const std::map<Command, std::vector<std::string>> kOptions = {
-    {Command::Run, {"--db", "--module", "--log", "--control", "--max-queued"}},
+    {Command::Run,
+     {"--db", "--module", "--log", "--control", "--max-queued", "--keep-rows", "--keep-days",
+      "--log-max-bytes"}},
     {Command::Send, {"--db", "--control"}},
     {Command::Logs, {"--db", "--type", "--since", "--json"}},
     {Command::Help, {}}};
@@ -42,14 +44,13 @@ int64_t MessageTypeNumber(const std::string& text) {
     return std::stoll(text);
 }
 
-// A count from 1 up to limit, for the options that bound what the agent keeps.
-std::size_t Count(const std::string& name, const std::string& text, std::size_t limit) {
-    if (!std::regex_match(text, std::regex("[0-9]{1,9}")) || std::stoull(text) == 0 ||
-        std::stoull(text) > limit) {
-        throw std::invalid_argument(name + " needs a count from 1 to " + std::to_string(limit) + ", not '" +
-                                    text + "'");
+const int kMaxLimitDigits = 15;
+
+int64_t LimitNumber(const std::string& name, const std::string& text) {
+    if (!std::regex_match(text, std::regex("[0-9]{1," + std::to_string(kMaxLimitDigits) + "}"))) {
+        throw std::invalid_argument(name + " needs a whole number (0 for no limit), not '" + text + "'");
     }
-    return static_cast<std::size_t>(std::stoull(text));
+    return std::stoll(text);
 }
 
 }  // namespace
@@ -104,12 +105,18 @@ void CAgentOptions::Option(const std::string& name, const std::string& value) {
         logFile = value;
     } else if (name == "--control") {
         control = value;
+    } else if (name == "--keep-rows") {
+        keepRows = LimitNumber(name, value);
+    } else if (name == "--keep-days") {
+        keepDays = LimitNumber(name, value);
+    } else if (name == "--log-max-bytes") {
+        logMaxBytes = LimitNumber(name, value);
     } else if (name == "--type") {
         type = MessageTypeNumber(value);
     } else if (name == "--since") {
         since = NormalizeSince(value);
     } else if (name == "--max-queued") {
-        maxQueuedTasks = Count(name, value, kMaxQueuedTasksLimit);
+        maxQueuedTasks = LimitNumber(name, value);
     }
 }
 
@@ -139,17 +146,21 @@ std::string CAgentOptions::NormalizeSince(const std::string& text) {
 std::string CAgentOptions::Usage() {
     return "usage:\n"
            "  quil-agent run [--db FILE] [--module PATH] [--log FILE] [--control SOCKET] [--max-queued N]\n"
+           "                 [--keep-rows N] [--keep-days N] [--log-max-bytes N]\n"
            "      runs the connector module; agent tasks are read as JSON lines on standard input\n"
-           "      and from the control socket; stops on SIGINT or SIGTERM\n"
+           "      and from the control socket; stops on SIGINT or SIGTERM; the database keeps the\n"
+           "      newest N messages (100000) of the last N days (30), the log file rotates to\n"
+           "      agent.log.1 past N bytes (10485760), and tasks the module has not finished are\n"
+           "      refused past N (" +
+           std::to_string(kDefaultMaxQueuedTasks) +
+           "); 0 means no limit\n"
            "  quil-agent send [--db FILE] [--control SOCKET] '<task JSON>' | - | @FILE\n"
            "      hands one task to a running agent; '-' reads it from standard input, @FILE from a file\n"
            "  quil-agent logs [--db FILE] [--type N] [--since TIME] [--json]\n"
            "      prints the stored messages as a table or as JSON lines\n"
            "defaults: --db var/agent.db; the log file and control socket sit next to the database\n"
            "(agent.log, agent.sock); the module is ../lib/libquil_connector.so from the binary on Linux,\n"
-           "quil_connector.dll beside it on Windows, where tasks come from standard input only;\n"
-           "--max-queued " +
-           std::to_string(kDefaultMaxQueuedTasks) + " (tasks not yet done with by the module)\n";
+           "quil_connector.dll beside it on Windows, where tasks come from standard input only\n";
 }
 
 }  // namespace Agent

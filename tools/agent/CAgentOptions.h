@@ -24,10 +24,13 @@ public:
     std::string since;    // logs: normalized ISO 8601 prefix
     bool json = false;
     // run: tasks taken but not yet done with by the module; more are refused until some finish.
-    std::size_t maxQueuedTasks = kDefaultMaxQueuedTasks;
+    int64_t maxQueuedTasks = kDefaultMaxQueuedTasks;
 
-    static const std::size_t kDefaultMaxQueuedTasks = 10000;
-    static const std::size_t kMaxQueuedTasksLimit = 1000000;
+    static const int64_t kDefaultMaxQueuedTasks = 10000;
+    // run: what the database and the log file keep; 0 means no limit.
+    int64_t keepRows = 100000;
+    int64_t keepDays = 30;
+    int64_t logMaxBytes = 10 * 1024 * 1024;
 
     // Throws std::invalid_argument naming the offending argument.
     static CAgentOptions Parse(const std::vector<std::string>& arguments);

@@ -2,25 +2,45 @@
 
 #include <Poco/Data/LOB.h>
 #include <Poco/Data/SQLite/Connector.h>
+#include <Poco/Data/SQLite/SQLiteException.h>
 #include <Poco/DateTimeFormatter.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
 #include <Poco/Path.h>
+#include <Poco/Timespan.h>
 #include <Poco/Timestamp.h>
 
+#include <fstream>
 #include <mutex>
 #include <stdexcept>
+
+#include "platform/CTrustedPath.h"
+#include "tools/agent/CPayloadCipher.h"
+#include "tools/agent/CSecretWiper.h"
+#include "tools/agent/CStoreLock.h"
+#include "tools/agent/CTrustedFile.h"
 
 namespace Zun {
 namespace Tools {
 namespace Agent {
 
 using namespace Poco::Data::Keywords;
+using Platform::CTrustedPath;
 
 namespace {
 
 // Long enough for `quil-agent logs` to read while the agent writes.
 const std::size_t kBusySeconds = 5;
+// "QUIL" in the database header: tells the agent's database from any other SQLite file, even when
+// pages past the first are damaged.
+const int kApplicationId = 0x5155494C;
+const std::string kSQLiteHeader("SQLite format 3\0", 16);
+// The write-ahead log shrinks back to this after a checkpoint instead of keeping its largest size.
+const int kWalSizeLimit = 4 * 1024 * 1024;
+// Pruning by age scans the table, so it runs at most this often.
+const int64_t kAgePruneSeconds = 60;
+const int64_t kSecondsPerDay = 24 * 60 * 60;
+const char* const kCompanions[] = {"", "-wal", "-shm"};
 
 void RegisterConnector() {
     static std::once_flag once;
@@ -34,31 +54,30 @@ std::string Message(const std::exception& e) {
     return e.what();
 }
 
+bool HasSQLiteHeader(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::string header(kSQLiteHeader.size(), '\0');
+    file.read(&header[0], static_cast<std::streamsize>(header.size()));
+    return file.gcount() == 0 || header == kSQLiteHeader;
+}
+
+Poco::Data::BLOB BlobOf(const std::string& bytes) {
+    return Poco::Data::BLOB(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+int64_t EpochSeconds() {
+    return Poco::Timestamp().epochTime();
+}
+
 }  // namespace
 
-CAgentStore::CAgentStore(const std::string& path, Mode mode) : m_path(path) {
+CAgentStore::CAgentStore(const std::string& path, Mode mode, const Limits& limits)
+    : m_path(path), m_limits(limits) {
     RegisterConnector();
     try {
-        if (mode == Mode::ReadOnly && !Poco::File(path).exists()) {
-            throw std::runtime_error("no such file");
-        }
-        if (mode == Mode::Create) {
-            Poco::Path folder = Poco::Path(path).parent();
-            if (!folder.toString().empty()) {
-                Poco::File(folder).createDirectories();
-            }
-        }
-        m_session.reset(new Poco::Data::Session("SQLite", path, kBusySeconds));
-        m_session->setConnectionTimeout(kBusySeconds);
-        // A write-ahead log lets "logs" read while the agent writes, and with synchronous=NORMAL a
-        // message costs no disk flush of its own: a crash of the machine may lose the last messages
-        // written, never the database.
-        if (mode == Mode::Create) {
-            *m_session << "PRAGMA journal_mode=WAL", now;
-        }
-        *m_session << "PRAGMA synchronous=NORMAL", now;
-        mode == Mode::Create ? CreateSchema() : CheckSchema();
+        mode == Mode::Create ? OpenForWriting() : OpenForReading();
     } catch (const std::exception& e) {
+        m_session.reset();
         throw Failure("cannot open", e);
     }
 }
@@ -67,6 +86,140 @@ CAgentStore::~CAgentStore() = default;
 
 std::runtime_error CAgentStore::Failure(const std::string& what, const std::exception& e) const {
     return std::runtime_error("Agent database " + m_path + ": " + what + ": " + Message(e));
+}
+
+// The lock comes first: nothing is written, moved or created in the database's name before it.
+void CAgentStore::OpenForWriting() {
+    CTrustedPath::EnsureFolder(FolderOf(m_path));
+    m_lock.reset(new CStoreLock(CStoreLock::FileFor(m_path)));
+    std::vector<std::string> created;
+    for (const char* companion : kCompanions) {
+        if (CTrustedPath::EnsurePrivateFile(m_path + companion)) {
+            created.push_back(m_path + companion);
+        }
+    }
+    try {
+        CheckOwnership();
+    } catch (const std::exception&) {
+        // A file that is not ours to use keeps no empty companions of ours beside it.
+        m_session.reset();
+        for (const std::string& companion : created) {
+            if (companion != m_path) {
+                Poco::File(companion).remove();
+            }
+        }
+        throw;
+    }
+    m_cipher.reset(new CPayloadCipher(CPayloadCipher::KeyFileFor(m_path), true));
+    // A write-ahead log lets "logs" read while the agent writes, and with synchronous=NORMAL a
+    // message costs no disk flush of its own: a crash of the machine may lose the last messages
+    // written, never the database.
+    *m_session << "PRAGMA journal_mode=WAL", now;
+    *m_session << "PRAGMA journal_size_limit=" + std::to_string(kWalSizeLimit), now;
+    CreateSchema();
+    SealPlainPayloads();
+    *m_session << "SELECT coalesce(min(sequence), 1) - 1, coalesce(max(sequence), 0) FROM messages",
+        into(m_prunedThrough), into(m_lastSequence), now;
+    PruneLocked();
+}
+
+// Connects, refusing anything but an empty or an agent database, and moves a damaged one aside.
+void CAgentStore::CheckOwnership() {
+    if (!HasSQLiteHeader(m_path)) {
+        throw std::runtime_error("not a database: no SQLite header; move it away or choose another --db");
+    }
+    Connect();
+    const Content content = Classify();
+    if (content == Content::Other) {
+        throw std::runtime_error("holds tables of another application, not an agent database");
+    }
+    const std::string damage = content == Content::Agent ? DamageOf() : std::string();
+    if (!damage.empty()) {
+        MoveAside(damage);
+    }
+}
+
+void CAgentStore::OpenForReading() {
+    if (!Poco::File(m_path).exists()) {
+        throw std::runtime_error("no such file");
+    }
+    CTrustedPath::CheckFolder(FolderOf(m_path));
+    for (const char* companion : kCompanions) {
+        if (Poco::File(m_path + companion).exists()) {
+            CTrustedFile::Check(m_path + companion);
+        }
+    }
+    m_cipher.reset(new CPayloadCipher(CPayloadCipher::KeyFileFor(m_path), false));
+    Connect();
+    CheckSchema();
+}
+
+void CAgentStore::Connect() {
+    m_session.reset(new Poco::Data::Session("SQLite", m_path, kBusySeconds));
+    m_session->setConnectionTimeout(kBusySeconds);
+    *m_session << "PRAGMA synchronous=NORMAL", now;
+    // Deleted rows and replaced payloads are overwritten, not left in free pages.
+    *m_session << "PRAGMA secure_delete=ON", now;
+}
+
+// A legacy agent database has no application id yet, but has the agent's tables.
+CAgentStore::Content CAgentStore::Classify() {
+    int application = 0;
+    *m_session << "PRAGMA application_id", into(application), now;
+    if (application == kApplicationId) {
+        return Content::Agent;
+    }
+    int ours = 0, all = 0;
+    *m_session << "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('messages', 'agent')",
+        into(ours), now;
+    *m_session << "SELECT count(*) FROM sqlite_master", into(all), now;
+    return ours == 2 ? Content::Agent : all == 0 ? Content::Empty : Content::Other;
+}
+
+std::string CAgentStore::DamageOf() {
+    try {
+        std::vector<std::string> problems;
+        *m_session << "PRAGMA quick_check", into(problems), now;
+        if (problems.size() == 1 && problems[0] == "ok") {
+            return std::string();
+        }
+        return problems.empty() ? std::string("quick_check found problems") : problems[0];
+    } catch (const Poco::Data::SQLite::CorruptImageException& e) {
+        return Message(e);
+    }
+}
+
+void CAgentStore::MoveAside(const std::string& reason) {
+    m_session->close();
+    m_session.reset();
+    const std::string aside =
+        DamagedName(m_path, Poco::DateTimeFormatter::format(Poco::Timestamp(), "%Y%m%dT%H%M%SZ"));
+    for (const char* companion : kCompanions) {
+        Poco::File file(m_path + companion);
+        if (file.exists()) {
+            file.renameTo(aside + companion);
+        }
+        CTrustedPath::EnsurePrivateFile(m_path + companion);
+    }
+    m_notices.push_back("Agent database " + m_path + " is damaged (" + reason + "); moved aside to " + aside +
+                        "; starting a fresh one");
+    Connect();
+}
+
+std::string CAgentStore::DamagedName(const std::string& path, const std::string& utcTime) {
+    const std::string base = path + ".damaged-" + utcTime;
+    std::string name = base;
+    for (int n = 2; Poco::File(name).exists(); ++n) {
+        name = base + "-" + std::to_string(n);
+    }
+    return name;
+}
+
+std::vector<std::string> CAgentStore::TakeNotices() {
+    boost::lock_guard<boost::mutex> guard(m_mutex);
+    std::vector<std::string> notices;
+    notices.swap(m_notices);
+    return notices;
 }
 
 void CAgentStore::CreateSchema() {
@@ -80,19 +233,39 @@ void CAgentStore::CreateSchema() {
     *m_session << "CREATE TABLE IF NOT EXISTS tasks (sequence INTEGER PRIMARY KEY, line TEXT NOT NULL, "
                   "state INTEGER NOT NULL)",
         now;
+    *m_session << "PRAGMA application_id=" + std::to_string(kApplicationId), now;
 }
 
 void CAgentStore::CheckSchema() {
-    int tables = 0;
-    *m_session << "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('messages', 'agent')",
-        into(tables), now;
-    if (tables != 2) {
+    if (Classify() != Content::Agent) {
         throw std::runtime_error("not an agent database");
     }
 }
 
+// Databases written before payloads were sealed get theirs sealed on the agent's first start.
+void CAgentStore::SealPlainPayloads() {
+    std::vector<Poco::Int64> sequences;
+    *m_session << "SELECT sequence FROM messages WHERE payload IS NOT NULL AND substr(payload, 1, 2) != 'QS'",
+        into(sequences), now;
+    for (Poco::Int64 sequence : sequences) {
+        std::vector<Poco::Data::BLOB> blobs;
+        *m_session << "SELECT payload FROM messages WHERE sequence = ?", use(sequence), into(blobs), now;
+        std::string plain(reinterpret_cast<const char*>(blobs.at(0).rawContent()), blobs.at(0).size());
+        if (!CPayloadCipher::IsSealed(plain)) {
+            Poco::Data::BLOB sealed = BlobOf(Seal(plain));
+            *m_session << "UPDATE messages SET payload = ? WHERE sequence = ?", use(sealed), use(sequence),
+                now;
+        }
+        CSecretWiper::Wipe(plain);
+    }
+}
+
+std::string CAgentStore::Seal(const std::string& payload) {
+    return payload.empty() ? std::string() : m_cipher->Seal(payload);
+}
+
 int64_t CAgentStore::Append(const Record& record) {
-    boost::lock_guard<boost::mutex> guard(m_lock);
+    boost::lock_guard<boost::mutex> guard(m_mutex);
     try {
         std::string time = Now();
         Poco::Int64 type = record.type;
@@ -103,14 +276,14 @@ int64_t CAgentStore::Append(const Record& record) {
                << (record.payload.empty() ? "NULL)" : "?)"),
             useRef(time), use(type), useRef(record.className), useRef(record.description),
             useRef(record.userContext), useRef(record.content);
-        Poco::Data::BLOB blob(reinterpret_cast<const unsigned char*>(record.payload.data()),
-                              record.payload.size());
+        Poco::Data::BLOB blob = BlobOf(Seal(record.payload));
         if (!record.payload.empty()) {
             insert, use(blob);
         }
         insert.execute();
         Poco::Int64 sequence = 0;
         *m_session << "SELECT last_insert_rowid()", into(sequence), now;
+        m_lastSequence = sequence;
         return sequence;
     } catch (const std::exception& e) {
         throw Failure("cannot store " + record.description, e);
@@ -119,11 +292,11 @@ int64_t CAgentStore::Append(const Record& record) {
 
 void CAgentStore::InTransaction(const std::function<void()>& work) {
     {
-        boost::lock_guard<boost::mutex> guard(m_lock);
+        boost::lock_guard<boost::mutex> guard(m_mutex);
         try {
             m_session->begin();
         } catch (const std::exception& e) {
-            throw Failure("cannot begin a transaction", e);
+            throw CommitFailure(Failure("cannot begin a transaction", e).what());
         }
     }
     try {
@@ -133,20 +306,65 @@ void CAgentStore::InTransaction(const std::function<void()>& work) {
         throw;
     }
     Commit();
+    PruneDue();
 }
 
 // What was appended stays even when part of the work failed: each append reports its own failure.
+// A commit that fails (a full disk) leaves nothing of the transaction; it is rolled back so that the
+// connection can take the next one.
 void CAgentStore::Commit() {
-    boost::lock_guard<boost::mutex> guard(m_lock);
+    boost::lock_guard<boost::mutex> guard(m_mutex);
     try {
         m_session->commit();
     } catch (const std::exception& e) {
-        throw Failure("cannot commit", e);
+        try {
+            *m_session << "ROLLBACK", now;
+        } catch (const std::exception&) {
+            // SQLite may have rolled back already.
+        }
+        throw CommitFailure(Failure("cannot commit; the transaction's messages are lost", e).what());
+    }
+}
+
+void CAgentStore::Prune() {
+    boost::lock_guard<boost::mutex> guard(m_mutex);
+    try {
+        m_lastAgePrune = 0;
+        PruneLocked();
+    } catch (const std::exception& e) {
+        throw Failure("cannot prune", e);
+    }
+}
+
+// A failed pruning changes nothing; the next commit reports the state of the disk.
+void CAgentStore::PruneDue() {
+    boost::lock_guard<boost::mutex> guard(m_mutex);
+    try {
+        PruneLocked();
+    } catch (const std::exception&) {
+    }
+}
+
+// By count, through the primary key: sequences only grow, so the rows beyond the limit are those at
+// or below the newest sequence minus the limit. By age once a minute, as time has no index.
+void CAgentStore::PruneLocked() {
+    if (m_limits.keepRows > 0 && m_lastSequence - m_limits.keepRows > m_prunedThrough) {
+        Poco::Int64 through = m_lastSequence - m_limits.keepRows;
+        *m_session << "DELETE FROM messages WHERE sequence <= ?", use(through), now;
+        m_prunedThrough = through;
+    }
+    const int64_t seconds = EpochSeconds();
+    if (m_limits.keepDays > 0 && seconds - m_lastAgePrune >= kAgePruneSeconds) {
+        const Poco::Timestamp cutoff =
+            Poco::Timestamp() - Poco::Timespan(m_limits.keepDays * kSecondsPerDay, 0);
+        std::string oldest = Poco::DateTimeFormatter::format(cutoff, "%Y-%m-%dT%H:%M:%S.%iZ");
+        *m_session << "DELETE FROM messages WHERE time < ?", use(oldest), now;
+        m_lastAgePrune = seconds;
     }
 }
 
 std::vector<CAgentStore::Record> CAgentStore::Query(const Filter& filter) {
-    boost::lock_guard<boost::mutex> guard(m_lock);
+    boost::lock_guard<boost::mutex> guard(m_mutex);
     std::vector<Poco::Int64> sequences, types;
     std::vector<std::string> times, classes, descriptions, contexts, contents;
     try {
@@ -174,23 +392,54 @@ std::vector<CAgentStore::Record> CAgentStore::Query(const Filter& filter) {
 }
 
 std::string CAgentStore::Payload(int64_t sequence) {
-    boost::lock_guard<boost::mutex> guard(m_lock);
-    std::vector<Poco::Data::BLOB> blobs;
+    boost::lock_guard<boost::mutex> guard(m_mutex);
     try {
+        std::vector<Poco::Data::BLOB> blobs;
         Poco::Int64 key = sequence;
         *m_session << "SELECT payload FROM messages WHERE sequence = ? AND payload IS NOT NULL", use(key),
             into(blobs), now;
+        if (blobs.empty()) {
+            return std::string();
+        }
+        const std::string stored(reinterpret_cast<const char*>(blobs[0].rawContent()), blobs[0].size());
+        // Only a reader of a database that no agent has opened since sealing began sees a plain one.
+        return CPayloadCipher::IsSealed(stored) ? m_cipher->Open(stored) : stored;
     } catch (const std::exception& e) {
         throw Failure("cannot read message " + std::to_string(sequence), e);
     }
-    if (blobs.empty()) {
-        return std::string();
+}
+
+std::vector<int64_t> CAgentStore::WithPayload(uint32_t type) {
+    boost::lock_guard<boost::mutex> guard(m_mutex);
+    std::vector<Poco::Int64> sequences;
+    try {
+        Poco::Int64 key = type;
+        *m_session
+            << "SELECT sequence FROM messages WHERE type = ? AND payload IS NOT NULL ORDER BY sequence",
+            use(key), into(sequences), now;
+    } catch (const std::exception& e) {
+        throw Failure("cannot read payloads", e);
     }
-    return std::string(reinterpret_cast<const char*>(blobs[0].rawContent()), blobs[0].size());
+    return std::vector<int64_t>(sequences.begin(), sequences.end());
+}
+
+void CAgentStore::ReplacePayload(int64_t sequence, const std::string& payload) {
+    boost::lock_guard<boost::mutex> guard(m_mutex);
+    try {
+        Poco::Int64 key = sequence;
+        if (payload.empty()) {
+            *m_session << "UPDATE messages SET payload = NULL WHERE sequence = ?", use(key), now;
+            return;
+        }
+        Poco::Data::BLOB sealed = BlobOf(Seal(payload));
+        *m_session << "UPDATE messages SET payload = ? WHERE sequence = ?", use(sealed), use(key), now;
+    } catch (const std::exception& e) {
+        throw Failure("cannot replace the payload of message " + std::to_string(sequence), e);
+    }
 }
 
 std::string CAgentStore::InstanceUUID(const std::function<std::string()>& generate) {
-    boost::lock_guard<boost::mutex> guard(m_lock);
+    boost::lock_guard<boost::mutex> guard(m_mutex);
     try {
         std::vector<std::string> values;
         *m_session << "SELECT value FROM agent WHERE name = 'instance_uuid'", into(values), now;
@@ -206,7 +455,7 @@ std::string CAgentStore::InstanceUUID(const std::function<std::string()>& genera
 }
 
 void CAgentStore::AddTask(int64_t sequence, const std::string& line) {
-    boost::lock_guard<boost::mutex> guard(m_lock);
+    boost::lock_guard<boost::mutex> guard(m_mutex);
     try {
         Poco::Int64 key = sequence;
         int state = static_cast<int>(TaskState::Stored);
@@ -218,7 +467,7 @@ void CAgentStore::AddTask(int64_t sequence, const std::string& line) {
 }
 
 void CAgentStore::SetTaskState(int64_t sequence, TaskState state) {
-    boost::lock_guard<boost::mutex> guard(m_lock);
+    boost::lock_guard<boost::mutex> guard(m_mutex);
     try {
         Poco::Int64 key = sequence;
         int value = static_cast<int>(state);
@@ -230,7 +479,7 @@ void CAgentStore::SetTaskState(int64_t sequence, TaskState state) {
 }
 
 void CAgentStore::FinishTask(int64_t sequence) {
-    boost::lock_guard<boost::mutex> guard(m_lock);
+    boost::lock_guard<boost::mutex> guard(m_mutex);
     try {
         Poco::Int64 key = sequence;
         *m_session << "DELETE FROM tasks WHERE sequence = ?", use(key), now;
@@ -240,7 +489,7 @@ void CAgentStore::FinishTask(int64_t sequence) {
 }
 
 std::vector<CAgentStore::Task> CAgentStore::UnfinishedTasks() {
-    boost::lock_guard<boost::mutex> guard(m_lock);
+    boost::lock_guard<boost::mutex> guard(m_mutex);
     std::vector<Poco::Int64> sequences;
     std::vector<std::string> lines;
     std::vector<int> states;
@@ -257,6 +506,15 @@ std::vector<CAgentStore::Task> CAgentStore::UnfinishedTasks() {
         tasks[i].state = states[i] == 0 ? TaskState::Stored : TaskState::Handed;
     }
     return tasks;
+}
+
+// Without the trailing separator Poco leaves, so that refusals name the folder as people write it.
+std::string CAgentStore::FolderOf(const std::string& path) {
+    std::string folder = Poco::Path(path).parent().toString();
+    if (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) {
+        folder.pop_back();
+    }
+    return folder.empty() ? std::string(".") : folder;
 }
 
 std::string CAgentStore::Now() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,9 +14,17 @@ namespace Zun {
 namespace Tools {
 namespace Agent {
 
+class CPayloadCipher;
+class CStoreLock;
+
 // The agent's database (SQLite through Poco::Data): every message that crossed the bus, in
 // publication order, and the agent's own settings (its instance UUID). Every failure is a
 // std::runtime_error naming the database file. Thread-safe.
+//
+// The database, its write-ahead log and shared-memory files live in a folder only the agent's user can
+// write, are owner-only whatever the umask, and are never reached through a symlink. Payloads are sealed
+// (CPayloadCipher) before they are written. One agent at a time writes a database (CStoreLock); readers
+// take no lock.
 class CAgentStore {
 public:
     struct Record {
@@ -32,6 +41,12 @@ public:
         int64_t type = -1;  // any type when negative
         std::string since;  // ISO 8601 prefix; rows at or after it
     };
+    // What the database keeps; the oldest messages go first. Zero means no limit (the agent's own
+    // defaults are its command line's).
+    struct Limits {
+        int64_t keepRows;
+        int64_t keepDays;
+    };
     enum class Mode { Create, ReadOnly };
     // Where an agent task stands: stored and answered, handed to the module, or done with (its row
     // then goes). A run that ends early leaves the first two behind for the next run to settle.
@@ -41,18 +56,28 @@ public:
         std::string line;      // the task as it was given, with the identifiers it was given
         TaskState state = TaskState::Stored;
     };
+    // A transaction whose commit failed: nothing it appended was kept.
+    class CommitFailure : public std::runtime_error {
+    public:
+        using std::runtime_error::runtime_error;
+    };
 
-    // Create makes the file, its folder and the tables where missing; ReadOnly insists on an
-    // existing agent database and never writes to it.
-    CAgentStore(const std::string& path, Mode mode);
+    // Create takes the database's lock, makes the folder, the files and the tables where missing,
+    // checks the database and moves a damaged one aside (see Notices); it refuses a SQLite database of
+    // another application. ReadOnly insists on an existing agent database, takes no lock and never
+    // writes to it.
+    CAgentStore(const std::string& path, Mode mode, const Limits& limits = Limits{0, 0});
     ~CAgentStore();
 
-    // Stores the record with the current time; returns its sequence number.
+    // Stores the record with the current time; returns its sequence number. Inside InTransaction the
+    // record is kept only once InTransaction returns.
     int64_t Append(const Record& record);
-    // Runs work, whose appends then reach the disk together, in one transaction.
+    // Runs work, whose appends then reach the disk together, in one transaction. Throws CommitFailure
+    // when the commit failed (the transaction's appends are gone); otherwise what work threw, after
+    // committing what it appended.
     void InTransaction(const std::function<void()>& work);
     std::vector<Record> Query(const Filter& filter);
-    // The payload of one record, empty when it has none.
+    // The payload of one record, unsealed; empty when it has none (or no longer has one).
     std::string Payload(int64_t sequence);
     // Keeps a task for its message row; call it in the unit of work that appends the row.
     void AddTask(int64_t sequence, const std::string& line);
@@ -61,22 +86,55 @@ public:
     void FinishTask(int64_t sequence);
     // The tasks an earlier run left unfinished, oldest first.
     std::vector<Task> UnfinishedTasks();
+    // The records of the type that still hold a payload.
+    std::vector<int64_t> WithPayload(uint32_t type);
+    // Replaces a record's payload; an empty one removes it, and secure deletion overwrites the old.
+    void ReplacePayload(int64_t sequence, const std::string& payload);
+    // Drops the oldest messages beyond the limits. Done after commits as they become due.
+    void Prune();
+    // What opening had to do that the operator must hear of, such as a damaged database moved aside.
+    std::vector<std::string> TakeNotices();
     // The instance UUID kept in the database; made with `generate` and kept on first use.
     std::string InstanceUUID(const std::function<std::string()>& generate);
 
     const std::string& Path() const { return m_path; }
+    // The folder of a file, "." for a bare name.
+    static std::string FolderOf(const std::string& path);
     // The current time in the stored format.
     static std::string Now();
 
+    // The file a damaged database is moved to: "<path>.damaged-<UTC time>".
+    static std::string DamagedName(const std::string& path, const std::string& utcTime);
+
 private:
+    enum class Content { Empty, Agent, Other };
+
+    void OpenForWriting();
+    void OpenForReading();
+    void CheckOwnership();
+    void Connect();
+    Content Classify();
+    std::string DamageOf();
+    void MoveAside(const std::string& reason);
     void CreateSchema();
     void CheckSchema();
+    void SealPlainPayloads();
     void Commit();
+    void PruneDue();
+    void PruneLocked();
+    std::string Seal(const std::string& payload);
     std::runtime_error Failure(const std::string& what, const std::exception& e) const;
 
-    boost::mutex m_lock;
+    boost::mutex m_mutex;
     std::string m_path;
+    Limits m_limits;
+    std::unique_ptr<CStoreLock> m_lock;
+    std::unique_ptr<CPayloadCipher> m_cipher;
     std::unique_ptr<Poco::Data::Session> m_session;
+    std::vector<std::string> m_notices;
+    int64_t m_lastSequence = 0;
+    int64_t m_prunedThrough = 0;  // rows up to this sequence are gone
+    int64_t m_lastAgePrune = 0;   // seconds since the epoch
 };
 
 }  // namespace Agent
