@@ -89,7 +89,7 @@ std::string ControlText(const std::string& source) {
     if (source == kFromStandardInput) {
         return CTextInput::ReadAll(STDIN_FILENO, CControlServer::kMaxLine, "standard input");
     }
-    return CTextInput::ReadTrustedFile(source.substr(1), CControlServer::kMaxLine);
+    return Platform::CTrustedPath::ReadTrustedFile(source.substr(1), CControlServer::kMaxLine);
 }
 
 // The folder of the control socket decides who can replace it; a socket of its own choosing

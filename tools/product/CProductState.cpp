@@ -4,9 +4,9 @@
 
 #include <sstream>
 
+#include "platform/CTrustedPath.h"
 #include "tools/product/CJsonReader.h"
 #include "tools/product/CStateJson.h"
-#include "tools/product/CTextInput.h"
 
 namespace Zun {
 namespace Tools {
@@ -95,7 +95,7 @@ CProductState CProductState::Load(const std::string& path) {
     try {
         // The state carries recovery secrets: only a file that nobody else can have written or
         // swapped for a symlink is taken.
-        text = CTextInput::ReadTrustedFile(path, kMaxStateFileSize);
+        text = Platform::CTrustedPath::ReadTrustedFile(path, kMaxStateFileSize);
     } catch (const std::runtime_error& e) {
         throw CJsonError(std::string("state file ") + e.what());
     }

@@ -6,8 +6,6 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "platform/CTrustedPath.h"
-
 namespace Zun {
 namespace Tools {
 namespace Product {
@@ -15,18 +13,6 @@ namespace Product {
 namespace {
 
 constexpr std::size_t kChunk = 65536;
-
-class CClosing {
-public:
-    explicit CClosing(int fd) : m_fd(fd) {}
-    ~CClosing() { close(m_fd); }
-    CClosing(const CClosing&) = delete;
-    CClosing& operator=(const CClosing&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 }  // namespace
 
@@ -50,11 +36,6 @@ std::string CTextInput::ReadAll(int fd, std::size_t limit, const std::string& wh
         }
         text.append(buffer, static_cast<std::size_t>(got));
     }
-}
-
-std::string CTextInput::ReadTrustedFile(const std::string& path, std::size_t limit) {
-    const CClosing file(Platform::CTrustedPath::OpenTrustedFile(path));
-    return ReadAll(file.Get(), limit, path);
 }
 
 }  // namespace Product
