@@ -11,13 +11,14 @@
 
 #include <boost/make_shared.hpp>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "bench/BenchCommon.h"
 #include "channel/CQUILChannel.h"
 #include "messages/pixlink/CPixlinkMessageFactory.h"
-#include "platform/CObjectRoot.h"
+#include "platform/CTrustedPath.h"
 #include "tools/product/CFaultPlan.h"
 #include "tools/product/CProduct.h"
 #include "tools/product/CProductLog.h"
@@ -226,8 +227,11 @@ int main(int argc, char** argv) {
     const std::string base = work != nullptr ? work : "/tmp/quil-bench-work";
     const std::string fullRoot = base + "/ipc-full";
     const std::string legacyRoot = base + "/ipc-legacy";
-    if (!Platform::CObjectRoot::EnsureDirectory(fullRoot) ||
-        !Platform::CObjectRoot::EnsureDirectory(legacyRoot)) {
+    try {
+        Platform::CTrustedPath::EnsureFolder(fullRoot);
+        Platform::CTrustedPath::EnsureFolder(legacyRoot);
+    } catch (const std::runtime_error& e) {
+        std::fprintf(stderr, "ipc_roundtrip: %s\n", e.what());
         return 1;
     }
     return Run(argc, argv, fullRoot, legacyRoot);

@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <stdexcept>
 
 #include "platform/CObjectNamespace.h"
+#include "platform/CTrustedPath.h"
 
 namespace Zun {
 namespace Platform {
@@ -68,10 +70,13 @@ std::shared_ptr<CNamedMutex> CNamedMutex::Create(const std::string& name) {
     if (std::shared_ptr<CNamedMutex> existing = Open(path)) {
         return existing;
     }
-    // Built aside and renamed into place, so an opener never sees a half-initialized mutex.
-    const std::string temporary = path + ".new" + std::to_string(getpid());
-    const int fd = open(temporary.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+    // Built aside and renamed into place, so an opener never sees a half-initialized mutex. The
+    // name aside is unpredictable and made exclusively: a file planted there is never used.
+    std::string temporary;
+    int fd = -1;
+    try {
+        fd = CTrustedPath::CreateTemporary(path + ".new", temporary);
+    } catch (const std::runtime_error&) {
         return nullptr;
     }
     void* base = ftruncate(fd, sizeof(Shared)) == 0 ? MapShared(fd, sizeof(Shared)) : nullptr;
@@ -91,6 +96,9 @@ std::shared_ptr<CNamedMutex> CNamedMutex::Create(const std::string& name) {
 }
 
 std::shared_ptr<CNamedMutex> CNamedMutex::Open(const std::string& path) {
+    if (!CObjectNamespace::IsFolderTrusted()) {
+        return nullptr;
+    }
     const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
         return nullptr;

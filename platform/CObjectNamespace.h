@@ -18,8 +18,13 @@ public:
     static std::string PathOf(const WCHAR* name);
     static std::string PathOf(const UNICODE_STRING* name);
     static std::string Folder();
-    // Creates the folder owner-only where missing (servers only; clients never create it).
-    static bool EnsureFolder();
+    // Servers: creates the folder (and the object root) owner-only where missing, and refuses it
+    // unless it is ours and writable by us alone; reason, when given, says why. Clients never
+    // create it.
+    static bool EnsureFolder(std::string* reason = nullptr);
+    // Clients: whether the folder and the object root belong to us or root and only their owner
+    // may write them, so that nobody else can have put or swapped an object there.
+    static bool IsFolderTrusted();
     // Objects of the current user and of root are trusted; any other owner may be squatting a name.
     static bool IsTrustedOwner(uid_t owner);
 };

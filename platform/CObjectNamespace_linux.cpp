@@ -2,13 +2,17 @@
 
 #include <unistd.h>
 
+#include <stdexcept>
+
 #include "platform/CObjectRoot.h"
+#include "platform/CTrustedPath.h"
 
 namespace Zun {
 namespace Platform {
 
 namespace {
 
+const char* const kFolderName = "BaseNamedObjects";
 const char* const kPrefixes[] = {"\\BaseNamedObjects\\", "Global\\", "Local\\"};
 
 bool IsPlainComponent(const std::string& name) {
@@ -38,7 +42,7 @@ std::string Narrow(const WCHAR* text, std::size_t length) {
 }  // namespace
 
 std::string CObjectNamespace::Folder() {
-    return CObjectRoot::Path() + "/BaseNamedObjects";
+    return CObjectRoot::Path() + "/" + kFolderName;
 }
 
 std::string CObjectNamespace::PathOf(const std::string& name) {
@@ -70,8 +74,26 @@ std::string CObjectNamespace::PathOf(const UNICODE_STRING* name) {
     return PathOf(Narrow(name->Buffer, name->Length / 2));
 }
 
-bool CObjectNamespace::EnsureFolder() {
-    return CObjectRoot::EnsureDirectory(Folder());
+bool CObjectNamespace::EnsureFolder(std::string* reason) {
+    try {
+        CObjectRoot::Ensure(kFolderName);
+        return true;
+    } catch (const std::runtime_error& e) {
+        if (reason != nullptr) {
+            *reason = e.what();
+        }
+        return false;
+    }
+}
+
+bool CObjectNamespace::IsFolderTrusted() {
+    try {
+        CObjectRoot::Check();
+        CTrustedPath::CheckSharedFolder(Folder());
+        return true;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
 }
 
 bool CObjectNamespace::IsTrustedOwner(uid_t owner) {

@@ -15,6 +15,9 @@ class CTrustedPath {
 public:
     // Refuses a folder that is missing, a symlink, not ours, or writable by group or others.
     static void CheckFolder(const std::string& path);
+    // As CheckFolder, but root's folder is trusted too: an ordinary user's client opens what a
+    // server running as root created (the object root under /run, for one).
+    static void CheckSharedFolder(const std::string& path);
     // Creates the folder and its missing parents owner-only (0700), then checks it.
     static void EnsureFolder(const std::string& path);
     // Creates the file owner-only (0600) and exclusively when it is missing. An existing one must be

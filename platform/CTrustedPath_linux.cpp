@@ -68,19 +68,29 @@ void CheckAncestors(const std::string& absolute) {
     }
 }
 
-void CheckOwnFolder(const std::string& path, const struct stat& info) {
+void CheckOwnFolder(const std::string& path, const struct stat& info, bool rootToo) {
     if (S_ISLNK(info.st_mode)) {
         throw Refusal(path, "is a symbolic link");
     }
     if (!S_ISDIR(info.st_mode)) {
         throw Refusal(path, "is not a folder");
     }
-    if (info.st_uid != geteuid()) {
+    if (info.st_uid != geteuid() && !(rootToo && info.st_uid == 0)) {
         throw Refusal(path, OwnerText(info.st_uid));
     }
     if ((info.st_mode & kGroupOrOthersWrite) != 0) {
         throw Refusal(path, "writable by group or others");
     }
+}
+
+void CheckFolderAndAncestors(const std::string& path, bool rootToo) {
+    const std::string absolute = Absolute(path);
+    struct stat info;
+    if (lstat(absolute.c_str(), &info) != 0) {
+        throw SystemFailure(path, "cannot inspect");
+    }
+    CheckOwnFolder(path, info, rootToo);
+    CheckAncestors(absolute);
 }
 
 void CheckOwnFile(const std::string& path, const struct stat& info, bool rootToo) {
@@ -129,13 +139,11 @@ private:
 }  // namespace
 
 void CTrustedPath::CheckFolder(const std::string& path) {
-    const std::string absolute = Absolute(path);
-    struct stat info;
-    if (lstat(absolute.c_str(), &info) != 0) {
-        throw SystemFailure(path, "cannot inspect");
-    }
-    CheckOwnFolder(path, info);
-    CheckAncestors(absolute);
+    CheckFolderAndAncestors(path, false);
+}
+
+void CTrustedPath::CheckSharedFolder(const std::string& path) {
+    CheckFolderAndAncestors(path, true);
 }
 
 void CTrustedPath::EnsureFolder(const std::string& path) {

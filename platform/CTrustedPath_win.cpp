@@ -41,6 +41,10 @@ void CTrustedPath::CheckFolder(const std::string& path) {
     }
 }
 
+void CTrustedPath::CheckSharedFolder(const std::string& path) {
+    CheckFolder(path);
+}
+
 void CTrustedPath::EnsureFolder(const std::string& path) {
     Poco::File(path).createDirectories();
     CheckFolder(path);

@@ -115,8 +115,10 @@ class Soak:
 
     def ctl(self, request, timeout=10):
         try:
-            done = subprocess.run([self.args.product, "ctl", "--control", self.control, json.dumps(request)],
-                                  env=self.env, capture_output=True, text=True, timeout=timeout)
+            # The request goes on standard input: on the command line every user could read its secrets.
+            done = subprocess.run([self.args.product, "ctl", "--control", self.control, "-"],
+                                  input=json.dumps(request), env=self.env, capture_output=True, text=True,
+                                  timeout=timeout)
         except subprocess.TimeoutExpired:
             return None
         return json.loads(done.stdout) if done.returncode == 0 and done.stdout.strip() else None

@@ -26,11 +26,20 @@ public:
     bool WaitUntilServing(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Kills the product (SIGKILL) and reaps it.
     void Kill();
+    // The exit status of a product that ends by itself within the deadline (it has closed its
+    // standard error by then); -1 when it is still running or died of a signal.
+    int WaitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     std::string Output();
+    pid_t Pid() const { return m_pid; }
 
-    // "quil-product <arguments>": the exit status and what it printed on standard output.
+    // "quil-product <arguments>" with input on its standard input: the exit status and what it
+    // printed on standard output.
     static std::pair<int, std::string> Run(const std::string& binary,
-                                           const std::vector<std::string>& arguments);
+                                           const std::vector<std::string>& arguments,
+                                           const std::string& input = std::string());
+    // "quil-product <arguments>": the exit status and what it printed on standard error.
+    static std::pair<int, std::string> RunForErrors(const std::string& binary,
+                                                    const std::vector<std::string>& arguments);
 
 private:
     void ReadOutput(int fd);

@@ -182,8 +182,10 @@ bool CChildProcess::WaitUntil(const std::vector<CChildProcess*>& children,
     return false;
 }
 
-int CChildProcess::Run(const std::vector<std::string>& argv, std::string& output, Deadline deadline) {
+int CChildProcess::Run(const std::vector<std::string>& argv, std::string& output, Deadline deadline,
+                       const std::string& input) {
     CChildProcess child(argv);
+    child.WriteInput(input);
     child.CloseInput();
     const int code = child.WaitForExit(deadline);
     output = child.Output() + child.Errors();

@@ -44,8 +44,9 @@ public:
     // False when the deadline passed or an interrupt was requested (see RequestInterrupt).
     static bool WaitUntil(const std::vector<CChildProcess*>& children, const std::function<bool()>& condition,
                           Deadline deadline);
-    // Runs a short command to its end; its exit code, -1 on a deadline.
-    static int Run(const std::vector<std::string>& argv, std::string& output, Deadline deadline);
+    // Runs a short command to its end, input on its standard input; its exit code, -1 on a deadline.
+    static int Run(const std::vector<std::string>& argv, std::string& output, Deadline deadline,
+                   const std::string& input = std::string());
     // Called from a signal handler: every wait returns false from now on.
     static void RequestInterrupt();
     static bool Interrupted();

@@ -106,7 +106,8 @@ int CSession::StopProduct() {
 
 std::string CSession::Control(const std::string& json) {
     std::string output;
-    if (CChildProcess::Run({Binary("quil-product"), "ctl", json}, output, After(kCommandDeadline)) != 0) {
+    // On standard input, never on the command line, where every user could read a recovery secret.
+    if (CChildProcess::Run({Binary("quil-product"), "ctl", "-"}, output, After(kCommandDeadline), json) != 0) {
         throw std::runtime_error("quil-product ctl " + json + " failed: " + output);
     }
     return output;

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/CObjectNamespace.h"
+
 namespace Zun {
 namespace Tools {
 namespace Product {
@@ -49,6 +51,16 @@ bool CControlClient::FitsAddress(const std::string& path) {
     return !path.empty() && path.size() < sizeof(sockaddr_un::sun_path);
 }
 
+bool CControlClient::IsTrustedPeer(int fd, uid_t& peer) {
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 || size != sizeof credentials) {
+        return false;
+    }
+    peer = credentials.uid;
+    return Platform::CObjectNamespace::IsTrustedOwner(peer);
+}
+
 bool CControlClient::Exchange(const std::string& path, const std::string& line, std::string& answer,
                               std::string& error, int timeoutMs) {
     if (!FitsAddress(path)) {
@@ -62,6 +74,11 @@ bool CControlClient::Exchange(const std::string& path, const std::string& line, 
     if (socket.Fd() < 0 ||
         connect(socket.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
         error = "cannot reach the product at " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    uid_t peer = 0;
+    if (!IsTrustedPeer(socket.Fd(), peer)) {
+        error = path + ": answered by uid " + std::to_string(peer) + ", neither us nor root; nothing sent";
         return false;
     }
     if (!WriteAll(socket.Fd(), line + "\n")) {

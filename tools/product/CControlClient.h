@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace Zun {
@@ -14,6 +16,9 @@ public:
                          std::string& error, int timeoutMs = 10000);
     // A Unix socket address cannot hold a longer path.
     static bool FitsAddress(const std::string& path);
+    // Whether the process at the other end of a connected Unix socket runs as us or root: requests
+    // carry recovery secrets, and answers decide what the product does.
+    static bool IsTrustedPeer(int fd, uid_t& peer);
 };
 
 }  // namespace Product

@@ -21,6 +21,8 @@ namespace {
 constexpr int kSliceMs = 200;
 // A client that sends nothing for this long is dropped.
 constexpr int kIdleMs = 5000;
+// Owner-only: read and write for us, nothing for group or others.
+constexpr mode_t kSocketUmask = 0177;
 
 sockaddr_un Address(const std::string& path) {
     sockaddr_un address{};
@@ -57,9 +59,13 @@ bool CControlServer::Start(std::string& error) {
     unlink(m_path.c_str());
     m_listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const sockaddr_un address = Address(m_path);
-    if (m_listener < 0 ||
-        bind(m_listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
-        chmod(m_path.c_str(), 0600) != 0 || listen(m_listener, 8) != 0) {
+    // The socket is born owner-only: with the umask's mode, another user could connect between
+    // bind and a later chmod and keep that connection.
+    const mode_t previous = umask(kSocketUmask);
+    const bool bound = m_listener >= 0 &&
+                       bind(m_listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    umask(previous);
+    if (!bound || listen(m_listener, 8) != 0) {
         error = "cannot listen on " + m_path + ": " + std::strerror(errno);
         if (m_listener >= 0) {
             close(m_listener);
@@ -90,8 +96,13 @@ void CControlServer::Loop() {
             continue;
         }
         const int client = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client >= 0) {
+        uid_t peer = 0;
+        if (client >= 0 && !CControlClient::IsTrustedPeer(client, peer)) {
+            CProductLog::Warning("control client of uid " + std::to_string(peer) + " refused");
+        } else if (client >= 0) {
             Serve(client);
+        }
+        if (client >= 0) {
             close(client);
         }
     }

@@ -6,17 +6,22 @@
 
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 
+#include "platform/CObjectNamespace.h"
 #include "platform/CObjectRoot.h"
 #include "platform/CRegistryKey.h"
+#include "platform/CTrustedPath.h"
 #include "tools/product/CBroadcastPublisher.h"
 #include "tools/product/CControlClient.h"
 #include "tools/product/CControlDispatcher.h"
 #include "tools/product/CControlServer.h"
+#include "tools/product/CInstanceLock.h"
 #include "tools/product/CJsonReader.h"
 #include "tools/product/CProductLog.h"
 #include "tools/product/CProductServer.h"
 #include "tools/product/CServeOptions.h"
+#include "tools/product/CTextInput.h"
 #include "tools/product/ProductConstants.h"
 
 namespace Zun {
@@ -29,7 +34,15 @@ const char* const kUsage =
     "usage: quil-product install [--version V]\n"
     "       quil-product uninstall\n"
     "       quil-product serve [--state FILE] [--lpc-only] [--control SOCKET]\n"
-    "       quil-product ctl [--control SOCKET] '<json>'\n";
+    "       quil-product ctl [--control SOCKET] '<json>' | - | @FILE\n"
+    "           (- reads the request from standard input, @FILE from a file; requests that carry\n"
+    "            recovery secrets are only taken that way, never from the command line)\n";
+
+// Read the control request from standard input, or from the file after the at sign.
+const char* const kFromStandardInput = "-";
+const char kFromFile = '@';
+// Operations whose request carries recovery secrets, which every user could read on a command line.
+const char* const kSecretOperations[] = {"add-recovery"};
 
 sigset_t StopSignals() {
     sigset_t signals;
@@ -51,6 +64,42 @@ std::string ControlLine(const std::string& text) {
     std::ostringstream line;
     Poco::JSON::Stringifier::stringify(parsed, line, 0);
     return line.str();
+}
+
+bool CarriesSecrets(const std::string& line) {
+    const std::string op =
+        CJsonReader(CJsonReader::Parse(line, "the control request"), "control request").String("op");
+    for (const char* secret : kSecretOperations) {
+        if (op == secret) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The request itself rather than where to read it from.
+bool IsInline(const std::string& source) {
+    return source != kFromStandardInput && (source.empty() || source[0] != kFromFile);
+}
+
+std::string ControlText(const std::string& source) {
+    if (IsInline(source)) {
+        return source;
+    }
+    if (source == kFromStandardInput) {
+        return CTextInput::ReadAll(STDIN_FILENO, CControlServer::kMaxLine, "standard input");
+    }
+    return Platform::CTrustedPath::ReadTrustedFile(source.substr(1), CControlServer::kMaxLine);
+}
+
+// The folder of the control socket decides who can replace it; a socket of its own choosing
+// there would read the requests, recovery secrets included.
+void CheckControlFolder(const std::string& socketPath) {
+    const std::size_t slash = socketPath.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : socketPath.substr(0, slash);
+    Platform::CTrustedPath::CheckSharedFolder(folder);
 }
 
 bool AnswerIsOk(const std::string& answer) {
@@ -98,7 +147,8 @@ int CProductApplication::Run(const std::vector<std::string>& arguments) {
         return Usage("unknown command " + command);
     } catch (const std::invalid_argument& e) {
         return Usage(e.what());
-    } catch (const CJsonError& e) {
+    } catch (const std::runtime_error& e) {
+        // Bad JSON, an untrusted object root, state file or request file.
         std::cerr << "quil-product: " << e.what() << "\n";
         return 1;
     }
@@ -106,10 +156,14 @@ int CProductApplication::Run(const std::vector<std::string>& arguments) {
 
 int CProductApplication::Install(const std::vector<std::string>& arguments) {
     const CServeOptions options = CServeOptions::Parse(arguments, {"--version"});
+    if (!options.Positional.empty()) {
+        return Usage("unexpected argument " + options.Positional[0]);
+    }
     const std::string version = options.Version.empty() ? kDefaultProductVersion : options.Version;
     Platform::CRegistryKey key(kRegistryKey, false);
-    if (!options.Positional.empty() || !key.SetString(kRegistryValue, version)) {
-        std::cerr << "quil-product: cannot write " << kRegistryValue << " under " << kRegistryKey << "\n";
+    if (!key.SetString(kRegistryValue, version)) {
+        std::cerr << "quil-product: cannot write " << kRegistryValue << " under " << kRegistryKey << ": "
+                  << key.Error() << "\n";
         return 1;
     }
     std::cout << "installed: " << kRegistryValue << " = " << version << "\n";
@@ -120,7 +174,7 @@ int CProductApplication::Uninstall(const std::vector<std::string>& arguments) {
     CServeOptions::Parse(arguments, {});
     Platform::CRegistryKey key(kRegistryKey, false);
     if (key.HasValue(kRegistryValue) && !key.DeleteValue(kRegistryValue)) {
-        std::cerr << "quil-product: cannot remove " << kRegistryValue << "\n";
+        std::cerr << "quil-product: cannot remove " << kRegistryValue << ": " << key.Error() << "\n";
         return 1;
     }
     std::cout << "uninstalled\n";
@@ -130,12 +184,22 @@ int CProductApplication::Uninstall(const std::vector<std::string>& arguments) {
 int CProductApplication::Control(const std::vector<std::string>& arguments) {
     const CServeOptions options = CServeOptions::Parse(arguments, {"--control"});
     if (options.Positional.size() != 1) {
-        return Usage("ctl takes one JSON object");
+        return Usage("ctl takes one JSON object, - or @FILE");
+    }
+    const std::string& source = options.Positional[0];
+    const std::string line = ControlLine(ControlText(source));
+    if (IsInline(source) && CarriesSecrets(line)) {
+        return Usage(
+            "this request carries recovery secrets, which every user could read on a command line; "
+            "pass it on standard input (ctl -) or in a file (ctl @FILE)");
+    }
+    if (options.ControlPath.empty()) {
+        Platform::CObjectRoot::Check();
     }
     const std::string path = options.ControlPath.empty() ? DefaultControlPath() : options.ControlPath;
     std::string answer;
     std::string error;
-    if (!CControlClient::Exchange(path, ControlLine(options.Positional[0]), answer, error)) {
+    if (!CControlClient::Exchange(path, line, answer, error)) {
         std::cerr << "quil-product: " << error << "\n";
         return 1;
     }
@@ -149,14 +213,21 @@ int CProductApplication::Serve(const std::vector<std::string>& arguments) {
         return Usage("unexpected argument " + options.Positional[0]);
     }
     const CProductState state = LoadState(options.StatePath);
+    const std::string root = Platform::CObjectRoot::Ensure();
+    // Before any socket or object is touched: a second product must change nothing of the first.
+    CInstanceLock instance(root);
+    std::string error;
+    if (!instance.Acquire(error) || !Platform::CObjectNamespace::EnsureFolder(&error)) {
+        CProductLog::Error(error);
+        return 1;
+    }
+    const std::string controlPath = options.ControlPath.empty() ? DefaultControlPath() : options.ControlPath;
+    CheckControlFolder(controlPath);
     // Signals are taken by the main thread alone, so they are blocked before any thread starts.
     const sigset_t signals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
-    Platform::CObjectRoot::EnsureDirectory(Platform::CObjectRoot::Path());
-    const std::string controlPath = options.ControlPath.empty() ? DefaultControlPath() : options.ControlPath;
 
-    std::string error;
     CBroadcastPublisher publisher;
     CProduct product(state, publisher);
     CFaultPlan faults;
@@ -169,7 +240,8 @@ int CProductApplication::Serve(const std::vector<std::string>& arguments) {
         return 1;
     }
     CProductLog::Info(std::string("serving: ") + (options.LpcOnly ? "LPC port" : "ALPC and LPC ports") +
-                      ", broadcast area, control socket " + controlPath);
+                      ", broadcast area, control socket " + controlPath + "; object root " + root + " (" +
+                      Platform::CObjectRoot::Origin() + ")");
     const timespec slice = {1, 0};
     int received = -1;
     while ((received = sigtimedwait(&signals, nullptr, &slice)) < 0) {

@@ -2,9 +2,9 @@
 
 #include <Poco/JSON/Stringifier.h>
 
-#include <fstream>
 #include <sstream>
 
+#include "platform/CTrustedPath.h"
 #include "tools/product/CJsonReader.h"
 #include "tools/product/CStateJson.h"
 
@@ -15,7 +15,7 @@ namespace Product {
 namespace {
 
 // Large enough for any sensible state, small enough that a wrong path cannot exhaust memory.
-constexpr std::streamoff kMaxStateFileSize = 64 * 1024 * 1024;
+constexpr std::size_t kMaxStateFileSize = 64 * 1024 * 1024;
 
 template <typename T>
 Poco::JSON::Array::Ptr WriteAll(const T& entries) {
@@ -91,18 +91,16 @@ CProductState CProductState::FromJson(const std::string& text) {
 }
 
 CProductState CProductState::Load(const std::string& path) {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) {
-        throw CJsonError("cannot open state file " + path);
-    }
-    if (file.tellg() > kMaxStateFileSize) {
-        throw CJsonError("state file " + path + " is larger than 64 MiB");
-    }
-    file.seekg(0);
-    std::ostringstream text;
-    text << file.rdbuf();
+    std::string text;
     try {
-        return FromJson(text.str());
+        // The state carries recovery secrets: only a file that nobody else can have written or
+        // swapped for a symlink is taken.
+        text = Platform::CTrustedPath::ReadTrustedFile(path, kMaxStateFileSize);
+    } catch (const std::runtime_error& e) {
+        throw CJsonError(std::string("state file ") + e.what());
+    }
+    try {
+        return FromJson(text);
     } catch (const CJsonError& e) {
         throw CJsonError(path + ": " + e.what());
     }
