@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <stdexcept>
+#include <string>
 
 #include "platform/CNamedMutex.h"
 #include "platform/CObjectNamespace.h"
+#include "platform/CTrustedPath.h"
 
 namespace Zun {
 namespace Platform {
@@ -19,11 +22,12 @@ struct CBroadcastWriter::Objects {
 
 namespace {
 
-// The area is built aside and renamed into place, so a reader never maps half a header.
-std::uint8_t* CreateArea(const std::string& path, std::size_t size, int& fd) {
-    const std::string temporary = path + ".new" + std::to_string(getpid());
-    fd = open(temporary.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+// The area is built aside, under a name nobody can guess or plant first, and renamed into place,
+// so a reader never maps half a header.
+std::uint8_t* CreateArea(const std::string& path, std::size_t size, int& fd, std::string& temporary) {
+    try {
+        fd = CTrustedPath::CreateTemporary(path + ".new", temporary);
+    } catch (const std::runtime_error&) {
         return nullptr;
     }
     void* base = ftruncate(fd, static_cast<off_t>(size)) == 0
@@ -73,12 +77,12 @@ CBroadcastWriter::CBroadcastWriter(std::uint32_t localId, std::uint32_t remoteId
         Unlock();
         return;
     }
-    m_view = CreateArea(path, m_size, fd);
+    std::string temporary;
+    m_view = CreateArea(path, m_size, fd, temporary);
     if (m_view == nullptr) {
         return;
     }
     WriteHeader(dataSize);
-    const std::string temporary = path + ".new" + std::to_string(getpid());
     if (rename(temporary.c_str(), path.c_str()) != 0) {
         unlink(temporary.c_str());
         munmap(m_view, m_size);
