@@ -7,7 +7,10 @@
 #include <Poco/JSON/Parser.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -89,6 +92,10 @@ TEST_F(AgentLifecycleTest, SigtermEndsTheAgentWithinItsGraceWhileTheProductHangs
 
 TEST_F(AgentLifecycleTest, SighupReopensTheLogAndTheAgentGoesOn) {
     StartConnected();
+    // The agent's memory, which holds recovery passwords, never lands in a core file.
+    std::ifstream limits("/proc/" + std::to_string(session.Agent()->Pid()) + "/limits");
+    const std::string text((std::istreambuf_iterator<char>(limits)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(std::regex_search(text, std::regex("Max core file size +0 +0 "))) << text;
     session.Agent()->Signal(SIGHUP);
     session.RequireAgentLine("Reopening the log file", 0, kDeadline);
     session.Send(R"({"task":"maintenance-off"})");

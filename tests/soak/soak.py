@@ -3,9 +3,11 @@
 
 quil-agent runs the connector module and takes a steady stream of agent tasks on its standard input,
 while quil-product is killed and restarted, hangs, slows down, answers error statuses, garbage and
-oversize replies, abandons its broadcast mutex and has its broadcast area corrupted. At the end the
-run prints a tally and fails unless every agent task is accounted for, no process crashed or hung,
-the agent's memory stayed flat and no recovery secret reached a log line or a text output.
+oversize replies, abandons its broadcast mutex and has its broadcast area corrupted, and the agent
+itself is killed (SIGKILL) and stopped (SIGTERM) while the product hangs past its grace period, then
+started again. At the end the run prints a tally and fails unless every task the agent acknowledged
+is accounted for, no process crashed or hung, the agent's memory stayed flat and no recovery secret
+reached a log line, a text output or any file of the agent's folder (raw bytes, WAL included).
 
     soak.py --minutes M --agent BIN --product BIN --module LIB [--keep]
 """
@@ -58,7 +60,14 @@ FAULTS = [
     ("dropped connection", [{"op": "fault", "kind": "drop", "count": 2}], 3),
     ("hang", [{"op": "fault", "kind": "hang", "ms": 8000, "count": 1}], 9),
     ("pings refused", [{"op": "pings", "answer": False}], 3),
+    ("agent killed", "kill-agent", 3),
+    ("agent stopped while the product hangs", "stop-agent-hung", 3),
 ]
+# Longer than the agent's grace period (5 s) plus its forced stop.
+HANG_PAST_GRACE_MS = 12000
+# The agent's grace period, its forced stop and a margin for a busy machine.
+STOP_DEADLINE = 20
+EXIT_FORCED = 2
 
 
 class Soak:
@@ -70,7 +79,13 @@ class Soak:
         self.control = os.path.join(self.work, "product.sock")
         self.db = os.path.join(self.work, "agent.db")
         self.lock = threading.Lock()
+        # Held while a task goes to the agent and while the agent is replaced, never with self.lock.
+        self.agent_lock = threading.RLock()
         self.sent = {}            # first id -> task kind
+        self.acknowledged = set() # first ids the agent answered ok
+        self.agent_runs = 0
+        self.agent_kills = 0
+        self.forced_stops = 0
         self.at_product = set()   # first ids whose result the product held when it went away
         self.secrets = []
         self.problems = []
@@ -96,22 +111,26 @@ class Soak:
             self.problem("product ended with %s" % code)
 
     def start_agent(self):
-        out = open(os.path.join(self.work, "agent.out"), "w")
-        err = open(os.path.join(self.work, "agent.err"), "w")
+        self.agent_runs += 1
+        out = open(os.path.join(self.work, "agent-%d.out" % self.agent_runs), "w")
+        err = open(os.path.join(self.work, "agent-%d.err" % self.agent_runs), "w")
         self.agent = subprocess.Popen(
             [self.args.agent, "run", "--db", self.db, "--module", self.args.module,
              "--log", os.path.join(self.work, "agent.log"), "--control", os.path.join(self.work, "agent.sock")],
             env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=err, text=True, bufsize=1)
-        threading.Thread(target=self.read_answers, args=(out,), daemon=True).start()
+        threading.Thread(target=self.read_answers, args=(self.agent, out), daemon=True).start()
 
-    def read_answers(self, out):
-        for line in self.agent.stdout:
+    def read_answers(self, agent, out):
+        for line in agent.stdout:
             out.write(line)
             out.flush()
+            answer = json.loads(line)
             with self.lock:
                 self.answers += 1
-                if not json.loads(line).get("ok", False):
+                if not answer.get("ok", False):
                     self.problems.append("agent refused a task: " + line.strip())
+                elif answer.get("ids"):
+                    self.acknowledged.add(answer["ids"][0].lower())
 
     def ctl(self, request, timeout=10):
         try:
@@ -139,9 +158,14 @@ class Soak:
     # --- the stream of tasks ---------------------------------------------------------------------
 
     def send(self, task):
-        with self.lock:
-            self.agent.stdin.write(json.dumps(task) + "\n")
-            self.agent.stdin.flush()
+        """False when the agent is gone (killed by a fault): the task then was never acknowledged."""
+        with self.agent_lock:
+            try:
+                self.agent.stdin.write(json.dumps(task) + "\n")
+                self.agent.stdin.flush()
+                return True
+            except (BrokenPipeError, ValueError):
+                return False
 
     def send_tasks(self):
         count = 0
@@ -177,8 +201,45 @@ class Soak:
                     with self.lock:
                         self.at_product.add(found.group(1).lower())
 
+    def replace_agent(self, stop):
+        """Ends the agent with stop and starts a new one on the same database; the sender pauses."""
+        with self.agent_lock:
+            stop()
+            self.start_agent()
+
+    def kill_agent(self):
+        self.agent.kill()
+        self.agent.wait(timeout=20)
+        self.agent_kills += 1
+
+    def stop_agent_while_hung(self):
+        """SIGTERM while a request hangs past the grace period: the agent must force the module and
+        end with 2 in time."""
+        self.ctl({"op": "fault", "kind": "hang", "ms": HANG_PAST_GRACE_MS, "count": 1})
+        self.send({"task": "query", "kind": 1})
+        time.sleep(1)
+        self.agent.send_signal(signal.SIGTERM)
+        started = time.time()
+        try:
+            code = self.agent.wait(timeout=STOP_DEADLINE)
+        except subprocess.TimeoutExpired:
+            self.agent.kill()
+            self.agent.wait()
+            self.problem("SIGTERM did not end the agent within %d s while the product hung" % STOP_DEADLINE)
+            return
+        self.forced_stops += code == EXIT_FORCED
+        print("soak: agent stopped with %d after %.1f s while the product hung" % (code, time.time() - started),
+              flush=True)
+        if code not in (0, EXIT_FORCED):
+            self.problem("the agent stopped with %d while the product hung" % code)
+
     def play(self, name, action, seconds):
         self.faults_played[name] = self.faults_played.get(name, 0) + 1
+        if action in ("kill-agent", "stop-agent-hung"):
+            self.replace_agent(self.kill_agent if action == "kill-agent" else self.stop_agent_while_hung)
+            self.stop.wait(seconds)
+            self.ctl({"op": "clear-faults"})
+            return
         if action in ("kill", "die-holding-mutex"):
             if action == "kill":
                 self.product.kill()
@@ -268,8 +329,12 @@ class Soak:
         counts = {}
         with self.lock:
             sent = dict(self.sent)
+            acknowledged = set(self.acknowledged)
         self.unaccounted = []
         for first in sent:
+            if first not in acknowledged:
+                counts["never acknowledged"] = counts.get("never acknowledged", 0) + 1
+                continue
             kind = self.classify(first, events.get(first, []))
             counts[kind] = counts.get(kind, 0) + 1
             if kind == "unaccounted":
@@ -287,12 +352,13 @@ class Soak:
         return self.tally()
 
     def leaked_secrets(self):
+        # Every file of the agent's folder as raw bytes: the database, its WAL, the logs, the outputs.
         texts = []
         for name in sorted(os.listdir(self.work)):
             path = os.path.join(self.work, name)
-            if name.endswith((".log", ".out", ".err")):
-                with open(path, errors="replace") as f:
-                    texts.append((name, f.read()))
+            if os.path.isfile(path):
+                with open(path, "rb") as f:
+                    texts.append((name, f.read().decode("latin-1")))
         for flags in ([], ["--json"]):
             done = subprocess.run([self.args.agent, "logs", "--db", self.db] + flags, env=self.env,
                                   capture_output=True, text=True, timeout=120)
@@ -327,6 +393,15 @@ class Soak:
             return "the agent stopped with exit code %d (2: the module had to be forced)" % code
         return None
 
+    def check_modes(self):
+        """The agent's files are owner-only whatever the umask."""
+        loose = []
+        for name in sorted(os.listdir(self.work)):
+            path = os.path.join(self.work, name)
+            if name.startswith("agent.") and os.path.isfile(path) and os.stat(path).st_mode & 0o077:
+                loose.append("%s is %o" % (name, os.stat(path).st_mode & 0o777))
+        return loose
+
     def run(self):
         subprocess.run([self.args.product, "install"], env=self.env, check=True, capture_output=True)
         self.start_product()
@@ -343,7 +418,7 @@ class Soak:
         self.send({"task": "query", "kind": 3})
         sent, counts = self.drain(self.args.drain)
         self.sample_memory()
-        for text in [self.stop_agent(), self.memory_verdict()] + self.leaked_secrets():
+        for text in [self.stop_agent(), self.memory_verdict()] + self.leaked_secrets() + self.check_modes():
             if text:
                 self.problem(text)
         self.product.send_signal(signal.SIGTERM)
@@ -352,15 +427,19 @@ class Soak:
         return not self.problems and counts.get("unaccounted", 0) == 0
 
     def report(self, duration, sent, counts):
-        print("soak: %.0f s, %d agent tasks sent, %d answers, product started %d times"
-              % (duration, len(sent), self.answers, self.product_runs))
+        print("soak: %.0f s, %d agent tasks sent, %d acknowledged, %d answers, product started %d times"
+              % (duration, len(sent), len(self.acknowledged), self.answers, self.product_runs))
+        print("soak: agent started %d times, killed %d times, forced to stop %d times while the product hung"
+              % (self.agent_runs, self.agent_kills, self.forced_stops))
         print("soak: faults played: " + ", ".join("%s %d" % kv for kv in sorted(self.faults_played.items())))
-        for kind in ("finished", "failed", "cancelled", "lost with the product", "unaccounted"):
+        for kind in ("finished", "failed", "cancelled", "lost with the product", "never acknowledged",
+                     "unaccounted"):
             print("soak:   %-22s %6d" % (kind, counts.get(kind, 0)))
         if self.rss:
             print("soak: agent memory %d kB at start, %d kB at the end, %d kB at most"
                   % (self.rss[0], self.rss[-1], max(self.rss)))
-        print("soak: %d recovery secrets checked in every log and text output" % len(self.secrets))
+        print("soak: %d recovery secrets checked in every file of the agent's folder and its text outputs"
+              % len(self.secrets))
         for task in getattr(self, "unaccounted", []):
             print("soak: UNACCOUNTED " + task)
         for text in self.problems:

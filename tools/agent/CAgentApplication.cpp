@@ -22,6 +22,7 @@
 #include "tools/agent/CControlServer.h"
 #include "tools/agent/CEscrowRetention.h"
 #include "tools/agent/CMessageEncoder.h"
+#include "tools/agent/CProcessHardening.h"
 #include "tools/agent/CSecretWiper.h"
 
 namespace Zun {
@@ -75,6 +76,11 @@ CAgentApplication::~CAgentApplication() {
 }
 
 int CAgentApplication::Run() {
+    const std::string unhardened = CProcessHardening::Apply();
+    if (!unhardened.empty()) {
+        std::cerr << "quil-agent: " << unhardened << "\n";
+        return 1;
+    }
     CConsoleInput console;
     if (!console.SetupError().empty()) {
         std::cerr << "quil-agent: " << console.SetupError() << "\n";

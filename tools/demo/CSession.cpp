@@ -107,16 +107,26 @@ int CSession::StopProduct() {
 std::string CSession::Control(const std::string& json) {
     std::string output;
     // On standard input, never on the command line, where every user could read a recovery secret.
-    if (CChildProcess::Run({Binary("quil-product"), "ctl", "-"}, output, After(kCommandDeadline), json) != 0) {
+    if (CChildProcess::Run({Binary("quil-product"), "ctl", "-"}, output, After(kCommandDeadline), json) !=
+        0) {
         throw std::runtime_error("quil-product ctl " + json + " failed: " + output);
     }
     return output;
 }
 
-void CSession::StartAgent() {
-    m_agent.reset(
-        new CChildProcess({Binary("quil-agent"), "run", "--db", Database(), "--log", AgentLogFile(),
-                           "--control", m_folder + "/agent/agent.sock", "--module", m_options.module}));
+void CSession::StartAgent(const std::vector<std::string>& options) {
+    std::vector<std::string> argv = {Binary("quil-agent"),
+                                     "run",
+                                     "--db",
+                                     Database(),
+                                     "--log",
+                                     AgentLogFile(),
+                                     "--control",
+                                     m_folder + "/agent/agent.sock",
+                                     "--module",
+                                     m_options.module};
+    argv.insert(argv.end(), options.begin(), options.end());
+    m_agent.reset(new CChildProcess(argv));
     m_answers = 0;
     RequireAgentLine("running", 0, kStartDeadline);
 }

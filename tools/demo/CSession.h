@@ -45,7 +45,8 @@ public:
     // quil-product ctl; throws when the product does not answer ok.
     std::string Control(const std::string& json);
 
-    void StartAgent();
+    // quil-agent run on the session's folder, with more options of its own.
+    void StartAgent(const std::vector<std::string>& options = {});
     // SIGTERM, as a service manager would; the agent's exit code.
     int StopAgent();
     // One task line on the agent's input; returns the agent's answer, throws when it refuses.

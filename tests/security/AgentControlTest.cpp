@@ -1,0 +1,171 @@
+// quil-agent's ways in for tasks against another local user: an impostor's control socket, task
+// files of others, and more tasks than the module can take.
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/CForeignUser.h"
+#include "tests/support/CTemporaryObjectRoot.h"
+#include "tools/demo/CSession.h"
+
+namespace {
+
+using namespace Zun::Tools::Demo;
+using Zun::Testing::CForeignUser;
+
+const std::chrono::seconds kDeadline(20);
+const int kImpostorWaitMs = 10000;
+
+// Another user listens on a control socket in a folder everybody may write to (as /tmp is) and
+// reports through a pipe how many bytes anyone sent it.
+class CImpostor {
+public:
+    explicit CImpostor(const std::string& path) {
+        int ready[2], result[2];
+        if (pipe(ready) != 0 || pipe(result) != 0) {
+            return;
+        }
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(ready[0]);
+            close(result[0]);
+            _exit(Listen(path, ready[1], result[1]));
+        }
+        close(ready[1]);
+        close(result[1]);
+        char signal = 0;
+        m_listening = read(ready[0], &signal, 1) == 1;
+        close(ready[0]);
+        m_result = result[0];
+    }
+    ~CImpostor() {
+        if (m_result >= 0) {
+            close(m_result);
+        }
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool Listening() const { return m_listening; }
+    // The bytes the impostor received from its one connection; -1 when nobody connected.
+    long Received() {
+        long count = -1;
+        if (read(m_result, &count, sizeof count) != sizeof count) {
+            return -1;
+        }
+        return count;
+    }
+
+private:
+    static int Listen(const std::string& path, int ready, int result) {
+        if (setgroups(0, nullptr) != 0 ||
+            setresgid(CForeignUser::kNobody, CForeignUser::kNobody, CForeignUser::kNobody) != 0 ||
+            setresuid(CForeignUser::kNobody, CForeignUser::kNobody, CForeignUser::kNobody) != 0) {
+            return 1;
+        }
+        const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            listen(listener, 1) != 0) {
+            return 1;
+        }
+        chmod(path.c_str(), 0777);
+        (void)!write(ready, "r", 1);
+        long count = -1;
+        pollfd waiting = {listener, POLLIN, 0};
+        if (poll(&waiting, 1, kImpostorWaitMs) == 1) {
+            const int client = accept(listener, nullptr, nullptr);
+            count = 0;
+            char buffer[4096];
+            pollfd incoming = {client, POLLIN, 0};
+            ssize_t got;
+            while (poll(&incoming, 1, 1000) == 1 && (got = read(client, buffer, sizeof buffer)) > 0) {
+                count += got;
+            }
+        }
+        (void)!write(result, &count, sizeof count);
+        return 0;
+    }
+
+    pid_t m_pid = -1;
+    int m_result = -1;
+    bool m_listening = false;
+};
+
+class AgentControlTest : public testing::Test {
+protected:
+    AgentControlTest() : session(CSession::Options{QUIL_BIN_DIR, QUIL_TESTING_MODULE, false}) {}
+
+    int Agent(const std::vector<std::string>& arguments, std::string& output, const std::string& input = "") {
+        std::vector<std::string> argv = {session.Binary("quil-agent")};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return CChildProcess::Run(argv, output, After(kDeadline), input);
+    }
+
+    CSession session;
+};
+
+TEST_F(AgentControlTest, SendHandsNoTaskToASocketOfAnotherUser) {
+    if (!CForeignUser::IsAvailable()) {
+        GTEST_SKIP() << "needs root";
+    }
+    Zun::Testing::CTemporaryObjectRoot scratch;
+    ASSERT_EQ(0, chmod(scratch.Path().c_str(), 0711));  // others may pass, as they pass /
+    const std::string shared = scratch.Path() + "/tmp";
+    ASSERT_EQ(0, mkdir(shared.c_str(), 01777));
+    ASSERT_EQ(0, chmod(shared.c_str(), 01777));
+    CImpostor impostor(shared + "/agent.sock");
+    ASSERT_TRUE(impostor.Listening());
+    std::string output;
+    EXPECT_EQ(1, Agent({"send", "--control", shared + "/agent.sock", R"({"task":"wipe-password"})"}, output));
+    EXPECT_NE(std::string::npos, output.find("served by uid 65534")) << output;
+    EXPECT_EQ(0, impostor.Received()) << "the impostor got bytes of the task";
+}
+
+TEST_F(AgentControlTest, TasksComeFromStandardInputOrAFileOfOurs) {
+    session.StartAgent();
+    const std::string control = session.Folder() + "/agent/agent.sock";
+    std::string output;
+    EXPECT_EQ(0, Agent({"send", "--control", control, "-"}, output, "{\"task\":\"maintenance-off\"}\n"))
+        << output;
+    EXPECT_NE(std::string::npos, output.find("\"ok\":true")) << output;
+
+    const std::string file = session.Folder() + "/task.json";
+    std::ofstream(file) << R"({"task":"block-password"})"
+                        << "\n";
+    chmod(file.c_str(), 0600);
+    EXPECT_EQ(0, Agent({"send", "--control", control, "@" + file}, output)) << output;
+    chmod(file.c_str(), 0666);
+    EXPECT_EQ(1, Agent({"send", "--control", control, "@" + file}, output)) << output;
+    EXPECT_NE(std::string::npos, output.find(file + ": writable by group or others")) << output;
+    EXPECT_EQ(0, session.StopAgent());
+}
+
+// The module takes tasks faster than a hung product finishes them: past the limit the agent refuses
+// new ones instead of growing without bound, and says why.
+TEST_F(AgentControlTest, TasksBeyondTheQueueLimitAreRefused) {
+    session.InstallProduct();
+    session.StartProduct();
+    session.StartAgent({"--max-queued", "2"});
+    session.Control(R"({"op":"fault","kind":"hang","ms":600000})");
+    session.Send(R"({"task":"block-password"})");
+    session.Send(R"({"task":"block-password"})");
+    EXPECT_THROW(session.Send(R"({"task":"block-password"})"), std::runtime_error);
+    EXPECT_NE(std::string::npos, session.Agent()->Output().find("2 tasks are waiting for the module already"))
+        << session.Agent()->Output();
+}
+
+}  // namespace
