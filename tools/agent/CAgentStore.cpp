@@ -6,10 +6,14 @@
 #include <Poco/DateTimeFormatter.h>
 #include <Poco/Exception.h>
 #include <Poco/File.h>
+#include <Poco/JSON/Array.h>
+#include <Poco/JSON/Object.h>
+#include <Poco/JSON/Parser.h>
 #include <Poco/Path.h>
 #include <Poco/Timespan.h>
 #include <Poco/Timestamp.h>
 
+#include <boost/algorithm/string/predicate.hpp>
 #include <fstream>
 #include <mutex>
 #include <stdexcept>
@@ -41,6 +45,12 @@ const int kWalSizeLimit = 4 * 1024 * 1024;
 const int64_t kAgePruneSeconds = 60;
 const int64_t kSecondsPerDay = 24 * 60 * 60;
 const char* const kCompanions[] = {"", "-wal", "-shm"};
+// The symbols of a task result event that carry the task's identifiers.
+const int kFirstTaskId = 2842;
+const int kSecondTaskId = 2844;
+const int kThirdTaskId = 2846;
+// Rows read per statement by Query: memory stays bounded whatever the database holds.
+const size_t kScanPage = 1000;
 
 void RegisterConnector() {
     static std::once_flag once;
@@ -63,6 +73,18 @@ bool HasSQLiteHeader(const std::string& path) {
 
 Poco::Data::BLOB BlobOf(const std::string& bytes) {
     return Poco::Data::BLOB(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+// Text that LIKE matches literally: its wildcards and the escape character escaped.
+std::string LikeLiteral(const std::string& text) {
+    std::string literal;
+    for (char c : text) {
+        if (c == '%' || c == '_' || c == '\\') {
+            literal += '\\';
+        }
+        literal += c;
+    }
+    return literal;
 }
 
 int64_t EpochSeconds() {
@@ -229,6 +251,8 @@ void CAgentStore::CreateSchema() {
                   "content TEXT NOT NULL, payload BLOB)",
         now;
     *m_session << "CREATE INDEX IF NOT EXISTS messages_by_type ON messages (type, sequence)", now;
+    // `logs --since/--until` find where their range starts and ends through it.
+    *m_session << "CREATE INDEX IF NOT EXISTS messages_by_time ON messages (time)", now;
     *m_session << "CREATE TABLE IF NOT EXISTS agent (name TEXT PRIMARY KEY, value TEXT NOT NULL)", now;
     *m_session << "CREATE TABLE IF NOT EXISTS tasks (sequence INTEGER PRIMARY KEY, line TEXT NOT NULL, "
                   "state INTEGER NOT NULL)",
@@ -346,7 +370,7 @@ void CAgentStore::PruneDue() {
 }
 
 // By count, through the primary key: sequences only grow, so the rows beyond the limit are those at
-// or below the newest sequence minus the limit. By age once a minute, as time has no index.
+// or below the newest sequence minus the limit. By age once a minute, as that deletes rows one by one.
 void CAgentStore::PruneLocked() {
     if (m_limits.keepRows > 0 && m_lastSequence - m_limits.keepRows > m_prunedThrough) {
         Poco::Int64 through = m_lastSequence - m_limits.keepRows;
@@ -364,31 +388,125 @@ void CAgentStore::PruneLocked() {
 }
 
 std::vector<CAgentStore::Record> CAgentStore::Query(const Filter& filter) {
+    std::vector<Record> records;
+    for (int64_t from = 0, next = 0;; from = next) {
+        next = Scan(filter, from, kScanPage, Order::Oldest, records);
+        if (next == from) {
+            return records;
+        }
+    }
+}
+
+// Rows are in publication order and stamped as they are stored, so the first row at or after a time
+// (found through the time index) is where a range starts and the first one past it is where it ends;
+// every row is still checked against the bounds themselves. The unary '+' keeps the time index out of
+// the row scan, which must follow the primary key or the type index to need no sort.
+std::string CAgentStore::ScanStatement(const Filter& filter, Order order, bool from) {
+    std::string sql =
+        "SELECT sequence, time, type, class, description, user_context, content FROM messages WHERE 1";
+    if (from) {
+        sql += order == Order::Oldest ? " AND sequence > ?" : " AND sequence < ?";
+    }
+    if (!filter.types.empty()) {
+        sql += " AND type IN (";
+        for (size_t i = 0; i < filter.types.size(); ++i) {
+            sql += (i == 0 ? "" : ", ") + std::to_string(filter.types[i]);
+        }
+        sql += ")";
+    }
+    if (!filter.since.empty()) {
+        sql +=
+            " AND sequence >= (SELECT sequence FROM messages WHERE time >= ? ORDER BY time, sequence LIMIT 1)"
+            " AND +time >= ?";
+    }
+    if (!filter.until.empty()) {
+        sql +=
+            " AND sequence < coalesce((SELECT sequence FROM messages WHERE time > ? ORDER BY time, sequence "
+            "LIMIT 1), 9223372036854775807) AND +time <= ?";
+    }
+    if (!filter.task.empty()) {
+        sql += " AND content LIKE ? ESCAPE '\\'";
+    }
+    return sql + (order == Order::Oldest ? " ORDER BY sequence" : " ORDER BY sequence DESC") + " LIMIT ?";
+}
+
+int64_t CAgentStore::Scan(const Filter& filter, int64_t from, size_t count, Order order,
+                          std::vector<Record>& records) {
     boost::lock_guard<boost::mutex> guard(m_mutex);
     std::vector<Poco::Int64> sequences, types;
     std::vector<std::string> times, classes, descriptions, contexts, contents;
     try {
-        Poco::Int64 type = filter.type;
-        std::string since = filter.since;
-        *m_session << "SELECT sequence, time, type, class, description, user_context, content FROM messages "
-                      "WHERE (? < 0 OR type = ?) AND time >= ? ORDER BY sequence",
-            use(type), use(type), use(since), into(sequences), into(times), into(types), into(classes),
-            into(descriptions), into(contexts), into(contents), now;
+        Poco::Int64 start = from;
+        Poco::Int64 limit = static_cast<Poco::Int64>(count);
+        // A prefix's end: every time that starts with it sorts below the prefix followed by '~'.
+        const std::string untilEnd = filter.until + "~";
+        const std::string pattern = "%" + LikeLiteral(filter.task) + "%";
+        Poco::Data::Statement select(*m_session);
+        select << ScanStatement(filter, order, from != 0);
+        if (from != 0) {
+            select, use(start);
+        }
+        if (!filter.since.empty()) {
+            select, useRef(filter.since), useRef(filter.since);
+        }
+        if (!filter.until.empty()) {
+            select, useRef(untilEnd), useRef(untilEnd);
+        }
+        if (!filter.task.empty()) {
+            select, useRef(pattern);
+        }
+        select, use(limit), into(sequences), into(times), into(types), into(classes), into(descriptions),
+            into(contexts), into(contents);
+        select.execute();
     } catch (const std::exception& e) {
         throw Failure("cannot read messages", e);
     }
-    std::vector<Record> records(sequences.size());
-    for (size_t i = 0; i < records.size(); ++i) {
-        Record& r = records[i];
+    for (size_t i = 0; i < sequences.size(); ++i) {
+        Record r;
         r.sequence = sequences[i];
-        r.time = times[i];
+        r.time = std::move(times[i]);
         r.type = static_cast<uint32_t>(types[i]);
-        r.className = classes[i];
-        r.description = descriptions[i];
-        r.userContext = contexts[i];
-        r.content = contents[i];
+        r.className = std::move(classes[i]);
+        r.description = std::move(descriptions[i]);
+        r.userContext = std::move(contexts[i]);
+        r.content = std::move(contents[i]);
+        if (filter.task.empty() || CarriesTask(r, filter.task)) {
+            records.push_back(std::move(r));
+        }
     }
-    return records;
+    return sequences.empty() ? from : sequences.back();
+}
+
+bool CAgentStore::CarriesTask(const Record& record, const std::string& task) {
+    Poco::JSON::Object::Ptr content;
+    try {
+        content = Poco::JSON::Parser().parse(record.content).extract<Poco::JSON::Object::Ptr>();
+    } catch (const Poco::Exception&) {
+        return false;  // a damaged row is reported by whoever prints it, when it is selected at all
+    }
+    const auto same = [&task](const Poco::Dynamic::Var& value) {
+        return value.isString() && boost::algorithm::iequals(value.extract<std::string>(), task);
+    };
+    if (const Poco::JSON::Array::Ptr ids = content->getArray("ids")) {
+        for (size_t i = 0; i < ids->size(); ++i) {
+            if (same(ids->get(static_cast<unsigned>(i)))) {
+                return true;
+            }
+        }
+    }
+    const Poco::JSON::Array::Ptr rows = content->getArray("rows");
+    for (size_t r = 0; rows && r < rows->size(); ++r) {
+        const Poco::JSON::Array::Ptr symbols = rows->getArray(static_cast<unsigned>(r));
+        for (size_t i = 0; symbols && i < symbols->size(); ++i) {
+            const Poco::JSON::Object::Ptr symbol = symbols->getObject(static_cast<unsigned>(i));
+            const int id = symbol ? symbol->optValue<int>("id", 0) : 0;
+            if ((id == kFirstTaskId || id == kSecondTaskId || id == kThirdTaskId) &&
+                same(symbol->get("value"))) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 std::string CAgentStore::Payload(int64_t sequence) {

@@ -37,10 +37,15 @@ public:
         std::string content;  // JSON object; secrets already masked
         std::string payload;  // the message whole, where it has a serialized form; else empty
     };
+    // What `logs` selects; every part left empty selects all. Rows match every part given.
     struct Filter {
-        int64_t type = -1;  // any type when negative
-        std::string since;  // ISO 8601 prefix; rows at or after it
+        std::vector<uint32_t> types;  // any of them
+        std::string since;            // ISO 8601 prefix; rows at or after it
+        std::string until;            // ISO 8601 prefix; rows up to its end ("2026-12" takes all of December)
+        std::string task;             // a task identifier the row's content carries (see CarriesTask)
     };
+    // Where a scan goes from its starting sequence.
+    enum class Order { Oldest, Newest };
     // What the database keeps; the oldest messages go first. Zero means no limit (the agent's own
     // defaults are its command line's).
     struct Limits {
@@ -76,7 +81,17 @@ public:
     // when the commit failed (the transaction's appends are gone); otherwise what work threw, after
     // committing what it appended.
     void InTransaction(const std::function<void()>& work);
+    // Every matching record at once; for small databases (tests, the demo). `logs` scans instead.
     std::vector<Record> Query(const Filter& filter);
+    // Reads up to `count` rows past `from` (after it with Order::Oldest, before it with Order::Newest;
+    // 0 starts at the respective end), appends those that match to `records` and returns the sequence
+    // to continue from: `from` itself once nothing is left. Rows the SQL cannot exclude alone (a task
+    // identifier found as text somewhere else) are read but not returned, so fewer than `count` records
+    // do not mean the end. Uses the primary key, the type index and the time index, never a sort.
+    int64_t Scan(const Filter& filter, int64_t from, size_t count, Order order, std::vector<Record>& records);
+    // True when the record is one of the task's: a task message listing the identifier among its ids,
+    // or a task result event carrying it as the task's first, second or third identifier.
+    static bool CarriesTask(const Record& record, const std::string& task);
     // The payload of one record, unsealed; empty when it has none (or no longer has one).
     std::string Payload(int64_t sequence);
     // Keeps a task for its message row; call it in the unit of work that appends the row.
@@ -123,6 +138,7 @@ private:
     void PruneDue();
     void PruneLocked();
     std::string Seal(const std::string& payload);
+    static std::string ScanStatement(const Filter& filter, Order order, bool from);
     std::runtime_error Failure(const std::string& what, const std::exception& e) const;
 
     boost::mutex m_mutex;
