@@ -6,6 +6,8 @@
 #include <iostream>
 #include <sstream>
 
+#include "tools/agent/CMessageSummary.h"
+
 namespace Zun {
 namespace Tools {
 namespace Demo {
@@ -64,12 +66,6 @@ std::string TaskName(const std::string& line) {
 
 bool AllClear(const CPublished& status) {
     return status.RowCount() == 1 && status.Symbol(0, 248) == "0xFFFFFFFFFFFFFFFF";
-}
-
-std::string Kind(const std::string& kind) {
-    static const char* const names[] = {"status", "licences", "task results", "recovery data"};
-    const int k = std::atoi(kind.c_str());
-    return k >= 0 && k < 4 ? names[k] : "kind " + kind;
 }
 
 }  // namespace
@@ -267,65 +263,11 @@ CPublished CDemo::RequireResult(const std::string& first, std::chrono::milliseco
 }
 
 std::string CDemo::Gist(const CPublished& m) const {
-    std::ostringstream out;
-    switch (m.Type()) {
-        case 10292:
-            out << "10292 connector status: running (" << m.Symbol(0, 2143) << ")";
-            break;
-        case 10405:
-            out << "10405 product status: "
-                << (m.RowCount() == 0 ? "deactivated, product " + m.Symbol(CPublished::kProduct, 4429)
-                                      : m.Symbol(0, 3560) + ", state " + m.Symbol(0, 3554));
-            break;
-        case 10044:
-            out << "10044 protection status:";
-            for (size_t r = 0; r < m.RowCount(); ++r) {
-                const std::string status = m.Symbol(r, 248);
-                out << (status == "0xFFFFFFFFFFFFFFFF" ? " all clear"
-                                                       : " level " + m.Symbol(r, 241) + " status " + status);
-                if (m.Symbol(r, 241) == "6") {
-                    out << " (product unreachable)";
-                }
-            }
-            break;
-        case 10553:
-            out << "10553 encryption storage: "
-                << (m.RowCount() == 0 ? "no record in order" : "in order, level " + m.Symbol(0, 4672));
-            break;
-        case 10348:
-            out << "10348 licences:";
-            for (size_t r = 0; r < m.RowCount(); ++r) {
-                out << " " << m.Symbol(r, 2693) << " (" << m.Symbol(r, 2696) << ") activated "
-                    << m.Symbol(r, 2700) << ", expires " << m.Symbol(r, 2698);
-            }
-            break;
-        case 10368: {
-            const auto name = m_taskNames.find(m.Symbol(0, 2842));
-            out << "10368 task result: " << (name == m_taskNames.end() ? m.Symbol(0, 2842) : name->second)
-                << " state " << m.Symbol(0, 2850) << (m.Symbol(0, 2850) == "30" ? " (done)" : "") << ", code "
-                << m.Symbol(0, 2848);
-            if (m.HasSymbol(0, 2913)) {
-                out << ", \"" << m.Symbol(0, 2913) << "\"";
-            }
-            break;
-        }
-        case 10244:
-            out << "10244 configuration export: " << DecodeBase64(m.Symbol(0, 1892));
-            break;
-        case 728: {
-            const auto passwords = m.Fields().getArray("recovery_passwords");
-            const auto blocks = m.Fields().getArray("recovery_data_blocks");
-            out << "728 recovery escrow: " << (passwords ? passwords->size() : 0) << " password(s), "
-                << (blocks ? blocks->size() : 0) << " data block(s), secrets masked in every output";
-            break;
-        }
-        case 9:
-            out << "9 QUILRequest: asks for " << Kind(m.Fields().optValue<std::string>("kind", "?"));
-            break;
-        default:
-            out << m.Type() << " " << m.Describe() << " from " << m.UserContext();
-    }
-    return out.str();
+    return Agent::CMessageSummary::Line(m.Type(), m.Describe(), m.UserContext(), m.Fields(),
+                                        [this](const std::string& first) {
+                                            const auto name = m_taskNames.find(first);
+                                            return name == m_taskNames.end() ? std::string() : name->second;
+                                        });
 }
 
 void CDemo::PrintSummary() {
