@@ -8,10 +8,9 @@
 #include <vector>
 
 #include "platform/CTrustedPath.h"
-#include "tools/agent/CAgentStore.h"
 #include "tools/agent/CControlClient.h"
 #include "tools/agent/CControlServer.h"
-#include "tools/agent/CRecordPrinter.h"
+#include "tools/agent/CLogsCommand.h"
 
 namespace Zun {
 namespace Tools {
@@ -66,30 +65,7 @@ int CAgentCommands::Send(const CAgentOptions& options, std::ostream& out, std::o
 }
 
 int CAgentCommands::Logs(const CAgentOptions& options, std::ostream& out, std::ostream& errors) {
-    std::vector<CAgentStore::Record> records;
-    try {
-        CAgentStore store(options.database, CAgentStore::Mode::ReadOnly);
-        CAgentStore::Filter filter;
-        filter.type = options.type;
-        filter.since = options.since;
-        records = store.Query(filter);
-    } catch (const std::exception& e) {
-        errors << "quil-agent logs: " << e.what() << "\n";
-        return 1;
-    }
-    int code = 0;
-    if (!options.json && !records.empty()) {
-        out << CRecordPrinter::TableHeader();
-    }
-    for (const CAgentStore::Record& record : records) {
-        try {
-            out << (options.json ? CRecordPrinter::JsonLine(record) : CRecordPrinter::Table(record) + "\n");
-        } catch (const std::exception& e) {
-            errors << "quil-agent logs: " << e.what() << "\n";
-            code = 1;
-        }
-    }
-    return code;
+    return CLogsCommand(options, out, errors).Run();
 }
 
 }  // namespace Agent

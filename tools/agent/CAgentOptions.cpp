@@ -3,6 +3,7 @@
 #include <Poco/Path.h>
 #include <limits.h>
 
+#include <algorithm>
 #include <map>
 #include <regex>
 #include <stdexcept>
@@ -19,14 +20,43 @@ const std::map<std::string, Command> kCommands = {{"run", Command::Run},     {"s
                                                   {"logs", Command::Logs},   {"help", Command::Help},
                                                   {"--help", Command::Help}, {"-h", Command::Help}};
 
-// The options each command takes; all but --json have a value.
+// The options each command takes; all but the flags have a value.
 const std::map<Command, std::vector<std::string>> kOptions = {
     {Command::Run,
      {"--db", "--module", "--log", "--control", "--max-queued", "--keep-rows", "--keep-days",
       "--log-max-bytes"}},
     {Command::Send, {"--db", "--control"}},
-    {Command::Logs, {"--db", "--type", "--since", "--json"}},
+    {Command::Logs,
+     {"--db", "--type", "--since", "--until", "--task", "--limit", "--follow", "--format", "--json"}},
     {Command::Help, {}}};
+
+const std::vector<std::string> kFlags = {"--json", "--follow"};
+// Short forms, of `logs` only.
+const std::map<std::string, std::string> kShortLogsOptions = {{"-n", "--limit"}, {"-f", "--follow"}};
+
+bool IsFlag(const std::string& option) {
+    return std::find(kFlags.begin(), kFlags.end(), option) != kFlags.end();
+}
+
+// A task identifier as the agent's tasks give them: a UUID, in either case.
+std::string TaskIdentifier(const std::string& text) {
+    if (!std::regex_match(text, std::regex("[0-9a-fA-F]{8}(-[0-9a-fA-F]{4}){3}-[0-9a-fA-F]{12}"))) {
+        throw std::invalid_argument("--task needs a task identifier (a UUID), not '" + text + "'");
+    }
+    return text;
+}
+
+CAgentOptions::Format FormatNamed(const std::string& text) {
+    static const std::map<std::string, CAgentOptions::Format> formats = {
+        {"table", CAgentOptions::Format::Table},
+        {"json", CAgentOptions::Format::Json},
+        {"summary", CAgentOptions::Format::Summary}};
+    const auto format = formats.find(text);
+    if (format == formats.end()) {
+        throw std::invalid_argument("--format needs table, json or summary, not '" + text + "'");
+    }
+    return format->second;
+}
 
 bool Takes(Command command, const std::string& option) {
     for (const std::string& known : kOptions.at(command)) {
@@ -53,6 +83,13 @@ int64_t LimitNumber(const std::string& name, const std::string& text) {
     return std::stoll(text);
 }
 
+int64_t CountNumber(const std::string& text) {
+    if (!std::regex_match(text, std::regex("[0-9]{1," + std::to_string(kMaxLimitDigits) + "}"))) {
+        throw std::invalid_argument("--limit (-n) needs a number of messages, not '" + text + "'");
+    }
+    return std::stoll(text);
+}
+
 }  // namespace
 
 CAgentOptions CAgentOptions::Parse(const std::vector<std::string>& arguments) {
@@ -72,7 +109,10 @@ CAgentOptions CAgentOptions::Parse(const std::vector<std::string>& arguments) {
 
 void CAgentOptions::Fill(const std::vector<std::string>& arguments) {
     for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
+        const auto shortForm = kShortLogsOptions.find(arguments[i]);
+        const std::string& argument = command == Command::Logs && shortForm != kShortLogsOptions.end()
+                                          ? shortForm->second
+                                          : arguments[i];
         if (argument.rfind("--", 0) != 0) {
             if (command != Command::Send || !task.empty()) {
                 throw std::invalid_argument("unexpected argument '" + argument + "'");
@@ -80,8 +120,8 @@ void CAgentOptions::Fill(const std::vector<std::string>& arguments) {
             task = argument;
         } else if (!Takes(command, argument)) {
             throw std::invalid_argument("unknown option '" + argument + "'");
-        } else if (argument == "--json") {
-            json = true;
+        } else if (IsFlag(argument)) {
+            Flag(argument);
         } else if (i + 1 == arguments.size()) {
             throw std::invalid_argument(argument + " needs a value");
         } else {
@@ -112,11 +152,28 @@ void CAgentOptions::Option(const std::string& name, const std::string& value) {
     } else if (name == "--log-max-bytes") {
         logMaxBytes = LimitNumber(name, value);
     } else if (name == "--type") {
-        type = MessageTypeNumber(value);
+        types.push_back(static_cast<uint32_t>(MessageTypeNumber(value)));
     } else if (name == "--since") {
-        since = NormalizeSince(value);
+        since = NormalizeTime(name, value);
+    } else if (name == "--until") {
+        until = NormalizeTime(name, value);
+    } else if (name == "--task") {
+        taskId = TaskIdentifier(value);
+    } else if (name == "--limit") {
+        limit = CountNumber(value);
+    } else if (name == "--format") {
+        format = FormatNamed(value);
     } else if (name == "--max-queued") {
         maxQueuedTasks = LimitNumber(name, value);
+    }
+}
+
+void CAgentOptions::Flag(const std::string& name) {
+    if (name == "--json") {
+        json = true;
+        format = Format::Json;
+    } else if (name == "--follow") {
+        follow = true;
     }
 }
 
@@ -134,10 +191,17 @@ void CAgentOptions::FillDefaults() {
 }
 
 std::string CAgentOptions::NormalizeSince(const std::string& text) {
-    static const std::regex form("(\\d{4}-\\d{2}-\\d{2}(T\\d{2}:\\d{2}(:\\d{2}(\\.\\d{1,3})?)?)?)Z?");
+    return NormalizeTime("--since", text);
+}
+
+std::string CAgentOptions::NormalizeTime(const std::string& option, const std::string& text) {
+    static const std::regex form(
+        "(\\d{4}(-\\d{2}(-\\d{2}(T\\d{2}(:\\d{2}(:\\d{2}(\\.\\d{1,3})?)?)?)?)?)?)Z?");
     std::smatch match;
     if (!std::regex_match(text, match, form)) {
-        throw std::invalid_argument("--since needs a UTC time like 2027-01-01T10:00:00Z, not '" + text + "'");
+        throw std::invalid_argument(
+            option + " needs a UTC time or its start, like 2027-01-01T10:00:00Z or 2027-01, not '" + text +
+            "'");
     }
     // Stored times end in 'Z'; a bound without it compares as the prefix it is.
     return match[1];
@@ -156,8 +220,11 @@ std::string CAgentOptions::Usage() {
            "); 0 means no limit\n"
            "  quil-agent send [--db FILE] [--control SOCKET] '<task JSON>' | - | @FILE\n"
            "      hands one task to a running agent; '-' reads it from standard input, @FILE from a file\n"
-           "  quil-agent logs [--db FILE] [--type N] [--since TIME] [--json]\n"
-           "      prints the stored messages as a table or as JSON lines\n"
+           "  quil-agent logs [--db FILE] [--type N]... [--since TIME] [--until TIME] [--task UUID]\n"
+           "                  [-n|--limit N] [-f|--follow] [--format table|json|summary] [--json]\n"
+           "      prints the stored messages oldest first, as a table, JSON lines or one line each;\n"
+           "      TIME is any start of 2027-01-01T10:00:00.000 (UTC; --until includes all it names),\n"
+           "      --type repeats, -n keeps the newest N matching messages, --follow then waits for more\n"
            "defaults: --db var/agent.db; the log file and control socket sit next to the database\n"
            "(agent.log, agent.sock); the module is ../lib/libquil_connector.so from the binary on Linux,\n"
            "quil_connector.dll beside it on Windows, where tasks come from standard input only\n";

@@ -20,9 +20,16 @@ public:
     std::string logFile;  // default: agent.log next to the database
     std::string control;  // default: agent.sock next to the database
     std::string task;     // send: the task line
-    int64_t type = -1;    // logs: any type when negative
-    std::string since;    // logs: normalized ISO 8601 prefix
-    bool json = false;
+    enum class Format { Table, Json, Summary };
+
+    std::vector<uint32_t> types;  // logs: any of them; all types when empty
+    std::string since;            // logs: normalized ISO 8601 prefix
+    std::string until;            // logs: normalized ISO 8601 prefix, inclusive
+    std::string taskId;           // logs: rows of this task only
+    int64_t limit = -1;           // logs: only the newest N matching rows; all when negative
+    bool follow = false;          // logs: keep printing rows as they are stored
+    Format format = Format::Table;
+    bool json = false;  // logs: --json, the same as --format json
     // run: tasks taken but not yet done with by the module; more are refused until some finish.
     int64_t maxQueuedTasks = kDefaultMaxQueuedTasks;
 
@@ -39,10 +46,14 @@ public:
     // Accepts 2027-01-01, 2027-01-01T10:00, 2027-01-01T10:00:00[.123][Z]; returns the prefix the
     // stored times compare against. Throws std::invalid_argument for anything else.
     static std::string NormalizeSince(const std::string& text);
+    // Any prefix of such a time, down to the year ("2026", "2026-12", "2026-12-06T10"); the error
+    // names the option.
+    static std::string NormalizeTime(const std::string& option, const std::string& text);
 
 private:
     void Fill(const std::vector<std::string>& arguments);
     void Option(const std::string& name, const std::string& value);
+    void Flag(const std::string& name);
     void FillDefaults();
 };
 

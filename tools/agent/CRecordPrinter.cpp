@@ -8,6 +8,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tools/agent/CMessageSummary.h"
+#include "tools/agent/CTerminalText.h"
+
 namespace Zun {
 namespace Tools {
 namespace Agent {
@@ -43,8 +46,10 @@ std::string CRecordPrinter::Table(const CAgentStore::Record& record) {
     const Object::Ptr content = ParseContent(record);
     std::ostringstream out;
     out << std::left << std::setw(6) << ("#" + std::to_string(record.sequence)) << std::setw(26)
-        << record.time << std::setw(7) << record.type << std::setw(36) << record.description << std::setw(34)
-        << record.className << (record.userContext.empty() ? "-" : record.userContext) << "\n";
+        << CTerminalText::Escaped(record.time) << std::setw(7) << record.type << std::setw(36)
+        << CTerminalText::Escaped(record.description) << std::setw(34)
+        << CTerminalText::Escaped(record.className)
+        << (record.userContext.empty() ? "-" : CTerminalText::Escaped(record.userContext)) << "\n";
     for (const std::string& key : content->getNames()) {
         const Var value = content->get(key);
         if (key == "product") {
@@ -55,7 +60,7 @@ std::string CRecordPrinter::Table(const CAgentStore::Record& record) {
                 out << "  row " << r << ":\n" << Symbols(rows->get(r), "    ");
             }
         } else {
-            out << "  " << key << ": " << Plain(value) << "\n";
+            out << "  " << CTerminalText::Escaped(key) << ": " << Plain(value) << "\n";
         }
     }
     return out.str();
@@ -84,7 +89,12 @@ std::string CRecordPrinter::JsonLine(const CAgentStore::Record& record) {
     }
     std::ostringstream out;
     line.stringify(out);
-    return out.str() + "\n";
+    return CTerminalText::JsonEscaped(out.str()) + "\n";
+}
+
+std::string CRecordPrinter::Summary(const CAgentStore::Record& record) {
+    return "#" + std::to_string(record.sequence) + " " + CTerminalText::Escaped(record.time) + " " +
+           CMessageSummary::Line(record) + "\n";
 }
 
 std::string CRecordPrinter::Symbols(const Var& symbols, const std::string& indent) {
@@ -100,8 +110,8 @@ std::string CRecordPrinter::Symbols(const Var& symbols, const std::string& inden
             continue;
         }
         const Object::Ptr s = symbol.extract<Object::Ptr>();
-        out << indent << s->optValue<std::string>("name", "?") << " (" << Plain(s->get("id"))
-            << ") = " << SymbolValue(symbol) << "\n";
+        out << indent << CTerminalText::Escaped(s->optValue<std::string>("name", "?")) << " ("
+            << Plain(s->get("id")) << ") = " << SymbolValue(symbol) << "\n";
     }
     return out.str();
 }
@@ -119,6 +129,7 @@ std::string CRecordPrinter::SymbolValue(const Var& symbol) {
     return Plain(s->get("value"));
 }
 
+// Every stored value reaches the table through here, escaped.
 std::string CRecordPrinter::Plain(const Var& value) {
     if (value.isEmpty()) {
         return "null";
@@ -127,9 +138,9 @@ std::string CRecordPrinter::Plain(const Var& value) {
         std::ostringstream out;
         IsArray(value) ? value.extract<Array::Ptr>()->stringify(out)
                        : value.extract<Object::Ptr>()->stringify(out);
-        return out.str();
+        return CTerminalText::JsonEscaped(out.str());
     }
-    return value.convert<std::string>();
+    return CTerminalText::Escaped(value.convert<std::string>());
 }
 
 }  // namespace Agent

@@ -9,9 +9,10 @@ namespace Zun {
 namespace Tools {
 namespace Agent {
 
-// Shows stored messages for `quil-agent logs`: as a readable block per message, or as one JSON
-// object per line. Both render the stored content only, never the payload, so secrets that the
-// encoder masked stay masked.
+// Shows stored messages for `quil-agent logs`: as a readable block per message, as one JSON
+// object per line, or as one summary line each. All render the stored content only, never the
+// payload, so secrets that the encoder masked stay masked; control characters in stored text are
+// escaped in all of them (CTerminalText).
 class CRecordPrinter {
 public:
     // Throws std::runtime_error when the stored content is not a JSON object (a damaged row).
@@ -19,6 +20,8 @@ public:
     // The column titles above the first message of a table.
     static std::string TableHeader();
     static std::string JsonLine(const CAgentStore::Record& record);
+    // "#12 2026-12-06T10:00:00.123Z 10044 protection status: all clear" (CMessageSummary).
+    static std::string Summary(const CAgentStore::Record& record);
 
 private:
     static std::string Symbols(const Poco::Dynamic::Var& symbols, const std::string& indent);
