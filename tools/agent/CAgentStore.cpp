@@ -18,10 +18,10 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "platform/CInstanceLock.h"
 #include "platform/CTrustedPath.h"
 #include "tools/agent/CPayloadCipher.h"
 #include "tools/agent/CSecretWiper.h"
-#include "tools/agent/CStoreLock.h"
 #include "tools/agent/CTrustedFile.h"
 
 namespace Zun {
@@ -45,6 +45,8 @@ const int kWalSizeLimit = 4 * 1024 * 1024;
 const int64_t kAgePruneSeconds = 60;
 const int64_t kSecondsPerDay = 24 * 60 * 60;
 const char* const kCompanions[] = {"", "-wal", "-shm"};
+// Beside the database: held by the agent that writes it.
+const char* const kLockSuffix = ".lock";
 // The symbols of a task result event that carry the task's identifiers.
 const int kFirstTaskId = 2842;
 const int kSecondTaskId = 2844;
@@ -113,7 +115,11 @@ std::runtime_error CAgentStore::Failure(const std::string& what, const std::exce
 // The lock comes first: nothing is written, moved or created in the database's name before it.
 void CAgentStore::OpenForWriting() {
     CTrustedPath::EnsureFolder(FolderOf(m_path));
-    m_lock.reset(new CStoreLock(CStoreLock::FileFor(m_path)));
+    try {
+        m_lock.reset(new Platform::CInstanceLock(m_path + kLockSuffix));
+    } catch (const Platform::CInstanceLock::CHeld& held) {
+        throw std::runtime_error("in use by another agent" + held.Holder());
+    }
     std::vector<std::string> created;
     for (const char* companion : kCompanions) {
         if (CTrustedPath::EnsurePrivateFile(m_path + companion)) {

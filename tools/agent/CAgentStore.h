@@ -11,11 +11,13 @@
 #include <vector>
 
 namespace Zun {
+namespace Platform {
+class CInstanceLock;
+}
 namespace Tools {
 namespace Agent {
 
 class CPayloadCipher;
-class CStoreLock;
 
 // The agent's database (SQLite through Poco::Data): every message that crossed the bus, in
 // publication order, and the agent's own settings (its instance UUID). Every failure is a
@@ -23,7 +25,7 @@ class CStoreLock;
 //
 // The database, its write-ahead log and shared-memory files live in a folder only the agent's user can
 // write, are owner-only whatever the umask, and are never reached through a symlink. Payloads are sealed
-// (CPayloadCipher) before they are written. One agent at a time writes a database (CStoreLock); readers
+// (CPayloadCipher) before they are written. One agent at a time writes a database (CInstanceLock); readers
 // take no lock.
 class CAgentStore {
 public:
@@ -144,7 +146,7 @@ private:
     boost::mutex m_mutex;
     std::string m_path;
     Limits m_limits;
-    std::unique_ptr<CStoreLock> m_lock;
+    std::unique_ptr<Platform::CInstanceLock> m_lock;
     std::unique_ptr<CPayloadCipher> m_cipher;
     std::unique_ptr<Poco::Data::Session> m_session;
     std::vector<std::string> m_notices;

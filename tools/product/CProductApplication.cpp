@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/CInstanceLock.h"
 #include "platform/CObjectNamespace.h"
 #include "platform/CObjectRoot.h"
 #include "platform/CRegistryKey.h"
@@ -16,7 +18,6 @@
 #include "tools/product/CControlClient.h"
 #include "tools/product/CControlDispatcher.h"
 #include "tools/product/CControlServer.h"
-#include "tools/product/CInstanceLock.h"
 #include "tools/product/CJsonReader.h"
 #include "tools/product/CProductLog.h"
 #include "tools/product/CProductServer.h"
@@ -39,6 +40,8 @@ const char* const kUsage =
     "            recovery secrets are only taken that way, never from the command line)\n";
 
 // Read the control request from standard input, or from the file after the at sign.
+// In the object root: held by the product that serves it.
+const char* const kInstanceLockName = "quil-product.lock";
 const char* const kFromStandardInput = "-";
 const char kFromFile = '@';
 // Operations whose request carries recovery secrets, which every user could read on a command line.
@@ -215,9 +218,16 @@ int CProductApplication::Serve(const std::vector<std::string>& arguments) {
     const CProductState state = LoadState(options.StatePath);
     const std::string root = Platform::CObjectRoot::Ensure();
     // Before any socket or object is touched: a second product must change nothing of the first.
-    CInstanceLock instance(root);
+    std::unique_ptr<Platform::CInstanceLock> instance;
     std::string error;
-    if (!instance.Acquire(error) || !Platform::CObjectNamespace::EnsureFolder(&error)) {
+    try {
+        instance.reset(new Platform::CInstanceLock(root + "/" + kInstanceLockName));
+    } catch (const Platform::CInstanceLock::CHeld& held) {
+        error = "another quil-product" + held.Holder() + " already serves the object root " + root;
+    } catch (const std::runtime_error& e) {
+        error = e.what();
+    }
+    if (!instance || !Platform::CObjectNamespace::EnsureFolder(&error)) {
         CProductLog::Error(error);
         return 1;
     }

@@ -3,33 +3,32 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <stdexcept>
-#include <string>
 
+#include "platform/CInstanceLock.h"
 #include "platform/CTrustedPath.h"
-#include "tools/agent/CStoreLock.h"
 
 namespace Zun {
-namespace Tools {
-namespace Agent {
+namespace Platform {
 
 namespace {
 
+// "<pid>\n" with room to spare.
 const size_t kPidTextMax = 32;
 
-// The holder writes its pid into the file once it holds the lock; a reader may see it empty.
+// The holder writes its pid once it holds the lock; a reader may find the file still empty.
 std::string HolderOf(int fd) {
     char text[kPidTextMax] = {};
     const ssize_t length = pread(fd, text, sizeof text - 1, 0);
-    const std::string pid = length > 0 ? std::string(text, static_cast<size_t>(length)) : std::string();
-    return pid.empty() ? std::string() : " (pid " + pid + ")";
+    const long pid = length > 0 ? std::strtol(text, nullptr, 10) : 0;
+    return pid > 0 ? " (pid " + std::to_string(pid) + ")" : std::string();
 }
 
 }  // namespace
 
-CStoreLock::CStoreLock(const std::string& lockFile) : m_handle(-1) {
-    Platform::CTrustedPath::EnsurePrivateFile(lockFile);
+CInstanceLock::CInstanceLock(const std::string& lockFile) : m_handle(-1) {
+    CTrustedPath::EnsurePrivateFile(lockFile);
     const int fd = open(lockFile.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         throw std::runtime_error(lockFile + ": cannot open: " + std::strerror(errno));
@@ -39,21 +38,20 @@ CStoreLock::CStoreLock(const std::string& lockFile) : m_handle(-1) {
         const std::string holder = HolderOf(fd);
         close(fd);
         if (error == EWOULDBLOCK) {
-            throw std::runtime_error("in use by another agent" + holder);
+            throw CHeld(holder);
         }
         throw std::runtime_error(lockFile + ": cannot lock: " + std::strerror(error));
     }
-    const std::string pid = std::to_string(getpid());
+    const std::string pid = std::to_string(getpid()) + "\n";
     if (ftruncate(fd, 0) != 0 || pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
-        // The pid only makes the refusal of a second agent clearer; the lock itself is held.
+        // The pid only makes the next refusal clearer; the lock itself is held.
     }
     m_handle = fd;
 }
 
-CStoreLock::~CStoreLock() {
+CInstanceLock::~CInstanceLock() {
     close(static_cast<int>(m_handle));
 }
 
-}  // namespace Agent
-}  // namespace Tools
+}  // namespace Platform
 }  // namespace Zun
