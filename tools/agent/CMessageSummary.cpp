@@ -5,6 +5,7 @@
 #include <Poco/JSON/ParseHandler.h>
 #include <Poco/JSON/Parser.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <stdexcept>
 
