@@ -17,16 +17,18 @@ typedef CAgentOptions::Command Command;
 
 const std::map<std::string, Command> kCommands = {{"run", Command::Run},     {"send", Command::Send},
                                                   {"logs", Command::Logs},   {"help", Command::Help},
-                                                  {"--help", Command::Help}, {"-h", Command::Help}};
+                                                  {"--help", Command::Help}, {"-h", Command::Help},
+                                                  {"status", Command::Status}};
 
 // The options each command takes; all but --json have a value.
 const std::map<Command, std::vector<std::string>> kOptions = {
     {Command::Run,
      {"--db", "--module", "--log", "--control", "--max-queued", "--keep-rows", "--keep-days",
       "--log-max-bytes"}},
-    {Command::Send, {"--db", "--control"}},
+    {Command::Send, {"--db", "--control", "--wait", "--timeout"}},
     {Command::Logs, {"--db", "--type", "--since", "--json"}},
-    {Command::Help, {}}};
+    {Command::Help, {}},
+    {Command::Status, {"--db", "--control"}}};
 
 bool Takes(Command command, const std::string& option) {
     for (const std::string& known : kOptions.at(command)) {
@@ -82,6 +84,8 @@ void CAgentOptions::Fill(const std::vector<std::string>& arguments) {
             throw std::invalid_argument("unknown option '" + argument + "'");
         } else if (argument == "--json") {
             json = true;
+        } else if (argument == "--wait") {
+            wait = true;
         } else if (i + 1 == arguments.size()) {
             throw std::invalid_argument(argument + " needs a value");
         } else {
@@ -115,6 +119,8 @@ void CAgentOptions::Option(const std::string& name, const std::string& value) {
         type = MessageTypeNumber(value);
     } else if (name == "--since") {
         since = NormalizeSince(value);
+    } else if (name == "--timeout") {
+        waitSeconds = LimitNumber(name, value);
     } else if (name == "--max-queued") {
         maxQueuedTasks = LimitNumber(name, value);
     }
@@ -156,6 +162,10 @@ std::string CAgentOptions::Usage() {
            "); 0 means no limit\n"
            "  quil-agent send [--db FILE] [--control SOCKET] '<task JSON>' | - | @FILE\n"
            "      hands one task to a running agent; '-' reads it from standard input, @FILE from a file\n"
+           "  quil-agent send --wait [--timeout SECONDS] ...\n"
+           "      then waits (60 s) for the task's result event: exit 0 done (30), 1 failed (40) or none\n"
+           "  quil-agent status [--db FILE] [--control SOCKET]\n"
+           "      asks a running agent whether its module reaches the product\n"
            "  quil-agent logs [--db FILE] [--type N] [--since TIME] [--json]\n"
            "      prints the stored messages as a table or as JSON lines\n"
            "defaults: --db var/agent.db; the log file and control socket sit next to the database\n"
