@@ -53,7 +53,7 @@ Poco::Dynamic::Var CJsonReader::Parse(const std::string& given, const std::strin
     const std::string text = CStrictJson::WithoutByteOrderMark(given);
     for (const CStrictJson::Error& e : CStrictJson::Problems(text)) {
         if (e.Path().empty()) {
-            throw CJsonError(what + " is " + e.Problem());  // not UTF-8: nothing more to read
+            throw CJsonError(what + ": " + e.Problem());  // not UTF-8: nothing more to read
         }
         problems.push_back(e.what());
     }
