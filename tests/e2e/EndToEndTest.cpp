@@ -115,7 +115,6 @@ TEST_F(EndToEnd, EveryPublishedTypeCarriesItsContent) {
           R"({"task":"wipe-password","ids":)" + Ids('d') + "}",
           R"({"task":"maintenance-on","boots":2,"ids":)" + Ids('e') + "}",
           R"({"task":"maintenance-off","ids":)" + Ids('f') + "}",
-          R"({"task":"export-configuration","product_type":3,"ids":)" + Ids('9') + "}",
           R"({"task":"export-configuration","product_type":10,"ids":)" + Ids('1') + "}"}) {
         session.Send(line);
     }
@@ -160,10 +159,10 @@ TEST_F(EndToEnd, EveryPublishedTypeCarriesItsContent) {
            {10244, 0, 0, 1891, "0x071000000000081B"},
            {10244, 0, 0, 1892, Base64(kConfiguration)}});
 
-    // Every command comes back done with its own identifiers; the export of product type 3 is not served.
+    // Every command comes back done with its own identifiers (an export of a product type that is
+    // not exported never gets this far: the agent refuses it).
     for (const CPublished& event : session.Published().OfType(10368)) {
         const std::string first = event.Symbol(0, 2842);
-        EXPECT_NE(Id('9', 0), first);
         EXPECT_EQ(first.substr(0, 34) + "2" + first.substr(35), event.Symbol(0, 2846)) << "third identifier";
         EXPECT_EQ(first.substr(0, 34) + "1" + first.substr(35), event.Symbol(0, 2844)) << "second identifier";
         EXPECT_EQ("30", event.Symbol(0, 2850)) << first;
@@ -258,7 +257,7 @@ TEST_F(EndToEnd, WithoutTheProductOnlyTheDeactivatedStatusIsPublished) {
 
     std::vector<uint32_t> fromModule;
     for (const CPublished& message : session.Published().All()) {
-        if (message.Type() > 9000 || message.Type() == 728) {
+        if ((message.Type() > 9000 || message.Type() == 728) && message.UserContext() != "quil-agent") {
             fromModule.push_back(message.Type());
         }
     }
@@ -268,6 +267,46 @@ TEST_F(EndToEnd, WithoutTheProductOnlyTheDeactivatedStatusIsPublished) {
     EXPECT_EQ(std::vector<int>{4429}, status.SymbolIds(CPublished::kProduct));
     EXPECT_EQ("0x071000000000081C", status.Symbol(CPublished::kProduct, 4429));
     EXPECT_NE(std::string::npos, session.Agent()->Errors().find("Connector was deactivated"));
+    // The agent names where it looked and leaves its own unreachable row, so no earlier "all
+    // clear" stands as the last word.
+    EXPECT_NE(std::string::npos, session.Agent()->Errors().find("object root " + session.Folder()));
+    const auto notes = session.Published().OfType(10044);
+    ASSERT_EQ(1u, notes.size());
+    EXPECT_EQ("quil-agent", notes[0].UserContext());
+    EXPECT_EQ("6", notes[0].Symbol(0, 241));
+}
+
+TEST_F(EndToEnd, SendWaitsForTheTaskResultAndStatusTellsWhetherTheProductAnswers) {
+    RunInstalled();
+    Wait("the connection", [](const CPublishedLog& log) { return log.Count(10292) == 1; });
+    const auto agent = [this](std::vector<std::string> arguments, std::string& output) {
+        arguments.insert(arguments.begin(), {session.Binary("quil-agent")});
+        arguments.insert(arguments.end(), {"--db", session.Database()});
+        return CChildProcess::Run(arguments, output, After(kDeadline));
+    };
+    std::string output;
+    ASSERT_EQ(0, agent({"status"}, output)) << output;
+    EXPECT_NE(std::string::npos, output.find(R"("product":"connected")")) << output;
+
+    // A command that went through is reported by the product's task result, state 30.
+    ASSERT_EQ(0, agent({"send", "--wait", R"({"task":"block-password","ids":)" + Ids('7') + "}"}, output))
+        << output;
+    EXPECT_NE(std::string::npos, output.find(R"("ok":true)")) << output;
+    EXPECT_NE(std::string::npos, output.find(Id('7', 0), output.find("10368"))) << output;
+    EXPECT_EQ(1, agent({"send", "--wait", R"({"task":"query","kind":0})"}, output)) << "no task identifiers";
+
+    session.Control(R"({"op":"pings","answer":false})");
+    Wait("the agent's note", [](const CPublishedLog& log) {
+        for (const CPublished& status : log.OfType(10044)) {
+            if (status.UserContext() == "quil-agent" && status.Symbol(0, 241) == "6") {
+                return true;
+            }
+        }
+        return false;
+    });
+    ASSERT_EQ(0, agent({"status"}, output)) << output;
+    EXPECT_NE(std::string::npos, output.find(R"("product":"not reachable")")) << output;
+    EXPECT_NE(std::string::npos, output.find(R"("last_ping_failure")")) << output;
 }
 
 // An installed product that never answers, whether it serves with its pings stopped or does not serve.

@@ -318,6 +318,23 @@ TEST_P(HostileRequest, GetsAnErrorStatusAndChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(Requests, HostileRequest, testing::ValuesIn(kHostile),
                          [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
+TEST(ProductStateFile, EveryErrorIsListedAtOnce) {
+    const char* const text = R"({"Status":[{"Status":5},{"Status":0}],"ServerValue":18446744073709551616,
+        "TaskResults":[{"UserData":"<id1>;<id2>;<id3>"}],"Policy":1,"Policy":2,"Colour":1})";
+    try {
+        CProductState::FromJson(text);
+        FAIL() << "accepted";
+    } catch (const CJsonError& e) {
+        const std::string errors = e.what();
+        for (const char* expected :
+             {"ServerValue: 18446744073709551616 is out of range\n", "Policy: given more than once\n",
+              "Status[0].Status: must be 0, 1, 2", "Status[1].Status: CategoryResId and StatusResId are required",
+              "TaskResults[0].UserData: must be three UUIDs", "Colour: unknown field"}) {
+            EXPECT_NE(std::string::npos, errors.find(expected)) << errors;
+        }
+    }
+}
+
 TEST(ProductStateFile, DefaultSurvivesTheRoundTrip) {
     const CProductState state = CProductState::Default();
     EXPECT_EQ(state.ToJson(false), CProductState::FromJson(state.ToJson(false)).ToJson(false));

@@ -43,6 +43,15 @@ TEST_F(ControlTest, BadLinesAreAnsweredWithTheirFault) {
         {R"({"op":"set-status","records":[{"Status":5}]})", "records[0].Status: must be 0, 1, 2"},
         {R"({"op":"pings","answer":"no"})", "answer: expected true or false"},
         {R"({"op":"add-recovery","passwords":[{"Uid":"u"}]})", "passwords[0].DeviceId: missing"},
+        // Replacing a list without the list would wipe it.
+        {R"({"op":"set-licenses"})", "licenses: missing; to remove every record give an empty list"},
+        {R"({"op":"set-status"})", "records: missing"},
+        {R"({"op":"queue-task","userData":"<id1>;<id2>;<id3>"})", "userData: must be three UUIDs"},
+        {R"({"op":"queue-task","userData":"11111111-2222-3333-4444-555555555555"})", "must be three UUIDs"},
+        {R"({"op":"bump","index":1,"index":2})", "index: given more than once"},
+        {R"({"op":"set-server-value","value":18446744073709551616})", "value: 18446744073709551616 is out of range"},
+        {"\xEF\xBB\xBF\xEF\xBB\xBF{\"op\":\"ping\"}", "control line: starts with a UTF-8 byte order mark"},
+        {"{\"op\":\"\xC0\x80\"}", "control line: not valid UTF-8 at byte 7"},
     };
     for (const auto& c : cases) {
         const std::string answer = Send(c.first);
@@ -52,6 +61,15 @@ TEST_F(ControlTest, BadLinesAreAnsweredWithTheirFault) {
     }
     EXPECT_TRUE(area.bumps.empty()) << "a rejected line changes nothing";
     EXPECT_EQ(0u, faults.Pending());
+    EXPECT_EQ(1u, product.Snapshot().Licenses.size());
+    EXPECT_EQ(1u, product.Snapshot().Status.size());
+}
+
+TEST_F(ControlTest, AnEmptyListClearsAndAByteOrderMarkIsDropped) {
+    EXPECT_EQ(R"({"ok":true})", Send(R"({"op":"set-licenses","licenses":[]})"));
+    EXPECT_TRUE(product.Snapshot().Licenses.empty());
+    EXPECT_EQ(R"({"ok":true})", Send("\xEF\xBB\xBF{\"op\":\"set-status\",\"records\":[]}"));
+    EXPECT_TRUE(product.Snapshot().Status.empty());
 }
 
 TEST_F(ControlTest, FaultsApplyInOrderEachForItsCount) {
@@ -75,7 +93,7 @@ TEST_F(ControlTest, FaultsApplyInOrderEachForItsCount) {
 
 TEST_F(ControlTest, StateChangesReachTheProductAndTheArea) {
     Send(R"({"op":"set-status","records":[{"Status":2,"CategoryResId":"0x10","StatusResId":32}]})");
-    Send(R"({"op":"queue-task","userData":"a;b;c","result":5})");
+    EXPECT_EQ(R"({"ok":true})", Send(R"({"op":"queue-task","userData":")" + UserData + R"(","result":5})"));
     Send(R"({"op":"add-recovery","data":[{"Uid":"r9","DeviceId":"d","ValueBase64":"AAEC"}]})");
     Send(R"({"op":"set-server-value","value":"0xBEEF"})");
     const CProductState state = product.Snapshot();

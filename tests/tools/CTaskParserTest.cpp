@@ -85,22 +85,25 @@ INSTANTIATE_TEST_SUITE_P(
                  EXPECT_EQ("seat \"42\" é",
                            As<Msg::Connectors::Product::Task::CProductActivation>(t).GetManagedActivation());
              }},
-        Good{R"({"task":"maintenance-on","boots":3,"seconds":4294967295,"until":"2027-02-30T23:59:58Z"})",
+        Good{R"({"task":"maintenance-on","boots":3,"seconds":4294967295,"until":"2028-02-29T23:59:58Z"})",
              740,
              [](const CTaskParser::Task& t) {
                  const auto& d = As<Quil::Task::CEnableFDEMaintenanceMode>(t).GetEnableMaintenanceMode();
                  EXPECT_EQ(3u, d.bootcycles());
                  EXPECT_EQ(4294967295u, d.seconds());
-                 // The date is the module's to judge, as it is for a task from the server.
-                 EXPECT_EQ(2027, d.fixeddate().year());
-                 EXPECT_EQ(30, d.fixeddate().day());
+                 EXPECT_EQ(2028, d.fixeddate().year());
+                 EXPECT_EQ(29, d.fixeddate().day());
                  EXPECT_EQ(58, d.fixeddate().second());
              }},
-        Good{R"({"task":"maintenance-on"})", 740,
+        Good{R"({"task":"maintenance-on","seconds":0})", 740,
              [](const CTaskParser::Task& t) {
                  const auto& d = As<Quil::Task::CEnableFDEMaintenanceMode>(t).GetEnableMaintenanceMode();
-                 EXPECT_FALSE(d.has_bootcycles() || d.has_seconds() || d.has_fixeddate());
+                 EXPECT_TRUE(d.has_seconds()) << "a window of zero is the product's to judge";
+                 EXPECT_FALSE(d.has_bootcycles() || d.has_fixeddate());
              }},
+        Good{"\xEF\xBB\xBF{\"task\":\"maintenance-on\",\"until\":\"9999-12-31T23:59:59Z\"}", 740, nullptr},
+        Good{R"({"task":"export-configuration","product_type":0})", 5, nullptr},
+        Good{R"({"task":"policy","configuration":"same \"key\" twice in text is fine: \"task\":1"})", 188, nullptr},
         Good{R"({"task":"maintenance-off"})", 741, nullptr},
         Good{R"({"task":"export-configuration","product_type":10})", 5,
              [](const CTaskParser::Task& t) {
@@ -167,6 +170,22 @@ INSTANTIATE_TEST_SUITE_P(
         Bad{R"({"task":"policy"})", "'configuration' is missing"},
         Bad{R"({"task":"recovery-response"})", "needs 'passwords' or 'data'"},
         Bad{R"({"task":"recovery-response","data":[1]})", "'data' must be an array of strings"},
-        Bad{R"({"task":"query","kind":4})", "'kind' must be between 0 and 3"}));
+        Bad{R"({"task":"query","kind":4})", "'kind' must be between 0 and 3"},
+        // What the module could only retry with reconnects and then report failed.
+        Bad{R"({"task":"maintenance-on"})", "the maintenance window is missing"},
+        Bad{R"({"task":"maintenance-on","until":"2027-02-29T00:00:00Z"})", "'until' is no date"},
+        Bad{R"({"task":"maintenance-on","until":"1399-12-31T00:00:00Z"})", "'until' is no date"},
+        Bad{R"({"task":"maintenance-on","until":"2027-01-01T24:00:00Z"})", "'until' must be a UTC time"},
+        Bad{R"({"task":"export-configuration","product_type":29})", "'product_type' must be 0 or 10"},
+        // What the JSON parser would let through changed.
+        Bad{R"({"task":"query","kind":18446744073709551617})", "'kind' 18446744073709551617 is out of range"},
+        Bad{R"({"task":"maintenance-on","boots":18446744073709551616})", "'boots' 18446744073709551616 is out"},
+        Bad{R"({"task":"maintenance-on","boots":-9223372036854775809})", "'boots' -9223372036854775809 is out"},
+        Bad{R"({"task":"block-password","task":"wipe-password"})", "'task' given more than once"},
+        Bad{R"({"task":"recovery-response","passwords":["a"],"data":["b"],"passwords":["c"]})",
+            "'passwords' given more than once"},
+        Bad{R"({"task":"recovery-response","passwords":[{"a":1,"a":2}]})", "'passwords[0].a' given more"},
+        Bad{"{\"task\":\"policy\",\"configuration\":\"\xFF\"}", "not valid UTF-8 at byte 34"},
+        Bad{"\xEF\xBB\xBF\xEF\xBB\xBF{\"task\":\"wipe-password\"}", "starts with a UTF-8 byte order mark"}));
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <Poco/JSON/Array.h>
 #include <Poco/JSON/Object.h>
+#include <Poco/JSON/Parser.h>
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/make_shared.hpp>
 #include <boost/uuid/random_generator.hpp>
@@ -13,16 +14,20 @@
 #include <sstream>
 
 #include "host/CTask.h"
+#include "logs/CStatusLog.h"
 #include "logs/CTaskResultEvent.h"
+#include "tasks/CProtectionStatusRow.h"
 #include "tools/agent/CAgentBus.h"
 #include "tools/agent/CAgentHost.h"
 #include "tools/agent/CAgentLogger.h"
+#include "tools/agent/CAgentStatus.h"
 #include "tools/agent/CAgentStore.h"
 #include "tools/agent/CConsoleInput.h"
 #include "tools/agent/CControlServer.h"
 #include "tools/agent/CEscrowRetention.h"
 #include "tools/agent/CMessageEncoder.h"
 #include "tools/agent/CProcessHardening.h"
+#include "tools/agent/CProductLocation.h"
 #include "tools/agent/CSecretWiper.h"
 
 namespace Zun {
@@ -45,6 +50,13 @@ const int kLevelDebug = 1;
 const int kLevelInfo = 2;
 const int kLevelWarning = 3;
 const int kLevelError = 4;
+// The protection status row the module publishes when it cannot reach the product.
+const uint32_t kProtectionStatus = 10044;
+const int64_t kUnreachableLevel = 6;
+const int64_t kUnreachableText = 0x0710000000000221LL;
+const int64_t kUnreachableStatus = 0x00000001000000B3LL;
+const uint32_t kProductCode = 29;
+const int64_t kConnectorProductId = 0x071000000000081BLL;
 
 std::string NewUuid() {
     static boost::mutex lock;
@@ -115,11 +127,13 @@ void CAgentApplication::Open() {
         [this](const CAgentBus::MessagePtr& m, int64_t sequence) { Stored(*m, sequence); });
     m_bus->Start();
     m_control.reset(new CControlServer(
-        m_options.control, [this](const std::string& line) { return HandleTask(line, "control"); },
+        m_options.control, [this](const std::string& line) { return HandleLine(line, "control"); },
         *m_logger));
     // A second agent on the same socket must fail before its module publishes anything.
     m_control->Bind();
-    m_host.reset(new CAgentHost(m_bus, m_logger, instance));
+    m_status = boost::make_shared<CAgentStatus>(*m_logger, CProductLocation::Describe(),
+                                                [this](const std::string& reason) { NoteProductLost(reason); });
+    m_host.reset(new CAgentHost(m_bus, m_status, instance));
     m_host->Load(m_options.module);
     m_host->Start();
     m_tracking = true;
@@ -169,18 +183,55 @@ void CAgentApplication::TakeInputLines() {
         // The tail of an overlong line is no task of its own.
         m_skippingInput ? void(m_skippingInput = false) : TakeInputLine(line);
     }
+    // One answer for the whole line, however many chunks its tail still takes.
     if (m_input.size() > CControlServer::kMaxLine) {
         m_input.clear();
-        m_skippingInput = true;
-        std::cout << Refusal("line longer than " + std::to_string(CControlServer::kMaxLine) + " bytes")
-                  << std::endl;
+        if (!m_skippingInput) {
+            m_skippingInput = true;
+            const std::string error = "line longer than " + std::to_string(CControlServer::kMaxLine) + " bytes";
+            Log("Refused a task from stdin: " + error, kLevelWarning);
+            std::cout << Refusal(error) << std::endl;
+        }
     }
 }
 
 void CAgentApplication::TakeInputLine(const std::string& line) {
     if (!m_skippingInput && !boost::algorithm::trim_copy(line).empty()) {
-        std::cout << HandleTask(line, "stdin") << std::endl;
+        std::cout << HandleLine(line, "stdin") << std::endl;
     }
+}
+
+std::string CAgentApplication::HandleLine(const std::string& line, const std::string& source) {
+    if (IsStatusRequest(line)) {
+        std::ostringstream answer;
+        m_status->Report(m_unfinished)->stringify(answer);
+        return answer.str();
+    }
+    return HandleTask(line, source);
+}
+
+// {"op":"status"} asks about the agent; anything else is a task.
+bool CAgentApplication::IsStatusRequest(const std::string& line) {
+    try {
+        Poco::JSON::Parser parser;
+        const auto object = parser.parse(line).extract<Poco::JSON::Object::Ptr>();
+        return object->size() == 1 && object->optValue<std::string>("op", "") == "status";
+    } catch (const Poco::Exception&) {
+        return false;
+    }
+}
+
+// The last protection status must not keep saying "all clear": the agent stores the module's own
+// unreachable row, sent from the agent (user context quil-agent) so it can be told apart.
+void CAgentApplication::NoteProductLost(const std::string& reason) {
+    Log(reason + "; recording the product as not reachable", kLevelWarning);
+    auto log = boost::make_shared<Common::Message::Logs::CStatusLog>(kProtectionStatus);
+    Connectors::Common::Tasks::CProtectionStatusRow(m_instance, kProductCode, kConnectorProductId)
+        .Add(*log->GetRows()->AddNewRow(), kUnreachableLevel,
+             Connectors::Common::Tasks::CProtectionStatusRow::AllClearCategory, kUnreachableText,
+             kUnreachableStatus);
+    log->SetReadOnly();
+    m_bus->Publish(log, boost::make_shared<Common::Kernel::CUserContext>(kSource));
 }
 
 std::string CAgentApplication::HandleTask(const std::string& line, const std::string& source) {
@@ -309,6 +360,9 @@ int64_t CAgentApplication::Record(const boost::shared_ptr<Common::Kernel::IMessa
                                   const boost::shared_ptr<Common::Kernel::CUserContext>& userContext) {
     CAgentStore::Record record = CMessageEncoder::Encode(*message, userContext);
     const int64_t sequence = m_store->Append(record);
+    if (m_status) {
+        m_status->Observe(record.type, record.content);
+    }
     CSecretWiper::Wipe(record.payload);
     CEscrowRetention::Release(*m_store, *message);
     return sequence;

@@ -20,6 +20,7 @@ namespace Agent {
 class CAgentBus;
 class CAgentHost;
 class CAgentLogger;
+class CAgentStatus;
 class CAgentStore;
 class CConsoleInput;
 class CControlServer;
@@ -39,6 +40,8 @@ public:
     int Run();
     // Publishes one task line and returns the JSON answer for its sender. Never throws.
     std::string HandleTask(const std::string& line, const std::string& source);
+    // A task, or {"op":"status"}, answered with the agent's status. Never throws.
+    std::string HandleLine(const std::string& line, const std::string& source);
 
 private:
     void Open();
@@ -59,10 +62,13 @@ private:
     void LeaveAbandonedModule();
     void ReopenLog(const std::string& detail);
     void Log(const std::string& text, int level);
+    static bool IsStatusRequest(const std::string& line);
+    void NoteProductLost(const std::string& reason);
 
     CAgentOptions m_options;
     std::unique_ptr<CAgentStore> m_store;
     boost::shared_ptr<CAgentLogger> m_logger;
+    boost::shared_ptr<CAgentStatus> m_status;  // the module's logger
     boost::shared_ptr<CAgentBus> m_bus;
     std::unique_ptr<CAgentHost> m_host;
     std::unique_ptr<CControlServer> m_control;

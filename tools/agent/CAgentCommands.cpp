@@ -3,14 +3,19 @@
 #include <Poco/JSON/Object.h>
 #include <Poco/JSON/Parser.h>
 
+#include <Poco/String.h>
+#include <algorithm>
 #include <boost/algorithm/string/trim.hpp>
+#include <chrono>
 #include <iostream>
+#include <thread>
 #include <vector>
 
 #include "platform/CTrustedPath.h"
 #include "tools/agent/CControlClient.h"
 #include "tools/agent/CControlServer.h"
 #include "tools/agent/CLogsCommand.h"
+#include "tools/agent/CRecordPrinter.h"
 
 namespace Zun {
 namespace Tools {
@@ -18,15 +23,84 @@ namespace Agent {
 
 namespace {
 
-bool Accepted(const std::string& reply) {
+const uint32_t kTaskResultEvent = 10368;
+const int kFirstIdSymbol = 2842;
+const int kStateSymbol = 2850;
+const int kStateRetrying = 20;
+const int kStateDone = 30;
+const std::chrono::milliseconds kPollInterval(200);
+
+Poco::JSON::Object::Ptr AsObject(const std::string& text) {
     try {
         Poco::JSON::Parser parser;
-        const Poco::Dynamic::Var parsed = parser.parse(reply);
-        const auto object = parsed.extract<Poco::JSON::Object::Ptr>();
-        return object->optValue<bool>("ok", false);
+        return parser.parse(text).extract<Poco::JSON::Object::Ptr>();
     } catch (const Poco::Exception&) {
-        return false;
+        return nullptr;
     }
+}
+
+bool Accepted(const std::string& reply) {
+    const auto object = AsObject(reply);
+    return object && object->optValue<bool>("ok", false);
+}
+
+// The value of a symbol in the first row of a stored event, as text; empty when it is absent.
+std::string SymbolValue(const CAgentStore::Record& record, int id) {
+    const auto content = AsObject(record.content);
+    const auto rows = content ? content->getArray("rows") : nullptr;
+    const auto symbols = rows && rows->size() > 0 ? rows->getArray(0) : nullptr;
+    for (size_t i = 0; symbols && i < symbols->size(); ++i) {
+        const auto symbol = symbols->getObject(static_cast<unsigned>(i));
+        if (symbol && symbol->optValue<int>("id", 0) == id) {
+            return symbol->get("value").toString();
+        }
+    }
+    return "";
+}
+
+// Result events of the task that the database got after the task itself.
+std::vector<CAgentStore::Record> ResultsOf(CAgentStore& store, int64_t task, const std::string& firstId,
+                                           int64_t& seen) {
+    CAgentStore::Filter filter;
+    filter.types = {kTaskResultEvent};
+    filter.task = firstId;
+    std::vector<CAgentStore::Record> found;
+    for (const CAgentStore::Record& record : store.Query(filter)) {
+        if (record.sequence > std::max(task, seen) &&
+            Poco::icompare(SymbolValue(record, kFirstIdSymbol), firstId) == 0) {
+            found.push_back(record);
+            seen = record.sequence;
+        }
+    }
+    return found;
+}
+
+int WaitForResult(const CAgentOptions& options, const std::string& reply, std::ostream& out,
+                  std::ostream& errors) {
+    const auto answer = AsObject(reply);
+    const auto ids = answer ? answer->getArray("ids") : nullptr;
+    if (!ids || ids->size() == 0) {
+        errors << "quil-agent send: this task has no task identifiers, so no result event names it\n";
+        return 1;
+    }
+    const std::string firstId = ids->getElement<std::string>(0);
+    const int64_t task = answer->getValue<Poco::Int64>("sequence");
+    CAgentStore store(options.database, CAgentStore::Mode::ReadOnly);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.waitSeconds);
+    int64_t seen = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        for (const CAgentStore::Record& record : ResultsOf(store, task, firstId, seen)) {
+            out << CRecordPrinter::JsonLine(record) << std::flush;
+            const std::string state = SymbolValue(record, kStateSymbol);
+            if (state != std::to_string(kStateRetrying)) {
+                return state == std::to_string(kStateDone) ? 0 : 1;
+            }
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    errors << "quil-agent send: no final result event for task " << firstId << " within "
+           << options.waitSeconds << " s\n";
+    return 1;
 }
 
 // A task given as "-" comes from standard input and as "@FILE" from a file of ours, so that what
@@ -57,9 +131,24 @@ int CAgentCommands::Send(const CAgentOptions& options, std::ostream& out, std::o
         const std::string reply = CControlClient::Send(options.control, TaskText(options.task, std::cin),
                                                        std::chrono::milliseconds(kSendTimeoutMilliseconds));
         out << reply << "\n";
-        return Accepted(reply) ? 0 : 1;
+        if (!Accepted(reply)) {
+            return 1;
+        }
+        return options.wait ? WaitForResult(options, reply, out, errors) : 0;
     } catch (const std::exception& e) {
         errors << "quil-agent send: " << e.what() << "\n";
+        return 1;
+    }
+}
+
+int CAgentCommands::Status(const CAgentOptions& options, std::ostream& out, std::ostream& errors) {
+    try {
+        out << CControlClient::Send(options.control, "{\"op\":\"status\"}",
+                                    std::chrono::milliseconds(kSendTimeoutMilliseconds))
+            << "\n";
+        return 0;
+    } catch (const std::exception& e) {
+        errors << "quil-agent status: " << e.what() << "\n";
         return 1;
     }
 }

@@ -16,21 +16,22 @@ namespace {
 
 typedef CAgentOptions::Command Command;
 
-const std::map<std::string, Command> kCommands = {{"run", Command::Run},     {"send", Command::Send},
-                                                  {"logs", Command::Logs},   {"help", Command::Help},
-                                                  {"--help", Command::Help}, {"-h", Command::Help}};
+const std::map<std::string, Command> kCommands = {
+    {"run", Command::Run},     {"send", Command::Send}, {"logs", Command::Logs},    {"help", Command::Help},
+    {"--help", Command::Help}, {"-h", Command::Help},   {"status", Command::Status}};
 
 // The options each command takes; all but the flags have a value.
 const std::map<Command, std::vector<std::string>> kOptions = {
     {Command::Run,
      {"--db", "--module", "--log", "--control", "--max-queued", "--keep-rows", "--keep-days",
       "--log-max-bytes"}},
-    {Command::Send, {"--db", "--control"}},
+    {Command::Send, {"--db", "--control", "--wait", "--timeout"}},
     {Command::Logs,
      {"--db", "--type", "--since", "--until", "--task", "--limit", "--follow", "--format", "--json"}},
-    {Command::Help, {}}};
+    {Command::Help, {}},
+    {Command::Status, {"--db", "--control"}}};
 
-const std::vector<std::string> kFlags = {"--json", "--follow"};
+const std::vector<std::string> kFlags = {"--json", "--follow", "--wait"};
 // Short forms, of `logs` only.
 const std::map<std::string, std::string> kShortLogsOptions = {{"-n", "--limit"}, {"-f", "--follow"}};
 
@@ -163,6 +164,8 @@ void CAgentOptions::Option(const std::string& name, const std::string& value) {
         limit = CountNumber(value);
     } else if (name == "--format") {
         format = FormatNamed(value);
+    } else if (name == "--timeout") {
+        waitSeconds = LimitNumber(name, value);
     } else if (name == "--max-queued") {
         maxQueuedTasks = LimitNumber(name, value);
     }
@@ -174,6 +177,8 @@ void CAgentOptions::Flag(const std::string& name) {
         format = Format::Json;
     } else if (name == "--follow") {
         follow = true;
+    } else if (name == "--wait") {
+        wait = true;
     }
 }
 
@@ -220,6 +225,10 @@ std::string CAgentOptions::Usage() {
            "); 0 means no limit\n"
            "  quil-agent send [--db FILE] [--control SOCKET] '<task JSON>' | - | @FILE\n"
            "      hands one task to a running agent; '-' reads it from standard input, @FILE from a file\n"
+           "  quil-agent send --wait [--timeout SECONDS] ...\n"
+           "      then waits (60 s) for the task's result event: exit 0 done (30), 1 failed (40) or none\n"
+           "  quil-agent status [--db FILE] [--control SOCKET]\n"
+           "      asks a running agent whether its module reaches the product\n"
            "  quil-agent logs [--db FILE] [--type N]... [--since TIME] [--until TIME] [--task UUID]\n"
            "                  [-n|--limit N] [-f|--follow] [--format table|json|summary] [--json]\n"
            "      prints the stored messages oldest first, as a table, JSON lines or one line each;\n"

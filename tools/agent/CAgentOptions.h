@@ -12,7 +12,7 @@ namespace Agent {
 // The command line of quil-agent: one command and its options, with the defaults filled in.
 class CAgentOptions {
 public:
-    enum class Command { Run, Send, Logs, Help };
+    enum class Command { Run, Send, Logs, Help, Status };
 
     Command command = Command::Help;
     std::string database = "var/agent.db";
@@ -30,6 +30,10 @@ public:
     bool follow = false;          // logs: keep printing rows as they are stored
     Format format = Format::Table;
     bool json = false;  // logs: --json, the same as --format json
+    // send: wait for the task's result event, at most waitSeconds.
+    bool wait = false;
+    int64_t waitSeconds = kDefaultWaitSeconds;
+    static const int64_t kDefaultWaitSeconds = 60;
     // run: tasks taken but not yet done with by the module; more are refused until some finish.
     int64_t maxQueuedTasks = kDefaultMaxQueuedTasks;
 

@@ -19,6 +19,7 @@
 #include "host/CQUILProcessRecoveryDataResponse.h"
 #include "host/CRequestConfigurationMessage.h"
 #include "host/CWipeFDELogin.h"
+#include "tools/common/CStrictJson.h"
 
 namespace Zun {
 namespace Tools {
@@ -31,6 +32,12 @@ namespace Msg = Common::Message;
 namespace Quil = Common::Message::Connectors::QUILConnector;
 
 namespace {
+
+// The calendar the module can convert a maintenance end date in.
+const int kFirstYear = 1400;
+const int kLastYear = 9999;
+// The product types whose configuration the module exports; it ignores requests for any other.
+const std::set<uint32_t> kExportedProductTypes = {0, 10};
 
 std::invalid_argument Bad(const std::string& text) {
     return std::invalid_argument(text);
@@ -93,11 +100,24 @@ std::string DecodeBase64(const std::string& text, const std::string& field) {
     return bytes;
 }
 
+// The module converts the date before it builds the request; one outside its calendar would only
+// come back as a failed task after two attempts and reconnects.
+bool IsCalendarDate(int year, int month, int day) {
+    static const int lengths[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return year >= kFirstYear && year <= kLastYear && month >= 1 && month <= 12 && day >= 1 &&
+           day <= lengths[month - 1] && !(month == 2 && day == 29 && !leap);
+}
+
 Common::DataDefinition::Common::UTCTime Time(const std::string& text) {
-    static const std::regex form("(\\d{4})-(\\d{2})-(\\d{2})T(\\d{2}):(\\d{2}):(\\d{2})Z");
+    static const std::regex form("(\\d{4})-(\\d{2})-(\\d{2})T([01]\\d|2[0-3]):([0-5]\\d):([0-5]\\d)Z");
     std::smatch m;
     if (!std::regex_match(text, m, form)) {
         throw Bad("'until' must be a UTC time like 2027-01-01T00:00:00Z");
+    }
+    if (!IsCalendarDate(std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3]))) {
+        throw Bad("'until' is no date between " + std::to_string(kFirstYear) + " and " +
+                  std::to_string(kLastYear) + ": " + text);
     }
     Common::DataDefinition::Common::UTCTime time;
     time.set_year(std::stoi(m[1]));
@@ -138,6 +158,11 @@ CTaskParser::MessagePtr MaintenanceOn(const Object& task) {
     if (task.has("until")) {
         *data.mutable_fixeddate() = Time(String(task, "until"));
     }
+    // The product needs to know when maintenance ends; without any bound the module cannot build
+    // the request and would retry it with reconnects before it reports the task failed.
+    if (!task.has("boots") && !task.has("seconds") && !task.has("until")) {
+        throw Bad("the maintenance window is missing: give 'boots', 'seconds' or 'until'");
+    }
     return message;
 }
 
@@ -145,9 +170,13 @@ CTaskParser::MessagePtr ExportConfiguration(const Object& task) {
     if (!task.has("product_type")) {
         throw Bad("'product_type' is missing");
     }
+    const uint32_t type = Unsigned(task, "product_type", std::numeric_limits<uint32_t>::max());
+    // Any other type would be taken and answered ok, and then nothing at all would happen.
+    if (kExportedProductTypes.count(type) == 0) {
+        throw Bad("'product_type' must be 0 or 10, the types whose configuration is exported");
+    }
     auto message = boost::make_shared<Msg::Configuration::CRequestConfigurationMessage>();
-    message->MutableRequestConfiguration().set_producttype(
-        Unsigned(task, "product_type", std::numeric_limits<uint32_t>::max()));
+    message->MutableRequestConfiguration().set_producttype(type);
     return message;
 }
 
@@ -186,6 +215,11 @@ CTaskParser::MessagePtr Query(const Object& task) {
 }
 
 Object::Ptr ParseObject(const std::string& line) {
+    try {
+        Tools::CStrictJson::Check(line);
+    } catch (const Tools::CStrictJson::Error& e) {
+        throw Bad(e.Path().empty() ? e.Problem() : "'" + e.Path() + "' " + e.Problem());
+    }
     Var parsed;
     try {
         Poco::JSON::Parser parser;
@@ -226,7 +260,9 @@ std::vector<std::string> CTaskParser::Names() const {
     return names;
 }
 
-CTaskParser::Task CTaskParser::Parse(const std::string& line) const {
+CTaskParser::Task CTaskParser::Parse(const std::string& given) const {
+    // Windows tools put a byte order mark before UTF-8 text; it says nothing about the task.
+    const std::string line = Tools::CStrictJson::WithoutByteOrderMark(given);
     const Object::Ptr json = ParseObject(line);
     if (!json->has("task")) {
         throw Bad("'task' is missing");

@@ -16,9 +16,11 @@ namespace Agent {
 
 // Reads one agent task written as a JSON object on one line and builds the bus message the agent
 // library would deliver for it, e.g. {"task":"block-password","ids":["<uuid>","<uuid>","<uuid>"]}.
-// Tasks carry their three task identifiers; missing ones are generated. The parser checks the form
-// only: whether the product accepts the content (an empty maintenance window, a date that does
-// not exist) is for the module to find out and report, as it would for a task from the server.
+// Tasks carry their three task identifiers; missing ones are generated. A task the module could not
+// turn into a request (no maintenance window, a date outside its calendar, a product type it does
+// not export) is refused here, naming the field: the module would only retry it with reconnects,
+// hold up the tasks behind it and report it failed. So are fields given twice, integers beyond
+// their range and unknown fields. A UTF-8 byte order mark at the start of the line is dropped.
 class CTaskParser {
 public:
     typedef boost::shared_ptr<Common::Kernel::IMessage> MessagePtr;

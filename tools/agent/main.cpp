@@ -23,6 +23,8 @@ int main(int argc, char* argv[]) {
             return CAgentApplication(options).Run();
         case CAgentOptions::Command::Send:
             return CAgentCommands::Send(options, std::cout, std::cerr);
+        case CAgentOptions::Command::Status:
+            return CAgentCommands::Status(options, std::cout, std::cerr);
         case CAgentOptions::Command::Logs:
             return CAgentCommands::Logs(options, std::cout, std::cerr);
         case CAgentOptions::Command::Help:

@@ -39,6 +39,7 @@ CControlDispatcher::Answer CControlDispatcher::Handle(const std::string& line) {
     static const std::map<std::string, Operation> operations = {
         {"ping", &CControlDispatcher::Ping},
         {"show", &CControlDispatcher::Show},
+        {"status", &CControlDispatcher::Status},
         {"set-status", &CControlDispatcher::SetStatus},
         {"set-licenses", &CControlDispatcher::SetLicences},
         {"add-recovery", &CControlDispatcher::AddRecovery},
@@ -70,7 +71,7 @@ CControlDispatcher::Answer CControlDispatcher::Handle(const std::string& line) {
         action.Now(answer);
         m_area.Flush();  // whoever sent the line reads the area next
         result.After = action.After;
-        if (op != "ping" && op != "show") {
+        if (op != "ping" && op != "show" && op != "status") {
             CProductLog::Info("control: " + op);
         }
     } catch (const std::exception& e) {
@@ -100,12 +101,33 @@ CControlDispatcher::Action CControlDispatcher::Show(CJsonReader&) {
                   nullptr};
 }
 
+CControlDispatcher::Action CControlDispatcher::Status(CJsonReader&) {
+    return Action{[this](Poco::JSON::Object::Ptr& answer) {
+                      if (m_statusSource) {
+                          m_statusSource(answer);
+                      }
+                      answer->set("pingResult", m_faults.PingResult());
+                      answer->set("faultedRequests", static_cast<Poco::UInt64>(m_faults.Pending()));
+                      answer->set("maintenanceMode", m_product.Snapshot().MaintenanceMode);
+                  },
+                  nullptr};
+}
+
+// Replacing a list needs the list: an operation without it must not clear what the product has.
+void CControlDispatcher::Require(CJsonReader& request, const std::string& key) {
+    if (!request.Has(key)) {
+        throw CJsonError(key + ": missing; to remove every record give an empty list, \"" + key + "\":[]");
+    }
+}
+
 CControlDispatcher::Action CControlDispatcher::SetStatus(CJsonReader& request) {
+    Require(request, "records");
     auto records = CStateJson::ReadStatus(request.Array("records"), "records");
     return Action{[this, records](Poco::JSON::Object::Ptr&) { m_product.SetStatus(records); }, nullptr};
 }
 
 CControlDispatcher::Action CControlDispatcher::SetLicences(CJsonReader& request) {
+    Require(request, "licenses");
     auto licences = CStateJson::ReadLicences(request.Array("licenses"), "licenses");
     return Action{[this, licences](Poco::JSON::Object::Ptr&) { m_product.SetLicences(licences); }, nullptr};
 }
@@ -120,7 +142,7 @@ CControlDispatcher::Action CControlDispatcher::AddRecovery(CJsonReader& request)
 
 CControlDispatcher::Action CControlDispatcher::QueueTask(CJsonReader& request) {
     TaskResult result;
-    result.UserData = request.String("userData");
+    result.UserData = CStateJson::UserData(request, "userData");
     result.Result = static_cast<std::uint32_t>(request.OptionalInteger("result", 0, kUInt32Max).value_or(1));
     return Action{[this, result](Poco::JSON::Object::Ptr&) { m_product.QueueTask(result); }, nullptr};
 }

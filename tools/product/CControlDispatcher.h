@@ -30,6 +30,10 @@ public:
                        std::function<void()> stop);
 
     Answer Handle(const std::string& line);
+    // Adds what the serving side knows (ports, their use, the object root) to `status` answers.
+    void SetStatusSource(std::function<void(Poco::JSON::Object::Ptr& answer)> source) {
+        m_statusSource = std::move(source);
+    }
 
 private:
     // An operation reads all its arguments first and acts only once the line has been checked whole.
@@ -40,6 +44,7 @@ private:
     typedef Action (CControlDispatcher::*Operation)(CJsonReader& request);
 
     Action Show(CJsonReader& request);
+    Action Status(CJsonReader& request);
     Action SetStatus(CJsonReader& request);
     Action SetLicences(CJsonReader& request);
     Action AddRecovery(CJsonReader& request);
@@ -57,12 +62,14 @@ private:
     Action Stop(CJsonReader& request);
     Action Ping(CJsonReader& request);
 
+    static void Require(CJsonReader& request, const std::string& key);
     static std::string Line(const Poco::JSON::Object::Ptr& object);
 
     CProduct& m_product;
     CFaultPlan& m_faults;
     IBroadcastArea& m_area;
     std::function<void()> m_stop;
+    std::function<void(Poco::JSON::Object::Ptr& answer)> m_statusSource;
 };
 
 }  // namespace Product

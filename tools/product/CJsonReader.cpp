@@ -3,6 +3,8 @@
 #include <Poco/Exception.h>
 #include <Poco/JSON/Parser.h>
 
+#include "tools/common/CStrictJson.h"
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -37,6 +39,24 @@ CJsonReader::CJsonReader(const Poco::Dynamic::Var& value, std::string path) : m_
 }
 
 Poco::Dynamic::Var CJsonReader::Parse(const std::string& text, const std::string& what) {
+    std::vector<std::string> problems;
+    const Poco::Dynamic::Var parsed = Parse(text, what, problems);
+    if (!problems.empty()) {
+        throw CJsonError(problems.front());
+    }
+    return parsed;
+}
+
+Poco::Dynamic::Var CJsonReader::Parse(const std::string& given, const std::string& what,
+                                      std::vector<std::string>& problems) {
+    // Editors on Windows start UTF-8 files with a byte order mark; it carries nothing.
+    const std::string text = CStrictJson::WithoutByteOrderMark(given);
+    for (const CStrictJson::Error& e : CStrictJson::Problems(text)) {
+        if (e.Path().empty()) {
+            throw CJsonError(what + ": " + e.Problem());  // not UTF-8: nothing more to read
+        }
+        problems.push_back(e.what());
+    }
     try {
         Poco::JSON::Parser parser;
         return parser.parse(text);

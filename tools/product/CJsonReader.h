@@ -9,6 +9,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace Zun {
 namespace Tools {
@@ -28,6 +29,10 @@ public:
 
     // The object of one JSON text.
     static Poco::Dynamic::Var Parse(const std::string& text, const std::string& what);
+    // The same, but fields given twice and integers beyond 64 bits are added to problems rather
+    // than thrown, so that the caller can list them with everything else wrong in the text.
+    static Poco::Dynamic::Var Parse(const std::string& text, const std::string& what,
+                                    std::vector<std::string>& problems);
 
     bool Has(const std::string& key) const;
     std::string String(const std::string& key);

@@ -36,6 +36,8 @@ const char* const kUsage =
     "       quil-product uninstall\n"
     "       quil-product serve [--state FILE] [--lpc-only] [--control SOCKET]\n"
     "       quil-product ctl [--control SOCKET] '<json>' | - | @FILE\n"
+    "       quil-product status [--control SOCKET]\n"
+    "       quil-product check-state FILE\n"
     "           (- reads the request from standard input, @FILE from a file; requests that carry\n"
     "            recovery secrets are only taken that way, never from the command line)\n";
 
@@ -143,6 +145,12 @@ int CProductApplication::Run(const std::vector<std::string>& arguments) {
         if (command == "ctl") {
             return Control(options);
         }
+        if (command == "status") {
+            return Status(options);
+        }
+        if (command == "check-state") {
+            return CheckState(options);
+        }
         if (command == "--help" || command == "help") {
             std::cout << kUsage;
             return 0;
@@ -210,6 +218,27 @@ int CProductApplication::Control(const std::vector<std::string>& arguments) {
     return AnswerIsOk(answer) ? 0 : 1;
 }
 
+// The ports, their use and the faults armed, as the running product sees them.
+int CProductApplication::Status(const std::vector<std::string>& arguments) {
+    std::vector<std::string> control = arguments;
+    control.push_back("{\"op\":\"status\"}");
+    return Control(control);
+}
+
+// The same check that serve --state makes, every error listed, without serving anything.
+int CProductApplication::CheckState(const std::vector<std::string>& arguments) {
+    const CServeOptions options = CServeOptions::Parse(arguments, {});
+    if (options.Positional.size() != 1) {
+        return Usage("check-state takes one state file");
+    }
+    const CProductState state = CProductState::Load(options.Positional[0]);
+    std::cout << options.Positional[0] << ": ok (" << state.Status.size() << " status records, "
+              << state.Licenses.size() << " licences, " << state.TaskResults.size() << " task results, "
+              << state.RecoveryPasswords.size() << " recovery passwords, " << state.RecoveryData.size()
+              << " recovery data blocks)\n";
+    return 0;
+}
+
 int CProductApplication::Serve(const std::vector<std::string>& arguments) {
     const CServeOptions options = CServeOptions::Parse(arguments, {"--state", "--lpc-only", "--control"});
     if (!options.Positional.empty()) {
@@ -243,6 +272,14 @@ int CProductApplication::Serve(const std::vector<std::string>& arguments) {
     CFaultPlan faults;
     CProductServer server(product, faults);
     CControlDispatcher dispatcher(product, faults, publisher, [] { kill(getpid(), SIGTERM); });
+    dispatcher.SetStatusSource([&server, root, controlPath](Poco::JSON::Object::Ptr& answer) {
+        const CProductServer::Activity activity = server.Counts();
+        answer->set("objectRoot", root);
+        answer->set("controlSocket", controlPath);
+        answer->set("ports", activity.Ports);
+        answer->set("pingsAnswered", static_cast<Poco::UInt64>(activity.Pings));
+        answer->set("requestsAnswered", static_cast<Poco::UInt64>(activity.Requests));
+    });
     CControlServer control(controlPath, dispatcher);
     if (!publisher.Start(state.ServerValue, error) || !server.Start(options.LpcOnly, error) ||
         !control.Start(error)) {

@@ -7,7 +7,7 @@ namespace Zun {
 namespace Tools {
 namespace Product {
 
-// The command line of quil-product: install, uninstall, serve and ctl.
+// The command line of quil-product: install, uninstall, serve, ctl, status and check-state.
 class CProductApplication {
 public:
     // The process's exit status.
@@ -21,6 +21,8 @@ private:
     int Uninstall(const std::vector<std::string>& options);
     int Serve(const std::vector<std::string>& options);
     int Control(const std::vector<std::string>& options);
+    int Status(const std::vector<std::string>& options);
+    int CheckState(const std::vector<std::string>& options);
     int Usage(const std::string& problem);
 };
 

@@ -34,6 +34,7 @@ CProductServer::~CProductServer() {
 }
 
 bool CProductServer::Start(bool lpcOnly, std::string& error) {
+    m_lpcOnly = lpcOnly;
     std::vector<std::uint32_t> kinds = {Platform::kPortLpc};
     if (!lpcOnly) {
         kinds.insert(kinds.begin(), Platform::kPortAlpc);
@@ -53,6 +54,14 @@ bool CProductServer::Start(bool lpcOnly, std::string& error) {
         m_threads.emplace_back([this, server] { Serve(*server); });
     }
     return true;
+}
+
+CProductServer::Activity CProductServer::Counts() const {
+    Activity activity;
+    activity.Ports = m_ports.empty() ? "none" : m_lpcOnly ? "LPC" : "ALPC and LPC";
+    activity.Pings = m_pings;
+    activity.Requests = m_requests;
+    return activity;
 }
 
 void CProductServer::Stop() {
@@ -79,9 +88,11 @@ void CProductServer::Handle(CPixlinkPortServer& port, const CPortRequest& reques
     }
     switch (port.MessageType(request)) {
         case kMessagePing:
+            ++m_pings;
             port.Reply(request, m_faults.PingResult(), {});
             break;
         case kMessageRequest:
+            ++m_requests;
             AnswerRequest(port, request);
             break;
         default:

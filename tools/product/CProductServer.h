@@ -27,6 +27,14 @@ public:
     bool Start(bool lpcOnly, std::string& error);
     void Stop();
 
+    // What `status` reports: the ports served and how much the module asked of them.
+    struct Activity {
+        std::string Ports;
+        std::uint64_t Pings = 0;
+        std::uint64_t Requests = 0;
+    };
+    Activity Counts() const;
+
 private:
     void Serve(Platform::CPixlinkPortServer& port);
     void Handle(Platform::CPixlinkPortServer& port, const Platform::CPortRequest& request);
@@ -39,6 +47,9 @@ private:
     std::vector<std::unique_ptr<Platform::CPixlinkPortServer>> m_ports;
     std::vector<std::thread> m_threads;
     std::atomic<bool> m_stopping{false};
+    bool m_lpcOnly = false;
+    std::atomic<std::uint64_t> m_pings{0};
+    std::atomic<std::uint64_t> m_requests{0};
 };
 
 }  // namespace Product

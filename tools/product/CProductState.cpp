@@ -2,6 +2,7 @@
 
 #include <Poco/JSON/Stringifier.h>
 
+#include <functional>
 #include <sstream>
 
 #include "platform/CTrustedPath.h"
@@ -65,28 +66,52 @@ CProductState CProductState::Default() {
     return state;
 }
 
+// Each field is read on its own, so that every error of the file is listed at once.
 CProductState CProductState::FromJson(const std::string& text) {
-    CJsonReader reader(CJsonReader::Parse(text, "state"), "");
+    std::vector<std::string> errors;
+    CJsonReader reader(CJsonReader::Parse(text, "state", errors), "");
     CProductState state;
-    state.Status = CStateJson::ReadStatus(reader.Array("Status"), "Status");
-    state.Licenses = CStateJson::ReadLicences(reader.Array("Licenses"), "Licenses");
-    const std::vector<TaskResult> tasks =
-        CStateJson::ReadTaskResults(reader.Array("TaskResults"), "TaskResults");
-    state.TaskResults.assign(tasks.begin(), tasks.end());
-    state.RecoveryPasswords =
-        CStateJson::ReadPasswords(reader.Array("RecoveryPasswords"), "RecoveryPasswords");
-    state.RecoveryData = CStateJson::ReadRecoveryData(reader.Array("RecoveryData"), "RecoveryData");
-    state.Policy = reader.OptionalString("Policy").value_or("");
-    state.Configuration = reader.OptionalString("Configuration").value_or("");
-    state.AgentId = reader.OptionalString("AgentId").value_or("");
-    state.ServerValue =
-        static_cast<std::uint32_t>(reader.OptionalInteger("ServerValue", 0, 0xFFFFFFFF).value_or(1));
-    state.MaintenanceMode = reader.OptionalBool("MaintenanceMode").value_or(false);
-    state.CommandResult =
-        static_cast<std::uint32_t>(reader.OptionalInteger("CommandResult", 0, 0xFFFFFFFF).value_or(1));
-    state.RecoveryReannounceSeconds = static_cast<std::uint32_t>(
-        reader.OptionalInteger("RecoveryReannounceSeconds", 0, 86400).value_or(60));
-    reader.Finish();
+    const auto read = [&errors](const std::function<void()>& field) {
+        try {
+            field();
+        } catch (const CJsonError& e) {
+            errors.push_back(e.what());
+        }
+    };
+    read([&] { state.Status = CStateJson::ReadStatus(reader.Array("Status"), "Status"); });
+    read([&] { state.Licenses = CStateJson::ReadLicences(reader.Array("Licenses"), "Licenses"); });
+    read([&] {
+        const std::vector<TaskResult> tasks =
+            CStateJson::ReadTaskResults(reader.Array("TaskResults"), "TaskResults");
+        state.TaskResults.assign(tasks.begin(), tasks.end());
+    });
+    read([&] {
+        state.RecoveryPasswords =
+            CStateJson::ReadPasswords(reader.Array("RecoveryPasswords"), "RecoveryPasswords");
+    });
+    read([&] {
+        state.RecoveryData = CStateJson::ReadRecoveryData(reader.Array("RecoveryData"), "RecoveryData");
+    });
+    read([&] { state.Policy = reader.OptionalString("Policy").value_or(""); });
+    read([&] { state.Configuration = reader.OptionalString("Configuration").value_or(""); });
+    read([&] { state.AgentId = reader.OptionalString("AgentId").value_or(""); });
+    read([&] {
+        state.ServerValue =
+            static_cast<std::uint32_t>(reader.OptionalInteger("ServerValue", 0, 0xFFFFFFFF).value_or(1));
+    });
+    read([&] { state.MaintenanceMode = reader.OptionalBool("MaintenanceMode").value_or(false); });
+    read([&] {
+        state.CommandResult =
+            static_cast<std::uint32_t>(reader.OptionalInteger("CommandResult", 0, 0xFFFFFFFF).value_or(1));
+    });
+    read([&] {
+        state.RecoveryReannounceSeconds = static_cast<std::uint32_t>(
+            reader.OptionalInteger("RecoveryReannounceSeconds", 0, 86400).value_or(60));
+    });
+    read([&] { reader.Finish(); });
+    if (!errors.empty()) {
+        throw CJsonError(CStateJson::Lines(errors));
+    }
     return state;
 }
 
@@ -102,7 +127,12 @@ CProductState CProductState::Load(const std::string& path) {
     try {
         return FromJson(text);
     } catch (const CJsonError& e) {
-        throw CJsonError(path + ": " + e.what());
+        std::string text = e.what();
+        // Every line names the file, as compilers do.
+        for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += path.size() + 3) {
+            text.insert(at + 1, path + ": ");
+        }
+        throw CJsonError(path + ": " + text);
     }
 }
 

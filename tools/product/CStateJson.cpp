@@ -2,8 +2,12 @@
 
 #include <Poco/JSON/Stringifier.h>
 
+#include <boost/algorithm/string/split.hpp>
+
+#include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <regex>
 
 #include "messages/Base64.h"
 #include "tools/product/CJsonReader.h"
@@ -17,17 +21,34 @@ namespace {
 // The module reads resource identifiers as signed 64-bit hexadecimal, so negative ones cannot travel.
 constexpr std::int64_t kResIdMax = INT64_MAX;
 constexpr std::int64_t kUInt32Max = 0xFFFFFFFF;
+// A task's first, second and third identifier.
+constexpr std::size_t kTaskIdentifiers = 3;
 
+// Every record is read, so that one look at a state file shows all that is wrong with it.
 template <typename T>
 std::vector<T> ReadEach(const Poco::JSON::Array::Ptr& array, const std::string& path,
                         const std::function<T(CJsonReader&)>& read) {
     std::vector<T> entries;
+    std::vector<std::string> errors;
     for (std::size_t i = 0; i < array->size(); ++i) {
-        CJsonReader reader(array->get(static_cast<unsigned>(i)), path + "[" + std::to_string(i) + "]");
-        entries.push_back(read(reader));
-        reader.Finish();
+        try {
+            CJsonReader reader(array->get(static_cast<unsigned>(i)), path + "[" + std::to_string(i) + "]");
+            entries.push_back(read(reader));
+            reader.Finish();
+        } catch (const CJsonError& e) {
+            errors.push_back(e.what());
+        }
+    }
+    if (!errors.empty()) {
+        throw CJsonError(CStateJson::Lines(errors));
     }
     return entries;
+}
+
+bool IsUuid(const std::string& text) {
+    static const std::regex form(
+        "[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{12}");
+    return std::regex_match(text, form);
 }
 
 Poco::JSON::Object::Ptr NewObject() {
@@ -119,7 +140,7 @@ std::vector<TaskResult> CStateJson::ReadTaskResults(const Poco::JSON::Array::Ptr
                                                     const std::string& path) {
     return ReadEach<TaskResult>(array, path, [](CJsonReader& reader) {
         TaskResult entry;
-        entry.UserData = XmlText(reader, "UserData");
+        entry.UserData = UserData(reader, "UserData");
         entry.Result =
             static_cast<std::uint32_t>(reader.OptionalInteger("Result", 0, kUInt32Max).value_or(1));
         return entry;
@@ -147,6 +168,24 @@ std::vector<RecoveryDataEntry> CStateJson::ReadRecoveryData(const Poco::JSON::Ar
         entry.Secret = ReadSecret(reader);
         return entry;
     });
+}
+
+std::string CStateJson::UserData(CJsonReader& reader, const std::string& key) {
+    const std::string text = XmlText(reader, key);
+    std::vector<std::string> ids;
+    boost::algorithm::split(ids, text, [](char c) { return c == ';'; });
+    if (ids.size() != kTaskIdentifiers || !std::all_of(ids.begin(), ids.end(), IsUuid)) {
+        throw CJsonError(reader.Path(key) + ": must be three UUIDs joined by \";\", not \"" + text + "\"");
+    }
+    return text;
+}
+
+std::string CStateJson::Lines(const std::vector<std::string>& errors) {
+    std::string text;
+    for (const std::string& error : errors) {
+        text += (text.empty() ? "" : "\n") + error;
+    }
+    return text;
 }
 
 std::string CStateJson::Hex(std::int64_t value) {

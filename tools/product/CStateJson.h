@@ -11,6 +11,14 @@
 namespace Zun {
 namespace Tools {
 namespace Product {
+class CJsonReader;
+}
+}  // namespace Tools
+}  // namespace Zun
+
+namespace Zun {
+namespace Tools {
+namespace Product {
 
 // The records of the state file and of the control operations, to and from JSON. Readers throw
 // CJsonError with the path of the offending field (for example "Licenses[1].ActivatedByZun").
@@ -31,6 +39,12 @@ public:
     static Poco::JSON::Object::Ptr Write(const TaskResult& entry);
     static Poco::JSON::Object::Ptr Write(const RecoveryPasswordEntry& entry, bool maskSecrets);
     static Poco::JSON::Object::Ptr Write(const RecoveryDataEntry& entry, bool maskSecrets);
+
+    // The USERDATA a task result carries back: the task's three identifiers, UUIDs joined by ";",
+    // as the module sent them. The module cannot match anything else to a task.
+    static std::string UserData(CJsonReader& reader, const std::string& key);
+    // Every error of a list, one per line.
+    static std::string Lines(const std::vector<std::string>& errors);
 
     // Resource identifiers read best as hexadecimal text.
     static std::string Hex(std::int64_t value);

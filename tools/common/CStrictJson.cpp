@@ -1,0 +1,194 @@
+#include "tools/common/CStrictJson.h"
+
+#include <set>
+#include <vector>
+
+namespace Zun {
+namespace Tools {
+
+namespace {
+
+const std::string kByteOrderMark = "\xEF\xBB\xBF";
+const std::string kLargestUnsigned = "18446744073709551615";  // 2^64 - 1
+const std::string kLargestNegative = "9223372036854775808";   // -2^63
+
+// Length of the UTF-8 sequence at text[at], or 0 when it is not one.
+size_t SequenceLength(const std::string& text, size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    size_t length = lead < 0x80           ? 1
+                    : (lead >> 5) == 0x6  ? 2
+                    : (lead >> 4) == 0xE  ? 3
+                    : (lead >> 3) == 0x1E ? 4
+                                          : 0;
+    if (length == 0 || at + length > text.size() || (length == 2 && lead < 0xC2) || lead > 0xF4) {
+        return 0;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    const auto second = static_cast<unsigned char>(text[at + 1 < text.size() ? at + 1 : at]);
+    // Overlong forms, UTF-16 surrogates and code points past U+10FFFF.
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) {
+        return 0;
+    }
+    return length;
+}
+
+void CheckUtf8(const std::string& text) {
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = SequenceLength(text, at);
+        if (length == 0) {
+            throw CStrictJson::Error("", "not valid UTF-8 at byte " + std::to_string(at));
+        }
+        at += length;
+    }
+}
+
+bool Exceeds(const std::string& digits, const std::string& limit) {
+    return digits.size() != limit.size() ? digits.size() > limit.size() : digits > limit;
+}
+
+// Where the scanner stands in one object or array.
+struct Frame {
+    bool object = false;
+    std::string path;
+    std::set<std::string> keys;
+    std::string key;        // object: the field whose value comes next
+    bool expectKey = true;  // object: a string now is a field name
+    size_t index = 0;       // array: the element whose value comes next
+};
+
+class CScanner {
+public:
+    explicit CScanner(const std::string& text) : m_text(text) {}
+
+    std::vector<CStrictJson::Error> Problems() {
+        Run();
+        return m_problems;
+    }
+
+    void Run() {
+        while (m_at < m_text.size()) {
+            const char c = m_text[m_at];
+            if (c == '{' || c == '[') {
+                Open(c == '{');
+            } else if ((c == '}' || c == ']') && !m_frames.empty()) {
+                m_frames.pop_back();
+                ++m_at;
+            } else if (c == ',' && !m_frames.empty()) {
+                Next();
+            } else if (c == ':' && !m_frames.empty()) {
+                m_frames.back().expectKey = false;
+                ++m_at;
+            } else if (c == '"') {
+                String();
+            } else if (c == '-' || (c >= '0' && c <= '9')) {
+                Number();
+            } else {
+                ++m_at;
+            }
+        }
+    }
+
+private:
+    std::string ValuePath() const {
+        if (m_frames.empty()) {
+            return "";
+        }
+        const Frame& frame = m_frames.back();
+        if (!frame.object) {
+            return frame.path + "[" + std::to_string(frame.index) + "]";
+        }
+        return frame.path.empty() ? frame.key : frame.path + "." + frame.key;
+    }
+
+    void Open(bool object) {
+        Frame frame;
+        frame.object = object;
+        frame.path = ValuePath();
+        m_frames.push_back(frame);
+        ++m_at;
+    }
+
+    void Next() {
+        Frame& frame = m_frames.back();
+        frame.object ? void(frame.expectKey = true) : void(++frame.index);
+        ++m_at;
+    }
+
+    void String() {
+        std::string value;
+        for (++m_at; m_at < m_text.size() && m_text[m_at] != '"'; ++m_at) {
+            if (m_text[m_at] == '\\' && m_at + 1 < m_text.size()) {
+                ++m_at;
+                // A \u escape is kept as written, so "a" and "\u0061" count as two names; nobody
+                // spells field names that way, and the parser then still keeps one of them.
+                value += m_text[m_at] == 'u' ? std::string("\\u") : std::string(1, m_text[m_at]);
+                continue;
+            }
+            value += m_text[m_at];
+        }
+        ++m_at;
+        if (m_frames.empty() || !m_frames.back().object || !m_frames.back().expectKey) {
+            return;
+        }
+        Frame& frame = m_frames.back();
+        frame.key = value;
+        if (!frame.keys.insert(value).second) {
+            m_problems.emplace_back(ValuePath(), "given more than once");
+        }
+    }
+
+    void Number() {
+        const size_t start = m_at;
+        bool integer = true;
+        while (m_at < m_text.size() &&
+               std::string("+-0123456789.eE").find(m_text[m_at]) != std::string::npos) {
+            integer = integer && std::string(".eE").find(m_text[m_at]) == std::string::npos;
+            ++m_at;
+        }
+        const std::string literal = m_text.substr(start, m_at - start);
+        const bool negative = literal[0] == '-';
+        const std::string digits = literal.substr(negative ? 1 : 0);
+        if (integer && Exceeds(digits, negative ? kLargestNegative : kLargestUnsigned)) {
+            m_problems.emplace_back(ValuePath(), literal + " is out of range");
+        }
+    }
+
+    const std::string& m_text;
+    size_t m_at = 0;
+    std::vector<Frame> m_frames;
+    std::vector<CStrictJson::Error> m_problems;
+};
+
+}  // namespace
+
+void CStrictJson::Check(const std::string& text) {
+    const std::vector<Error> problems = Problems(text);
+    if (!problems.empty()) {
+        throw problems.front();
+    }
+}
+
+std::vector<CStrictJson::Error> CStrictJson::Problems(const std::string& text) {
+    if (text.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0) {
+        return {Error("", "starts with a UTF-8 byte order mark")};
+    }
+    try {
+        CheckUtf8(text);
+    } catch (const Error& e) {
+        return {e};
+    }
+    return CScanner(text).Problems();
+}
+
+std::string CStrictJson::WithoutByteOrderMark(const std::string& text) {
+    return text.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0 ? text.substr(kByteOrderMark.size())
+                                                                       : text;
+}
+
+}  // namespace Tools
+}  // namespace Zun
