@@ -148,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
     Lines, BadTaskTest,
     ::testing::Values(
         Bad{"", "not valid JSON"}, Bad{"block-password", "not valid JSON"},
-        Bad{R"({"task":"block-password")", "not valid JSON"}, Bad{kDeep, ""},
+        Bad{R"({"task":"block-password")", "not valid JSON"}, Bad{kDeep, "nested deeper than 64 levels"},
         Bad{"[1,2]", "must be a JSON object"}, Bad{"{}", "'task' is missing"},
         Bad{R"({"task":7})", "'task' must be a string"}, Bad{R"({"task":"reboot"})", "unknown task 'reboot'"},
         Bad{R"({"task":"block-password","ids":["11111111-2222-3333-4444-555555555555"]})",

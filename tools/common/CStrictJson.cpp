@@ -11,6 +11,9 @@ namespace {
 const std::string kByteOrderMark = "\xEF\xBB\xBF";
 const std::string kLargestUnsigned = "18446744073709551615";  // 2^64 - 1
 const std::string kLargestNegative = "9223372036854775808";   // -2^63
+// Far deeper than any task or state file; each level keeps its path, so an unbounded depth would
+// cost memory by the square of it.
+const size_t kMaxDepth = 64;
 
 // Length of the UTF-8 sequence at text[at], or 0 when it is not one.
 size_t SequenceLength(const std::string& text, size_t at) {
@@ -106,6 +109,12 @@ private:
     }
 
     void Open(bool object) {
+        if (m_frames.size() >= kMaxDepth) {
+            m_problems.emplace_back(ValuePath(),
+                                    "nested deeper than " + std::to_string(kMaxDepth) + " levels");
+            m_at = m_text.size();
+            return;
+        }
         Frame frame;
         frame.object = object;
         frame.path = ValuePath();
