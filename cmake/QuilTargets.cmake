@@ -48,3 +48,9 @@ function(quil_test name label)
 endfunction()
 
 include(GoogleTest)
+
+# The project's version for the programs' --version, as a generated header they include as
+# "QuilVersion.h".
+configure_file(${CMAKE_CURRENT_LIST_DIR}/QuilVersion.h.in ${PROJECT_BINARY_DIR}/generated/QuilVersion.h @ONLY)
+add_library(quil_version INTERFACE)
+target_include_directories(quil_version INTERFACE ${PROJECT_BINARY_DIR}/generated)

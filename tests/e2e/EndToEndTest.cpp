@@ -62,7 +62,8 @@ protected:
     void RunInstalled(const std::string& state = State()) {
         session.InstallProduct();
         session.StartProduct(state);
-        session.StartAgent();
+        // The most verbose level, raw product documents included: where a secret would leak first.
+        session.StartAgent({"--log-level", "TRACE"});
     }
     void Wait(const std::string& what, const std::function<bool(const CPublishedLog&)>& condition) {
         session.Require(what, condition, kDeadline);

@@ -137,8 +137,8 @@ TEST(ProductInstall, WritesAndRemovesTheValueTheModuleLooksFor) {
     EXPECT_EQ(0, CProductApplication().Run({"uninstall"})) << "uninstalling twice is harmless";
     testing::internal::GetCapturedStdout();
     testing::internal::CaptureStderr();
-    EXPECT_EQ(2, CProductApplication().Run({"serve", "--colour"}));
-    EXPECT_EQ(2, CProductApplication().Run({"ctl"}));
+    EXPECT_EQ(64, CProductApplication().Run({"serve", "--colour"}));
+    EXPECT_EQ(64, CProductApplication().Run({"ctl"}));
     testing::internal::GetCapturedStderr();
 }
 

@@ -374,7 +374,7 @@ TEST_F(AgentStorageTest, TheLogRotatesOnceAndReopensOwnerOnly) {
     CAgentLogger logger(stream, log, limit);
     const std::string line(90, 'x');
     for (int i = 0; i < 50; ++i) {
-        logger.Write(line, 1, "test");
+        logger.Write(line, CAgentLogger::Level::Info, "test");
     }
     EXPECT_LT(Contents(log).size(), limit + 2 * line.size());
     EXPECT_GE(Contents(CAgentLogger::RotatedName(log)).size(), limit);
@@ -384,7 +384,7 @@ TEST_F(AgentStorageTest, TheLogRotatesOnceAndReopensOwnerOnly) {
     const mode_t previous = umask(0);
     logger.Reopen();
     umask(previous);
-    logger.Write("after reopening", 1, "test");
+    logger.Write("after reopening", CAgentLogger::Level::Info, "test");
     EXPECT_NE(std::string::npos, Contents(log).find("after reopening"));
     EXPECT_EQ(0600u, ModeOf(log));
 }

@@ -292,7 +292,7 @@ TEST_P(CtlSecretTest, RecoverySecretsComeOnlyFromStandardInputOrATrustedFile) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, CtlSecretTest,
     ::testing::Values(
-        CtlCase{"CommandLine", "", 0, 0600, false, 2, "every user could read on a command line"},
+        CtlCase{"CommandLine", "", 0, 0600, false, 64, "every user could read on a command line"},
         CtlCase{"StandardInput", "-", 0, 0600, false, 0, "\"ok\":true"},
         CtlCase{"OwnFile", "@", 0, 0600, false, 0, "\"ok\":true"},
         CtlCase{"FileOfAnother", "@", CForeignUser::kNobody, 0644, false, 1, "owned by uid 65534"},

@@ -34,7 +34,7 @@ namespace Zun {
 namespace Tools {
 namespace Agent {
 
-const std::chrono::milliseconds CAgentApplication::kGrace(5000);
+const std::chrono::milliseconds CAgentApplication::kGrace(CAgentOptions::kDefaultGraceMs);
 
 namespace {
 
@@ -46,10 +46,10 @@ const char* const kCanceledByRestart =
 // How long a sender waits for its task to be stored.
 const std::chrono::milliseconds kStoreWait(30000);
 const int kExitForced = 2;
-const int kLevelDebug = 1;
-const int kLevelInfo = 2;
-const int kLevelWarning = 3;
-const int kLevelError = 4;
+const CAgentLogger::Level kLevelDebug = CAgentLogger::Level::Debug;
+const CAgentLogger::Level kLevelInfo = CAgentLogger::Level::Info;
+const CAgentLogger::Level kLevelWarning = CAgentLogger::Level::Warn;
+const CAgentLogger::Level kLevelError = CAgentLogger::Level::Error;
 // The protection status row the module publishes when it cannot reach the product.
 const uint32_t kProtectionStatus = 10044;
 const int64_t kUnreachableLevel = 6;
@@ -101,7 +101,7 @@ int CAgentApplication::Run() {
     try {
         Open();
     } catch (const std::exception& e) {
-        m_logger ? Log(e.what(), 4) : void(std::cerr << "quil-agent: " << e.what() << "\n");
+        m_logger ? Log(e.what(), kLevelError) : void(std::cerr << "quil-agent: " << e.what() << "\n");
         Close();
         return 1;
     }
@@ -115,7 +115,8 @@ void CAgentApplication::Open() {
     limits.keepDays = m_options.keepDays;
     m_store.reset(new CAgentStore(m_options.database, CAgentStore::Mode::Create, limits));
     m_logger = boost::make_shared<CAgentLogger>(std::cerr, m_options.logFile,
-                                                static_cast<uint64_t>(m_options.logMaxBytes));
+                                                static_cast<uint64_t>(m_options.logMaxBytes),
+                                                CAgentLogger::ParseLevel(m_options.logLevel));
     for (const std::string& notice : m_store->TakeNotices()) {
         Log(notice, kLevelWarning);
     }
@@ -131,8 +132,9 @@ void CAgentApplication::Open() {
         *m_logger));
     // A second agent on the same socket must fail before its module publishes anything.
     m_control->Bind();
-    m_status = boost::make_shared<CAgentStatus>(*m_logger, CProductLocation::Describe(),
-                                                [this](const std::string& reason) { NoteProductLost(reason); });
+    m_status =
+        boost::make_shared<CAgentStatus>(*m_logger, CProductLocation::Describe(),
+                                         [this](const std::string& reason) { NoteProductLost(reason); });
     m_host.reset(new CAgentHost(m_bus, m_status, instance));
     m_host->Load(m_options.module);
     m_host->Start();
@@ -142,7 +144,7 @@ void CAgentApplication::Open() {
     Log("Agent " + instance + " running: database " + m_options.database +
             (CControlServer::IsAvailable() ? ", control socket " + m_options.control
                                            : ", tasks from standard input only"),
-        2);
+        kLevelInfo);
 }
 
 void CAgentApplication::Serve(CConsoleInput& console) {
@@ -188,7 +190,8 @@ void CAgentApplication::TakeInputLines() {
         m_input.clear();
         if (!m_skippingInput) {
             m_skippingInput = true;
-            const std::string error = "line longer than " + std::to_string(CControlServer::kMaxLine) + " bytes";
+            const std::string error =
+                "line longer than " + std::to_string(CControlServer::kMaxLine) + " bytes";
             Log("Refused a task from stdin: " + error, kLevelWarning);
             std::cout << Refusal(error) << std::endl;
         }
@@ -380,7 +383,7 @@ int CAgentApplication::Close() {
         m_control->Stop();
     }
     m_tracking = false;
-    if (m_host && !m_host->Shutdown(kGrace)) {
+    if (m_host && !m_host->Shutdown(std::chrono::milliseconds(m_options.graceMs))) {
         code = kExitForced;
         if (m_host->IsAbandoned()) {
             LeaveAbandonedModule();
@@ -419,7 +422,7 @@ void CAgentApplication::ReopenLog(const std::string& detail) {
     Guarded("reopen the log file", [this] { m_logger->Reopen(); });
 }
 
-void CAgentApplication::Log(const std::string& text, int level) {
+void CAgentApplication::Log(const std::string& text, CAgentLogger::Level level) {
     m_logger->Write(text, level, kSource);
 }
 

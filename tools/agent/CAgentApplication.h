@@ -10,6 +10,7 @@
 
 #include "host/CUserContext.h"
 #include "host/IMessage.h"
+#include "tools/agent/CAgentLogger.h"
 #include "tools/agent/CAgentOptions.h"
 #include "tools/agent/CTaskParser.h"
 
@@ -19,7 +20,6 @@ namespace Agent {
 
 class CAgentBus;
 class CAgentHost;
-class CAgentLogger;
 class CAgentStatus;
 class CAgentStore;
 class CConsoleInput;
@@ -30,6 +30,7 @@ class CControlServer;
 // everything down in the order that lets the module's library go last.
 class CAgentApplication {
 public:
+    // The default of --grace-ms.
     static const std::chrono::milliseconds kGrace;
 
     explicit CAgentApplication(const CAgentOptions& options);
@@ -61,7 +62,7 @@ private:
     int Close();
     void LeaveAbandonedModule();
     void ReopenLog(const std::string& detail);
-    void Log(const std::string& text, int level);
+    void Log(const std::string& text, CAgentLogger::Level level);
     static bool IsStatusRequest(const std::string& line);
     void NoteProductLost(const std::string& reason);
 

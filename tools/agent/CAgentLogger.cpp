@@ -3,6 +3,7 @@
 #include <Poco/File.h>
 
 #include <algorithm>
+#include <cctype>
 #include <stdexcept>
 
 #include "platform/CTrustedPath.h"
@@ -14,14 +15,22 @@ namespace Agent {
 
 namespace {
 
-const int kErrorLevel = 4;
+typedef CAgentLogger::Level Level;
+
+const char* const kLevelNames[] = {"TRACE", "DEBUG", "INFO", "WARN", "ERROR"};
+// The module's levels 1 to 4, in order.
+const Level kModuleLevels[] = {Level::Trace, Level::Info, Level::Warn, Level::Error};
+const int kLowestModuleLevel = 1;
+const int kHighestModuleLevel = 4;
 
 }  // namespace
 
 const uint64_t CAgentLogger::kDefaultMaxBytes;
+const Level CAgentLogger::kDefaultThreshold;
 
-CAgentLogger::CAgentLogger(std::ostream& stream, const std::string& fileName, uint64_t maxBytes)
-    : m_stream(stream), m_fileName(fileName), m_maxBytes(maxBytes) {
+CAgentLogger::CAgentLogger(std::ostream& stream, const std::string& fileName, uint64_t maxBytes,
+                           Level threshold)
+    : m_stream(stream), m_fileName(fileName), m_maxBytes(maxBytes), m_threshold(threshold) {
     OpenFile();
 }
 
@@ -48,6 +57,13 @@ void CAgentLogger::OpenFile() {
 }
 
 void CAgentLogger::Write(const std::string& text, int level, const std::string& sourceName) {
+    Write(text, FromModule(level), sourceName);
+}
+
+void CAgentLogger::Write(const std::string& text, Level level, const std::string& sourceName) {
+    if (level < m_threshold) {
+        return;
+    }
     const std::string line = Format(CAgentStore::Now(), text, level, sourceName);
     boost::lock_guard<boost::mutex> guard(m_lock);
     m_stream << line << std::flush;
@@ -70,17 +86,34 @@ void CAgentLogger::RotateIfFull() {
         OpenFile();
     } catch (const std::exception& e) {
         m_stream << Format(CAgentStore::Now(), "Cannot rotate the log file: " + std::string(e.what()),
-                           kErrorLevel, "quil-agent")
+                           Level::Error, "quil-agent")
                  << std::flush;
     }
 }
 
-std::string CAgentLogger::LevelName(int level) {
-    static const char* const names[] = {"DEBUG", "INFO", "WARN", "ERROR"};
-    return names[std::min(std::max(level, 1), 4) - 1];
+Level CAgentLogger::FromModule(int level) {
+    return kModuleLevels[std::min(std::max(level, kLowestModuleLevel), kHighestModuleLevel) -
+                         kLowestModuleLevel];
 }
 
-std::string CAgentLogger::Format(const std::string& time, const std::string& text, int level,
+std::string CAgentLogger::LevelName(Level level) {
+    return kLevelNames[static_cast<int>(level)];
+}
+
+Level CAgentLogger::ParseLevel(const std::string& name) {
+    std::string upper;
+    for (char c : name) {
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    for (int level = 0; level <= static_cast<int>(Level::Error); ++level) {
+        if (upper == kLevelNames[level]) {
+            return static_cast<Level>(level);
+        }
+    }
+    throw std::invalid_argument("--log-level needs TRACE, DEBUG, INFO, WARN or ERROR, not '" + name + "'");
+}
+
+std::string CAgentLogger::Format(const std::string& time, const std::string& text, Level level,
                                  const std::string& sourceName) {
     std::string line = time + " " + LevelName(level) + " " + sourceName + ": ";
     for (char c : text) {

@@ -1,5 +1,7 @@
 #include "tools/agent/CAgentOptions.h"
 
+#include "tools/agent/CAgentLogger.h"
+
 #include <Poco/Path.h>
 #include <limits.h>
 
@@ -24,7 +26,7 @@ const std::map<std::string, Command> kCommands = {
 const std::map<Command, std::vector<std::string>> kOptions = {
     {Command::Run,
      {"--db", "--module", "--log", "--control", "--max-queued", "--keep-rows", "--keep-days",
-      "--log-max-bytes"}},
+      "--log-max-bytes", "--log-level", "--grace-ms", "--object-root"}},
     {Command::Send, {"--db", "--control", "--wait", "--timeout"}},
     {Command::Logs,
      {"--db", "--type", "--since", "--until", "--task", "--limit", "--follow", "--format", "--json"}},
@@ -168,6 +170,12 @@ void CAgentOptions::Option(const std::string& name, const std::string& value) {
         waitSeconds = LimitNumber(name, value);
     } else if (name == "--max-queued") {
         maxQueuedTasks = LimitNumber(name, value);
+    } else if (name == "--log-level") {
+        logLevel = CAgentLogger::LevelName(CAgentLogger::ParseLevel(value));
+    } else if (name == "--grace-ms") {
+        graceMs = LimitNumber(name, value);
+    } else if (name == "--object-root") {
+        objectRoot = value;
     }
 }
 
@@ -216,13 +224,16 @@ std::string CAgentOptions::Usage() {
     return "usage:\n"
            "  quil-agent run [--db FILE] [--module PATH] [--log FILE] [--control SOCKET] [--max-queued N]\n"
            "                 [--keep-rows N] [--keep-days N] [--log-max-bytes N]\n"
+           "                 [--log-level LEVEL] [--grace-ms N] [--object-root FOLDER]\n"
            "      runs the connector module; agent tasks are read as JSON lines on standard input\n"
            "      and from the control socket; stops on SIGINT or SIGTERM; the database keeps the\n"
            "      newest N messages (100000) of the last N days (30), the log file rotates to\n"
            "      agent.log.1 past N bytes (10485760), and tasks the module has not finished are\n"
            "      refused past N (" +
            std::to_string(kDefaultMaxQueuedTasks) +
-           "); 0 means no limit\n"
+           "); 0 means no limit; entries below --log-level (INFO) are\n"
+           "      not logged, TRACE adds the product's raw documents; the module has --grace-ms (5000)\n"
+           "      to stop before it is forced\n"
            "  quil-agent send [--db FILE] [--control SOCKET] '<task JSON>' | - | @FILE\n"
            "      hands one task to a running agent; '-' reads it from standard input, @FILE from a file\n"
            "  quil-agent send --wait [--timeout SECONDS] ...\n"
@@ -234,6 +245,10 @@ std::string CAgentOptions::Usage() {
            "      prints the stored messages oldest first, as a table, JSON lines or one line each;\n"
            "      TIME is any start of 2027-01-01T10:00:00.000 (UTC; --until includes all it names),\n"
            "      --type repeats, -n keeps the newest N matching messages, --follow then waits for more\n"
+           "  quil-agent --version | --help | <command> --help\n"
+           "every command also takes --config FILE (default /etc/quil/agent.conf when it exists) and\n"
+           "--print-config, which shows each setting's value and source and exits; a variable\n"
+           "(QUIL_AGENT_DB, ...) overrides an option, which overrides the file\n"
            "defaults: --db var/agent.db; the log file and control socket sit next to the database\n"
            "(agent.log, agent.sock); the module is ../lib/libquil_connector.so from the binary on Linux,\n"
            "quil_connector.dll beside it on Windows, where tasks come from standard input only\n";

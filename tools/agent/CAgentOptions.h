@@ -42,6 +42,14 @@ public:
     int64_t keepRows = 100000;
     int64_t keepDays = 30;
     int64_t logMaxBytes = 10 * 1024 * 1024;
+    // run: TRACE, DEBUG, INFO, WARN or ERROR; entries below it are not logged.
+    std::string logLevel = "INFO";
+    // run: how long the module has to stop before it is forced.
+    int64_t graceMs = kDefaultGraceMs;
+    // run: the object root for the module (QUIL_OBJECT_ROOT); empty leaves the module's default.
+    std::string objectRoot;
+
+    static const int64_t kDefaultGraceMs = 5000;
 
     // Throws std::invalid_argument naming the offending argument.
     static CAgentOptions Parse(const std::vector<std::string>& arguments);

@@ -1,22 +1,89 @@
 // quil-agent: a host for the QUIL connector module. See tools/agent/README.md.
 #include <iostream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "QuilVersion.h"
+#include "tools/ExitCodes.h"
 #include "tools/agent/CAgentApplication.h"
 #include "tools/agent/CAgentCommands.h"
+#include "tools/agent/CAgentConfiguration.h"
 #include "tools/agent/CAgentOptions.h"
 
 using namespace Zun::Tools::Agent;
+namespace ExitCode = Zun::Tools::ExitCode;
+
+namespace {
+
+const char* const kCommandLine = "  quil-agent ";
+// A command's description lines are indented deeper than the command lines.
+const char* const kDescriptionIndent = "     ";
+
+bool IsHelp(const std::string& argument) {
+    return argument == "--help" || argument == "-h";
+}
+
+// The part of the usage about one command; empty for a command the usage does not know.
+std::string CommandUsage(const std::string& command) {
+    std::istringstream lines(CAgentOptions::Usage());
+    std::string usage;
+    bool inside = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(kCommandLine, 0) == 0) {
+            inside = line.rfind(kCommandLine + command + " ", 0) == 0;
+        } else if (line.rfind(kDescriptionIndent, 0) != 0) {
+            inside = false;
+        }
+        if (inside) {
+            usage += line + "\n";
+        }
+    }
+    return usage;
+}
+
+// --version, --help and <command> --help, before anything is checked; -1 when it is none of them.
+int Informational(const std::vector<std::string>& arguments) {
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        std::cout << "quil-agent " << QUIL_VERSION << "\n";
+        return ExitCode::kOk;
+    }
+    if (arguments.size() == 2 && IsHelp(arguments[1]) && !CommandUsage(arguments[0]).empty()) {
+        std::cout << "usage:\n" << CommandUsage(arguments[0]);
+        return ExitCode::kOk;
+    }
+    return -1;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const int informational = Informational(arguments);
+    if (informational >= 0) {
+        return informational;
+    }
     CAgentOptions options;
     try {
-        options = CAgentOptions::Parse(std::vector<std::string>(argv + 1, argv + argc));
+        const CAgentConfiguration configuration(arguments, CAgentConfiguration::ReadEnvironment());
+        options = CAgentOptions::Parse(configuration.Arguments());
+        if (configuration.PrintRequested()) {
+            configuration.Print(std::cout, options);
+            return ExitCode::kOk;
+        }
+        if (options.command == CAgentOptions::Command::Run && !options.objectRoot.empty()) {
+            CAgentConfiguration::ExportObjectRoot(options.objectRoot);
+        }
+    } catch (const CAgentConfiguration::CError& e) {
+        std::cerr << "quil-agent: " << e.what() << "\n";
+        return e.Code();
     } catch (const std::invalid_argument& e) {
         std::cerr << "quil-agent: " << e.what() << "\n" << CAgentOptions::Usage();
-        return 64;
+        return ExitCode::kUsage;
+    } catch (const std::runtime_error& e) {
+        std::cerr << "quil-agent: " << e.what() << "\n";
+        return ExitCode::kSoftware;
     }
     switch (options.command) {
         case CAgentOptions::Command::Run:
@@ -31,5 +98,5 @@ int main(int argc, char* argv[]) {
             break;
     }
     std::cout << CAgentOptions::Usage();
-    return argc > 1 ? 0 : 64;
+    return argc > 1 ? ExitCode::kOk : ExitCode::kUsage;
 }

@@ -89,6 +89,7 @@ void CDemo::Run() {
         ProductRestart();
         ExportAgain();
         Stop();
+        m_met = m_begun;
     } catch (const std::exception&) {
         ShowAgentTail();
         throw;
@@ -109,7 +110,13 @@ void CDemo::ShowAgentTail() {
     std::cerr << "The agent's last lines:\n" << errors.substr(start);
 }
 
+std::string CDemo::Verdict() const {
+    return std::to_string(m_met) + " of " + std::to_string(kSteps) + " steps met their deadline";
+}
+
+// A step begins once the previous one came true.
 void CDemo::Step(const std::string& title) {
+    m_met = m_begun++;
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
     char stamp[16];
     std::snprintf(stamp, sizeof stamp, "[%5.1fs] ", elapsed);

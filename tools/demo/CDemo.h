@@ -21,6 +21,8 @@ public:
     // Runs the scenario; throws with a text saying which step did not come true.
     void Run();
     void PrintSummary();
+    // "N of M steps met their deadline": the steps that came true before the run ended or failed.
+    std::string Verdict() const;
     const CSession& Session() const { return m_session; }
 
 private:
@@ -39,7 +41,12 @@ private:
     // Waits for the task result event that carries the task identifier first.
     CPublished RequireResult(const std::string& first, std::chrono::milliseconds timeout);
 
+    // The scenario's steps, each a Step() call of Run()'s parts.
+    static const int kSteps = 9;
+
     CSession m_session;
+    int m_begun = 0;  // steps started
+    int m_met = 0;    // steps whose outcome came within their deadline
     std::chrono::steady_clock::time_point m_start;
     std::map<std::string, std::string> m_taskNames;  // first task identifier -> task
 };

@@ -6,13 +6,17 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <memory>
 #include <string>
 
+#include "QuilVersion.h"
+#include "tools/ExitCodes.h"
 #include "tools/demo/CDemo.h"
 
 namespace {
 
 using Zun::Tools::Demo::CChildProcess;
+namespace ExitCode = Zun::Tools::ExitCode;
 
 void OnSignal(int) {
     CChildProcess::RequestInterrupt();
@@ -37,7 +41,7 @@ std::string OwnFolder() {
 }
 
 int Usage(std::ostream& out, int code) {
-    out << "usage: quil-demo [--keep]\n"
+    out << "usage: quil-demo [--keep] | --version | --help\n"
            "  Starts quil-product and quil-agent with the connector module in a fresh folder under /tmp,\n"
            "  runs a scenario of about 35 seconds and prints what the module published.\n"
            "  --keep  leave the folder (agent database and logs) for `quil-agent logs` afterwards\n";
@@ -52,26 +56,36 @@ int main(int argc, char** argv) {
         const std::string argument = argv[i];
         if (argument == "--keep") {
             options.keep = true;
+        } else if (argument == "--version") {
+            std::cout << "quil-demo " << QUIL_VERSION << "\n";
+            return ExitCode::kOk;
+        } else if (argument == "--help" || argument == "-h") {
+            return Usage(std::cout, ExitCode::kOk);
         } else {
-            return Usage(argument == "--help" || argument == "-h" ? std::cout : std::cerr,
-                         argument == "--help" || argument == "-h" ? 0 : 64);
+            std::cerr << "quil-demo: unknown option '" << argument << "'\n";
+            return Usage(std::cerr, ExitCode::kUsage);
         }
     }
     const std::string bin = OwnFolder();
     options.binaries = bin;
     options.module = bin + "/../lib/libquil_connector.so";
     CatchSignals();
+    std::unique_ptr<Zun::Tools::Demo::CDemo> demo;
     try {
-        Zun::Tools::Demo::CDemo demo(options);
-        demo.Run();
-        demo.PrintSummary();
+        demo.reset(new Zun::Tools::Demo::CDemo(options));
+        demo->Run();
+        demo->PrintSummary();
         if (options.keep) {
-            std::cout << "\nKept " << demo.Session().Folder() << ". Every symbol of every message:\n  " << bin
-                      << "/quil-agent logs --db " << demo.Session().Database() << "\n";
+            std::cout << "\nKept " << demo->Session().Folder() << ". Every symbol of every message:\n  "
+                      << bin << "/quil-agent logs --db " << demo->Session().Database() << "\n";
         }
-        return 0;
+        std::cout << "\n" << demo->Verdict() << "\n";
+        return ExitCode::kOk;
     } catch (const std::exception& e) {
         std::cerr << "quil-demo: " << e.what() << "\n";
-        return 1;
+        if (demo) {
+            std::cout << "\n" << demo->Verdict() << "\n";
+        }
+        return CChildProcess::Interrupted() ? ExitCode::kInterrupted : ExitCode::kFailure;
     }
 }

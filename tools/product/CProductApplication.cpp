@@ -9,11 +9,13 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "QuilVersion.h"
 #include "platform/CInstanceLock.h"
 #include "platform/CObjectNamespace.h"
 #include "platform/CObjectRoot.h"
 #include "platform/CRegistryKey.h"
 #include "platform/CTrustedPath.h"
+#include "tools/ExitCodes.h"
 #include "tools/product/CBroadcastPublisher.h"
 #include "tools/product/CControlClient.h"
 #include "tools/product/CControlDispatcher.h"
@@ -39,7 +41,12 @@ const char* const kUsage =
     "       quil-product status [--control SOCKET]\n"
     "       quil-product check-state FILE\n"
     "           (- reads the request from standard input, @FILE from a file; requests that carry\n"
-    "            recovery secrets are only taken that way, never from the command line)\n";
+    "            recovery secrets are only taken that way, never from the command line)\n"
+    "       quil-product --version | --help | <command> --help\n"
+    "exit codes: 0 done, 1 failed or refused by the product, 64 bad command line\n";
+
+// Each command's line in the usage starts with this.
+const char* const kCommandUsagePrefix = "quil-product ";
 
 // Read the control request from standard input, or from the file after the at sign.
 // In the object root: held by the product that serves it.
@@ -115,6 +122,36 @@ bool AnswerIsOk(const std::string& answer) {
     }
 }
 
+// The lines of the usage that describe one command: its own line and the indented ones after it.
+std::string CommandUsage(const std::string& command) {
+    std::istringstream lines(kUsage);
+    std::string line;
+    std::string usage;
+    bool inside = false;
+    while (std::getline(lines, line)) {
+        const std::size_t at = line.find(kCommandUsagePrefix);
+        if (at != std::string::npos) {
+            std::istringstream words(line.substr(at + std::string(kCommandUsagePrefix).size()));
+            std::string word;
+            words >> word;
+            inside = word == command;
+        }
+        if (inside) {
+            usage += line + "\n";
+        }
+    }
+    return usage;
+}
+
+bool AsksForHelp(const std::vector<std::string>& options) {
+    for (const std::string& option : options) {
+        if (option == "--help" || option == "-h") {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string CProductApplication::DefaultControlPath() {
@@ -123,7 +160,7 @@ std::string CProductApplication::DefaultControlPath() {
 
 int CProductApplication::Usage(const std::string& problem) {
     std::cerr << "quil-product: " << problem << "\n" << kUsage;
-    return 2;
+    return ExitCode::kUsage;
 }
 
 int CProductApplication::Run(const std::vector<std::string>& arguments) {
@@ -132,6 +169,14 @@ int CProductApplication::Run(const std::vector<std::string>& arguments) {
     }
     const std::string& command = arguments[0];
     const std::vector<std::string> options(arguments.begin() + 1, arguments.end());
+    if (command == "--version") {
+        std::cout << "quil-product " << QUIL_VERSION << "\n";
+        return ExitCode::kOk;
+    }
+    if (AsksForHelp(options) && !CommandUsage(command).empty()) {
+        std::cout << "usage:\n" << CommandUsage(command);
+        return ExitCode::kOk;
+    }
     try {
         if (command == "install") {
             return Install(options);
@@ -151,7 +196,7 @@ int CProductApplication::Run(const std::vector<std::string>& arguments) {
         if (command == "check-state") {
             return CheckState(options);
         }
-        if (command == "--help" || command == "help") {
+        if (command == "--help" || command == "-h" || command == "help") {
             std::cout << kUsage;
             return 0;
         }

@@ -1,0 +1,209 @@
+#include <Poco/File.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/ExitCodes.h"
+#include "tools/agent/CAgentConfiguration.h"
+#include "tools/agent/CAgentLogger.h"
+#include "tools/agent/CAgentOptions.h"
+
+namespace {
+
+using namespace Zun::Tools::Agent;
+namespace ExitCode = Zun::Tools::ExitCode;
+typedef CAgentConfiguration::Source Source;
+
+class AgentConfigurationTest : public ::testing::Test {
+protected:
+    AgentConfigurationTest() {
+        char pattern[] = "/tmp/quil-config-test-XXXXXX";
+        folder = mkdtemp(pattern);
+        file = folder + "/agent.conf";
+    }
+    ~AgentConfigurationTest() override { Poco::File(folder).remove(true); }
+
+    void WriteFile(const std::string& text, mode_t mode = 0600) {
+        std::ofstream(file) << text;
+        chmod(file.c_str(), mode);
+    }
+
+    std::string folder;
+    std::string file;
+};
+
+struct PrecedenceCase {
+    const char* name;
+    bool inFile;
+    bool asOption;
+    bool inEnvironment;
+    const char* expected;  // keep-rows
+    Source source;
+};
+
+// Each layer gives keep-rows its own value, so the value that wins names its layer.
+const PrecedenceCase kPrecedence[] = {
+    {"NothingGivenKeepsTheDefault", false, false, false, "100000", Source::Default},
+    {"FileAloneIsUsed", true, false, false, "1", Source::File},
+    {"OptionOverridesFile", true, true, false, "2", Source::Option},
+    {"EnvironmentOverridesFile", true, false, true, "3", Source::Environment},
+    {"EnvironmentOverridesOption", false, true, true, "3", Source::Environment},
+    {"EnvironmentOverridesBoth", true, true, true, "3", Source::Environment},
+};
+
+class PrecedenceTest : public AgentConfigurationTest, public ::testing::WithParamInterface<PrecedenceCase> {};
+
+TEST_P(PrecedenceTest, LaterLayerWins) {
+    const PrecedenceCase& c = GetParam();
+    WriteFile(c.inFile ? "keep-rows = 1\n" : "# nothing\n");
+    std::vector<std::string> arguments = {"run", "--config", file};
+    if (c.asOption) {
+        arguments.insert(arguments.end(), {"--keep-rows", "2"});
+    }
+    CAgentConfiguration::Environment environment;
+    if (c.inEnvironment) {
+        environment["QUIL_AGENT_KEEP_ROWS"] = "3";
+    }
+    const CAgentConfiguration configuration(arguments, environment, "");
+    const CAgentOptions options = CAgentOptions::Parse(configuration.Arguments());
+    EXPECT_EQ(std::stoll(c.expected), options.keepRows);
+    EXPECT_EQ(c.source, configuration.SourceOf("keep-rows"));
+
+    std::ostringstream printed;
+    configuration.Print(printed, options);
+    const char* const names[] = {"default", "file ", "option --keep-rows",
+                                 "environment QUIL_AGENT_KEEP_ROWS"};
+    const std::string row = printed.str().substr(printed.str().find("\nkeep-rows") + 1);
+    EXPECT_NE(std::string::npos, row.substr(0, row.find('\n')).find(names[static_cast<int>(c.source)]))
+        << printed.str();
+    EXPECT_NE(std::string::npos, row.substr(0, row.find('\n')).find(c.expected)) << printed.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(Layers, PrecedenceTest, ::testing::ValuesIn(kPrecedence),
+                         [](const ::testing::TestParamInfo<PrecedenceCase>& info) {
+                             return info.param.name;
+                         });
+
+TEST_F(AgentConfigurationTest, EverySettingIsReadFromTheFile) {
+    WriteFile("object-root = " + folder + "/objects\ndatabase = " + folder +
+              "/db/agent.db\nmodule = /opt/m.so\nlog-file = " + folder +
+              "/a.log\nlog-level = trace\nlog-max-bytes = 11\nkeep-rows = 12\nkeep-days = 13\n"
+              "max-queued = 14\ngrace-ms = 15\ncontrol = " +
+              folder + "/c.sock\n");
+    const CAgentConfiguration configuration({"run", "--config", file}, {}, "");
+    const CAgentOptions o = CAgentOptions::Parse(configuration.Arguments());
+    EXPECT_EQ(folder + "/objects", o.objectRoot);
+    EXPECT_EQ(folder + "/objects", configuration.ObjectRoot());
+    EXPECT_EQ(folder + "/db/agent.db", o.database);
+    EXPECT_EQ("/opt/m.so", o.module);
+    EXPECT_EQ(folder + "/a.log", o.logFile);
+    EXPECT_EQ("TRACE", o.logLevel);
+    EXPECT_EQ(std::vector<int64_t>({11, 12, 13, 14, 15}),
+              std::vector<int64_t>({o.logMaxBytes, o.keepRows, o.keepDays, o.maxQueuedTasks, o.graceMs}));
+    EXPECT_EQ(folder + "/c.sock", o.control);
+    for (const CAgentConfiguration::Setting& setting : CAgentConfiguration::Settings()) {
+        EXPECT_EQ(Source::File, configuration.SourceOf(setting.key)) << setting.key;
+    }
+}
+
+TEST_F(AgentConfigurationTest, LogAndSocketFollowADatabaseFromTheFile) {
+    WriteFile("database = " + folder + "/state/agent.db\n");
+    const CAgentOptions o =
+        CAgentOptions::Parse(CAgentConfiguration({"send", "--config", file, "{}"}, {}, "").Arguments());
+    EXPECT_EQ(folder + "/state/agent.sock", o.control);
+}
+
+TEST_F(AgentConfigurationTest, SettingsOfRunAloneAreIgnoredByTheOtherCommands) {
+    WriteFile("keep-days = 3\n");
+    const CAgentConfiguration configuration({"logs", "--config", file}, {{"QUIL_AGENT_GRACE_MS", "x"}}, "");
+    EXPECT_EQ(std::vector<std::string>({"logs"}), configuration.Arguments());
+}
+
+struct RefusalCase {
+    const char* name;
+    const char* text;  // the file's; null for none
+    const char* variable;
+    const char* value;
+    int code;
+    const char* named;  // what the error names
+};
+
+const RefusalCase kRefusals[] = {
+    {"UnknownKey", "colour = red\n", "", "", ExitCode::kConfig, "colour"},
+    {"BadNumberInFile", "keep-rows = many\n", "", "", ExitCode::kConfig, "keep-rows"},
+    {"BadLevelInFile", "log-level = loud\n", "", "", ExitCode::kConfig, "loud"},
+    {"BadNumberInEnvironment", "", "QUIL_AGENT_MAX_QUEUED", "-1", ExitCode::kConfig, "QUIL_AGENT_MAX_QUEUED"},
+    {"MissingFile", nullptr, "", "", ExitCode::kNoInput, "does not exist"},
+};
+
+class RefusalTest : public AgentConfigurationTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(RefusalTest, NamesTheFaultWithItsExitCode) {
+    const RefusalCase& c = GetParam();
+    if (c.text != nullptr) {
+        WriteFile(c.text);
+    }
+    CAgentConfiguration::Environment environment;
+    if (*c.variable != '\0') {
+        environment[c.variable] = c.value;
+    }
+    try {
+        CAgentConfiguration({"run", "--config", file}, environment, "");
+        FAIL() << "accepted";
+    } catch (const CAgentConfiguration::CError& e) {
+        EXPECT_EQ(c.code, e.Code());
+        EXPECT_NE(std::string::npos, std::string(e.what()).find(c.named)) << e.what();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, RefusalTest, ::testing::ValuesIn(kRefusals),
+                         [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
+
+TEST_F(AgentConfigurationTest, AFileOthersCanWriteIsRefused) {
+    WriteFile("keep-rows = 1\n", 0622);
+    try {
+        CAgentConfiguration({"run", "--config", file}, {}, "");
+        FAIL() << "accepted";
+    } catch (const CAgentConfiguration::CError& e) {
+        EXPECT_EQ(ExitCode::kNoPermission, e.Code()) << e.what();
+    }
+}
+
+TEST_F(AgentConfigurationTest, TheDefaultFileIsReadOnlyWhenItExists) {
+    EXPECT_EQ(std::vector<std::string>({"run"}),
+              CAgentConfiguration({"run"}, {}, folder + "/none.conf").Arguments());
+    WriteFile("grace-ms = 9\n");
+    EXPECT_EQ(9, CAgentOptions::Parse(CAgentConfiguration({"run"}, {}, file).Arguments()).graceMs);
+}
+
+// The module writes the product's raw documents at its level 1.
+TEST(AgentLoggerLevelTest, RawDocumentsAppearAtTraceOnly) {
+    const std::string document = "Protection status log raw content: <Status/>";
+    for (const auto& threshold :
+         {CAgentLogger::Level::Trace, CAgentLogger::Level::Debug, CAgentLogger::Level::Info}) {
+        std::ostringstream stream;
+        CAgentLogger logger(stream, "", 0, threshold);
+        logger.Write(document, 1, "CQUILConnectorModule");
+        logger.Write("Connecting to product", 2, "CQUILConnectorModule");
+        logger.Write("Stored #1", CAgentLogger::Level::Debug, "quil-agent");
+        const std::string text = stream.str();
+        const bool trace = threshold == CAgentLogger::Level::Trace;
+        EXPECT_EQ(trace, text.find(" TRACE CQUILConnectorModule: " + document) != std::string::npos) << text;
+        EXPECT_EQ(threshold <= CAgentLogger::Level::Debug,
+                  text.find(" DEBUG quil-agent: Stored #1") != std::string::npos);
+        EXPECT_NE(std::string::npos, text.find(" INFO CQUILConnectorModule: Connecting to product"));
+    }
+}
+
+TEST(AgentLoggerLevelTest, LevelsAreNamedInAnyCase) {
+    EXPECT_EQ(CAgentLogger::Level::Warn, CAgentLogger::ParseLevel("warn"));
+    EXPECT_EQ("ERROR", CAgentLogger::LevelName(CAgentLogger::ParseLevel("Error")));
+    EXPECT_THROW(CAgentLogger::ParseLevel("WARNING"), std::invalid_argument);
+}
+
+}  // namespace

@@ -1,0 +1,268 @@
+#include "tools/agent/CAgentConfiguration.h"
+
+#include <Poco/AutoPtr.h>
+#include <Poco/Exception.h>
+#include <Poco/File.h>
+#include <Poco/Util/PropertyFileConfiguration.h>
+
+#include <cstdlib>
+#include <functional>
+#include <iomanip>
+#include <sstream>
+
+#include "platform/CTrustedPath.h"
+#include "tools/ExitCodes.h"
+
+namespace Zun {
+namespace Tools {
+namespace Agent {
+
+namespace {
+
+typedef CAgentConfiguration::Source Source;
+
+const char* const kObjectRootKey = "object-root";
+const char* const kRunCommand = "run";
+// --print-config's columns: the longest key, the longest source (the file's name aside).
+const int kKeyColumn = 15;
+const int kSourceColumn = 38;
+
+// The value each setting ended with, as --print-config shows it.
+const std::map<std::string, std::function<std::string(const CAgentOptions&)>> kEffective = {
+    {"object-root", [](const CAgentOptions& o) { return o.objectRoot; }},
+    {"database", [](const CAgentOptions& o) { return o.database; }},
+    {"module", [](const CAgentOptions& o) { return o.module; }},
+    {"log-file", [](const CAgentOptions& o) { return o.logFile; }},
+    {"log-level", [](const CAgentOptions& o) { return o.logLevel; }},
+    {"log-max-bytes", [](const CAgentOptions& o) { return std::to_string(o.logMaxBytes); }},
+    {"keep-rows", [](const CAgentOptions& o) { return std::to_string(o.keepRows); }},
+    {"keep-days", [](const CAgentOptions& o) { return std::to_string(o.keepDays); }},
+    {"max-queued", [](const CAgentOptions& o) { return std::to_string(o.maxQueuedTasks); }},
+    {"grace-ms", [](const CAgentOptions& o) { return std::to_string(o.graceMs); }},
+    {"control", [](const CAgentOptions& o) { return o.control; }},
+};
+
+const std::string kModuleDefaultRoot = "(the module's own: /run/quil for root, else $XDG_RUNTIME_DIR/quil)";
+
+const CAgentConfiguration::Setting* FindByOption(const std::string& option) {
+    for (const CAgentConfiguration::Setting& setting : CAgentConfiguration::Settings()) {
+        if (option == setting.option) {
+            return &setting;
+        }
+    }
+    return nullptr;
+}
+
+bool IsOption(const std::string& argument) {
+    return argument.rfind("-", 0) == 0;
+}
+
+}  // namespace
+
+const char* const CAgentConfiguration::kDefaultFile = "/etc/quil/agent.conf";
+const std::size_t CAgentConfiguration::kMaxFileBytes;
+
+const std::vector<CAgentConfiguration::Setting>& CAgentConfiguration::Settings() {
+    static const std::vector<Setting> settings = {
+        {"object-root", "--object-root", "QUIL_OBJECT_ROOT", false},
+        {"database", "--db", "QUIL_AGENT_DB", true},
+        {"module", "--module", "QUIL_AGENT_MODULE", false},
+        {"log-file", "--log", "QUIL_AGENT_LOG_FILE", false},
+        {"log-level", "--log-level", "QUIL_AGENT_LOG_LEVEL", false},
+        {"log-max-bytes", "--log-max-bytes", "QUIL_AGENT_LOG_MAX_BYTES", false},
+        {"keep-rows", "--keep-rows", "QUIL_AGENT_KEEP_ROWS", false},
+        {"keep-days", "--keep-days", "QUIL_AGENT_KEEP_DAYS", false},
+        {"max-queued", "--max-queued", "QUIL_AGENT_MAX_QUEUED", false},
+        {"grace-ms", "--grace-ms", "QUIL_AGENT_GRACE_MS", false},
+        {"control", "--control", "QUIL_AGENT_CONTROL", true},
+    };
+    return settings;
+}
+
+// An empty variable counts as unset, as QUIL_OBJECT_ROOT always has.
+CAgentConfiguration::Environment CAgentConfiguration::ReadEnvironment() {
+    Environment environment;
+    for (const Setting& setting : Settings()) {
+        const char* value = std::getenv(setting.variable);
+        if (value != nullptr && *value != '\0') {
+            environment[setting.variable] = value;
+        }
+    }
+    return environment;
+}
+
+CAgentConfiguration::CAgentConfiguration(const std::vector<std::string>& arguments,
+                                         const Environment& environment, const std::string& defaultFile) {
+    TakeArguments(arguments);
+    if (!m_configOption.empty()) {
+        ReadFile(m_configOption);
+    } else if (!defaultFile.empty() && Poco::File(defaultFile).exists()) {
+        ReadFile(defaultFile);
+    }
+    Resolve(environment);
+}
+
+// --print-config alone shows what `run` would use.
+void CAgentConfiguration::TakeArguments(const std::vector<std::string>& arguments) {
+    size_t first = 0;
+    if (!arguments.empty() && !IsOption(arguments[0])) {
+        m_command = arguments[0];
+        first = 1;
+    }
+    for (size_t i = first; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        const Setting* setting = FindByOption(argument);
+        const bool hasValue = i + 1 < arguments.size();
+        if (argument == "--print-config") {
+            m_print = true;
+        } else if (argument == "--config") {
+            if (!hasValue || arguments[i + 1].empty()) {
+                throw std::invalid_argument("--config needs a file");
+            }
+            m_configOption = arguments[++i];
+        } else if (setting != nullptr && hasValue && (m_command.empty() || Applies(*setting))) {
+            m_given[argument] = arguments[++i];
+        } else {
+            // Left for CAgentOptions, which names whatever it does not take.
+            m_rest.push_back(argument);
+        }
+    }
+    if (m_command.empty() && m_print) {
+        m_command = kRunCommand;
+    }
+}
+
+void CAgentConfiguration::ReadFile(const std::string& fileName) {
+    if (!Poco::File(fileName).exists()) {
+        throw CError(ExitCode::kNoInput, "configuration file " + fileName + " does not exist");
+    }
+    std::string text;
+    try {
+        text = Platform::CTrustedPath::ReadTrustedFile(fileName, kMaxFileBytes);
+    } catch (const std::exception& e) {
+        throw CError(ExitCode::kNoPermission, "cannot use configuration file " + fileName + ": " + e.what());
+    }
+    std::istringstream stream(text);
+    Poco::AutoPtr<Poco::Util::PropertyFileConfiguration> file;
+    std::vector<std::string> keys;
+    try {
+        file = new Poco::Util::PropertyFileConfiguration(stream);
+        file->keys(keys);
+    } catch (const Poco::Exception& e) {
+        throw CError(ExitCode::kConfig, fileName + ": " + e.displayText());
+    }
+    for (const std::string& key : keys) {
+        bool known = false;
+        for (const Setting& setting : Settings()) {
+            known = known || key == setting.key;
+        }
+        if (!known) {
+            throw CError(ExitCode::kConfig, fileName + ": unknown key '" + key + "'");
+        }
+        m_file[key] = file->getString(key);
+    }
+    m_fileName = fileName;
+}
+
+// File, then option, then environment: the last one that has a value wins.
+void CAgentConfiguration::Resolve(const Environment& environment) {
+    for (const Setting& setting : Settings()) {
+        m_sources[setting.key] = Source::Default;
+        if (!Applies(setting)) {
+            continue;
+        }
+        const auto inFile = m_file.find(setting.key);
+        if (inFile != m_file.end()) {
+            Check(setting, inFile->second, m_fileName + ": " + setting.key);
+            m_values[setting.key] = inFile->second;
+            m_sources[setting.key] = Source::File;
+        }
+        const auto given = m_given.find(setting.option);
+        if (given != m_given.end()) {
+            m_values[setting.key] = given->second;
+            m_sources[setting.key] = Source::Option;
+        }
+        const auto variable = environment.find(setting.variable);
+        if (variable != environment.end()) {
+            Check(setting, variable->second, setting.variable);
+            m_values[setting.key] = variable->second;
+            m_sources[setting.key] = Source::Environment;
+        }
+    }
+}
+
+// A value from the file or the environment is checked as its option would be, but its fault is the
+// configuration's, not the command line's.
+void CAgentConfiguration::Check(const Setting& setting, const std::string& value,
+                                const std::string& origin) const {
+    try {
+        CAgentOptions::Parse({kRunCommand, setting.option, value});
+    } catch (const std::invalid_argument& e) {
+        throw CError(ExitCode::kConfig, origin + ": " + e.what());
+    }
+}
+
+bool CAgentConfiguration::Applies(const Setting& setting) const {
+    return setting.everyCommand || m_command == kRunCommand;
+}
+
+std::vector<std::string> CAgentConfiguration::Arguments() const {
+    std::vector<std::string> arguments;
+    if (!m_command.empty()) {
+        arguments.push_back(m_command);
+    }
+    for (const Setting& setting : Settings()) {
+        const auto value = m_values.find(setting.key);
+        if (value != m_values.end() && Applies(setting)) {
+            arguments.push_back(setting.option);
+            arguments.push_back(value->second);
+        }
+    }
+    // Last, so that an option left without its value is reported as such.
+    arguments.insert(arguments.end(), m_rest.begin(), m_rest.end());
+    return arguments;
+}
+
+CAgentConfiguration::Source CAgentConfiguration::SourceOf(const std::string& key) const {
+    const auto source = m_sources.find(key);
+    return source == m_sources.end() ? Source::Default : source->second;
+}
+
+std::string CAgentConfiguration::ObjectRoot() const {
+    const auto value = m_values.find(kObjectRootKey);
+    return value == m_values.end() ? std::string() : value->second;
+}
+
+void CAgentConfiguration::Print(std::ostream& out, const CAgentOptions& effective) const {
+    out << "configuration file: " << (m_fileName.empty() ? "none" : m_fileName) << "\n";
+    out << std::left << std::setw(kKeyColumn) << "setting" << std::setw(kSourceColumn) << "source"
+        << "value\n";
+    for (const Setting& setting : Settings()) {
+        if (!Applies(setting)) {
+            continue;
+        }
+        std::string value = kEffective.at(setting.key)(effective);
+        std::string source = "default";
+        switch (SourceOf(setting.key)) {
+            case Source::File:
+                source = "file " + m_fileName;
+                break;
+            case Source::Option:
+                source = std::string("option ") + setting.option;
+                break;
+            case Source::Environment:
+                source = std::string("environment ") + setting.variable;
+                break;
+            case Source::Default:
+                value =
+                    value.empty() && setting.key == std::string(kObjectRootKey) ? kModuleDefaultRoot : value;
+                break;
+        }
+        out << std::left << std::setw(kKeyColumn) << setting.key << std::setw(kSourceColumn) << source
+            << value << "\n";
+    }
+}
+
+}  // namespace Agent
+}  // namespace Tools
+}  // namespace Zun
