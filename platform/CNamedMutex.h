@@ -29,6 +29,7 @@ public:
 private:
     struct Shared;
     explicit CNamedMutex(Shared* shared) : m_shared(shared) {}
+    int TimedLock(DWORD milliseconds);
 
     Shared* m_shared;
 };

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -126,8 +128,7 @@ DWORD CNamedMutex::Wait(DWORD milliseconds) {
     if (milliseconds == INFINITE) {
         result = pthread_mutex_lock(&m_shared->mutex);
     } else {
-        const timespec at = AbsoluteIn(milliseconds);
-        result = pthread_mutex_timedlock(&m_shared->mutex, &at);
+        result = TimedLock(milliseconds);
     }
     if (result == 0) {
         return WAIT_OBJECT_0;
@@ -137,6 +138,20 @@ DWORD CNamedMutex::Wait(DWORD milliseconds) {
         return WAIT_ABANDONED;
     }
     return result == ETIMEDOUT ? WAIT_TIMEOUT : WAIT_FAILED;
+}
+
+// The lock's time-out runs on the wall clock, which may be set or slewed meanwhile: the wait goes
+// on until the full time has passed on the steady clock.
+int CNamedMutex::TimedLock(DWORD milliseconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    int result;
+    do {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const timespec at = AbsoluteIn(static_cast<DWORD>(std::max<std::int64_t>(left.count(), 0)));
+        result = pthread_mutex_timedlock(&m_shared->mutex, &at);
+    } while (result == ETIMEDOUT && std::chrono::steady_clock::now() < deadline);
+    return result;
 }
 
 bool CNamedMutex::Release() {
