@@ -1,6 +1,5 @@
 // quil-agent's ways in for tasks against another local user: an impostor's control socket, task
 // files of others, and more tasks than the module can take.
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -69,9 +68,7 @@ public:
 
 private:
     static int Listen(const std::string& path, int ready, int result) {
-        if (setgroups(0, nullptr) != 0 ||
-            setresgid(CForeignUser::kNobody, CForeignUser::kNobody, CForeignUser::kNobody) != 0 ||
-            setresuid(CForeignUser::kNobody, CForeignUser::kNobody, CForeignUser::kNobody) != 0) {
+        if (!CForeignUser::Become(CForeignUser::kNobody)) {
             return 1;
         }
         const int listener = socket(AF_UNIX, SOCK_STREAM, 0);

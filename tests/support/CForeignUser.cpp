@@ -15,11 +15,11 @@ const int kCannotBecome = 125;
 const int kBodyThrew = 126;
 const int kSignalBase = 128;
 
-bool Become(uid_t uid) {
+}  // namespace
+
+bool CForeignUser::Become(uid_t uid) {
     return setgroups(0, nullptr) == 0 && setresgid(uid, uid, uid) == 0 && setresuid(uid, uid, uid) == 0;
 }
-
-}  // namespace
 
 bool CForeignUser::IsAvailable() {
     return geteuid() == 0;

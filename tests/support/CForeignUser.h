@@ -20,6 +20,8 @@ public:
     // The body's return value becomes the child's exit code; 125 when the child could not become
     // the user, 126 when the body threw, 128 + n when it died of signal n.
     static int Run(uid_t uid, const std::function<int()>& body);
+    // Drops this process's groups, gid and uid to the user's for good; false when it could not.
+    static bool Become(uid_t uid);
 };
 
 }  // namespace Testing
