@@ -34,7 +34,12 @@ CSession::CSession(const Options& options) : m_options(options) {
     }
     m_folder = pattern;
     mkdir((m_folder + "/agent").c_str(), 0700);
-    // Both programs and every ctl call find each other's named objects under this root only.
+    Enter();
+}
+
+// Both programs and every ctl call find each other's named objects under this root only. Several
+// sessions may live in one process (the fleet demo), so each sets its root before it starts a child.
+void CSession::Enter() const {
     setenv("QUIL_OBJECT_ROOT", m_folder.c_str(), 1);
 }
 
@@ -64,6 +69,7 @@ std::vector<CChildProcess*> CSession::Children() {
 }
 
 void CSession::InstallProduct() {
+    Enter();
     std::string output;
     if (CChildProcess::Run({Binary("quil-product"), "install"}, output, After(kCommandDeadline)) != 0) {
         throw std::runtime_error("quil-product install failed: " + output);
@@ -71,6 +77,7 @@ void CSession::InstallProduct() {
 }
 
 void CSession::UninstallProduct() {
+    Enter();
     std::string output;
     if (CChildProcess::Run({Binary("quil-product"), "uninstall"}, output, After(kCommandDeadline)) != 0) {
         throw std::runtime_error("quil-product uninstall failed: " + output);
@@ -78,6 +85,7 @@ void CSession::UninstallProduct() {
 }
 
 void CSession::StartProduct(const std::string& stateJson, const std::vector<std::string>& options) {
+    Enter();
     std::vector<std::string> argv = {Binary("quil-product"), "serve"};
     if (!stateJson.empty()) {
         const std::string path = m_folder + "/state.json";
@@ -105,6 +113,7 @@ int CSession::StopProduct() {
 }
 
 std::string CSession::Control(const std::string& json) {
+    Enter();
     std::string output;
     // On standard input, never on the command line, where every user could read a recovery secret.
     if (CChildProcess::Run({Binary("quil-product"), "ctl", "-"}, output, After(kCommandDeadline), json) !=
@@ -115,6 +124,7 @@ std::string CSession::Control(const std::string& json) {
 }
 
 void CSession::StartAgent(const std::vector<std::string>& options) {
+    Enter();
     std::vector<std::string> argv = {Binary("quil-agent"),
                                      "run",
                                      "--db",

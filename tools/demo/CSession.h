@@ -64,6 +64,7 @@ public:
     CChildProcess* Product() { return m_product.get(); }
 
 private:
+    void Enter() const;
     std::vector<CChildProcess*> Children();
     void RemoveFolder();
 

@@ -12,6 +12,7 @@
 #include "QuilVersion.h"
 #include "tools/ExitCodes.h"
 #include "tools/demo/CDemo.h"
+#include "tools/demo/CFleetDemo.h"
 
 namespace {
 
@@ -41,21 +42,42 @@ std::string OwnFolder() {
 }
 
 int Usage(std::ostream& out, int code) {
-    out << "usage: quil-demo [--keep] | --version | --help\n"
+    out << "usage: quil-demo [--fleet] [--keep] | --version | --help\n"
            "  Starts quil-product and quil-agent with the connector module in a fresh folder under /tmp,\n"
            "  runs a scenario of about 35 seconds and prints what the module published.\n"
-           "  --keep  leave the folder (agent database and logs) for `quil-agent logs` afterwards\n";
+           "  --fleet  quil-server and three computers linked to it instead: escrow confirmed by each\n"
+           "           product, an audited reveal, a task to all, a product that stops answering\n"
+           "  --keep   leave the folder (agent database and logs) for `quil-agent logs` afterwards\n";
     return code;
+}
+
+int RunFleet(const Zun::Tools::Demo::CSession::Options& options) {
+    std::unique_ptr<Zun::Tools::Demo::CFleetDemo> demo;
+    try {
+        demo.reset(new Zun::Tools::Demo::CFleetDemo(options));
+        demo->Run();
+        std::cout << "\n" << demo->Outcome() << "\n" << demo->Verdict() << "\n";
+        return ExitCode::kOk;
+    } catch (const std::exception& e) {
+        std::cerr << "quil-demo: " << e.what() << "\n";
+        if (demo) {
+            std::cout << "\n" << demo->Outcome() << "\n" << demo->Verdict() << "\n";
+        }
+        return CChildProcess::Interrupted() ? ExitCode::kInterrupted : ExitCode::kFailure;
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     Zun::Tools::Demo::CSession::Options options;
+    bool fleet = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--keep") {
             options.keep = true;
+        } else if (argument == "--fleet") {
+            fleet = true;
         } else if (argument == "--version") {
             std::cout << "quil-demo " << QUIL_VERSION << "\n";
             return ExitCode::kOk;
@@ -70,6 +92,9 @@ int main(int argc, char** argv) {
     options.binaries = bin;
     options.module = bin + "/../lib/libquil_connector.so";
     CatchSignals();
+    if (fleet) {
+        return RunFleet(options);
+    }
     std::unique_ptr<Zun::Tools::Demo::CDemo> demo;
     try {
         demo.reset(new Zun::Tools::Demo::CDemo(options));

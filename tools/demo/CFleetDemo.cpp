@@ -1,0 +1,332 @@
+#include "tools/demo/CFleetDemo.h"
+
+#include <Poco/JSON/Array.h>
+#include <Poco/JSON/Object.h>
+#include <Poco/JSON/Parser.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+
+namespace Zun {
+namespace Tools {
+namespace Demo {
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+const seconds kCommand(15);
+const seconds kStart(20);
+// The first watchdog look, the escrow, its confirmation and the product's next recovery reply.
+const seconds kEscrow(90);
+const seconds kTaskResults(60);
+// A ping failure shows within a watchdog period or two.
+const seconds kUnreachable(60);
+// Between two looks at the fleet view: the server answers from its database at once.
+const milliseconds kPoll(500);
+const char kFolderPattern[] = "/tmp/quil-fleet-XXXXXX";
+const char kConfirmed[] = "confirmed by the product";
+const char kReason[] = "Help desk ticket 4711: user locked out after a BIOS update";
+
+// Each computer's product holds one recovery password and one recovery data block of its own.
+std::string ProductState(int computer) {
+    const std::string n = std::to_string(computer);
+    return R"({
+  "Status": [{"Status": 0, "CategoryResId": "0x12000001", "StatusResId": "0x120000FD", "DescriptionResId": "0x1"}],
+  "RecoveryPasswords": [{"Uid": "rp-)" +
+           n + R"(", "DeviceId": "disk-0", "Index": "0", "Value": "11111)" + n + R"(-222222-333333-444444"}],
+  "RecoveryData": [{"Uid": "rd-)" +
+           n + R"(", "DeviceId": "disk-0", "ValueBase64": "cmVjb3ZlcnktYmxvY2s="}],
+  "RecoveryReannounceSeconds": 0
+})";
+}
+
+std::string Name(int computer) {
+    return "desk-" + std::to_string(computer);
+}
+
+Poco::JSON::Array::Ptr ParseHosts(const std::string& json) {
+    try {
+        Poco::JSON::Parser parser;
+        Poco::Dynamic::Var parsed = parser.parse(json);
+        if (parsed.type() == typeid(Poco::JSON::Array::Ptr)) {
+            return parsed.extract<Poco::JSON::Array::Ptr>();
+        }
+        return parsed.extract<Poco::JSON::Object::Ptr>()->getArray("hosts");
+    } catch (const Poco::Exception&) {
+        return nullptr;
+    }
+}
+
+Poco::JSON::Object::Ptr Host(const std::string& json, const std::string& name) {
+    const Poco::JSON::Array::Ptr hosts = ParseHosts(json);
+    for (size_t i = 0; hosts && i < hosts->size(); ++i) {
+        const Poco::JSON::Object::Ptr host = hosts->getObject(static_cast<unsigned>(i));
+        if (host && host->optValue<std::string>("name", "") == name) {
+            return host;
+        }
+    }
+    return nullptr;
+}
+
+// Every escrowed item of the computer is confirmed by its product (and there is at least one).
+bool EscrowConfirmed(const Poco::JSON::Object::Ptr& host) {
+    const Poco::JSON::Array::Ptr items = host ? host->getArray("escrow") : nullptr;
+    if (!items || items->size() == 0) {
+        return false;
+    }
+    for (size_t i = 0; i < items->size(); ++i) {
+        const Poco::JSON::Object::Ptr item = items->getObject(static_cast<unsigned>(i));
+        if (!item || item->optValue<std::string>("state", "") != kConfirmed) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string ProductOf(const Poco::JSON::Object::Ptr& host) {
+    return host ? host->optValue<std::string>("product", "") : "";
+}
+
+}  // namespace
+
+CFleetDemo::CFleetDemo(const CSession::Options& options)
+    : m_options(options), m_start(std::chrono::steady_clock::now()) {
+    char pattern[sizeof kFolderPattern];
+    std::copy(kFolderPattern, kFolderPattern + sizeof kFolderPattern, pattern);
+    if (mkdtemp(pattern) == nullptr) {
+        throw std::runtime_error("Cannot make a folder under /tmp");
+    }
+    m_folder = pattern;
+    m_config = m_folder + "/server.conf";
+}
+
+CFleetDemo::~CFleetDemo() {
+    m_computers.clear();
+    m_server.reset();
+    if (!m_options.keep) {
+        std::string output;
+        CChildProcess::Run({"rm", "-rf", "--one-file-system", m_folder}, output, After(kCommand));
+    }
+}
+
+void CFleetDemo::Run() {
+    std::cout << "QUIL fleet demo: quil-server with " << kComputers << " computers linked to it\n"
+              << "  folder " << m_folder << "\n";
+    try {
+        StartServer();
+        StartComputers();
+        EscrowLoop();
+        Reveal();
+        TaskToAll();
+        Unreachable();
+        StopAll();
+        m_met = m_begun;
+    } catch (const std::exception&) {
+        ShowServerTail();
+        throw;
+    }
+}
+
+std::string CFleetDemo::Verdict() const {
+    return std::to_string(m_met) + " of " + std::to_string(kSteps) + " steps met their deadline";
+}
+
+std::string CFleetDemo::Outcome() const {
+    return "escrow confirmed by the product on " + std::to_string(m_confirmed) + " of " +
+           std::to_string(kComputers) + " computers, " + std::to_string(m_reveals) + " audited reveal" +
+           (m_reveals == 1 ? "" : "s");
+}
+
+void CFleetDemo::Step(const std::string& title) {
+    m_met = m_begun++;
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+    char stamp[32];
+    snprintf(stamp, sizeof stamp, "%5.1f s", elapsed);
+    std::cout << "\n[" << stamp << "] " << m_begun << ". " << title << "\n";
+}
+
+void CFleetDemo::Fact(const std::string& text) {
+    std::cout << "    " << text << "\n";
+}
+
+std::string CFleetDemo::Server(const std::vector<std::string>& arguments, const std::string& input) {
+    std::vector<std::string> argv = {m_options.binaries + "/quil-server"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    argv.insert(argv.end(), {"--config", m_config});
+    std::string output;
+    if (CChildProcess::Run(argv, output, After(kCommand), input) != 0) {
+        throw std::runtime_error("quil-server " + arguments.front() + " failed: " + output);
+    }
+    return output;
+}
+
+std::vector<CChildProcess*> CFleetDemo::Children() {
+    std::vector<CChildProcess*> children;
+    if (m_server) {
+        children.push_back(m_server.get());
+    }
+    for (const auto& computer : m_computers) {
+        for (CChildProcess* child : {computer->Agent(), computer->Product()}) {
+            if (child != nullptr) {
+                children.push_back(child);
+            }
+        }
+    }
+    return children;
+}
+
+void CFleetDemo::RequireHosts(const std::string& what, const std::function<bool(const std::string&)>& condition,
+                              std::chrono::milliseconds timeout) {
+    const Deadline deadline = After(timeout);
+    while (!CChildProcess::Interrupted()) {
+        if (condition(Server({"hosts", "--json"}))) {
+            return;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            break;
+        }
+        // Whatever a program writes meanwhile is read, so none of them blocks on a full pipe.
+        CChildProcess::WaitUntil(Children(), [] { return false; }, After(kPoll));
+    }
+    throw std::runtime_error(CChildProcess::Interrupted() ? "Interrupted" : "Timed out waiting for " + what);
+}
+
+void CFleetDemo::StartServer() {
+    Step("quil-server: its CA, a certificate per computer, the server on its embedded database");
+    mkdir((m_folder + "/server").c_str(), 0700);
+    std::ofstream(m_config) << "state-folder = " << m_folder << "/server\n"
+                            << "listen = 127.0.0.1:0\n"
+                            << "admin-socket = " << m_folder << "/server/admin.sock\n"
+                            << "log-file = " << m_folder << "/server/server.log\n";
+    chmod(m_config.c_str(), 0600);
+    Server({"ca", "init"});
+    Fact("CA made in " + m_folder + "/server");
+    for (int i = 1; i <= kComputers; ++i) {
+        Server({"enrol", Name(i), "--out", m_folder + "/" + Name(i) + ".bundle"});
+    }
+    Fact("enrolled " + Name(1) + " to " + Name(kComputers) + ", one owner-only bundle each");
+    m_server.reset(new CChildProcess({m_options.binaries + "/quil-server", "run", "--config", m_config},
+                                     m_folder + "/server.out"));
+    CChildProcess* server = m_server.get();
+    const std::string opening = "listening for agents on ";
+    if (!CChildProcess::WaitUntil(
+            Children(), [&] { return server->Errors().find(opening) != std::string::npos; }, After(kStart))) {
+        throw std::runtime_error("quil-server did not start: " + server->Errors());
+    }
+    const size_t at = server->Errors().find(opening) + opening.size();
+    m_address = server->Errors().substr(at, server->Errors().find_first_of(" \n", at) - at);
+    Fact("serving agents on " + m_address + " (mutual TLS 1.3)");
+}
+
+void CFleetDemo::StartComputers() {
+    Step("Three computers: a product with recovery material and an agent linked to the server");
+    for (int i = 1; i <= kComputers; ++i) {
+        m_computers.emplace_back(new CSession(m_options));
+        CSession& computer = *m_computers.back();
+        computer.InstallProduct();
+        computer.StartProduct(ProductState(i));
+        computer.StartAgent({"--server", m_address, "--server-bundle", m_folder + "/" + Name(i) + ".bundle"});
+        Fact(Name(i) + ": product and agent running in " + computer.Folder());
+    }
+    RequireHosts(
+        "all three computers to connect",
+        [](const std::string& json) {
+            for (int i = 1; i <= kComputers; ++i) {
+                if (ProductOf(Host(json, Name(i))) != "connected") {
+                    return false;
+                }
+            }
+            return true;
+        },
+        kEscrow);
+    Fact("the fleet view lists all three, product connected");
+}
+
+void CFleetDemo::EscrowLoop() {
+    Step("Escrow: recovery items sealed on the server, confirmed to each product, confirmed by it");
+    RequireHosts(
+        "escrow confirmed by the product on every computer",
+        [this](const std::string& json) {
+            m_confirmed = 0;
+            for (int i = 1; i <= kComputers; ++i) {
+                m_confirmed += EscrowConfirmed(Host(json, Name(i))) ? 1 : 0;
+            }
+            return m_confirmed == kComputers;
+        },
+        kEscrow);
+    Fact("every item " + std::string(kConfirmed) + " on " + std::to_string(m_confirmed) + " of " +
+         std::to_string(kComputers) + " computers");
+}
+
+void CFleetDemo::Reveal() {
+    Step("A help desk reveals " + Name(2) + "'s recovery password, behind a reason and an audit row");
+    const std::string revealed = Server({"reveal", Name(2), "--reason", kReason});
+    if (revealed.find("111112-222222-333333-444444") == std::string::npos) {
+        throw std::runtime_error("the revealed password is not the product's: " + revealed);
+    }
+    Fact("revealed: " + revealed.substr(0, revealed.find('\n')));
+    const std::string audit = Server({"audit"});
+    if (audit.find(kReason) == std::string::npos) {
+        throw std::runtime_error("the reveal left no audit row: " + audit);
+    }
+    ++m_reveals;
+    Fact("audit row: " + audit.substr(audit.rfind('\n', audit.size() - 2) + 1, 160));
+}
+
+void CFleetDemo::TaskToAll() {
+    Step("One task to every computer: block the user's encryption password");
+    Fact(Server({"task", "--all", "{\"task\":\"block-password\"}"}).substr(0, 200));
+    RequireHosts(
+        "a result of the task from every computer",
+        [](const std::string& json) {
+            for (int i = 1; i <= kComputers; ++i) {
+                const Poco::JSON::Object::Ptr host = Host(json, Name(i));
+                const Poco::JSON::Array::Ptr results = host ? host->getArray("task_results") : nullptr;
+                if (!results || results->size() == 0) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        kTaskResults);
+    Fact("a task result from each of the " + std::to_string(kComputers) + " computers");
+}
+
+void CFleetDemo::Unreachable() {
+    Step(Name(3) + "'s product stops answering: the fleet view shows it not reachable");
+    m_computers.back()->Control("{\"op\":\"pings\",\"answer\":false}");
+    RequireHosts(
+        Name(3) + " to show as not reachable",
+        [](const std::string& json) { return ProductOf(Host(json, Name(kComputers))) == "not reachable"; },
+        kUnreachable);
+    std::cout << Server({"hosts"});
+}
+
+void CFleetDemo::StopAll() {
+    Step("Stopping the agents, the products and the server");
+    for (const auto& computer : m_computers) {
+        computer->StopAgent();
+        computer->StopProduct();
+    }
+    m_server->Signal(SIGTERM);
+    const int code = m_server->WaitForExit(After(kCommand));
+    Fact("quil-server exited with " + std::to_string(code));
+}
+
+void CFleetDemo::ShowServerTail() {
+    if (!m_server) {
+        return;
+    }
+    const std::string& errors = m_server->Errors();
+    std::cerr << "The server's last lines:\n" << errors.substr(errors.size() > 3000 ? errors.size() - 3000 : 0);
+}
+
+}  // namespace Demo
+}  // namespace Tools
+}  // namespace Zun

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/demo/CChildProcess.h"
+#include "tools/demo/CSession.h"
+
+namespace Zun {
+namespace Tools {
+namespace Demo {
+
+// The management side in one scenario: quil-server on its embedded database and three computers,
+// each a quil-product with a quil-agent linked to the server through a certificate of its own. The
+// escrow loop closes on every computer (items escrowed, confirmed to the product, confirmed by the
+// product), an administrator reveals one recovery password behind an audit row, one task goes to
+// every computer, and one product that stops answering shows as not reachable in the fleet view.
+class CFleetDemo {
+public:
+    explicit CFleetDemo(const CSession::Options& options);
+    ~CFleetDemo();
+    void Run();
+    // "N of M steps met their deadline", as the single-computer demo says it.
+    std::string Verdict() const;
+    // The computers whose escrow the product confirmed and the audited reveals, for the last line.
+    std::string Outcome() const;
+
+private:
+    void StartServer();
+    void StartComputers();
+    void EscrowLoop();
+    void Reveal();
+    void TaskToAll();
+    void Unreachable();
+    void StopAll();
+
+    void Step(const std::string& title);
+    void Fact(const std::string& text);
+    // quil-server with the demo's configuration; throws with its output when it fails.
+    std::string Server(const std::vector<std::string>& arguments, const std::string& input = "");
+    // Asks the fleet view again until condition holds for its JSON, or throws naming what.
+    void RequireHosts(const std::string& what, const std::function<bool(const std::string&)>& condition,
+                      std::chrono::milliseconds timeout);
+    std::vector<CChildProcess*> Children();
+    void ShowServerTail();
+
+    static const int kSteps = 7;
+    static const int kComputers = 3;
+
+    CSession::Options m_options;
+    std::string m_folder;
+    std::string m_config;
+    std::string m_address;
+    std::unique_ptr<CChildProcess> m_server;
+    std::vector<std::unique_ptr<CSession>> m_computers;
+    int m_begun = 0;
+    int m_met = 0;
+    int m_confirmed = 0;
+    int m_reveals = 0;
+    std::chrono::steady_clock::time_point m_start;
+};
+
+}  // namespace Demo
+}  // namespace Tools
+}  // namespace Zun
