@@ -17,9 +17,10 @@ public:
     // What the agent found where its key belongs when it started.
     enum class Key { Present, Missing, Empty, Malformed };
 
-    // create (the agent): make the key file owner-only where it is missing and read the key now; a
-    // key is made only by NewKey, once the agent knows that nothing sealed depends on the old one.
-    // Otherwise (readers) only read the key, and only when a payload is first opened.
+    // create (the agent): read the key now (an existing key file is made owner-only first) and tell
+    // through KeyState what was found; a key is made only by NewKey, once the agent knows that
+    // nothing sealed depends on the old one. Otherwise (readers) only read the key, and only when a
+    // payload is first opened.
     CPayloadCipher(const std::string& keyFile, bool create);
     ~CPayloadCipher();
     CPayloadCipher(const CPayloadCipher&) = delete;

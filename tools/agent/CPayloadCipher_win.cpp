@@ -41,7 +41,7 @@ void CPayloadCipher::LoadKey() {}
 void CPayloadCipher::NewKey() {}
 
 std::string CPayloadCipher::KeyName() const {
-    return "the DPAPI key of the agent's account";
+    return "DPAPI key of the agent's account";
 }
 
 std::string CPayloadCipher::Seal(const std::string& plain) {
