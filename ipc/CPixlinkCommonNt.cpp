@@ -56,9 +56,7 @@ bool CPixlinkCommonNt::ValidateHeader() {
         region.RegionSize < kBroadcastHeaderSize) {
         return false;
     }
-    if (DwordAt(m_view, 0) != kBroadcastHeaderSize || DwordAt(m_view, kBroadcastMagicOffset) != kMagicLow ||
-        DwordAt(m_view, kBroadcastMagicOffset + 4) != kMagicHigh ||
-        DwordAt(m_view, kBroadcastVersionOffset) != kProtocolVersion) {
+    if (!HeaderIntact()) {
         return false;
     }
     const std::uint64_t dataOffset = DwordAt(m_view, kBroadcastDataOffsetOffset);
@@ -69,6 +67,25 @@ bool CPixlinkCommonNt::ValidateHeader() {
     m_data = m_view + dataOffset;
     m_dataSize = dataSize;
     return true;
+}
+
+bool CPixlinkCommonNt::HeaderIntact() const {
+    return DwordAt(m_view, 0) == kBroadcastHeaderSize &&
+           DwordAt(m_view, kBroadcastMagicOffset) == kMagicLow &&
+           DwordAt(m_view, kBroadcastMagicOffset + 4) == kMagicHigh &&
+           DwordAt(m_view, kBroadcastVersionOffset) == kProtocolVersion;
+}
+
+// Checked after every read: a view whose file was cut under it reads as zeros from the fault on
+// (see CViewGuard), and so does a header the product has wiped. Either way the area that was
+// opened is gone; what was just read is not trusted, and the next read opens the area anew, which
+// finds a restarted product's new area.
+bool CPixlinkCommonNt::StillOpen() {
+    if (HeaderIntact()) {
+        return true;
+    }
+    CloseBroadcast();
+    return false;
 }
 
 void CPixlinkCommonNt::UnmapAndClose() {
@@ -112,6 +129,9 @@ std::uint32_t CPixlinkCommonNt::ReadBroadcastArea(std::uint32_t localId, std::ui
         result = kResultSuccess;
     }
     ReleaseMutex(m_mutex);
+    if (!StillOpen()) {
+        return kResultFailure;
+    }
     return result;
 }
 
@@ -124,7 +144,11 @@ std::uint32_t CPixlinkCommonNt::ReadBroadcastAreaDword(std::uint32_t localId, st
         return kResultNotSupported;
     }
     // The product writes while we read: one aligned 32-bit load sees either the old or the new value.
-    *value = DwordAt(m_data, static_cast<std::size_t>(offset));
+    const std::uint32_t read = DwordAt(m_data, static_cast<std::size_t>(offset));
+    if (!StillOpen()) {
+        return kResultFailure;
+    }
+    *value = read;
     return kResultSuccess;
 }
 

@@ -11,7 +11,8 @@ namespace Common {
 namespace Pixlink {
 
 // The reader of the product's broadcast area that every client carries: opens the named area and
-// its mutex on first use, keeps the area mapped, and reads from its data.
+// its mutex on first use, keeps the area mapped, and reads from its data. An area whose header is
+// gone after a read is closed and the read fails; the next read opens the area again.
 class CPixlinkCommonNt {
 public:
     CPixlinkCommonNt() = default;
@@ -31,6 +32,9 @@ protected:
 private:
     std::uint32_t OpenBroadcast(std::uint32_t localId, std::uint32_t remoteId);
     bool ValidateHeader();
+    bool HeaderIntact() const;
+    // False, with the area closed, when the header read at open is no longer there.
+    bool StillOpen();
     void UnmapAndClose();
 
     Platform::HANDLE m_mutex = nullptr;

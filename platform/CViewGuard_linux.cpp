@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <mutex>
 
@@ -24,46 +25,68 @@ struct Slot {
 Slot g_slots[CViewGuard::kCapacity];
 struct sigaction g_previous;
 
-// Hands a fault that is not ours to the handler it was meant for. With none, the default action is
-// restored and the faulting access, run again on return, ends the process as it would have.
-void Forward(int signal, siginfo_t* info, void* context) {
-    if ((g_previous.sa_flags & SA_SIGINFO) != 0 && g_previous.sa_sigaction != nullptr) {
-        g_previous.sa_sigaction(signal, info, context);
+bool IsHandler(const struct sigaction& action) {
+    if ((action.sa_flags & SA_SIGINFO) != 0) {
+        return action.sa_sigaction != nullptr;
+    }
+    return action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN;
+}
+
+// Hands a SIGBUS that is not ours to the handler it was meant for, and otherwise does what would
+// have happened without us. A SIGBUS of the kernel's (a fault outside our views) ends the process:
+// the default action is put back and the signal raised again, to be delivered as we return. A
+// SIGBUS that some process sent (kill, sigqueue) faults nothing; without a handler to pass it to it
+// is dropped, and this handler stays in place, so no stray signal leaves the views unguarded.
+void Forward(int signal, siginfo_t* info, void* context, bool fromKernel) {
+    if (IsHandler(g_previous)) {
+        if ((g_previous.sa_flags & SA_SIGINFO) != 0) {
+            g_previous.sa_sigaction(signal, info, context);
+        } else {
+            g_previous.sa_handler(signal);
+        }
         return;
     }
-    if (g_previous.sa_handler != SIG_DFL && g_previous.sa_handler != SIG_IGN) {
-        g_previous.sa_handler(signal);
-        return;
+    if (fromKernel) {
+        struct sigaction fallback = {};
+        fallback.sa_handler = SIG_DFL;
+        sigemptyset(&fallback.sa_mask);
+        sigaction(SIGBUS, &fallback, nullptr);
+        raise(SIGBUS);
     }
-    struct sigaction fallback = {};
-    fallback.sa_handler = SIG_DFL;
-    sigemptyset(&fallback.sa_mask);
-    sigaction(SIGBUS, &fallback, nullptr);
 }
 
 // Zero pages in place of the whole view: the reader's pointers stay valid, what it reads is an
-// area that says nothing, and no later access can fault again.
+// area without a header, which the reader takes as the area gone (it closes the view and opens the
+// area again), and no later access can fault again.
 void OnBusError(int signal, siginfo_t* info, void* context) {
-    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-    for (Slot& slot : g_slots) {
-        const std::uintptr_t base = slot.base.load(std::memory_order_acquire);
-        const std::size_t size = slot.size.load(std::memory_order_relaxed);
-        if (base != 0 && address >= base && address - base < size) {
-            void* zeros = mmap(reinterpret_cast<void*>(base), size, PROT_READ,
-                               MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
-            if (zeros != MAP_FAILED) {
-                return;
+    const int savedErrno = errno;
+    // Only the kernel's report of an access past the end of a mapped file carries an address.
+    const bool fault = info != nullptr && (info->si_code == BUS_ADRERR || info->si_code == BUS_OBJERR);
+    if (fault) {
+        const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+        for (Slot& slot : g_slots) {
+            const std::uintptr_t base = slot.base.load(std::memory_order_acquire);
+            const std::size_t size = slot.size.load(std::memory_order_relaxed);
+            if (base != 0 && address >= base && address - base < size) {
+                void* zeros = mmap(reinterpret_cast<void*>(base), size, PROT_READ,
+                                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+                if (zeros != MAP_FAILED) {
+                    errno = savedErrno;
+                    return;
+                }
+                break;
             }
-            break;
         }
     }
-    Forward(signal, info, context);
+    Forward(signal, info, context, info == nullptr || info->si_code > 0);
+    errno = savedErrno;
 }
 
 bool InstallHandler() {
     struct sigaction action = {};
     action.sa_sigaction = &OnBusError;
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    // A stray SIGBUS may land on any thread; what it interrupts goes on.
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
     sigemptyset(&action.sa_mask);
     return sigaction(SIGBUS, &action, &g_previous) == 0;
 }

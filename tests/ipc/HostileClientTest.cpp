@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -340,10 +341,16 @@ TEST(DescriptorExhaustionTest, ServerRestsAndAcceptsAgainOnceDescriptorsAreBack)
     EXPECT_EQ(static_cast<std::size_t>(kClients), server.Connections());
 }
 
-// Shrinking the broadcast area under a reader leaves the reader running: it reads zeros.
+// Shrinking the broadcast area under a reader leaves the reader running: the read that meets the
+// cut fails, as for a product that is gone, and once a new product has put up its area the reader
+// reads that one. A SIGBUS sent to the reader on the way does not take the guard away.
+enum class Previous { kNone, kHandler };
+
 struct TruncationCase {
     const char* name;
-    off_t length;  // what the area file is cut to
+    off_t length;       // what the area file is cut to
+    bool straySignal;   // a SIGBUS sent to the reader before the cut
+    Previous previous;  // what handled SIGBUS in the reader before its guard
 };
 
 class BroadcastTruncationTest : public ::testing::TestWithParam<TruncationCase> {};
@@ -355,55 +362,130 @@ bool AwaitByte(int fd, std::chrono::milliseconds within) {
     return poll(&entry, 1, static_cast<int>(within.count())) == 1 && read(fd, &byte, 1) == 1;
 }
 
-TEST_P(BroadcastTruncationTest, ReaderSurvivesAndReadsZeros) {
+volatile sig_atomic_t g_strayHandled = 0;
+
+void CountStray(int) {
+    g_strayHandled = g_strayHandled + 1;
+}
+
+// The reader's SIGBUS disposition before it maps anything, so that its guard takes this one as
+// the previous (a sanitizer's own handler would otherwise be the one the stray signal goes to).
+void SetPreviousDisposition(Previous previous) {
+    struct sigaction action = {};
+    action.sa_handler = previous == Previous::kHandler ? &CountStray : SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, nullptr);
+}
+
+TEST_P(BroadcastTruncationTest, ReaderFailsThenReadsTheNewProductsArea) {
     constexpr std::uint32_t kDataSize = 3 * 4096;  // pages beyond any cut
     constexpr std::int64_t kLastPage = kDataSize - 8;
-    constexpr int kSurvived = 0;
-    constexpr int kSawOldValue = 3;
+    constexpr std::uint32_t kOldValue = 0xC0FFEE;
+    constexpr std::uint32_t kNewValue = 0xBEEF;
+    // The reader's exit codes, by the step that went wrong.
+    enum : int { kPassed = 0, kFirstRead = 2, kStray = 3, kReadAfterCut = 4, kReadOfNewArea = 5, kPipe = 6 };
     CTemporaryObjectRoot root;
-    Platform::CBroadcastWriter writer(kLocalId, kRemoteId, kDataSize);
-    ASSERT_TRUE(writer.IsOpen());
-    ASSERT_TRUE(writer.WriteDword(kLastPage, 0xC0FFEE));
-    int opened[2];
-    int cut[2];
-    ASSERT_EQ(0, pipe(opened));
-    ASSERT_EQ(0, pipe(cut));
+    std::unique_ptr<Platform::CBroadcastWriter> writer(
+        new Platform::CBroadcastWriter(kLocalId, kRemoteId, kDataSize));
+    ASSERT_TRUE(writer->IsOpen());
+    ASSERT_TRUE(writer->WriteDword(kLastPage, kOldValue));
+    int toParent[2];
+    int toReader[2];
+    ASSERT_EQ(0, pipe(toParent));
+    ASSERT_EQ(0, pipe(toReader));
     const pid_t reader = fork();
     ASSERT_GE(reader, 0);
     if (reader == 0) {
+        alarm(30);  // a reader that hangs ends, and says so by its signal
+        SetPreviousDisposition(GetParam().previous);
         Pixlink::CPixlinkAlpcClient client;
         std::uint32_t value = 0;
         if (client.Init(kLocalId, kRemoteId, 0) != 0 || client.ReadBroadcastDword(kLastPage, &value) != 0 ||
-            value != 0xC0FFEE || write(opened[1], "o", 1) != 1 ||
-            !AwaitByte(cut[0], std::chrono::seconds(10))) {
-            _exit(2);
+            value != kOldValue) {
+            _exit(kFirstRead);
+        }
+        if (GetParam().straySignal) {
+            kill(getpid(), SIGBUS);
+            if (g_strayHandled != (GetParam().previous == Previous::kHandler ? 1 : 0)) {
+                _exit(kStray);
+            }
+        }
+        if (write(toParent[1], "o", 1) != 1 || !AwaitByte(toReader[0], std::chrono::seconds(10))) {
+            _exit(kPipe);
         }
         std::uint8_t bytes[8] = {};
-        client.ReadBroadcastDword(kLastPage, &value);
-        client.ReadBroadcast(kLastPage, bytes, sizeof(bytes));
-        _exit(value == 0xC0FFEE ? kSawOldValue : kSurvived);
+        if (client.ReadBroadcastDword(kLastPage, &value) == 0 ||
+            client.ReadBroadcast(kLastPage, bytes, 8) == 0) {
+            _exit(kReadAfterCut);
+        }
+        if (write(toParent[1], "f", 1) != 1 || !AwaitByte(toReader[0], std::chrono::seconds(10))) {
+            _exit(kPipe);
+        }
+        value = 0;
+        if (client.ReadBroadcastDword(kLastPage, &value) != 0 || value != kNewValue) {
+            _exit(kReadOfNewArea);
+        }
+        _exit(kPassed);
     }
-    close(opened[1]);
-    close(cut[0]);
-    const bool readerOpened = AwaitByte(opened[0], std::chrono::seconds(10));
+    close(toParent[1]);
+    close(toReader[0]);
     const std::string path =
         Platform::CObjectNamespace::PathOf(Platform::CBroadcastWriter::AreaName(kLocalId, kRemoteId));
-    EXPECT_TRUE(readerOpened);
-    EXPECT_EQ(0, truncate(path.c_str(), GetParam().length));
-    EXPECT_EQ(1, write(cut[1], "c", 1));
-    close(cut[1]);
-    close(opened[0]);
+    if (AwaitByte(toParent[0], std::chrono::seconds(10))) {
+        EXPECT_EQ(0, truncate(path.c_str(), GetParam().length));
+        writer.reset();  // the product is gone
+        EXPECT_EQ(1, write(toReader[1], "c", 1));
+    }
+    if (AwaitByte(toParent[0], std::chrono::seconds(10))) {
+        writer.reset(new Platform::CBroadcastWriter(kLocalId, kRemoteId, kDataSize));
+        EXPECT_TRUE(writer->IsOpen());
+        EXPECT_TRUE(writer->WriteDword(kLastPage, kNewValue));
+        EXPECT_EQ(1, write(toReader[1], "r", 1));
+    }
+    close(toReader[1]);
+    close(toParent[0]);
     int status = 0;
     ASSERT_EQ(reader, waitpid(reader, &status, 0));
     EXPECT_FALSE(WIFSIGNALED(status)) << "reader killed by signal " << WTERMSIG(status);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kSurvived) << "status " << status;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kPassed)
+        << "reader's exit code " << WEXITSTATUS(status);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cuts, BroadcastTruncationTest,
-                         ::testing::Values(TruncationCase{"ToNothing", 0}, TruncationCase{"ToOnePage", 4096}),
-                         [](const ::testing::TestParamInfo<TruncationCase>& info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, BroadcastTruncationTest,
+    ::testing::Values(TruncationCase{"ToNothing", 0, false, Previous::kNone},
+                      TruncationCase{"ToOnePageAfterAStraySignal", 4096, true, Previous::kNone},
+                      TruncationCase{"ToNothingAfterAStraySignalForAnotherHandler", 0, true,
+                                     Previous::kHandler}),
+    [](const ::testing::TestParamInfo<TruncationCase>& info) { return info.param.name; });
+
+// The guard keeps only its own views alive: a fault anywhere else still ends the process by SIGBUS.
+TEST(BroadcastGuardTest, FaultOutsideTheAreaStillEndsTheProcess) {
+    CTemporaryObjectRoot root;
+    Platform::CBroadcastWriter writer(kLocalId, kRemoteId, 4096);
+    ASSERT_TRUE(writer.IsOpen());
+    const pid_t reader = fork();
+    ASSERT_GE(reader, 0);
+    if (reader == 0) {
+        alarm(30);
+        SetPreviousDisposition(Previous::kNone);
+        Pixlink::CPixlinkAlpcClient client;
+        std::uint32_t value = 0;
+        const int fd = memfd_create("unguarded", MFD_CLOEXEC);
+        if (client.Init(kLocalId, kRemoteId, 0) != 0 || client.ReadBroadcastDword(0, &value) != 0 || fd < 0 ||
+            ftruncate(fd, 4096) != 0) {
+            _exit(2);
+        }
+        void* view = mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
+        if (view == MAP_FAILED || ftruncate(fd, 0) != 0) {
+            _exit(2);
+        }
+        _exit(static_cast<volatile const std::uint8_t*>(view)[0] == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(reader, waitpid(reader, &status, 0));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS) << "status " << status;
+}
 
 }  // namespace
 }  // namespace IpcTest

@@ -1,5 +1,6 @@
 // quil-agent's ways in for tasks against another local user: an impostor's control socket, task
 // files of others, and more tasks than the module can take.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -8,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -24,6 +27,10 @@ using Zun::Testing::CForeignUser;
 
 const std::chrono::seconds kDeadline(20);
 const int kImpostorWaitMs = 10000;
+// The agent's defaults: how long a control client may leave an answer untaken, and how long the
+// module has to stop.
+const int kIdleMs = 5000;
+const int kGraceMs = 5000;
 
 // Another user listens on a control socket in a folder everybody may write to (as /tmp is) and
 // reports through a pipe how many bytes anyone sent it.
@@ -163,6 +170,69 @@ TEST_F(AgentControlTest, TasksBeyondTheQueueLimitAreRefused) {
     EXPECT_THROW(session.Send(R"({"task":"block-password"})"), std::runtime_error);
     EXPECT_NE(std::string::npos, session.Agent()->Output().find("2 tasks are waiting for the module already"))
         << session.Agent()->Output();
+}
+
+// A connection of our own to the agent's control socket that writes status requests and never
+// reads, until the agent takes no more of them: its answers fill the socket.
+class CStuckClient {
+public:
+    explicit CStuckClient(const std::string& path) : m_fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        if (connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            return;
+        }
+        fcntl(m_fd, F_SETFL, O_NONBLOCK);
+        std::string chunk;
+        for (int i = 0; i < 256; ++i) {
+            chunk += "{\"op\":\"status\"}\n";
+        }
+        const auto until = std::chrono::steady_clock::now() + kDeadline;
+        pollfd writable = {m_fd, POLLOUT, 0};
+        // Full once the socket has not taken a byte for a second.
+        while (std::chrono::steady_clock::now() < until && poll(&writable, 1, 1000) == 1) {
+            if (send(m_fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0 && errno != EAGAIN) {
+                return;
+            }
+        }
+        m_stuck = std::chrono::steady_clock::now() < until;
+    }
+    ~CStuckClient() { close(m_fd); }
+    bool Stuck() const { return m_stuck; }
+    // Whether the agent closes its end within the time, answers still unread.
+    bool DroppedWithin(std::chrono::milliseconds time) const {
+        pollfd closed = {m_fd, POLLRDHUP, 0};
+        return poll(&closed, 1, static_cast<int>(time.count())) == 1 && (closed.revents & POLLRDHUP) != 0;
+    }
+
+private:
+    int m_fd;
+    bool m_stuck = false;
+};
+
+// A client that sends and never reads holds up only itself: another one is answered at once, the
+// agent drops it once it has left its answers untaken for a while, and SIGTERM ends the agent
+// within its grace period while such a client hangs on.
+TEST_F(AgentControlTest, AClientThatNeverReadsHoldsUpOnlyItself) {
+    using Clock = std::chrono::steady_clock;
+    session.StartAgent();
+    const std::string control = session.Folder() + "/agent/agent.sock";
+    std::string output;
+    {
+        CStuckClient stuck(control);
+        ASSERT_TRUE(stuck.Stuck());
+        const auto asked = Clock::now();
+        EXPECT_EQ(0, Agent({"status", "--control", control}, output)) << output;
+        EXPECT_LT(Clock::now() - asked, std::chrono::seconds(3)) << "another client waited";
+        EXPECT_NE(std::string::npos, output.find("\"ok\":true")) << output;
+        EXPECT_TRUE(stuck.DroppedWithin(std::chrono::milliseconds(kIdleMs + 5000)));
+    }
+    CStuckClient stuck(control);
+    ASSERT_TRUE(stuck.Stuck());
+    const auto stopped = Clock::now();
+    EXPECT_EQ(0, session.StopAgent());
+    EXPECT_LT(Clock::now() - stopped, std::chrono::milliseconds(kGraceMs));
 }
 
 }  // namespace

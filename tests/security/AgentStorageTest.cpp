@@ -389,4 +389,137 @@ TEST_F(AgentStorageTest, TheLogRotatesOnceAndReopensOwnerOnly) {
     EXPECT_EQ(0600u, ModeOf(log));
 }
 
+// A row's payload as it is stored (sealed); empty when the row has none.
+std::string RawPayload(const std::string& database, int64_t sequence) {
+    using namespace Poco::Data::Keywords;
+    Poco::Data::SQLite::Connector::registerConnector();
+    Poco::Data::Session session("SQLite", database);
+    std::vector<Poco::Data::BLOB> blobs;
+    Poco::Int64 row = sequence;
+    session << "SELECT payload FROM messages WHERE sequence = ? AND payload IS NOT NULL", use(row),
+        into(blobs), now;
+    return blobs.empty() ? std::string()
+                         : std::string(reinterpret_cast<const char*>(blobs[0].rawContent()), blobs[0].size());
+}
+
+void WriteRawPayload(const std::string& database, int64_t sequence, const std::string& payload) {
+    using namespace Poco::Data::Keywords;
+    Poco::Data::Session session("SQLite", database);
+    Poco::Data::BLOB blob(reinterpret_cast<const unsigned char*>(payload.data()), payload.size());
+    Poco::Int64 row = sequence;
+    session << "UPDATE messages SET payload = ? WHERE sequence = ?", use(blob), use(row), now;
+}
+
+// What can happen to agent.db.key between two runs of the agent.
+struct KeyLoss {
+    const char* name;
+    void (*damage)(const std::string& keyFile);
+    const char* said;  // what the refusal says of the key file
+};
+
+void RemoveKey(const std::string& keyFile) {
+    unlink(keyFile.c_str());
+}
+
+void EmptyKey(const std::string& keyFile) {
+    EXPECT_EQ(0, truncate(keyFile.c_str(), 0));
+}
+
+void ReplaceKey(const std::string& keyFile) {
+    std::ofstream(keyFile, std::ios::binary | std::ios::trunc) << std::string(32, 'k');
+}
+
+class LostKeyTest : public ::testing::TestWithParam<KeyLoss> {
+protected:
+    LostKeyTest() : database(root.Path() + "/var/agent.db"), keyFile(database + ".key") {}
+
+    std::string StoredPayload(int64_t sequence) { return RawPayload(database, sequence); }
+
+    Zun::Testing::CTemporaryObjectRoot root;
+    std::string database;
+    std::string keyFile;
+};
+
+TEST_P(LostKeyTest, SealedPayloadsStopTheAgentUntilTheOperatorSetsThemAside) {
+    int64_t escrow = 0;
+    {
+        CAgentStore store(database, CAgentStore::Mode::Create);
+        escrow = store.Append(Escrow({"pw-1"}));
+        CAgentStore::Record plain;
+        plain.description = "no payload";
+        store.Append(plain);
+    }
+    const std::string sealed = StoredPayload(escrow);
+    GetParam().damage(keyFile);
+    const std::string damagedKey = Contents(keyFile);
+
+    // Refused twice alike: the refusal neither makes a key nor touches the payload.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const std::string refusal = Refusal([&] { CAgentStore store(database, CAgentStore::Mode::Create); });
+        EXPECT_NE(std::string::npos, refusal.find("1 of 1 stored payloads")) << refusal;
+        EXPECT_NE(std::string::npos, refusal.find(keyFile + GetParam().said)) << refusal;
+        EXPECT_NE(std::string::npos, refusal.find("--set-aside-unreadable")) << refusal;
+        EXPECT_EQ(damagedKey, Contents(keyFile));
+        EXPECT_EQ(sealed, StoredPayload(escrow));
+    }
+
+    CAgentStore store(database, CAgentStore::Mode::Create, CAgentStore::Limits{0, 0},
+                      CAgentStore::Unreadable::SetAside);
+    const std::vector<std::string> notices = store.TakeNotices();
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_NE(std::string::npos, notices[0].find("#" + std::to_string(escrow))) << notices[0];
+    EXPECT_EQ(2u, store.Query(CAgentStore::Filter()).size()) << "the messages stay";
+    EXPECT_EQ("", StoredPayload(escrow));
+    EXPECT_EQ(32u, Contents(keyFile).size());
+    EXPECT_NE(damagedKey, Contents(keyFile)) << "a new key";
+    const int64_t later = store.Append(Escrow({"pw-2"}));
+    CResponse::Data kept;
+    ASSERT_TRUE(kept.ParseFromString(store.Payload(later)));
+    EXPECT_EQ(1, kept.recovery_passwords_size());
+}
+
+TEST_P(LostKeyTest, WithNothingSealedTheAgentStartsAndItsKeyWorks) {
+    {
+        CAgentStore store(database, CAgentStore::Mode::Create);
+        CAgentStore::Record plain;
+        plain.description = "no payload";
+        store.Append(plain);
+    }
+    GetParam().damage(keyFile);
+    std::unique_ptr<CAgentStore> store;
+    ASSERT_EQ("", Refusal([&] { store.reset(new CAgentStore(database, CAgentStore::Mode::Create)); }));
+    EXPECT_TRUE(store->TakeNotices().empty());
+    EXPECT_EQ(32u, Contents(keyFile).size());
+    EXPECT_EQ(0600u, ModeOf(keyFile));
+    const int64_t escrow = store->Append(Escrow({"pw-1"}));
+    store.reset();
+    CAgentStore again(database, CAgentStore::Mode::Create);
+    EXPECT_FALSE(again.Payload(escrow).empty()) << "the key made then opens it after a restart";
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, LostKeyTest,
+                         ::testing::Values(KeyLoss{"Missing", &RemoveKey, " is missing"},
+                                           KeyLoss{"Emptied", &EmptyKey, " is empty"},
+                                           KeyLoss{"Replaced", &ReplaceKey, " does not open them"}),
+                         [](const ::testing::TestParamInfo<KeyLoss>& info) { return info.param.name; });
+
+// A recovery response that cannot release what it confirms (a request's payload altered behind the
+// agent's back) is refused, and not stored as if it had gone through.
+TEST_F(AgentStorageTest, ARefusedRecoveryResponseIsNotStored) {
+    CAgentStore store(database, CAgentStore::Mode::Create);
+    const int64_t escrow = store.Append(Escrow({"pw-1"}));
+    std::string altered = RawPayload(database, escrow);
+    altered.back() ^= 1;
+    WriteRawPayload(database, escrow, altered);
+    CResponse response;
+    response.MutableFDERecoveryData().add_recovery_passwords()->set_internalid("pw-1");
+    const CAgentStore::Record record =
+        CMessageEncoder::Encode(response, boost::make_shared<Zun::Common::Kernel::CUserContext>("control"));
+    const std::string refusal = Refusal([&] { CEscrowRetention::Store(store, response, record); });
+    EXPECT_NE(std::string::npos, refusal.find("sealed under another key")) << refusal;
+    CAgentStore::Filter responses;
+    responses.types = {record.type};
+    EXPECT_TRUE(store.Query(responses).empty());
+}
+
 }  // namespace

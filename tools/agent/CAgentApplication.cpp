@@ -113,7 +113,9 @@ void CAgentApplication::Open() {
     CAgentStore::Limits limits;
     limits.keepRows = m_options.keepRows;
     limits.keepDays = m_options.keepDays;
-    m_store.reset(new CAgentStore(m_options.database, CAgentStore::Mode::Create, limits));
+    m_store.reset(new CAgentStore(
+        m_options.database, CAgentStore::Mode::Create, limits,
+        m_options.setAsideUnreadable ? CAgentStore::Unreadable::SetAside : CAgentStore::Unreadable::Refuse));
     m_logger = boost::make_shared<CAgentLogger>(std::cerr, m_options.logFile,
                                                 static_cast<uint64_t>(m_options.logMaxBytes),
                                                 CAgentLogger::ParseLevel(m_options.logLevel));
@@ -362,12 +364,17 @@ void CAgentApplication::Guarded(const std::string& what, const std::function<voi
 int64_t CAgentApplication::Record(const boost::shared_ptr<Common::Kernel::IMessage>& message,
                                   const boost::shared_ptr<Common::Kernel::CUserContext>& userContext) {
     CAgentStore::Record record = CMessageEncoder::Encode(*message, userContext);
-    const int64_t sequence = m_store->Append(record);
+    int64_t sequence = 0;
+    try {
+        sequence = CEscrowRetention::Store(*m_store, *message, record);
+    } catch (...) {
+        CSecretWiper::Wipe(record.payload);
+        throw;
+    }
     if (m_status) {
         m_status->Observe(record.type, record.content);
     }
     CSecretWiper::Wipe(record.payload);
-    CEscrowRetention::Release(*m_store, *message);
     return sequence;
 }
 

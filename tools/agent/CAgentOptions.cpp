@@ -26,14 +26,14 @@ const std::map<std::string, Command> kCommands = {
 const std::map<Command, std::vector<std::string>> kOptions = {
     {Command::Run,
      {"--db", "--module", "--log", "--control", "--max-queued", "--keep-rows", "--keep-days",
-      "--log-max-bytes", "--log-level", "--grace-ms", "--object-root"}},
+      "--log-max-bytes", "--log-level", "--grace-ms", "--object-root", "--set-aside-unreadable"}},
     {Command::Send, {"--db", "--control", "--wait", "--timeout"}},
     {Command::Logs,
      {"--db", "--type", "--since", "--until", "--task", "--limit", "--follow", "--format", "--json"}},
     {Command::Help, {}},
     {Command::Status, {"--db", "--control"}}};
 
-const std::vector<std::string> kFlags = {"--json", "--follow", "--wait"};
+const std::vector<std::string> kFlags = {"--json", "--follow", "--wait", "--set-aside-unreadable"};
 // Short forms, of `logs` only.
 const std::map<std::string, std::string> kShortLogsOptions = {{"-n", "--limit"}, {"-f", "--follow"}};
 
@@ -187,6 +187,8 @@ void CAgentOptions::Flag(const std::string& name) {
         follow = true;
     } else if (name == "--wait") {
         wait = true;
+    } else if (name == "--set-aside-unreadable") {
+        setAsideUnreadable = true;
     }
 }
 
@@ -225,6 +227,7 @@ std::string CAgentOptions::Usage() {
            "  quil-agent run [--db FILE] [--module PATH] [--log FILE] [--control SOCKET] [--max-queued N]\n"
            "                 [--keep-rows N] [--keep-days N] [--log-max-bytes N]\n"
            "                 [--log-level LEVEL] [--grace-ms N] [--object-root FOLDER]\n"
+           "                 [--set-aside-unreadable]\n"
            "      runs the connector module; agent tasks are read as JSON lines on standard input\n"
            "      and from the control socket; stops on SIGINT or SIGTERM; the database keeps the\n"
            "      newest N messages (100000) of the last N days (30), the log file rotates to\n"
@@ -233,7 +236,8 @@ std::string CAgentOptions::Usage() {
            std::to_string(kDefaultMaxQueuedTasks) +
            "); 0 means no limit; entries below --log-level (INFO) are\n"
            "      not logged, TRACE adds the product's raw documents; the module has --grace-ms (5000)\n"
-           "      to stop before it is forced\n"
+           "      to stop before it is forced; --set-aside-unreadable drops, once, the stored payloads\n"
+           "      that the database's key can no longer open (a lost or replaced agent.db.key) and starts\n"
            "  quil-agent send [--db FILE] [--control SOCKET] '<task JSON>' | - | @FILE\n"
            "      hands one task to a running agent; '-' reads it from standard input, @FILE from a file\n"
            "  quil-agent send --wait [--timeout SECONDS] ...\n"

@@ -48,6 +48,9 @@ public:
     int64_t graceMs = kDefaultGraceMs;
     // run: the object root for the module (QUIL_OBJECT_ROOT); empty leaves the module's default.
     std::string objectRoot;
+    // run: drop the stored payloads the key cannot open (a lost or replaced key file) and start; a
+    // one-off, so a command-line flag only, never a setting.
+    bool setAsideUnreadable = false;
 
     static const int64_t kDefaultGraceMs = 5000;
 

@@ -95,11 +95,11 @@ int64_t EpochSeconds() {
 
 }  // namespace
 
-CAgentStore::CAgentStore(const std::string& path, Mode mode, const Limits& limits)
+CAgentStore::CAgentStore(const std::string& path, Mode mode, const Limits& limits, Unreadable unreadable)
     : m_path(path), m_limits(limits) {
     RegisterConnector();
     try {
-        mode == Mode::Create ? OpenForWriting() : OpenForReading();
+        mode == Mode::Create ? OpenForWriting(unreadable) : OpenForReading();
     } catch (const std::exception& e) {
         m_session.reset();
         throw Failure("cannot open", e);
@@ -113,7 +113,7 @@ std::runtime_error CAgentStore::Failure(const std::string& what, const std::exce
 }
 
 // The lock comes first: nothing is written, moved or created in the database's name before it.
-void CAgentStore::OpenForWriting() {
+void CAgentStore::OpenForWriting(Unreadable unreadable) {
     CTrustedPath::EnsureFolder(FolderOf(m_path));
     try {
         m_lock.reset(new Platform::CInstanceLock(m_path + kLockSuffix));
@@ -145,6 +145,7 @@ void CAgentStore::OpenForWriting() {
     *m_session << "PRAGMA journal_mode=WAL", now;
     *m_session << "PRAGMA journal_size_limit=" + std::to_string(kWalSizeLimit), now;
     CreateSchema();
+    CheckPayloadKey(unreadable);
     SealPlainPayloads();
     *m_session << "SELECT coalesce(min(sequence), 1) - 1, coalesce(max(sequence), 0) FROM messages",
         into(m_prunedThrough), into(m_lastSequence), now;
@@ -270,6 +271,93 @@ void CAgentStore::CheckSchema() {
     if (Classify() != Content::Agent) {
         throw std::runtime_error("not an agent database");
     }
+}
+
+// The sealed payloads that the key cannot open: all of them when there is no key.
+std::vector<int64_t> CAgentStore::UnreadablePayloads(size_t& sealed) {
+    std::vector<Poco::Int64> sequences;
+    // Payloads are blobs, which never equal a text: the marker's first bytes ("QS") as a blob.
+    *m_session << "SELECT sequence FROM messages WHERE payload IS NOT NULL "
+                  "AND CAST(substr(payload, 1, 2) AS BLOB) = x'5153' ORDER BY sequence",
+        into(sequences), now;
+    std::vector<int64_t> unreadable;
+    sealed = 0;
+    for (Poco::Int64 sequence : sequences) {
+        std::vector<Poco::Data::BLOB> blobs;
+        *m_session << "SELECT payload FROM messages WHERE sequence = ?", use(sequence), into(blobs), now;
+        const std::string stored(reinterpret_cast<const char*>(blobs.at(0).rawContent()), blobs.at(0).size());
+        if (!CPayloadCipher::IsSealed(stored)) {
+            continue;
+        }
+        ++sealed;
+        if (m_cipher->KeyState() != CPayloadCipher::Key::Present) {
+            unreadable.push_back(sequence);
+            continue;
+        }
+        try {
+            std::string plain = m_cipher->Open(stored);
+            CSecretWiper::Wipe(plain);
+        } catch (const std::exception&) {
+            unreadable.push_back(sequence);
+        }
+    }
+    return unreadable;
+}
+
+// A new key is made only when nothing sealed needs the old one: a lost key file must not turn every
+// stored payload into noise without a word, nor the refusals of later recovery responses.
+void CAgentStore::CheckPayloadKey(Unreadable unreadable) {
+    size_t sealed = 0;
+    const std::vector<int64_t> lost = UnreadablePayloads(sealed);
+    const CPayloadCipher::Key key = m_cipher->KeyState();
+    const std::string keyName = "the " + m_cipher->KeyName();
+    if (lost.empty() && key != CPayloadCipher::Key::Malformed) {
+        if (key != CPayloadCipher::Key::Present) {
+            m_cipher->NewKey();
+        }
+        return;
+    }
+    const std::string state = key == CPayloadCipher::Key::Missing ? keyName + " is missing"
+                              : key == CPayloadCipher::Key::Empty ? keyName + " is empty"
+                              : key == CPayloadCipher::Key::Malformed
+                                  ? keyName + " holds no payload key"
+                                  : keyName + " does not open them (sealed under another key, or altered)";
+    if (unreadable == Unreadable::Refuse) {
+        if (lost.empty()) {
+            throw std::runtime_error(state +
+                                     "; put the right key back, or start once with "
+                                     "--set-aside-unreadable to replace it with a new one");
+        }
+        throw std::runtime_error(
+            std::to_string(lost.size()) + " of " + std::to_string(sealed) +
+            " stored payloads (recovery data, licence files) cannot be opened: " + state +
+            ". Put back the key file that sealed them, or start once with --set-aside-unreadable to drop "
+            "those payloads (their messages stay) and go on with " +
+            (lost.size() == sealed ? "a new key" : "the key in place"));
+    }
+    std::string notice;
+    if (!lost.empty()) {
+        m_session->begin();
+        for (int64_t sequence : lost) {
+            Poco::Int64 row = sequence;
+            *m_session << "UPDATE messages SET payload = NULL WHERE sequence = ?", use(row), now;
+        }
+        m_session->commit();
+        notice =
+            "Set aside the payloads of " + std::to_string(lost.size()) + " stored messages (" + state + ")";
+        for (size_t i = 0; i < lost.size() && i < 10; ++i) {
+            notice += (i == 0 ? ": #" : ", #") + std::to_string(lost[i]);
+        }
+        notice += lost.size() > 10 ? ", ...; " : "; ";
+        notice += "the messages stay without them";
+    } else {
+        notice = "Nothing stored was sealed under what " + keyName + " held";
+    }
+    if (lost.size() == sealed) {
+        m_cipher->NewKey();
+        notice += "; a new key was made";
+    }
+    m_notices.push_back(notice);
 }
 
 // Databases written before payloads were sealed get theirs sealed on the agent's first start.

@@ -55,6 +55,11 @@ public:
         int64_t keepDays;
     };
     enum class Mode { Create, ReadOnly };
+    // What the agent does at start with sealed payloads its key cannot open (a key file lost,
+    // emptied or replaced): refuse to start, naming the key file and the way out, or, once the
+    // operator says so, drop those payloads (their rows stay, masked content and all) and go on,
+    // with a new key when nothing sealed is left.
+    enum class Unreadable { Refuse, SetAside };
     // Where an agent task stands: stored and answered, handed to the module, or done with (its row
     // then goes). A run that ends early leaves the first two behind for the next run to settle.
     enum class TaskState { Stored = 0, Handed = 1 };
@@ -73,7 +78,8 @@ public:
     // checks the database and moves a damaged one aside (see Notices); it refuses a SQLite database of
     // another application. ReadOnly insists on an existing agent database, takes no lock and never
     // writes to it.
-    CAgentStore(const std::string& path, Mode mode, const Limits& limits = Limits{0, 0});
+    CAgentStore(const std::string& path, Mode mode, const Limits& limits = Limits{0, 0},
+                Unreadable unreadable = Unreadable::Refuse);
     ~CAgentStore();
 
     // Stores the record with the current time; returns its sequence number. Inside InTransaction the
@@ -126,7 +132,7 @@ public:
 private:
     enum class Content { Empty, Agent, Other };
 
-    void OpenForWriting();
+    void OpenForWriting(Unreadable unreadable);
     void OpenForReading();
     void CheckOwnership();
     void Connect();
@@ -135,6 +141,8 @@ private:
     void MoveAside(const std::string& reason);
     void CreateSchema();
     void CheckSchema();
+    void CheckPayloadKey(Unreadable unreadable);
+    std::vector<int64_t> UnreadablePayloads(size_t& sealed);
     void SealPlainPayloads();
     void Commit();
     void PruneDue();

@@ -3,6 +3,7 @@
 #include <boost/thread/thread.hpp>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "host/ILoggerResource.h"
 
@@ -11,9 +12,11 @@ namespace Tools {
 namespace Agent {
 
 // The agent's control socket: a Unix stream socket, readable by its owner only, that takes JSON
-// lines and answers each with one line from the handler. Clients are served one at a time; a client
-// that goes quiet for a while, or sends a line that is too long, is dropped so it cannot block
-// the next one.
+// lines and answers each with one line from the handler. One thread serves every client and never
+// waits for any of them: sockets are non-blocking, an answer the client does not take at once
+// waits in its outbox, and the client's next lines are not read until it has taken it. A client
+// that goes quiet, or leaves an answer untaken, for kIdleMilliseconds, or sends a line that is too
+// long, is dropped; Stop ends the thread whatever the clients do.
 class CControlServer {
 public:
     // Returns the reply to one request line, without the line end. Must not throw.
@@ -21,6 +24,8 @@ public:
 
     static constexpr size_t kMaxLine = 1 << 20;
     static constexpr int kIdleMilliseconds = 5000;
+    // Clients served at once; further connections wait in the listen queue.
+    static constexpr size_t kMaxClients = 32;
 
     CControlServer(std::string path, Handler handler, Common::Kernel::ILoggerResource& logger);
     ~CControlServer();
@@ -40,11 +45,14 @@ public:
     static bool IsAvailable();
 
 private:
+    struct Client;
+
     void Run();
-    void ServeOwnUser(int client);
-    void Serve(int client);
-    bool ReadMore(int client, std::string& buffer);
-    void Reply(int client, const std::string& text);
+    void Accept(std::vector<Client>& clients);
+    // False once the client is done with: gone, refused or past its deadline.
+    bool Receive(Client& client);
+    void Answer(Client& client, bool closed);
+    bool Flush(Client& client);
 
     std::string m_path;
     Handler m_handler;

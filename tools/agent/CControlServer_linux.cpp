@@ -9,6 +9,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -19,6 +22,7 @@ namespace Agent {
 namespace {
 
 const char* const kSource = "CControlServer";
+using Clock = std::chrono::steady_clock;
 const int kLevelWarning = 3;
 
 std::runtime_error SystemError(const std::string& what) {
@@ -80,7 +84,7 @@ void CControlServer::Bind() {
         throw std::runtime_error("Another agent serves the control socket " + m_path);
     }
     unlink(m_path.c_str());
-    m_listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    m_listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     const sockaddr_un address = Address(m_path);
     // Only the agent's owner may hand it tasks: the mask applies to the socket file bind creates.
     const mode_t mask = umask(0077);
@@ -114,83 +118,144 @@ void CControlServer::Stop() {
     }
 }
 
+struct CControlServer::Client {
+    int fd;
+    std::string input;
+    std::string output;  // answers the client has not taken yet
+    bool closing;        // nothing more is read: what is queued goes out, then the client is closed
+    Clock::time_point deadline;
+};
+
 void CControlServer::Run() {
+    std::vector<Client> clients;
+    std::vector<pollfd> fds;
     while (true) {
-        pollfd fds[2] = {{m_listener, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0 && errno != EINTR) {
+        fds.assign({{m_wake[0], POLLIN, 0},
+                    {m_listener, static_cast<short>(clients.size() < kMaxClients ? POLLIN : 0), 0}});
+        std::int64_t timeout = -1;
+        const Clock::time_point now = Clock::now();
+        for (const Client& client : clients) {
+            // A client's next lines wait until it has taken its answers.
+            const short events = !client.output.empty() ? POLLOUT : client.closing ? 0 : POLLIN;
+            fds.push_back({client.fd, events, 0});
+            const std::int64_t left = std::max<std::int64_t>(
+                0, std::chrono::ceil<std::chrono::milliseconds>(client.deadline - now).count());
+            timeout = timeout < 0 ? left : std::min(timeout, left);
+        }
+        if (poll(fds.data(), fds.size(), static_cast<int>(timeout)) < 0 && errno != EINTR) {
             m_logger.Write(std::string("Control socket stopped: ") + std::strerror(errno), 4, kSource);
-            return;
+            break;
         }
-        if (fds[1].revents != 0) {
-            return;
+        if (fds[0].revents != 0) {
+            break;
         }
-        if (fds[0].revents & POLLIN) {
-            const int client = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client >= 0) {
-                ServeOwnUser(client);
-                close(client);
+        std::vector<Client> kept;
+        for (size_t i = 0; i < clients.size(); ++i) {
+            Client& client = clients[i];
+            const short events = fds[i + 2].revents;
+            bool keep = true;
+            if (events != 0) {
+                keep = client.output.empty() ? Receive(client) : Flush(client);
+            }
+            if (keep && Clock::now() >= client.deadline) {
+                // Quiet too long: a last request without its line end still gets its answer (one
+                // more period to take it); an answer left untaken drops the client.
+                keep = client.output.empty() && !client.closing && !client.input.empty();
+                if (keep) {
+                    Answer(client, true);
+                    client.deadline = Clock::now() + std::chrono::milliseconds(kIdleMilliseconds);
+                    keep = Flush(client);
+                }
+            }
+            if (keep) {
+                kept.push_back(std::move(client));
+            } else {
+                close(client.fd);
             }
         }
+        clients.swap(kept);
+        if ((fds[1].revents & POLLIN) != 0) {
+            Accept(clients);
+        }
+    }
+    for (const Client& client : clients) {
+        close(client.fd);
     }
 }
 
 // The socket file is owner-only; root can connect all the same, and is refused like anyone else.
-void CControlServer::ServeOwnUser(int client) {
-    const long peer = PeerUid(client);
-    if (!IsOwnUser(peer)) {
-        m_logger.Write("Refused a control connection from uid " + std::to_string(peer), kLevelWarning,
-                       kSource);
-        return;
-    }
-    Serve(client);
-}
-
-void CControlServer::Serve(int client) {
-    std::string buffer;
-    while (ReadMore(client, buffer)) {
-        size_t end;
-        while ((end = buffer.find('\n')) != std::string::npos) {
-            const std::string line = buffer.substr(0, end);
-            buffer.erase(0, end + 1);
-            Reply(client, m_handler(line));
-        }
-        if (buffer.size() > kMaxLine) {
-            Reply(client,
-                  "{\"ok\":false,\"error\":\"line longer than " + std::to_string(kMaxLine) + " bytes\"}");
+void CControlServer::Accept(std::vector<Client>& clients) {
+    while (clients.size() < kMaxClients) {
+        const int fd = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
             return;
         }
-    }
-    // A last request without its line end still gets its answer.
-    if (!buffer.empty() && buffer.size() <= kMaxLine) {
-        Reply(client, m_handler(buffer));
-    }
-}
-
-bool CControlServer::ReadMore(int client, std::string& buffer) {
-    pollfd fds[2] = {{client, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-    const int ready = poll(fds, 2, kIdleMilliseconds);
-    if (ready <= 0 || fds[1].revents != 0) {
-        return false;  // idle too long, or the agent stops
-    }
-    char chunk[4096];
-    const ssize_t got = read(client, chunk, sizeof chunk);
-    if (got <= 0) {
-        return false;
-    }
-    buffer.append(chunk, static_cast<size_t>(got));
-    return true;
-}
-
-void CControlServer::Reply(int client, const std::string& text) {
-    const std::string line = text + "\n";
-    size_t sent = 0;
-    while (sent < line.size()) {
-        const ssize_t n = send(client, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) {
-            return;  // the client went away; nothing to tell it
+        const long peer = PeerUid(fd);
+        if (!IsOwnUser(peer)) {
+            m_logger.Write("Refused a control connection from uid " + std::to_string(peer), kLevelWarning,
+                           kSource);
+            close(fd);
+            continue;
         }
-        sent += static_cast<size_t>(n);
+        clients.push_back(Client{fd, std::string(), std::string(), false,
+                                 Clock::now() + std::chrono::milliseconds(kIdleMilliseconds)});
     }
+}
+
+bool CControlServer::Receive(Client& client) {
+    char chunk[4096];
+    const ssize_t got = read(client.fd, chunk, sizeof chunk);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        return true;
+    }
+    if (got <= 0) {
+        // The client is done sending; a last request without its line end still gets its answer.
+        Answer(client, true);
+        return Flush(client);
+    }
+    client.input.append(chunk, static_cast<size_t>(got));
+    client.deadline = Clock::now() + std::chrono::milliseconds(kIdleMilliseconds);
+    Answer(client, false);
+    return Flush(client);
+}
+
+// Answers every whole line read so far; closed: the client sends no more, so the rest is a line.
+void CControlServer::Answer(Client& client, bool closed) {
+    size_t end;
+    while ((end = client.input.find('\n')) != std::string::npos) {
+        const std::string line = client.input.substr(0, end);
+        client.input.erase(0, end + 1);
+        client.output += m_handler(line) + "\n";
+    }
+    if (client.input.size() > kMaxLine) {
+        client.output +=
+            "{\"ok\":false,\"error\":\"line longer than " + std::to_string(kMaxLine) + " bytes\"}\n";
+        client.input.clear();
+        client.closing = true;
+    } else if (closed) {
+        if (!client.input.empty()) {
+            client.output += m_handler(client.input) + "\n";
+            client.input.clear();
+        }
+        client.closing = true;
+    }
+}
+
+// Hands the kernel what it takes now, never waiting; false once the client is gone or done with.
+bool CControlServer::Flush(Client& client) {
+    while (!client.output.empty()) {
+        const ssize_t sent =
+            send(client.fd, client.output.data(), client.output.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            return true;
+        }
+        if (sent <= 0) {
+            return false;  // the client went away; nothing to tell it
+        }
+        client.output.erase(0, static_cast<size_t>(sent));
+        client.deadline = Clock::now() + std::chrono::milliseconds(kIdleMilliseconds);
+    }
+    return !client.closing;
 }
 
 }  // namespace Agent

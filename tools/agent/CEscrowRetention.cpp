@@ -77,6 +77,12 @@ int CEscrowRetention::Release(CAgentStore& store, const Common::Kernel::IMessage
     return changed;
 }
 
+int64_t CEscrowRetention::Store(CAgentStore& store, const Common::Kernel::IMessage& message,
+                                const CAgentStore::Record& record) {
+    Release(store, message);
+    return store.Append(record);
+}
+
 }  // namespace Agent
 }  // namespace Tools
 }  // namespace Zun

@@ -17,6 +17,11 @@ public:
     // Does nothing for messages other than recovery-data responses. Returns how many stored requests
     // changed. Throws what the store throws.
     static int Release(CAgentStore& store, const Common::Kernel::IMessage& message);
+    // Stores the message's record; a recovery-data response only once the stored requests have let
+    // go of what it confirms, so that a response that cannot be applied (a request payload that no
+    // longer opens) is refused and not stored. Returns the record's sequence.
+    static int64_t Store(CAgentStore& store, const Common::Kernel::IMessage& message,
+                         const CAgentStore::Record& record);
 };
 
 }  // namespace Agent

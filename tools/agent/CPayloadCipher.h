@@ -14,8 +14,13 @@ namespace Agent {
 // starts with a marker of its kind; anything else was stored before sealing existed.
 class CPayloadCipher {
 public:
-    // create: make the key when it is missing (the agent); otherwise only read it (readers), and only
-    // when a payload is first opened.
+    // What the agent found where its key belongs when it started.
+    enum class Key { Present, Missing, Empty, Malformed };
+
+    // create (the agent): read the key now (an existing key file is made owner-only first) and tell
+    // through KeyState what was found; a key is made only by NewKey, once the agent knows that
+    // nothing sealed depends on the old one. Otherwise (readers) only read the key, and only when a
+    // payload is first opened.
     CPayloadCipher(const std::string& keyFile, bool create);
     ~CPayloadCipher();
     CPayloadCipher(const CPayloadCipher&) = delete;
@@ -26,6 +31,12 @@ public:
     std::string Open(const std::string& sealed);
     static bool IsSealed(const std::string& payload);
 
+    Key KeyState() const { return m_state; }
+    // Replaces whatever the key file holds with a new random key.
+    void NewKey();
+    // Where the key is kept, for the operator: the key file, or on Windows the agent's account.
+    std::string KeyName() const;
+
     static std::string KeyFileFor(const std::string& database) { return database + ".key"; }
 
 private:
@@ -33,6 +44,7 @@ private:
 
     std::string m_keyFile;
     bool m_create;
+    Key m_state = Key::Present;
     std::vector<unsigned char> m_key;
 };
 

@@ -87,8 +87,23 @@ Poco::Crypto::Cipher::Ptr NewCipher(const std::vector<unsigned char>& key,
 
 CPayloadCipher::CPayloadCipher(const std::string& keyFile, bool create)
     : m_keyFile(keyFile), m_create(create) {
-    if (create) {
-        LoadKey();
+    if (!create) {
+        return;
+    }
+    // A missing file is left missing until NewKey, so that an agent that refuses to start says
+    // the same the next time.
+    struct stat info;
+    if (lstat(m_keyFile.c_str(), &info) != 0 && errno == ENOENT) {
+        m_state = Key::Missing;
+        return;
+    }
+    Platform::CTrustedPath::EnsurePrivateFile(m_keyFile);
+    std::vector<unsigned char> key = ReadKey(m_keyFile);
+    if (key.size() == kKeySize) {
+        m_key.swap(key);
+    } else {
+        m_state = key.empty() ? Key::Empty : Key::Malformed;
+        CSecretWiper::Wipe(key.data(), key.size());
     }
 }
 
@@ -98,20 +113,31 @@ CPayloadCipher::~CPayloadCipher() {
     }
 }
 
-// The agent makes the key the first time; an empty key file is what a crash between its creation and
-// its first write leaves, and nothing can have been sealed with it.
+void CPayloadCipher::NewKey() {
+    Platform::CTrustedPath::EnsurePrivateFile(m_keyFile);
+    std::vector<unsigned char> key = RandomBytes(kKeySize);
+    WriteKey(m_keyFile, key);
+    if (!m_key.empty()) {
+        CSecretWiper::Wipe(m_key.data(), m_key.size());
+    }
+    m_key.swap(key);
+    m_state = Key::Present;
+}
+
+std::string CPayloadCipher::KeyName() const {
+    return "key file " + m_keyFile;
+}
+
+// The agent has its key from the start (or none, and seals nothing until NewKey); readers read it
+// when they first need it.
 void CPayloadCipher::LoadKey() {
     if (!m_key.empty()) {
         return;
     }
     if (m_create) {
-        Platform::CTrustedPath::EnsurePrivateFile(m_keyFile);
+        throw KeyFailure(m_keyFile, "holds no payload key");
     }
     std::vector<unsigned char> key = ReadKey(m_keyFile);
-    if (key.empty() && m_create) {
-        key = RandomBytes(kKeySize);
-        WriteKey(m_keyFile, key);
-    }
     if (key.size() != kKeySize) {
         throw KeyFailure(m_keyFile, "is not a payload key (" + std::to_string(key.size()) + " bytes)");
     }

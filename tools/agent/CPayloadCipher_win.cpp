@@ -38,6 +38,12 @@ CPayloadCipher::~CPayloadCipher() = default;
 
 void CPayloadCipher::LoadKey() {}
 
+void CPayloadCipher::NewKey() {}
+
+std::string CPayloadCipher::KeyName() const {
+    return "DPAPI key of the agent's account";
+}
+
 std::string CPayloadCipher::Seal(const std::string& plain) {
     DATA_BLOB in = BlobOf(plain, 0);
     DATA_BLOB out;
