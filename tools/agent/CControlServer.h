@@ -1,8 +1,11 @@
 #pragma once
 
 #include <boost/thread/thread.hpp>
+#include <chrono>
 #include <functional>
+#include <list>
 #include <string>
+#include <vector>
 
 #include "host/ILoggerResource.h"
 
@@ -11,16 +14,20 @@ namespace Tools {
 namespace Agent {
 
 // The agent's control socket: a Unix stream socket, readable by its owner only, that takes JSON
-// lines and answers each with one line from the handler. Clients are served one at a time; a client
-// that goes quiet for a while, or sends a line that is too long, is dropped so it cannot block
-// the next one.
+// lines and answers each with one line from the handler. Clients are served side by side by one
+// thread: the lines that arrived together, from one client or from several, go to the handler in
+// one call, so that their tasks are stored together. A client that goes quiet for a while, sends a
+// line that is too long or does not take its answers is dropped.
 class CControlServer {
 public:
-    // Returns the reply to one request line, without the line end. Must not throw.
-    typedef std::function<std::string(const std::string& line)> Handler;
+    // Returns the replies to request lines that arrived together, one per line and in their order,
+    // without line ends. Must not throw.
+    typedef std::function<std::vector<std::string>(const std::vector<std::string>& lines)> Handler;
 
     static constexpr size_t kMaxLine = 1 << 20;
     static constexpr int kIdleMilliseconds = 5000;
+    // Connections served at once; more wait in the listener's backlog.
+    static constexpr size_t kMaxClients = 32;
 
     CControlServer(std::string path, Handler handler, Common::Kernel::ILoggerResource& logger);
     ~CControlServer();
@@ -40,11 +47,24 @@ public:
     static bool IsAvailable();
 
 private:
+    struct Client {
+        int fd = -1;
+        std::string buffer;  // read so far, up to its next line end
+        std::chrono::steady_clock::time_point heard;
+        bool done = false;  // to be closed once its answers are out
+    };
+    struct Request {
+        Client* client;
+        std::string line;
+        bool overlong;  // no line: the refusal of one that grew too long
+    };
+
     void Run();
-    void ServeOwnUser(int client);
-    void Serve(int client);
-    bool ReadMore(int client, std::string& buffer);
-    void Reply(int client, const std::string& text);
+    void Accept(std::list<Client>& clients);
+    void Read(Client& client, std::vector<Request>& requests);
+    void Answer(const std::vector<Request>& requests);
+    static int PollTimeout(const std::list<Client>& clients);
+    static bool Reply(int client, const std::string& text);
 
     std::string m_path;
     Handler m_handler;

@@ -9,7 +9,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <map>
 #include <stdexcept>
 
 namespace Zun {
@@ -18,8 +20,12 @@ namespace Agent {
 
 namespace {
 
+typedef std::chrono::steady_clock Clock;
+
 const char* const kSource = "CControlServer";
 const int kLevelWarning = 3;
+// What one read takes from a client.
+constexpr size_t kChunk = 16384;
 
 std::runtime_error SystemError(const std::string& what) {
     return std::runtime_error(what + ": " + std::strerror(errno));
@@ -115,82 +121,161 @@ void CControlServer::Stop() {
 }
 
 void CControlServer::Run() {
+    std::list<Client> clients;
     while (true) {
-        pollfd fds[2] = {{m_listener, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0 && errno != EINTR) {
+        std::vector<pollfd> fds = {{m_wake[0], POLLIN, 0},
+                                   {clients.size() < kMaxClients ? m_listener : -1, POLLIN, 0}};
+        for (const Client& client : clients) {
+            fds.push_back({client.fd, POLLIN, 0});
+        }
+        if (poll(fds.data(), fds.size(), PollTimeout(clients)) < 0 && errno != EINTR) {
             m_logger.Write(std::string("Control socket stopped: ") + std::strerror(errno), 4, kSource);
-            return;
+            break;
         }
-        if (fds[1].revents != 0) {
-            return;
+        if (fds[0].revents != 0) {
+            break;
         }
-        if (fds[0].revents & POLLIN) {
-            const int client = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client >= 0) {
-                ServeOwnUser(client);
-                close(client);
+        // Everything the clients sent since the last round is answered together.
+        std::vector<Request> requests;
+        auto polled = fds.begin() + 2;
+        for (Client& client : clients) {
+            if ((polled++)->revents != 0) {
+                Read(client, requests);
             }
         }
+        Answer(requests);
+        const auto now = Clock::now();
+        for (auto client = clients.begin(); client != clients.end();) {
+            if (client->done || now - client->heard >= std::chrono::milliseconds(kIdleMilliseconds)) {
+                close(client->fd);
+                client = clients.erase(client);
+            } else {
+                ++client;
+            }
+        }
+        if (fds[1].revents & POLLIN) {
+            Accept(clients);
+        }
+    }
+    for (const Client& client : clients) {
+        close(client.fd);
     }
 }
 
 // The socket file is owner-only; root can connect all the same, and is refused like anyone else.
-void CControlServer::ServeOwnUser(int client) {
-    const long peer = PeerUid(client);
+void CControlServer::Accept(std::list<Client>& clients) {
+    const int fd = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+        return;
+    }
+    const long peer = PeerUid(fd);
     if (!IsOwnUser(peer)) {
         m_logger.Write("Refused a control connection from uid " + std::to_string(peer), kLevelWarning,
                        kSource);
+        close(fd);
         return;
     }
-    Serve(client);
+    clients.emplace_back();
+    clients.back().fd = fd;
+    clients.back().heard = Clock::now();
 }
 
-void CControlServer::Serve(int client) {
-    std::string buffer;
-    while (ReadMore(client, buffer)) {
-        size_t end;
-        while ((end = buffer.find('\n')) != std::string::npos) {
-            const std::string line = buffer.substr(0, end);
-            buffer.erase(0, end + 1);
-            Reply(client, m_handler(line));
+// Takes the complete lines a client sent. A client that ends its connection still gets the answer
+// to a last line without its line end; one whose line grows too long gets a refusal instead.
+void CControlServer::Read(Client& client, std::vector<Request>& requests) {
+    char chunk[kChunk];
+    const ssize_t got = read(client.fd, chunk, sizeof chunk);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
+        return;
+    }
+    if (got > 0) {
+        client.buffer.append(chunk, static_cast<size_t>(got));
+        client.heard = Clock::now();
+    } else {
+        client.done = true;
+    }
+    size_t start = 0;
+    for (size_t end; (end = client.buffer.find('\n', start)) != std::string::npos; start = end + 1) {
+        requests.push_back({&client, client.buffer.substr(start, end - start), false});
+    }
+    client.buffer.erase(0, start);
+    if (client.buffer.size() > kMaxLine) {
+        requests.push_back({&client, std::string(), true});
+        client.done = true;
+    } else if (client.done && !client.buffer.empty()) {
+        requests.push_back({&client, client.buffer, false});
+    }
+    if (client.done) {
+        client.buffer.clear();
+    }
+}
+
+// One call of the handler for every line of the round; each client then gets its answers at once.
+void CControlServer::Answer(const std::vector<Request>& requests) {
+    std::vector<std::string> lines;
+    for (const Request& request : requests) {
+        if (!request.overlong) {
+            lines.push_back(request.line);
         }
-        if (buffer.size() > kMaxLine) {
-            Reply(client,
-                  "{\"ok\":false,\"error\":\"line longer than " + std::to_string(kMaxLine) + " bytes\"}");
-            return;
+    }
+    const std::vector<std::string> replies = lines.empty() ? lines : m_handler(lines);
+    std::map<Client*, std::string> answers;
+    size_t next = 0;
+    for (const Request& request : requests) {
+        std::string& text = answers[request.client];
+        if (request.overlong) {
+            text += "{\"ok\":false,\"error\":\"line longer than " + std::to_string(kMaxLine) + " bytes\"}\n";
+        } else {
+            text += (next < replies.size() ? replies[next]
+                                           : std::string("{\"ok\":false,\"error\":\"no answer\"}")) +
+                    "\n";
+            ++next;
         }
     }
-    // A last request without its line end still gets its answer.
-    if (!buffer.empty() && buffer.size() <= kMaxLine) {
-        Reply(client, m_handler(buffer));
+    for (auto& answer : answers) {
+        Client& client = *answer.first;
+        client.heard = Clock::now();
+        if (!Reply(client.fd, answer.second)) {
+            client.done = true;  // gone, or not taking its answers
+        }
     }
 }
 
-bool CControlServer::ReadMore(int client, std::string& buffer) {
-    pollfd fds[2] = {{client, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-    const int ready = poll(fds, 2, kIdleMilliseconds);
-    if (ready <= 0 || fds[1].revents != 0) {
-        return false;  // idle too long, or the agent stops
+int CControlServer::PollTimeout(const std::list<Client>& clients) {
+    if (clients.empty()) {
+        return -1;
     }
-    char chunk[4096];
-    const ssize_t got = read(client, chunk, sizeof chunk);
-    if (got <= 0) {
-        return false;
+    auto first = clients.front().heard;
+    for (const Client& client : clients) {
+        first = std::min(first, client.heard);
     }
-    buffer.append(chunk, static_cast<size_t>(got));
-    return true;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          first + std::chrono::milliseconds(kIdleMilliseconds) - Clock::now())
+                          .count();
+    return static_cast<int>(std::max<long long>(0, left + 1));
 }
 
-void CControlServer::Reply(int client, const std::string& text) {
-    const std::string line = text + "\n";
+// Sends the whole text within the idle time; false when the client is gone or does not take it.
+bool CControlServer::Reply(int client, const std::string& text) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kIdleMilliseconds);
     size_t sent = 0;
-    while (sent < line.size()) {
-        const ssize_t n = send(client, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) {
-            return;  // the client went away; nothing to tell it
+    while (sent < text.size()) {
+        const ssize_t n = send(client, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+            continue;
         }
-        sent += static_cast<size_t>(n);
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return false;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd fd = {client, POLLOUT, 0};
+        if (left <= 0 || poll(&fd, 1, static_cast<int>(left)) <= 0) {
+            return false;
+        }
     }
+    return true;
 }
 
 }  // namespace Agent
