@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,6 +18,59 @@ namespace {
 using Zun::Testing::CAgentProcess;
 
 const std::chrono::seconds kDeadline(30);
+
+// A client of the control socket that writes and reads as the test tells it.
+class CControlConnection {
+public:
+    explicit CControlConnection(const std::string& path)
+        : m_fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        EXPECT_EQ(0, connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address)) << path;
+    }
+    ~CControlConnection() { close(m_fd); }
+    bool Send(const std::string& text) {
+        return send(m_fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+    }
+    // The next answer, waiting for it at most `within`; empty when none came meanwhile.
+    std::string ReadLine(std::chrono::milliseconds within) {
+        const auto deadline = std::chrono::steady_clock::now() + within;
+        while (m_pending.find('\n') == std::string::npos) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd ready = {m_fd, POLLIN, 0};
+            char chunk[4096];
+            ssize_t got = 0;
+            if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0 ||
+                (got = read(m_fd, chunk, sizeof chunk)) <= 0) {
+                return "";
+            }
+            m_pending.append(chunk, static_cast<size_t>(got));
+        }
+        const std::string line = m_pending.substr(0, m_pending.find('\n'));
+        m_pending.erase(0, line.size() + 1);
+        return line;
+    }
+
+private:
+    const int m_fd;
+    std::string m_pending;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+int64_t SequenceOf(const std::string& answer) {
+    const size_t at = answer.find("\"sequence\":");
+    return at == std::string::npos ? -1 : std::stoll(answer.substr(at + 11));
+}
 
 // The real binary with the real module, in an object root where no product is installed.
 class AgentProcessTest : public ::testing::Test {
@@ -76,6 +135,49 @@ TEST_F(AgentProcessTest, TasksFromInputAndSendAreStoredWithTheirSender) {
     EXPECT_EQ(output.find("\"type\":10405"), output.rfind("\"type\":10405")) << "the refused agent published";
     EXPECT_NE(std::string::npos, output.find("\"user_context\":\"control\",\"configuration\":\"<P/>\""))
         << output;
+}
+
+// Lines that arrive together are stored together and answered in their order, whatever each one is.
+TEST_F(AgentProcessTest, LinesThatArriveTogetherAreAnsweredInTheirOrder) {
+    auto agent = StartAgent();
+    agent->WriteInput(
+        "{\"task\":\"block-password\"}\n{\"op\":\"status\"}\nnot json\n\n"
+        "{\"task\":\"wipe-password\"}\n{\"task\":\"reboot\"}\n{\"task\":\"maintenance-off\"}\n");
+    ASSERT_TRUE(agent->WaitForOutput("DisableFDEMaintenanceMode", kDeadline)) << agent->Output();
+    const std::vector<std::string> answers = Lines(agent->Output());
+    ASSERT_EQ(6u, answers.size()) << agent->Output();
+    const std::vector<std::string> expected = {
+        "\"task\":\"block-password\"", "\"unfinished_tasks\"",  "not valid JSON",
+        "\"task\":\"wipe-password\"",  "unknown task 'reboot'", "\"task\":\"maintenance-off\""};
+    for (size_t i = 0; i < answers.size(); ++i) {
+        EXPECT_NE(std::string::npos, answers[i].find(expected[i])) << "answer " << i << ": " << answers[i];
+    }
+    EXPECT_LT(SequenceOf(answers[0]), SequenceOf(answers[3]));
+    EXPECT_LT(SequenceOf(answers[3]), SequenceOf(answers[5]));
+}
+
+// Control clients are served side by side: one in the middle of a line holds up nobody else, and is
+// answered once its line is complete.
+TEST_F(AgentProcessTest, ControlClientsAreServedSideBySide) {
+    auto agent = StartAgent();
+    CControlConnection slow(control);
+    CControlConnection quick(control);
+    ASSERT_TRUE(slow.Send("{\"op\":"));
+    ASSERT_TRUE(quick.Send("{\"op\":\"status\"}\n{\"task\":\"maintenance-off\"}\n"));
+    std::vector<std::string> answers;
+    for (const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+         answers.size() < 2 && std::chrono::steady_clock::now() < deadline;) {
+        ASSERT_TRUE(slow.Send(" "));  // never idle long enough to be dropped
+        const std::string answer = quick.ReadLine(std::chrono::milliseconds(500));
+        if (!answer.empty()) {
+            answers.push_back(answer);
+        }
+    }
+    ASSERT_EQ(2u, answers.size()) << "the quick client waited for the slow one";
+    EXPECT_NE(std::string::npos, answers[0].find("\"unfinished_tasks\"")) << answers[0];
+    EXPECT_NE(std::string::npos, answers[1].find("\"task\":\"maintenance-off\"")) << answers[1];
+    ASSERT_TRUE(slow.Send("\"status\"}\n"));
+    EXPECT_NE(std::string::npos, slow.ReadLine(kDeadline).find("\"unfinished_tasks\""));
 }
 
 struct Refusal {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/make_shared.hpp>
 #include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
@@ -211,6 +212,55 @@ TEST_F(CAgentBusTest, MessagesThatQueuedUpAreRecordedInOneBatchThenDelivered) {
         boost::lock_guard<boost::mutex> guard(logger.lock);
         EXPECT_EQ(failing ? 1u : 0u, logger.lines.size());
     }
+}
+
+// Lines that arrive together: their messages are recorded in one unit of work, their hand-over marks
+// in a second one before the first of them is delivered, and bookkeeping deferred meanwhile rides
+// along with the recording. Once the bus has stopped, deferred work runs on the caller's thread.
+TEST_F(CAgentBusTest, MessagesPublishedTogetherAreRecordedThenHandedOverInOneUnitEach) {
+    boost::mutex lock;
+    std::string events;  // [ ] a unit of work, f deferred, r recorded, h handed over, d delivered
+    const auto note = [&](char event) {
+        boost::lock_guard<boost::mutex> guard(lock);
+        events += event;
+    };
+    CAgentBus batching(
+        [&](const CAgentBus::MessagePtr&, const CAgentBus::ContextPtr&) {
+            note('r');
+            boost::lock_guard<boost::mutex> guard(lock);
+            return static_cast<int64_t>(std::count(events.begin(), events.end(), 'r'));
+        },
+        logger,
+        [&](const std::function<void()>& work) {
+            note('[');
+            work();
+            note(']');
+        });
+    auto module = NewSubscriber();
+    module->onMessage = [&](const boost::shared_ptr<IMessage>&) { note('d'); };
+    batching.Subscribe(module, CBlockFDELogin::Type);
+    batching.Defer([&] { note('f'); });
+    std::vector<CAgentBus::Publication> together(3);
+    for (CAgentBus::Publication& publication : together) {
+        publication.message = boost::make_shared<CBlockFDELogin>();
+        publication.hooks.delivering = [&] { note('h'); };
+    }
+    const std::vector<CAgentBus::Receipt> receipts = batching.PublishAllRecorded(together);
+    batching.Start();
+    ASSERT_TRUE(batching.WaitIdle(kDeadline));
+    ASSERT_EQ(3u, receipts.size());
+    for (int64_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(i + 1, receipts[i].get()) << "receipts come in the order of publication";
+    }
+    batching.Defer([&] { note('f'); });  // alone: no unit of work of its own
+    ASSERT_TRUE(batching.WaitIdle(kDeadline));
+    batching.Stop();
+    const boost::thread::id caller = boost::this_thread::get_id();
+    boost::thread::id ranOn;
+    batching.Defer([&] { ranOn = boost::this_thread::get_id(); });
+    EXPECT_EQ(caller, ranOn);
+    boost::lock_guard<boost::mutex> guard(lock);
+    EXPECT_EQ("[frrr][hhh]dddf", events);
 }
 
 TEST_F(CAgentBusTest, AFailingRecorderOrSubscriberDoesNotStopTheBus) {

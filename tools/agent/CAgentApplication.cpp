@@ -130,8 +130,8 @@ void CAgentApplication::Open() {
         [this](const CAgentBus::MessagePtr& m, int64_t sequence) { Stored(*m, sequence); });
     m_bus->Start();
     m_control.reset(new CControlServer(
-        m_options.control, [this](const std::string& line) { return HandleLine(line, "control"); },
-        *m_logger));
+        m_options.control,
+        [this](const std::vector<std::string>& lines) { return HandleLines(lines, "control"); }, *m_logger));
     // A second agent on the same socket must fail before its module publishes anything.
     m_control->Bind();
     m_status =
@@ -157,7 +157,9 @@ void CAgentApplication::Serve(CConsoleInput& console) {
                 TakeInputLines();
                 break;
             case CConsoleInput::Event::InputClosed:
-                TakeInputLine(m_input);  // a last line without its line end
+                if (!m_skippingInput) {
+                    AnswerInput({m_input});  // a last line without its line end
+                }
                 m_input.clear();
                 if (!CControlServer::IsAvailable()) {
                     Log("Standard input closed; stopping, as no control channel takes tasks here",
@@ -179,14 +181,16 @@ void CAgentApplication::Serve(CConsoleInput& console) {
     }
 }
 
+// The lines of one read are answered together, as their tasks are stored together.
 void CAgentApplication::TakeInputLines() {
-    size_t end;
-    while ((end = m_input.find('\n')) != std::string::npos) {
-        const std::string line = m_input.substr(0, end);
-        m_input.erase(0, end + 1);
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = m_input.find('\n', start)) != std::string::npos; start = end + 1) {
         // The tail of an overlong line is no task of its own.
-        m_skippingInput ? void(m_skippingInput = false) : TakeInputLine(line);
+        m_skippingInput ? void(m_skippingInput = false) : lines.push_back(m_input.substr(start, end - start));
     }
+    m_input.erase(0, start);
+    AnswerInput(lines);
     // One answer for the whole line, however many chunks its tail still takes.
     if (m_input.size() > CControlServer::kMaxLine) {
         m_input.clear();
@@ -200,19 +204,54 @@ void CAgentApplication::TakeInputLines() {
     }
 }
 
-void CAgentApplication::TakeInputLine(const std::string& line) {
-    if (!m_skippingInput && !boost::algorithm::trim_copy(line).empty()) {
-        std::cout << HandleLine(line, "stdin") << std::endl;
+void CAgentApplication::AnswerInput(const std::vector<std::string>& lines) {
+    std::vector<std::string> tasks;
+    for (const std::string& line : lines) {
+        if (!boost::algorithm::trim_copy(line).empty()) {
+            tasks.push_back(line);
+        }
     }
+    if (tasks.empty()) {
+        return;
+    }
+    for (const std::string& answer : HandleLines(tasks, "stdin")) {
+        std::cout << answer << '\n';
+    }
+    std::cout.flush();
 }
 
-std::string CAgentApplication::HandleLine(const std::string& line, const std::string& source) {
-    if (IsStatusRequest(line)) {
-        std::ostringstream answer;
-        m_status->Report(m_unfinished)->stringify(answer);
-        return answer.str();
+std::vector<std::string> CAgentApplication::HandleLines(const std::vector<std::string>& lines,
+                                                        const std::string& source) {
+    std::vector<std::string> answers(lines.size());
+    std::vector<std::size_t> waiting;  // the lines whose tasks were published, in order
+    std::vector<CTaskParser::Task> tasks;
+    std::vector<CAgentBus::Publication> publications;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (IsStatusRequest(lines[i])) {
+            std::ostringstream answer;
+            m_status->Report(m_unfinished)->stringify(answer);
+            answers[i] = answer.str();
+            continue;
+        }
+        try {
+            CTaskParser::Task task = m_parser->Parse(lines[i]);
+            publications.push_back(Prepare(task, source));
+            tasks.push_back(std::move(task));
+            waiting.push_back(i);
+        } catch (const std::exception& e) {
+            Log("Refused a task from " + source + ": " + e.what(), kLevelWarning);
+            answers[i] = Refusal(e.what());
+        }
     }
-    return HandleTask(line, source);
+    if (publications.empty()) {
+        return answers;
+    }
+    const std::vector<CAgentBus::Receipt> receipts = m_bus->PublishAllRecorded(std::move(publications));
+    const auto deadline = std::chrono::steady_clock::now() + kStoreWait;
+    for (std::size_t k = 0; k < waiting.size(); ++k) {
+        answers[waiting[k]] = Answer(tasks[k], source, receipts[k], deadline);
+    }
+    return answers;
 }
 
 // {"op":"status"} asks about the agent; anything else is a task.
@@ -239,54 +278,55 @@ void CAgentApplication::NoteProductLost(const std::string& reason) {
     m_bus->Publish(log, boost::make_shared<Common::Kernel::CUserContext>(kSource));
 }
 
-std::string CAgentApplication::HandleTask(const std::string& line, const std::string& source) {
-    try {
-        const CTaskParser::Task task = m_parser->Parse(line);
-        const int64_t sequence = StoreAndPublish(task, source);
-        Poco::JSON::Object reply(Poco::JSON_PRESERVE_KEY_ORDER);
-        reply.set("ok", true);
-        reply.set("task", task.name);
-        reply.set("type", static_cast<Poco::UInt32>(task.message->GetType()));
-        reply.set("describe", task.message->Describe());
-        Poco::JSON::Array::Ptr ids = new Poco::JSON::Array;
-        for (const std::string& id : task.ids) {
-            ids->add(id);
-        }
-        reply.set("ids", ids);
-        reply.set("sequence", static_cast<Poco::Int64>(sequence));
-        Log("Published task " + task.name + " from " + source + " as #" + std::to_string(sequence),
-            kLevelInfo);
-        return Stringify(reply);
-    } catch (const std::exception& e) {
-        Log("Refused a task from " + source + ": " + e.what(), kLevelWarning);
-        return Refusal(e.what());
-    }
-}
-
 // A task is answered only once its record and its line for a later run are committed together.
-int64_t CAgentApplication::StoreAndPublish(const CTaskParser::Task& task, const std::string& source) {
+CAgentBus::Publication CAgentApplication::Prepare(const CTaskParser::Task& task, const std::string& source) {
     if (m_options.maxQueuedTasks > 0 && m_unfinished >= static_cast<std::size_t>(m_options.maxQueuedTasks)) {
         throw std::runtime_error(std::to_string(m_unfinished.load()) +
                                  " tasks are waiting for the module already; try again later");
     }
     auto sequence = std::make_shared<std::atomic<int64_t>>(-1);
-    CAgentBus::Hooks hooks;
-    hooks.recorded = [this, sequence, line = task.line](int64_t recorded) {
+    CAgentBus::Publication publication;
+    publication.hooks.recorded = [this, sequence, line = task.line](int64_t recorded) {
         *sequence = recorded;
         m_store->AddTask(recorded, line);
     };
-    hooks.delivering = [this, sequence] { MarkHanded(*sequence); };
-    const CAgentBus::Receipt receipt = m_bus->PublishRecorded(
-        Tracked(task.message, sequence), boost::make_shared<Common::Kernel::CUserContext>(source), hooks);
-    if (receipt.wait_for(kStoreWait) != std::future_status::ready) {
-        throw std::runtime_error("the task was not stored within " + std::to_string(kStoreWait.count()) +
-                                 " ms; it may still run, look for it in the logs");
-    }
+    publication.hooks.delivering = [this, sequence] { MarkHanded(*sequence); };
+    publication.message = Tracked(task.message, sequence);
+    publication.userContext = boost::make_shared<Common::Kernel::CUserContext>(source);
+    return publication;
+}
+
+std::string CAgentApplication::Answer(const CTaskParser::Task& task, const std::string& source,
+                                      const std::shared_future<int64_t>& receipt,
+                                      std::chrono::steady_clock::time_point deadline) {
+    int64_t sequence = -1;
     try {
-        return receipt.get();
+        if (receipt.wait_until(deadline) != std::future_status::ready) {
+            throw std::runtime_error("the task was not stored within " + std::to_string(kStoreWait.count()) +
+                                     " ms; it may still run, look for it in the logs");
+        }
+        try {
+            sequence = receipt.get();
+        } catch (const std::exception& e) {
+            throw std::runtime_error(std::string("the task could not be stored: ") + e.what());
+        }
     } catch (const std::exception& e) {
-        throw std::runtime_error(std::string("the task could not be stored: ") + e.what());
+        Log("Refused a task from " + source + ": " + e.what(), kLevelWarning);
+        return Refusal(e.what());
     }
+    Poco::JSON::Object reply(Poco::JSON_PRESERVE_KEY_ORDER);
+    reply.set("ok", true);
+    reply.set("task", task.name);
+    reply.set("type", static_cast<Poco::UInt32>(task.message->GetType()));
+    reply.set("describe", task.message->Describe());
+    Poco::JSON::Array::Ptr ids = new Poco::JSON::Array;
+    for (const std::string& id : task.ids) {
+        ids->add(id);
+    }
+    reply.set("ids", ids);
+    reply.set("sequence", static_cast<Poco::Int64>(sequence));
+    Log("Published task " + task.name + " from " + source + " as #" + std::to_string(sequence), kLevelInfo);
+    return Stringify(reply);
 }
 
 // The module lets go of a task's message once its tasks have run (or failed for good): the last
@@ -297,8 +337,11 @@ CTaskParser::MessagePtr CAgentApplication::Tracked(const CTaskParser::MessagePtr
     return CTaskParser::MessagePtr(message.get(), [this, message, sequence](Common::Kernel::IMessage*) {
         --m_unfinished;
         if (m_tracking && *sequence >= 0) {
-            Guarded("finish task #" + std::to_string(sequence->load()),
-                    [&] { m_store->FinishTask(*sequence); });
+            // Written with the next messages the bus records, off the module's thread.
+            const int64_t finished = *sequence;
+            m_bus->Defer([this, finished] {
+                Guarded("finish task #" + std::to_string(finished), [&] { m_store->FinishTask(finished); });
+            });
         }
     });
 }

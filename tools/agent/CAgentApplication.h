@@ -5,11 +5,14 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/CUserContext.h"
 #include "host/IMessage.h"
+#include "tools/agent/CAgentBus.h"
 #include "tools/agent/CAgentLogger.h"
 #include "tools/agent/CAgentOptions.h"
 #include "tools/agent/CTaskParser.h"
@@ -18,7 +21,6 @@ namespace Zun {
 namespace Tools {
 namespace Agent {
 
-class CAgentBus;
 class CAgentHost;
 class CAgentStatus;
 class CAgentStore;
@@ -39,20 +41,23 @@ public:
     // Returns the process exit code: 0 after a clean stop, 1 when the agent could not start, 2
     // when the module had to be forced to stop.
     int Run();
-    // Publishes one task line and returns the JSON answer for its sender. Never throws.
-    std::string HandleTask(const std::string& line, const std::string& source);
-    // A task, or {"op":"status"}, answered with the agent's status. Never throws.
-    std::string HandleLine(const std::string& line, const std::string& source);
+    // Lines that arrived together, each a task or {"op":"status"}: their tasks are stored in one
+    // transaction, and each line is answered (in its order) once that is committed. Returns the
+    // JSON answers, one per line. Never throws.
+    std::vector<std::string> HandleLines(const std::vector<std::string>& lines, const std::string& source);
 
 private:
     void Open();
     void Serve(CConsoleInput& console);
     void TakeInputLines();
-    void TakeInputLine(const std::string& line);
+    void AnswerInput(const std::vector<std::string>& lines);
     int64_t Record(const boost::shared_ptr<Common::Kernel::IMessage>& message,
                    const boost::shared_ptr<Common::Kernel::CUserContext>& userContext);
     void Stored(const Common::Kernel::IMessage& message, int64_t sequence);
-    int64_t StoreAndPublish(const CTaskParser::Task& task, const std::string& source);
+    CAgentBus::Publication Prepare(const CTaskParser::Task& task, const std::string& source);
+    std::string Answer(const CTaskParser::Task& task, const std::string& source,
+                       const std::shared_future<int64_t>& receipt,
+                       std::chrono::steady_clock::time_point deadline);
     CTaskParser::MessagePtr Tracked(const CTaskParser::MessagePtr& message,
                                     const std::shared_ptr<std::atomic<int64_t>>& sequence);
     void MarkHanded(int64_t sequence);

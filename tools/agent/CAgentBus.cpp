@@ -67,6 +67,22 @@ CAgentBus::Receipt CAgentBus::PublishRecorded(const MessagePtr& message, const C
     return receipt;
 }
 
+std::vector<CAgentBus::Receipt> CAgentBus::PublishAllRecorded(std::vector<Publication> publications) {
+    std::vector<Envelope> envelopes(publications.size());
+    std::vector<Receipt> receipts;
+    receipts.reserve(publications.size());
+    for (std::size_t i = 0; i < publications.size(); ++i) {
+        Envelope& envelope = envelopes[i];
+        envelope.message = std::move(publications[i].message);
+        envelope.userContext = std::move(publications[i].userContext);
+        envelope.hooks = std::move(publications[i].hooks);
+        envelope.receipt = std::make_shared<std::promise<int64_t>>();
+        receipts.push_back(envelope.receipt->get_future().share());
+    }
+    Enqueue(std::move(envelopes));
+    return receipts;
+}
+
 void CAgentBus::Redeliver(const MessagePtr& message, const ContextPtr& userContext,
                           std::function<void()> delivering) {
     Envelope envelope;
@@ -78,23 +94,34 @@ void CAgentBus::Redeliver(const MessagePtr& message, const ContextPtr& userConte
 }
 
 void CAgentBus::Enqueue(Envelope envelope) {
-    if (!envelope.message) {
-        Warn("Ignored the publication of an empty message");
-        return;
+    std::vector<Envelope> one;
+    one.push_back(std::move(envelope));
+    Enqueue(std::move(one));
+}
+
+void CAgentBus::Enqueue(std::vector<Envelope> envelopes) {
+    std::vector<Envelope> refused;
+    {
+        boost::lock_guard<boost::mutex> guard(m_lock);
+        const bool stopped = m_stopping && !m_running;
+        for (Envelope& envelope : envelopes) {
+            if (envelope.message && !stopped) {
+                m_queue.push_back(std::move(envelope));
+            } else {
+                refused.push_back(std::move(envelope));
+            }
+        }
+        m_changed.notify_all();
     }
-    boost::unique_lock<boost::mutex> guard(m_lock);
-    if (m_stopping && !m_running) {
-        guard.unlock();
+    for (Envelope& envelope : refused) {
         const std::string text =
-            "Dropped " + envelope.message->Describe() + " published after the bus stopped";
+            envelope.message ? "Dropped " + envelope.message->Describe() + " published after the bus stopped"
+                             : std::string("Ignored the publication of an empty message");
         if (envelope.receipt) {
             envelope.receipt->set_exception(std::make_exception_ptr(std::runtime_error(text)));
         }
         Warn(text);
-        return;
     }
-    m_queue.push_back(std::move(envelope));
-    m_changed.notify_all();
 }
 
 void CAgentBus::Subscribe(const SubscriberPtr& subscriber, Common::Kernel::MessageType type) {
@@ -109,28 +136,43 @@ void CAgentBus::Subscribe(const SubscriberPtr& subscriber, Common::Kernel::Messa
     }
 }
 
+void CAgentBus::Defer(std::function<void()> work) {
+    {
+        boost::lock_guard<boost::mutex> guard(m_lock);
+        if (!(m_stopping && !m_running)) {
+            m_deferred.push_back(std::move(work));
+            m_changed.notify_all();
+            return;
+        }
+    }
+    work();
+}
+
 bool CAgentBus::WaitIdle(boost::chrono::milliseconds timeout) {
     boost::unique_lock<boost::mutex> guard(m_lock);
-    return m_changed.wait_for(guard, timeout, [this] { return m_queue.empty() && !m_busy; });
+    return m_changed.wait_for(guard, timeout,
+                              [this] { return m_queue.empty() && m_deferred.empty() && !m_busy; });
 }
 
 void CAgentBus::Run() {
     boost::unique_lock<boost::mutex> guard(m_lock);
     while (true) {
-        m_changed.wait(guard, [this] { return !m_queue.empty() || m_stopping; });
-        if (m_queue.empty()) {
+        m_changed.wait(guard, [this] { return !m_queue.empty() || !m_deferred.empty() || m_stopping; });
+        if (m_queue.empty() && m_deferred.empty()) {
             break;
         }
         const std::size_t count = std::min(m_queue.size(), kMaxBatch);
         std::vector<Envelope> envelopes(std::make_move_iterator(m_queue.begin()),
                                         std::make_move_iterator(m_queue.begin() + count));
         m_queue.erase(m_queue.begin(), m_queue.begin() + count);
+        std::vector<std::function<void()>> deferred;
+        deferred.swap(m_deferred);
         m_busy = true;
         guard.unlock();
-        RecordAll(envelopes);
+        RecordAll(envelopes, deferred);
+        HandOver(envelopes);
         for (const Envelope& envelope : envelopes) {
-            // What a waiting publisher was told could not be stored never reaches a subscriber.
-            if (!(envelope.failed && envelope.receipt)) {
+            if (Deliverable(envelope)) {
                 Deliver(envelope);
             }
         }
@@ -142,8 +184,15 @@ void CAgentBus::Run() {
     m_running = false;
 }
 
-void CAgentBus::RecordAll(std::vector<Envelope>& envelopes) {
+void CAgentBus::RecordAll(std::vector<Envelope>& envelopes, std::vector<std::function<void()>>& deferred) {
     const auto recordAll = [&] {
+        for (const std::function<void()>& work : deferred) {
+            try {
+                work();
+            } catch (const std::exception& e) {
+                Warn(std::string("Deferred work failed: ") + e.what());
+            }
+        }
         for (Envelope& envelope : envelopes) {
             if (envelope.record) {
                 Record(envelope);
@@ -151,7 +200,7 @@ void CAgentBus::RecordAll(std::vector<Envelope>& envelopes) {
         }
     };
     std::string failure;
-    if (!m_batch || envelopes.size() == 1) {
+    if (!m_batch || envelopes.size() + deferred.size() == 1) {
         recordAll();
     } else {
         try {
@@ -201,10 +250,40 @@ void CAgentBus::Settle(std::vector<Envelope>& envelopes, const std::string& batc
     }
 }
 
-void CAgentBus::Deliver(const Envelope& envelope) {
-    if (envelope.hooks.delivering) {
-        envelope.hooks.delivering();
+// What a waiting publisher was told could not be stored never reaches a subscriber.
+bool CAgentBus::Deliverable(const Envelope& envelope) {
+    return !(envelope.failed && envelope.receipt);
+}
+
+void CAgentBus::HandOver(std::vector<Envelope>& envelopes) {
+    std::size_t hooks = 0;
+    for (const Envelope& envelope : envelopes) {
+        hooks += Deliverable(envelope) && envelope.hooks.delivering ? 1 : 0;
     }
+    const auto handAll = [&] {
+        for (Envelope& envelope : envelopes) {
+            if (!Deliverable(envelope) || !envelope.hooks.delivering) {
+                continue;
+            }
+            try {
+                envelope.hooks.delivering();
+            } catch (const std::exception& e) {
+                Warn("Could not hand over " + envelope.message->Describe() + ": " + e.what());
+            }
+        }
+    };
+    if (!m_batch || hooks < 2) {
+        handAll();
+        return;
+    }
+    try {
+        m_batch(handAll);
+    } catch (const std::exception& e) {
+        Warn("Could not record the hand-over of " + std::to_string(hooks) + " messages: " + e.what());
+    }
+}
+
+void CAgentBus::Deliver(const Envelope& envelope) {
     for (const SubscriberPtr& subscriber : SubscribersOf(envelope.message->GetType())) {
         try {
             subscriber->OnMessage(envelope.message, envelope.userContext);

@@ -38,7 +38,9 @@ public:
     // What a publisher that waits for its message to be stored may add.
     struct Hooks {
         std::function<void(int64_t sequence)> recorded;  // in the recording's unit of work
-        std::function<void()> delivering;                // just before the subscribers get it
+        // Before the subscribers get it. The hooks of the messages recorded together run together,
+        // in one unit of work, before the first of those messages is delivered.
+        std::function<void()> delivering;
     };
     // Resolves with the record's number once it is committed, or with the failure to store it.
     typedef std::shared_future<int64_t> Receipt;
@@ -50,10 +52,25 @@ public:
     void Publish(const MessagePtr& message, const ContextPtr& userContext) override;
     // Publish, with a receipt for the record. A message that cannot be stored is not delivered.
     Receipt PublishRecorded(const MessagePtr& message, const ContextPtr& userContext, Hooks hooks);
+    // One message of several that arrived together.
+    struct Publication {
+        MessagePtr message;
+        ContextPtr userContext;
+        Hooks hooks;
+    };
+    // PublishRecorded for messages that arrived together: they are queued at once, so that they are
+    // recorded in one unit of work (as far as the batch bound allows) and delivered in this order.
+    // One receipt per message, in the same order.
+    std::vector<Receipt> PublishAllRecorded(std::vector<Publication> publications);
     // Delivers a message recorded before (a task stored by an earlier run) without recording it again.
     void Redeliver(const MessagePtr& message, const ContextPtr& userContext,
                    std::function<void()> delivering);
     void Subscribe(const SubscriberPtr& subscriber, Common::Kernel::MessageType type) override;
+    // Runs work on the bus thread inside the unit of work of the next messages it records (or in one
+    // of its own when none are queued), for bookkeeping that may reach the disk a little later
+    // without holding up the publisher. Once the bus has stopped, work runs at once on the caller's
+    // thread.
+    void Defer(std::function<void()> work);
 
     void Start();
     // Records and delivers everything queued, then ends the bus thread. Later publications are
@@ -76,10 +93,13 @@ private:
     };
 
     void Enqueue(Envelope envelope);
+    void Enqueue(std::vector<Envelope> envelopes);
     void Run();
-    void RecordAll(std::vector<Envelope>& envelopes);
+    void RecordAll(std::vector<Envelope>& envelopes, std::vector<std::function<void()>>& deferred);
     void Record(Envelope& envelope);
     void Settle(std::vector<Envelope>& envelopes, const std::string& batchFailure);
+    void HandOver(std::vector<Envelope>& envelopes);
+    static bool Deliverable(const Envelope& envelope);
     void Deliver(const Envelope& envelope);
     std::vector<SubscriberPtr> SubscribersOf(Common::Kernel::MessageType type);
     void Warn(const std::string& text);
@@ -91,6 +111,7 @@ private:
     boost::mutex m_lock;
     boost::condition_variable m_changed;
     std::deque<Envelope> m_queue;
+    std::vector<std::function<void()>> m_deferred;
     bool m_busy = false;
     bool m_running = false;
     bool m_stopping = false;

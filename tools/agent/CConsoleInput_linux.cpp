@@ -18,7 +18,7 @@ struct CConsoleInput::State {
 
 namespace {
 
-constexpr size_t kChunk = 4096;
+constexpr size_t kChunk = 65536;
 
 // SIGINT, SIGTERM and SIGHUP are taken from a signal descriptor by the main loop; every thread
 // started later inherits the mask, so no signal handler ever runs inside the module.

@@ -7,6 +7,8 @@
 
 #include "host/ILoggerResource.h"
 
+struct pollfd;
+
 namespace Zun {
 namespace Tools {
 namespace Agent {
@@ -14,13 +16,16 @@ namespace Agent {
 // The agent's control socket: a Unix stream socket, readable by its owner only, that takes JSON
 // lines and answers each with one line from the handler. One thread serves every client and never
 // waits for any of them: sockets are non-blocking, an answer the client does not take at once
-// waits in its outbox, and the client's next lines are not read until it has taken it. A client
-// that goes quiet, or leaves an answer untaken, for kIdleMilliseconds, or sends a line that is too
-// long, is dropped; Stop ends the thread whatever the clients do.
+// waits in its outbox, and the client's next lines are not read until it has taken it. The lines
+// that arrived together, from one client or from several, go to the handler in one call, so that
+// their tasks are stored together. A client that goes quiet, or leaves an answer untaken, for
+// kIdleMilliseconds, or sends a line that is too long, is dropped; Stop ends the thread whatever
+// the clients do.
 class CControlServer {
 public:
-    // Returns the reply to one request line, without the line end. Must not throw.
-    typedef std::function<std::string(const std::string& line)> Handler;
+    // Returns the replies to request lines that arrived together, one per line and in their order,
+    // without line ends. Must not throw.
+    typedef std::function<std::vector<std::string>(const std::vector<std::string>& lines)> Handler;
 
     static constexpr size_t kMaxLine = 1 << 20;
     static constexpr int kIdleMilliseconds = 5000;
@@ -48,10 +53,13 @@ private:
     struct Client;
 
     void Run();
+    void Serve(std::vector<Client>& clients, const std::vector<pollfd>& fds);
     void Accept(std::vector<Client>& clients);
-    // False once the client is done with: gone, refused or past its deadline.
+    // False once the client is gone.
     bool Receive(Client& client);
-    void Answer(Client& client, bool closed);
+    void AnswerAll(std::vector<Client>& clients, const std::vector<bool>& keep);
+    static void TakeLines(Client& client, size_t owner, std::vector<std::string>& lines,
+                          std::vector<size_t>& owners);
     bool Flush(Client& client);
 
     std::string m_path;

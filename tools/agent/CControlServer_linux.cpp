@@ -24,6 +24,8 @@ namespace {
 const char* const kSource = "CControlServer";
 using Clock = std::chrono::steady_clock;
 const int kLevelWarning = 3;
+// What one read takes from a client; many task lines fit, so that they are stored together.
+const size_t kChunk = 64 * 1024;
 
 std::runtime_error SystemError(const std::string& what) {
     return std::runtime_error(what + ": " + std::strerror(errno));
@@ -123,6 +125,7 @@ struct CControlServer::Client {
     std::string input;
     std::string output;  // answers the client has not taken yet
     bool closing;        // nothing more is read: what is queued goes out, then the client is closed
+    bool ended;          // the client sent all it will send: the rest of its input is its last line
     Clock::time_point deadline;
 };
 
@@ -149,31 +152,7 @@ void CControlServer::Run() {
         if (fds[0].revents != 0) {
             break;
         }
-        std::vector<Client> kept;
-        for (size_t i = 0; i < clients.size(); ++i) {
-            Client& client = clients[i];
-            const short events = fds[i + 2].revents;
-            bool keep = true;
-            if (events != 0) {
-                keep = client.output.empty() ? Receive(client) : Flush(client);
-            }
-            if (keep && Clock::now() >= client.deadline) {
-                // Quiet too long: a last request without its line end still gets its answer (one
-                // more period to take it); an answer left untaken drops the client.
-                keep = client.output.empty() && !client.closing && !client.input.empty();
-                if (keep) {
-                    Answer(client, true);
-                    client.deadline = Clock::now() + std::chrono::milliseconds(kIdleMilliseconds);
-                    keep = Flush(client);
-                }
-            }
-            if (keep) {
-                kept.push_back(std::move(client));
-            } else {
-                close(client.fd);
-            }
-        }
-        clients.swap(kept);
+        Serve(clients, fds);
         if ((fds[1].revents & POLLIN) != 0) {
             Accept(clients);
         }
@@ -181,6 +160,38 @@ void CControlServer::Run() {
     for (const Client& client : clients) {
         close(client.fd);
     }
+}
+
+// One round: read what came, answer every whole line of every client in one handler call (so
+// their tasks are stored together), hand out what the clients take now, drop those done with.
+void CControlServer::Serve(std::vector<Client>& clients, const std::vector<pollfd>& fds) {
+    std::vector<bool> keep(clients.size(), true);
+    for (size_t i = 0; i < clients.size(); ++i) {
+        const short events = fds[i + 2].revents;
+        if (events != 0) {
+            keep[i] = clients[i].output.empty() ? Receive(clients[i]) : Flush(clients[i]);
+        }
+        Client& client = clients[i];
+        if (keep[i] && Clock::now() >= client.deadline) {
+            // Quiet too long: a last request without its line end still gets its answer (one more
+            // period to take it); an answer left untaken drops the client.
+            keep[i] = client.output.empty() && !client.closing && !client.input.empty();
+            if (keep[i]) {
+                client.ended = true;
+                client.deadline = Clock::now() + std::chrono::milliseconds(kIdleMilliseconds);
+            }
+        }
+    }
+    AnswerAll(clients, keep);
+    std::vector<Client> kept;
+    for (size_t i = 0; i < clients.size(); ++i) {
+        if (keep[i] && Flush(clients[i])) {
+            kept.push_back(std::move(clients[i]));
+        } else {
+            close(clients[i].fd);
+        }
+    }
+    clients.swap(kept);
 }
 
 // The socket file is owner-only; root can connect all the same, and is refused like anyone else.
@@ -197,44 +208,69 @@ void CControlServer::Accept(std::vector<Client>& clients) {
             close(fd);
             continue;
         }
-        clients.push_back(Client{fd, std::string(), std::string(), false,
+        clients.push_back(Client{fd, std::string(), std::string(), false, false,
                                  Clock::now() + std::chrono::milliseconds(kIdleMilliseconds)});
     }
 }
 
+// Reads what the client sent; false once it is gone.
 bool CControlServer::Receive(Client& client) {
-    char chunk[4096];
+    char chunk[kChunk];
     const ssize_t got = read(client.fd, chunk, sizeof chunk);
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
         return true;
     }
     if (got <= 0) {
         // The client is done sending; a last request without its line end still gets its answer.
-        Answer(client, true);
-        return Flush(client);
+        client.ended = true;
+        return got == 0;
     }
     client.input.append(chunk, static_cast<size_t>(got));
     client.deadline = Clock::now() + std::chrono::milliseconds(kIdleMilliseconds);
-    Answer(client, false);
-    return Flush(client);
+    return true;
 }
 
-// Answers every whole line read so far; closed: the client sends no more, so the rest is a line.
-void CControlServer::Answer(Client& client, bool closed) {
-    size_t end;
-    while ((end = client.input.find('\n')) != std::string::npos) {
-        const std::string line = client.input.substr(0, end);
-        client.input.erase(0, end + 1);
-        client.output += m_handler(line) + "\n";
+// Takes every whole line of every kept client (and the last line of one that ended), hands them to
+// the handler at once and queues each answer for its client, in order.
+void CControlServer::AnswerAll(std::vector<Client>& clients, const std::vector<bool>& keep) {
+    std::vector<std::string> lines;
+    std::vector<size_t> owners;
+    for (size_t i = 0; i < clients.size(); ++i) {
+        if (keep[i] && !clients[i].closing) {
+            TakeLines(clients[i], i, lines, owners);
+        }
     }
+    if (lines.empty()) {
+        return;
+    }
+    const std::vector<std::string> replies = m_handler(lines);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        clients[owners[i]].output +=
+            (i < replies.size() ? replies[i] : std::string("{\"ok\":false,\"error\":\"no answer\"}")) + "\n";
+    }
+}
+
+// Moves the client's whole lines into lines; a line grown too long is refused here and ends the
+// client, as does the end of its input.
+void CControlServer::TakeLines(Client& client, size_t owner, std::vector<std::string>& lines,
+                               std::vector<size_t>& owners) {
+    size_t start = 0;
+    size_t end;
+    while ((end = client.input.find('\n', start)) != std::string::npos) {
+        lines.push_back(client.input.substr(start, end - start));
+        owners.push_back(owner);
+        start = end + 1;
+    }
+    client.input.erase(0, start);
     if (client.input.size() > kMaxLine) {
         client.output +=
             "{\"ok\":false,\"error\":\"line longer than " + std::to_string(kMaxLine) + " bytes\"}\n";
         client.input.clear();
         client.closing = true;
-    } else if (closed) {
+    } else if (client.ended) {
         if (!client.input.empty()) {
-            client.output += m_handler(client.input) + "\n";
+            lines.push_back(client.input);
+            owners.push_back(owner);
             client.input.clear();
         }
         client.closing = true;
