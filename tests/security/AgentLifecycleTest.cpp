@@ -135,6 +135,8 @@ TEST_P(AgentEndingTest, TasksAnsweredBeforeTheEndAreStoredAndSettledOnRestart) {
         EXPECT_EQ(std::string::npos, session.Agent()->Errors().find("leaving them behind"))
             << "the forced stop was meant to end the module";
     }
+    EXPECT_EQ(3u, CAgentStore(session.Database(), CAgentStore::Mode::ReadOnly).UnfinishedTasks().size())
+        << "every task the module had is left for the next start to settle";
     std::set<int64_t> stored;
     for (const CPublished& task : session.Published().OfType(722)) {
         stored.insert(task.Sequence());
