@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <boost/make_shared.hpp>
+#include <functional>
 
 #include "bus/CMessage.h"
 #include "bus/CQUILProcessRecoveryDataRequest.h"
@@ -48,6 +49,50 @@ TEST(BusMessagesTest, EqualsNeedsSameClassAndContent) {
     EXPECT_FALSE(CQUILProcessRecoveryDataRequest().Equals(CQUILRequest(1)));
     EXPECT_TRUE(Recovery(std::string("a\0b", 3))->Equals(*Recovery(std::string("a\0b", 3))));
     EXPECT_FALSE(Recovery(std::string("a\0b", 3))->Equals(*Recovery(std::string("a\0c", 3))));
+}
+
+// Recovery requests are equal only field for field: a field left unset differs from one set to its
+// default, as the product's confirmation tells the two apart.
+TEST(BusMessagesTest, RecoveryRequestsCompareSetFieldsExactly) {
+    typedef std::function<void(CQUILProcessRecoveryDataRequest::Data&)> Edit;
+    const Edit none = [](CQUILProcessRecoveryDataRequest::Data&) {};
+    struct Case {
+        const char* name;
+        Edit left, right;
+        bool equal;
+    };
+    const Case cases[] = {
+        {"both empty", none, none, true},
+        {"internal id unset or empty",
+         [](CQUILProcessRecoveryDataRequest::Data& d) { d.add_recovery_passwords()->set_deviceid("disk0"); },
+         [](CQUILProcessRecoveryDataRequest::Data& d) {
+             auto* entry = d.add_recovery_passwords();
+             entry->set_deviceid("disk0");
+             entry->set_internalid("");
+         },
+         false},
+        {"block's internal id unset or empty",
+         [](CQUILProcessRecoveryDataRequest::Data& d) {
+             d.add_recovery_data_blocks()->set_recovery_data("x");
+         },
+         [](CQUILProcessRecoveryDataRequest::Data& d) {
+             auto* block = d.add_recovery_data_blocks();
+             block->set_recovery_data("x");
+             block->set_internalid("");
+         },
+         false},
+        {"same entries",
+         [](CQUILProcessRecoveryDataRequest::Data& d) { d.add_recovery_passwords()->set_internalid(""); },
+         [](CQUILProcessRecoveryDataRequest::Data& d) { d.add_recovery_passwords()->set_internalid(""); },
+         true},
+    };
+    for (const Case& c : cases) {
+        CQUILProcessRecoveryDataRequest left, right;
+        c.left(left.MutableFDERecoveryData());
+        c.right(right.MutableFDERecoveryData());
+        EXPECT_EQ(c.equal, left.Equals(right)) << c.name;
+        EXPECT_EQ(c.equal, right.Equals(left)) << c.name;
+    }
 }
 
 TEST(BusMessagesTest, ReadOnlyIsForGood) {

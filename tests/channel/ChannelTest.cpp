@@ -276,6 +276,53 @@ TEST_F(ChannelTest, LargeRepliesGrowTheBufferByDoubling) {
               Failure([&] { channel.SendRequest(Ask(5, 0, 0)); }));
 }
 
+// A product that answers status 5 (reply did not fit) until the client offers at least the capacity
+// its request names, and then a body holding the capacity it was offered. Nothing large travels,
+// so the buffer's bound can be reached without a reply of that size.
+std::unique_ptr<CServerProcess> NeedsCapacityProduct() {
+    return std::unique_ptr<CServerProcess>(new CServerProcess([] {
+        CPixlinkPortServer server(Platform::kPortAlpc, CQUILChannel::LocalId, CQUILChannel::RemoteId);
+        CServerProcess::Ready();
+        for (;;) {
+            CPortRequest request;
+            if (!server.Receive(request, -1)) {
+                continue;
+            }
+            Bytes bytes;
+            server.RequestBytes(request, bytes);
+            const uint32_t offered = server.ReplyCapacity(request);
+            if (server.MessageType(request) == 0) {
+                server.Reply(request, 0, {});
+            } else if (offered < Word(bytes, 0)) {
+                server.Reply(request, 0, Words({12, 5, 0}));
+            } else {
+                server.Reply(request, 0, Words({12, 0, 4, offered}));
+            }
+        }
+    }));
+}
+
+// Status 5 doubles the buffer each time, up to 268,435,456 bytes exactly.
+TEST_F(ChannelTest, StatusFiveDoublesTheBufferUpToItsBound) {
+    struct Case {
+        uint32_t needed;
+        uint32_t offered;
+    };
+    // One step past the bound is the test above: a product that never gets enough room.
+    const Case cases[] = {{65536, 65536}, {65537, 131072}, {100000, 131072}, {268435456, 268435456}};
+    auto alpc = NeedsCapacityProduct();
+    TestChannel channel;
+    channel.Start();
+    for (const Case& c : cases) {
+        // Each request starts again from the initial capacity of 65,536 bytes.
+        auto recorder = boost::make_shared<Recorder>();
+        channel.SetBufferReceiver(recorder);
+        EXPECT_EQ("", Failure([&] { channel.SendRequest(Words({c.needed})); })) << c.needed;
+        ASSERT_EQ(1u, recorder->payloads.size()) << c.needed;
+        EXPECT_EQ(c.offered, Word(recorder->payloads[0], 12)) << c.needed;
+    }
+}
+
 }  // namespace
 
 namespace {

@@ -89,8 +89,19 @@ TEST_F(BroadcastTest, RangeReadsStayInsideTheDataAndReleaseTheMutex) {
     EXPECT_EQ(0u, m_client.ReadBroadcast(kDataSize - 8, bytes, 8));
     EXPECT_EQ(0xFEEDF00Du,
               bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<std::uint32_t>(bytes[7]) << 24);
-    EXPECT_EQ(1u, m_client.ReadBroadcast(kDataSize - 7, bytes, 8));
-    EXPECT_EQ(1u, m_client.ReadBroadcast(-1, bytes, 8));
+    struct Range {
+        std::int64_t offset;
+        std::uint64_t size;
+        std::uint32_t result;
+    };
+    // Room for every read below, so that one that wrongly succeeds shows as a result, not a crash.
+    std::vector<std::uint8_t> room(2 * kDataSize);
+    for (const Range& r :
+         {Range{0, kDataSize, 0}, Range{kDataSize, 0, 0}, Range{kDataSize - 7, 8, 1}, Range{-1, 8, 1},
+          Range{0, kDataSize + 1, 1}, Range{0, 2 * kDataSize, 1}, Range{kDataSize + 1, 0, 1}}) {
+        EXPECT_EQ(r.result, m_client.ReadBroadcast(r.offset, room.data(), r.size))
+            << r.offset << "+" << r.size;
+    }
     EXPECT_TRUE(MutexIsFree());
 }
 

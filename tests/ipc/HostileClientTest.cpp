@@ -266,6 +266,11 @@ CUniqueFd SmallSection() {
     return SealedSection(4096);
 }
 
+// Holds more than a server takes, so that only the server's own limit refuses a claim of all of it.
+CUniqueFd SectionBeyondTheLimit() {
+    return SealedSection(Platform::kPortMaxRequestData + 4096);
+}
+
 class BadViewTest : public ::testing::TestWithParam<BadViewCase> {};
 
 TEST_P(BadViewTest, DescriptorIsClosedOnceAndTheClientDropped) {
@@ -296,8 +301,67 @@ INSTANTIATE_TEST_SUITE_P(Views, BadViewTest,
                          ::testing::Values(BadViewCase{"Unsealed", 16, &UnsealedSection},
                                            BadViewCase{"NotASection", 16, &PipeEnd},
                                            BadViewCase{"ClaimBeyondTheSection", 8192, &SmallSection},
-                                           BadViewCase{"ClaimBeyondTheLimit", kOneGiB, &SmallSection}),
+                                           BadViewCase{"ClaimBeyondTheLimit", kOneGiB, &SmallSection},
+                                           BadViewCase{"SectionBeyondTheLimit",
+                                                       Platform::kPortMaxRequestData + 1,
+                                                       &SectionBeyondTheLimit}),
                          [](const ::testing::TestParamInfo<BadViewCase>& info) { return info.param.name; });
+
+// An LPC request's first data entry is read from the client only when the server takes entries of
+// that size: above the limit the client is dropped before the server asks it for a single byte.
+struct EntryCase {
+    const char* name;
+    std::uint32_t entry;
+    bool read;  // whether the server asks for the entry
+};
+
+class LpcEntryLimitTest : public ::testing::TestWithParam<EntryCase> {};
+
+TEST_P(LpcEntryLimitTest, EntryAboveTheLimitIsRefusedBeforeItIsRead) {
+    const EntryCase c = GetParam();
+    CTemporaryObjectRoot root;
+    CPortServer server(Platform::kPortLpc,
+                       Platform::CPixlinkPortServer::PortName(Platform::kPortLpc, kLocalId, kRemoteId));
+    ASSERT_TRUE(server.IsListening());
+    // The handshake and the request are handled by the server in this thread, between our steps.
+    CPortSocket socket;
+    ASSERT_EQ(0, CPortSocket::Connect(PortPath(Platform::kPortLpc), socket));
+    const PortPacketHeader connect = {Platform::kPacketConnect, 0, Platform::kPortLpc, 0, 0};
+    ASSERT_TRUE(socket.Send(connect, nullptr, 0));
+    Platform::CPortRequest request;
+    EXPECT_FALSE(server.Receive(request, 200));
+    ASSERT_EQ(1u, server.Connections());
+    const std::vector<std::uint8_t> message = LpcRequestWithEntry(c.entry);
+    const PortPacketHeader header = {Platform::kPacketRequest, 1, 0, 0, 0};
+    ASSERT_TRUE(socket.Send(header, message.data(), message.size()));
+    EXPECT_FALSE(server.Receive(request, 200));
+    EXPECT_EQ(c.read ? 1u : 0u, server.Connections());
+    // What the server sent back: the connect reply, then a read of the entry's first chunk or nothing.
+    std::vector<std::uint8_t> buffer(Platform::kPortMaxPayload);
+    std::vector<std::uint32_t> kinds;
+    PortPacketHeader got;
+    std::size_t length = 0;
+    CUniqueFd fd;
+    while (socket.Receive(got, buffer.data(), buffer.size(), length, fd,
+                          Platform::CDeadline::In(std::chrono::milliseconds(0))) == 0) {
+        kinds.push_back(got.kind);
+        if (got.kind == Platform::kPacketReadData) {
+            EXPECT_EQ(Platform::kPortMaxPayload, got.value2) << "one chunk at a time, never the whole entry";
+        }
+    }
+    const std::vector<std::uint32_t> expected =
+        c.read ? std::vector<std::uint32_t>{Platform::kPacketConnectReply, Platform::kPacketReadData}
+               : std::vector<std::uint32_t>{Platform::kPacketConnectReply};
+    EXPECT_EQ(expected, kinds);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, LpcEntryLimitTest,
+    ::testing::Values(
+        EntryCase{"AtTheLimit", static_cast<std::uint32_t>(Platform::kPortMaxRequestData), true},
+        EntryCase{"OneAboveTheLimit", static_cast<std::uint32_t>(Platform::kPortMaxRequestData) + 1, false},
+        EntryCase{"OneGiB", kOneGiB, false}),
+    [](const ::testing::TestParamInfo<EntryCase>& info) { return info.param.name; });
 
 // With every descriptor taken, the listener rests instead of waking the server over and over.
 TEST(DescriptorExhaustionTest, ServerRestsAndAcceptsAgainOnceDescriptorsAreBack) {

@@ -109,6 +109,34 @@ private:
     bool m_listening = false;
 };
 
+// Sends the bytes on the control socket, ends our side and returns everything the agent answers
+// until it closes the connection.
+std::string Exchange(const std::string& path, const std::string& bytes) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    std::string answer;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        for (size_t sent = 0; sent < bytes.size();) {
+            const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) {
+                break;
+            }
+            sent += static_cast<size_t>(n);
+        }
+        shutdown(fd, SHUT_WR);
+        char buffer[4096];
+        pollfd incoming = {fd, POLLIN, 0};
+        ssize_t got;
+        while (poll(&incoming, 1, kImpostorWaitMs) == 1 && (got = read(fd, buffer, sizeof buffer)) > 0) {
+            answer.append(buffer, static_cast<size_t>(got));
+        }
+    }
+    close(fd);
+    return answer;
+}
+
 class AgentControlTest : public testing::Test {
 protected:
     AgentControlTest() : session(CSession::Options{QUIL_BIN_DIR, QUIL_TESTING_MODULE, false}) {}
@@ -140,8 +168,15 @@ TEST_F(AgentControlTest, SendHandsNoTaskToASocketOfAnotherUser) {
 }
 
 TEST_F(AgentControlTest, TasksComeFromStandardInputOrAFileOfOurs) {
+    // The socket is born owner-only whatever umask the agent inherits.
+    const mode_t previous = umask(0);
     session.StartAgent();
+    umask(previous);
     const std::string control = session.Folder() + "/agent/agent.sock";
+    struct stat socketFile {};
+    ASSERT_EQ(0, lstat(control.c_str(), &socketFile));
+    EXPECT_TRUE(S_ISSOCK(socketFile.st_mode));
+    EXPECT_EQ(0700u, socketFile.st_mode & 07777);
     std::string output;
     EXPECT_EQ(0, Agent({"send", "--control", control, "-"}, output, "{\"task\":\"maintenance-off\"}\n"))
         << output;
@@ -155,6 +190,23 @@ TEST_F(AgentControlTest, TasksComeFromStandardInputOrAFileOfOurs) {
     chmod(file.c_str(), 0666);
     EXPECT_EQ(1, Agent({"send", "--control", control, "@" + file}, output)) << output;
     EXPECT_NE(std::string::npos, output.find(file + ": writable by group or others")) << output;
+    EXPECT_EQ(0, session.StopAgent());
+}
+
+// A line up to the limit reaches the task parser; one byte more is refused as too long, unparsed.
+TEST_F(AgentControlTest, ALineBeyondTheLimitIsRefusedUnparsed) {
+    session.StartAgent();
+    const std::string control = session.Folder() + "/agent/agent.sock";
+    const size_t kMaxLine = 1 << 20;
+    struct Case {
+        size_t length;
+        const char* answer;
+    };
+    for (const Case& c :
+         {Case{kMaxLine, "not valid JSON"}, Case{kMaxLine + 1, "line longer than 1048576 bytes"}}) {
+        const std::string answer = Exchange(control, std::string(c.length, 'x'));
+        EXPECT_NE(std::string::npos, answer.find(c.answer)) << c.length << ": " << answer.substr(0, 200);
+    }
     EXPECT_EQ(0, session.StopAgent());
 }
 

@@ -102,9 +102,18 @@ TEST_F(AgentLifecycleTest, SighupReopensTheLogAndTheAgentGoesOn) {
     EXPECT_EQ(0, session.StopAgent()) << session.Agent()->Errors();
 }
 
-// Every answered task is stored; after a kill, the tasks the module had are reported canceled
-// (they may have reached the product) and none of them runs again.
-TEST_F(AgentLifecycleTest, TasksAnsweredBeforeAKillAreStoredAndSettledOnRestart) {
+// Every answered task is stored; after a kill, or a forced stop that ended the module, the tasks the
+// module had (one with the hung product, two in its queue) are reported canceled (they may have
+// reached the product) and none of them runs again.
+struct Ending {
+    const char* name;
+    int signal;
+    int exitCode;  // -1: killed
+};
+
+class AgentEndingTest : public AgentLifecycleTest, public testing::WithParamInterface<Ending> {};
+
+TEST_P(AgentEndingTest, TasksAnsweredBeforeTheEndAreStoredAndSettledOnRestart) {
     StartConnected();
     session.Control(kHang);
     std::vector<int64_t> answered;
@@ -119,8 +128,21 @@ TEST_F(AgentLifecycleTest, TasksAnsweredBeforeAKillAreStoredAndSettledOnRestart)
                    return t.state == CAgentStore::TaskState::Handed;
                });
     });
-    session.Agent()->Signal(SIGKILL);
-    session.Agent()->WaitForExit(After(kDeadline));
+    session.Agent()->Signal(GetParam().signal);
+    if (GetParam().exitCode >= 0) {
+        // The product goes once the forced stop began: the worker's request fails and the worker
+        // ends, so that the forced stop completes instead of leaving the module's threads behind.
+        session.RequireAgentLine("forcing it", 0, kDeadline);
+        session.Product()->Signal(SIGKILL);
+    }
+    const int code = session.Agent()->WaitForExit(After(kDeadline));
+    if (GetParam().exitCode >= 0) {
+        EXPECT_EQ(GetParam().exitCode, code) << session.Agent()->Errors();
+        EXPECT_EQ(std::string::npos, session.Agent()->Errors().find("leaving them behind"))
+            << "the forced stop was meant to end the module";
+    }
+    EXPECT_EQ(3u, CAgentStore(session.Database(), CAgentStore::Mode::ReadOnly).UnfinishedTasks().size())
+        << "every task the module had is left for the next start to settle";
     std::set<int64_t> stored;
     for (const CPublished& task : session.Published().OfType(722)) {
         stored.insert(task.Sequence());
@@ -148,6 +170,11 @@ TEST_F(AgentLifecycleTest, TasksAnsweredBeforeAKillAreStoredAndSettledOnRestart)
     }
     EXPECT_EQ(3u, canceled);
 }
+
+INSTANTIATE_TEST_SUITE_P(Endings, AgentEndingTest,
+                         testing::Values(Ending{"Killed", SIGKILL, -1},
+                                         Ending{"ForcedStop", SIGTERM, kExitForced}),
+                         [](const testing::TestParamInfo<Ending>& info) { return info.param.name; });
 
 // A task stored and answered whose run ended before the module got it is delivered on restart.
 TEST_F(AgentLifecycleTest, ATaskTheModuleNeverGotIsDeliveredAfterARestart) {

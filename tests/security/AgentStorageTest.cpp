@@ -12,6 +12,7 @@
 #include <boost/make_shared.hpp>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "tools/agent/CAgentStore.h"
 #include "tools/agent/CEscrowRetention.h"
 #include "tools/agent/CMessageEncoder.h"
+#include "tools/agent/CPayloadCipher.h"
 
 namespace {
 
@@ -151,6 +153,58 @@ TEST_F(AgentStorageTest, ConfirmedSecretsLeaveThePayload) {
         EXPECT_EQ(step.passwordsLeft, payload.empty() ? -1 : kept.recovery_passwords_size());
     }
     EXPECT_EQ(1u, store.Query(CAgentStore::Filter()).size()) << "the masked record stays";
+}
+
+// GCM under one key fails completely when a nonce comes twice: every sealed payload the database
+// holds, whether appended or replaced, has a nonce of its own.
+TEST_F(AgentStorageTest, NoTwoSealedPayloadsShareANonce) {
+    const size_t kMarker = 4;
+    const size_t kNonce = 12;
+    std::vector<int64_t> sequences;
+    {
+        CAgentStore store(database, CAgentStore::Mode::Create);
+        for (int i = 0; i < 40; ++i) {
+            sequences.push_back(store.Append(Escrow({"pw-1", "pw-2"})));  // the same plain text each time
+        }
+        for (size_t i = 0; i < sequences.size(); i += 4) {
+            store.ReplacePayload(sequences[i], store.Payload(sequences[i]));
+        }
+    }
+    Poco::Data::SQLite::Connector::registerConnector();
+    Poco::Data::Session raw("SQLite", database);
+    std::vector<Poco::Data::BLOB> payloads;
+    raw << "SELECT payload FROM messages WHERE payload IS NOT NULL", Poco::Data::Keywords::into(payloads),
+        Poco::Data::Keywords::now;
+    ASSERT_EQ(sequences.size(), payloads.size());
+    std::set<std::string> nonces;
+    for (const Poco::Data::BLOB& blob : payloads) {
+        const std::string stored(reinterpret_cast<const char*>(blob.rawContent()), blob.size());
+        ASSERT_GT(stored.size(), kMarker + kNonce);
+        ASSERT_EQ("QSG1", stored.substr(0, kMarker));
+        nonces.insert(stored.substr(kMarker, kNonce));
+    }
+    EXPECT_EQ(payloads.size(), nonces.size()) << "sealed payloads that share a nonce";
+}
+
+// A reader takes the payload key only from a file no one else may read: a key that group or others
+// could read may have been copied, so the payloads it opens are refused rather than shown.
+TEST_F(AgentStorageTest, AReaderRefusesAKeyOthersCouldRead) {
+    int64_t sequence = 0;
+    {
+        CAgentStore store(database, CAgentStore::Mode::Create);
+        sequence = store.Append(Escrow({"pw-1"}));
+    }
+    const std::string key = CPayloadCipher::KeyFileFor(database);
+    for (const mode_t mode : {0600, 0640, 0604, 0400}) {
+        ASSERT_EQ(0, chmod(key.c_str(), mode));
+        CAgentStore reader(database, CAgentStore::Mode::ReadOnly);
+        const std::string refusal = Refusal([&] { reader.Payload(sequence); });
+        const bool owned = (mode & 077) == 0;
+        EXPECT_EQ(owned, refusal.empty()) << std::oct << mode << ": " << refusal;
+        if (!owned) {
+            EXPECT_NE(std::string::npos, refusal.find(key + ": readable by group or others")) << refusal;
+        }
+    }
 }
 
 struct Placement {

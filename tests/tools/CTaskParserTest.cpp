@@ -188,4 +188,41 @@ INSTANTIATE_TEST_SUITE_P(
         Bad{"{\"task\":\"policy\",\"configuration\":\"\xFF\"}", "not valid UTF-8 at byte 34"},
         Bad{"\xEF\xBB\xBF\xEF\xBB\xBF{\"task\":\"wipe-password\"}", "starts with a UTF-8 byte order mark"}));
 
+// UTF-8 is taken exactly: the last forms on either side of each excluded range (overlong forms,
+// UTF-16 surrogates, code points past U+10FFFF) decide whether a text is answered or refused.
+TEST(TaskTextTest, Utf8IsTakenUpToItsBoundariesAndNoFurther) {
+    struct Form {
+        const char* bytes;
+        bool valid;
+    };
+    const Form forms[] = {
+        {"\xC2\x80", true},          {"\xC1\xBF", false},          // two bytes, overlong below U+0080
+        {"\xE0\xA0\x80", true},      {"\xE0\x9F\xBF", false},      // three bytes, overlong below U+0800
+        {"\xED\x9F\xBF", true},      {"\xED\xA0\x80", false},      // U+D7FF; a high surrogate (CESU-8)
+        {"\xED\xBF\xBF", false},     {"\xEE\x80\x80", true},       // a low surrogate; U+E000
+        {"\xF0\x90\x80\x80", true},  {"\xF0\x8F\xBF\xBF", false},  // four bytes, overlong below U+10000
+        {"\xF4\x8F\xBF\xBF", true},  {"\xF4\x90\x80\x80", false},  // U+10FFFF; past it
+        {"\xF5\x80\x80\x80", false}, {"\xE2\x82", false},          // no such lead byte; cut short
+    };
+    for (const Form& form : forms) {
+        const std::string line = std::string(R"({"task":"policy","configuration":")") + form.bytes + "\"}";
+        std::string refusal;
+        try {
+            Parser().Parse(line);
+        } catch (const std::invalid_argument& e) {
+            refusal = e.what();
+        }
+        std::string codes;  // the bytes in decimal, for the failure message
+        for (const char* at = form.bytes; *at != '\0'; ++at) {
+            codes += " " + std::to_string(static_cast<unsigned char>(*at));
+        }
+        if (form.valid) {
+            EXPECT_EQ("", refusal) << codes;
+        } else {
+            EXPECT_NE(std::string::npos, refusal.find("not valid UTF-8 at byte 34"))
+                << codes << ": " << refusal;
+        }
+    }
+}
+
 }  // namespace
