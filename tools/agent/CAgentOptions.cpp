@@ -37,6 +37,12 @@ const std::vector<std::string> kFlags = {"--json", "--follow", "--wait"};
 // Short forms, of `logs` only.
 const std::map<std::string, std::string> kShortLogsOptions = {{"-n", "--limit"}, {"-f", "--follow"}};
 
+// A command `help` can explain.
+bool IsTopic(const std::string& argument) {
+    const auto command = kCommands.find(argument);
+    return command != kCommands.end() && command->second != Command::Help;
+}
+
 bool IsFlag(const std::string& option) {
     return std::find(kFlags.begin(), kFlags.end(), option) != kFlags.end();
 }
@@ -117,6 +123,10 @@ void CAgentOptions::Fill(const std::vector<std::string>& arguments) {
                                           ? shortForm->second
                                           : arguments[i];
         if (argument.rfind("--", 0) != 0) {
+            if (command == Command::Help && topic.empty() && IsTopic(argument)) {
+                topic = argument;
+                continue;
+            }
             if (command != Command::Send || !task.empty()) {
                 throw std::invalid_argument("unexpected argument '" + argument + "'");
             }
@@ -245,7 +255,7 @@ std::string CAgentOptions::Usage() {
            "      prints the stored messages oldest first, as a table, JSON lines or one line each;\n"
            "      TIME is any start of 2027-01-01T10:00:00.000 (UTC; --until includes all it names),\n"
            "      --type repeats, -n keeps the newest N matching messages, --follow then waits for more\n"
-           "  quil-agent --version | --help | <command> --help\n"
+           "  quil-agent --version | --help | help <command> | <command> --help\n"
            "every command also takes --config FILE (default /etc/quil/agent.conf when it exists) and\n"
            "--print-config, which shows each setting's value and source and exits; a variable\n"
            "(QUIL_AGENT_DB, ...) overrides an option, which overrides the file\n"
