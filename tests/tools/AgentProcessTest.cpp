@@ -4,12 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/CProductProcess.h"
 #include "tests/support/CTemporaryObjectRoot.h"
 #include "tests/tools/CAgentProcess.h"
 
 namespace {
 
 using Zun::Testing::CAgentProcess;
+using Zun::Testing::CProductProcess;
 
 const std::chrono::seconds kDeadline(30);
 
@@ -19,16 +21,41 @@ protected:
     AgentProcessTest()
         : folder(root.Path() + "/agent"), database(folder + "/agent.db"), control(folder + "/agent.sock") {}
 
-    std::unique_ptr<CAgentProcess> StartAgent() {
+    std::unique_ptr<CAgentProcess> StartAgent(const std::string& module = QUIL_CONNECTOR_PATH) {
         std::unique_ptr<CAgentProcess> agent(new CAgentProcess(
-            QUIL_AGENT_PATH,
-            {"run", "--db", database, "--module", QUIL_CONNECTOR_PATH, "--control", control}));
+            QUIL_AGENT_PATH, {"run", "--db", database, "--module", module, "--control", control}));
         EXPECT_TRUE(agent->WaitForError("running", kDeadline)) << agent->Errors();
         return agent;
     }
 
     int Command(const std::vector<std::string>& arguments, std::string& output, std::string& errors) {
         return CAgentProcess::Run(QUIL_AGENT_PATH, arguments, output, errors, kDeadline);
+    }
+
+    // The product stand-in installed and serving in the test's object root.
+    std::unique_ptr<CProductProcess> ServeProduct() {
+        EXPECT_EQ(0, CProductProcess::Run(QUIL_PRODUCT_PATH, {"install"}).first);
+        std::unique_ptr<CProductProcess> product(new CProductProcess(QUIL_PRODUCT_PATH, {}));
+        EXPECT_TRUE(product->WaitUntilServing());
+        return product;
+    }
+
+    void Control(const std::string& request) {
+        const auto answer = CProductProcess::Run(QUIL_PRODUCT_PATH, {"ctl", request});
+        ASSERT_EQ(0, answer.first) << request << ": " << answer.second;
+    }
+
+    // Asks `status` until the product is in the state given; false when the deadline passed.
+    bool WaitForProduct(const std::string& state, std::string& last) {
+        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+        std::string errors;
+        do {
+            Command({"status", "--control", control}, last, errors);
+            if (last.find("\"product\":\"" + state + "\"") != std::string::npos) {
+                return true;
+            }
+        } while (std::chrono::steady_clock::now() < deadline);
+        return false;
     }
 
     Zun::Testing::CTemporaryObjectRoot root;
@@ -101,6 +128,31 @@ TEST_F(AgentProcessTest, BadCommandLinesAndMissingPeersAreRefusedClearly) {
         EXPECT_EQ(r.code, Command(r.arguments, output, errors)) << r.arguments[0] << ": " << errors;
         EXPECT_NE(std::string::npos, errors.find(r.error)) << errors;
     }
+}
+
+// The agent never sees a ping that succeeds: once pings are answered again, what the product
+// answers (here the result of a task) must bring the status back, with the module of short waits.
+TEST_F(AgentProcessTest, StatusReturnsToConnectedWhenThePingsResume) {
+    const auto product = ServeProduct();
+    auto agent = StartAgent(QUIL_CONNECTOR_TESTING_PATH);
+    std::string status;
+    ASSERT_TRUE(WaitForProduct("connected", status)) << status;
+
+    Control("{\"op\":\"pings\",\"answer\":false}");
+    ASSERT_TRUE(WaitForProduct("not reachable", status)) << status;
+    // The product still answers the status request each failed ping brings: that alone is no return.
+    ASSERT_TRUE(agent->WaitForError("Ping failed", kDeadline));
+    std::string errors;
+    Command({"status", "--control", control}, status, errors);
+    EXPECT_NE(std::string::npos, status.find("\"product\":\"not reachable\"")) << status;
+
+    Control("{\"op\":\"pings\",\"answer\":true}");
+    std::string output;
+    ASSERT_EQ(0, Command({"send", "--wait", "--db", database, "--control", control,
+                          "{\"task\":\"block-password\"}"},
+                         output, errors))
+        << output << errors;
+    EXPECT_TRUE(WaitForProduct("connected", status)) << status;
 }
 
 }  // namespace
