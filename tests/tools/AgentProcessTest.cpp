@@ -45,12 +45,12 @@ protected:
         ASSERT_EQ(0, answer.first) << request << ": " << answer.second;
     }
 
-    // Asks `status` until the product is in the state given; false when the deadline passed.
+    // Asks `status --json` until the product is in the state given; false when the deadline passed.
     bool WaitForProduct(const std::string& state, std::string& last) {
         const auto deadline = std::chrono::steady_clock::now() + kDeadline;
         std::string errors;
         do {
-            Command({"status", "--control", control}, last, errors);
+            Command({"status", "--json", "--control", control}, last, errors);
             if (last.find("\"product\":\"" + state + "\"") != std::string::npos) {
                 return true;
             }
@@ -130,6 +130,34 @@ TEST_F(AgentProcessTest, BadCommandLinesAndMissingPeersAreRefusedClearly) {
     }
 }
 
+struct StatusCase {
+    std::vector<std::string> options;
+    int code;
+    std::vector<std::string> shown;
+};
+
+// `status` as a health check: its exit code says the product's state, by default with readable lines.
+TEST_F(AgentProcessTest, StatusExitsWithTheProductsState) {
+    std::string output, errors;
+    EXPECT_EQ(4, Command({"status", "--control", control}, output, errors));
+    EXPECT_NE(std::string::npos, errors.find("No agent answers")) << errors;
+    auto agent = StartAgent();
+    ASSERT_TRUE(agent->WaitForError("Connector was deactivated", kDeadline)) << agent->Errors();
+    for (const StatusCase& c : std::vector<StatusCase>{
+             {{},
+              3,
+              {"product:          not installed since 20", "looked in:        object root " + root.Path()}},
+             {{"--json"}, 3, {"{\"ok\":true,\"product\":\"not installed\",\"since\":\"20"}},
+         }) {
+        std::vector<std::string> arguments = {"status", "--control", control};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        EXPECT_EQ(c.code, Command(arguments, output, errors)) << output << errors;
+        for (const std::string& text : c.shown) {
+            EXPECT_NE(std::string::npos, output.find(text)) << text << " in " << output;
+        }
+    }
+}
+
 // The agent never sees a ping that succeeds: once pings are answered again, what the product
 // answers (here the result of a task) must bring the status back, with the module of short waits.
 TEST_F(AgentProcessTest, StatusReturnsToConnectedWhenThePingsResume) {
@@ -137,13 +165,17 @@ TEST_F(AgentProcessTest, StatusReturnsToConnectedWhenThePingsResume) {
     auto agent = StartAgent(QUIL_CONNECTOR_TESTING_PATH);
     std::string status;
     ASSERT_TRUE(WaitForProduct("connected", status)) << status;
+    std::string summary, errors;
+    EXPECT_EQ(0, Command({"status", "--control", control}, summary, errors)) << summary << errors;
+    EXPECT_NE(std::string::npos, summary.find("product:          connected since")) << summary;
 
     Control("{\"op\":\"pings\",\"answer\":false}");
     ASSERT_TRUE(WaitForProduct("not reachable", status)) << status;
+    EXPECT_EQ(1, Command({"status", "--control", control}, summary, errors)) << summary << errors;
+    EXPECT_NE(std::string::npos, summary.find("last failed ping: ")) << summary;
     // The product still answers the status request each failed ping brings: that alone is no return.
     ASSERT_TRUE(agent->WaitForError("Ping failed", kDeadline));
-    std::string errors;
-    Command({"status", "--control", control}, status, errors);
+    Command({"status", "--json", "--control", control}, status, errors);
     EXPECT_NE(std::string::npos, status.find("\"product\":\"not reachable\"")) << status;
 
     Control("{\"op\":\"pings\",\"answer\":true}");

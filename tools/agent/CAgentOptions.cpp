@@ -31,7 +31,7 @@ const std::map<Command, std::vector<std::string>> kOptions = {
     {Command::Logs,
      {"--db", "--type", "--since", "--until", "--task", "--limit", "--follow", "--format", "--json"}},
     {Command::Help, {}},
-    {Command::Status, {"--db", "--control"}}};
+    {Command::Status, {"--db", "--control", "--json"}}};
 
 const std::vector<std::string> kFlags = {"--json", "--follow", "--wait"};
 // Short forms, of `logs` only.
@@ -248,8 +248,9 @@ std::string CAgentOptions::Usage() {
            "      hands one task to a running agent; '-' reads it from standard input, @FILE from a file\n"
            "  quil-agent send --wait [--timeout SECONDS] ...\n"
            "      then waits (60 s) for the task's result event: exit 0 done (30), 1 failed (40) or none\n"
-           "  quil-agent status [--db FILE] [--control SOCKET]\n"
-           "      asks a running agent whether its module reaches the product\n"
+           "  quil-agent status [--db FILE] [--control SOCKET] [--json]\n"
+           "      asks a running agent whether its module reaches the product; exit 0 connected,\n"
+           "      1 not reachable, 2 connecting, 3 not installed, 4 no agent answers\n"
            "  quil-agent logs [--db FILE] [--type N]... [--since TIME] [--until TIME] [--task UUID]\n"
            "                  [-n|--limit N] [-f|--follow] [--format table|json|summary] [--json]\n"
            "      prints the stored messages oldest first, as a table, JSON lines or one line each;\n"
