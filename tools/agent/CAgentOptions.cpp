@@ -1,6 +1,7 @@
 #include "tools/agent/CAgentOptions.h"
 
 #include "tools/agent/CAgentLogger.h"
+#include "tools/agent/CUtcTime.h"
 
 #include <Poco/Path.h>
 #include <limits.h>
@@ -219,12 +220,28 @@ std::string CAgentOptions::NormalizeSince(const std::string& text) {
 
 std::string CAgentOptions::NormalizeTime(const std::string& option, const std::string& text) {
     static const std::regex form(
-        "(\\d{4}(-\\d{2}(-\\d{2}(T\\d{2}(:\\d{2}(:\\d{2}(\\.\\d{1,3})?)?)?)?)?)?)Z?");
+        "((\\d{4})(-(\\d{2})(-(\\d{2})(T(\\d{2})(:(\\d{2})(:(\\d{2})(\\.\\d{1,3})?)?)?)?)?)?)Z?");
     std::smatch match;
     if (!std::regex_match(text, match, form)) {
         throw std::invalid_argument(
             option + " needs a UTC time or its start, like 2027-01-01T10:00:00Z or 2027-01, not '" + text +
             "'");
+    }
+    // A bound that names no moment would compare as text all the same, and select nothing or the
+    // wrong rows.
+    const auto part = [&match](size_t group) {
+        return match[group].matched ? std::stoi(match[group].str()) : CUtcTime::kAbsent;
+    };
+    CUtcTime::Parts parts;
+    parts.year = part(2);
+    parts.month = part(4);
+    parts.day = part(6);
+    parts.hour = part(8);
+    parts.minute = part(10);
+    parts.second = part(12);
+    const std::string fault = CUtcTime::Fault(parts);
+    if (!fault.empty()) {
+        throw std::invalid_argument(option + " is no time of the calendar: '" + text + "' (" + fault + ")");
     }
     // Stored times end in 'Z'; a bound without it compares as the prefix it is.
     return match[1];
