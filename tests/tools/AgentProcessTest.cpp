@@ -158,6 +158,46 @@ TEST_F(AgentProcessTest, StatusExitsWithTheProductsState) {
     }
 }
 
+struct NotInstalledCase {
+    const char* task;
+    int code;
+    std::vector<std::string> shown;  // in the answer and, for a stored task, its result event
+};
+
+// With no product installed the module takes no task: one with identifiers is failed at once by its
+// result event; one without has no result event and is stored as ever.
+TEST_F(AgentProcessTest, TasksWithoutAProductGetTheirOutcomeAtOnce) {
+    auto agent = StartAgent();
+    ASSERT_TRUE(agent->WaitForError("Connector was deactivated", kDeadline)) << agent->Errors();
+    for (const NotInstalledCase& c : std::vector<NotInstalledCase>{
+             {"{\"task\":\"block-password\"}",
+              1,
+              {"\"ok\":true", "\"type\":10368", "\"value\":40", "the product is not installed"}},
+             {"{\"task\":\"maintenance-off\"}",
+              1,
+              {"\"ok\":true", "\"value\":40", "no ProductVersion in the"}},
+             {"{\"task\":\"query\",\"kind\":0}", 1, {"\"ok\":true"}},
+         }) {
+        std::string output, errors;
+        EXPECT_EQ(c.code, Command({"send", "--wait", "--timeout", "20", "--db", database, "--control",
+                                   control, c.task},
+                                  output, errors))
+            << c.task << ": " << output << errors;
+        for (const std::string& text : c.shown) {
+            EXPECT_NE(std::string::npos, output.find(text)) << c.task << ": " << text << " in " << output;
+        }
+    }
+    agent->Signal(SIGTERM);
+    ASSERT_EQ(0, agent->WaitForExit(kDeadline)) << agent->Errors();
+    // Nothing is left for the next run to settle.
+    auto again = StartAgent();
+    again->Signal(SIGTERM);
+    ASSERT_EQ(0, again->WaitForExit(kDeadline));
+    EXPECT_EQ(std::string::npos, again->Errors().find("again")) << again->Errors();
+    EXPECT_EQ(std::string::npos, again->Errors().find("canceled because the agent stopped"))
+        << again->Errors();
+}
+
 // The agent never sees a ping that succeeds: once pings are answered again, what the product
 // answers (here the result of a task) must bring the status back, with the module of short waits.
 TEST_F(AgentProcessTest, StatusReturnsToConnectedWhenThePingsResume) {

@@ -10,6 +10,7 @@
 
 #include "host/CUserContext.h"
 #include "host/IMessage.h"
+#include "tools/agent/CAgentBus.h"
 #include "tools/agent/CAgentLogger.h"
 #include "tools/agent/CAgentOptions.h"
 #include "tools/agent/CTaskParser.h"
@@ -58,6 +59,8 @@ private:
     void MarkHanded(int64_t sequence);
     void SettleEarlierTasks();
     void ReportCanceled(const CTaskParser::Task& task, int64_t sequence);
+    void ReportFailed(const CTaskParser::Task& task, const std::string& text, const std::string& sender,
+                      const CAgentBus::Hooks& hooks);
     void Guarded(const std::string& what, const std::function<void()>& work);
     int Close();
     void LeaveAbandonedModule();
