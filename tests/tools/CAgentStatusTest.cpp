@@ -93,13 +93,8 @@ const StatusCase kCases[] = {
      1},
     {"AReturnDueBeforeTheNextFailureCountsAsAChange",
      FailingUntil(1000, true, {Failed(23000), Expect(23001, Product::NotReachable)}), 2},
-    {"OneFailureWaitsTwoFullPeriods",
-     FailingUntil(1000, true, {Expect(21999, Product::NotReachable), Expect(22001, Product::Connected)}), 1},
     {"AConnectIsAReturnAtOnce",
      FailingUntil(3000, false, {Published(3010, kConnector, "{}"), Expect(3010, Product::Connected)}), 1},
-    {"AnAnswerWhileStartingConnects",
-     {Published(0, kProtection, kAllClear), Expect(0, Product::Connected)},
-     0},
 };
 
 class AgentStatusTest : public ::testing::TestWithParam<StatusCase> {};

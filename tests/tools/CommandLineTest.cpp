@@ -88,7 +88,6 @@ const HelpCase kHelpCases[] = {
     {"ShortOption", {"-h"}, ExitCode::kOk, "quil-agent logs", nullptr},
     {"Word", {"help"}, ExitCode::kOk, "quil-agent status", nullptr},
     {"WordForRun", {"help", "run"}, ExitCode::kOk, "--log-level LEVEL", "quil-agent logs"},
-    {"WordForStatus", {"help", "status"}, ExitCode::kOk, "quil-agent status", "quil-agent run"},
     {"OptionAfterCommand", {"status", "--help"}, ExitCode::kOk, "quil-agent status", "quil-agent run"},
     {"UnknownTopic", {"help", "start"}, ExitCode::kUsage, "unexpected argument 'start'", nullptr},
 };
