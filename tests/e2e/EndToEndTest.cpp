@@ -286,7 +286,7 @@ TEST_F(EndToEnd, SendWaitsForTheTaskResultAndStatusTellsWhetherTheProductAnswers
         return CChildProcess::Run(arguments, output, After(kDeadline));
     };
     std::string output;
-    ASSERT_EQ(0, agent({"status"}, output)) << output;
+    ASSERT_EQ(0, agent({"status", "--json"}, output)) << output;
     EXPECT_NE(std::string::npos, output.find(R"("product":"connected")")) << output;
 
     // A command that went through is reported by the product's task result, state 30.
@@ -305,7 +305,7 @@ TEST_F(EndToEnd, SendWaitsForTheTaskResultAndStatusTellsWhetherTheProductAnswers
         }
         return false;
     });
-    ASSERT_EQ(0, agent({"status"}, output)) << output;
+    ASSERT_EQ(1, agent({"status", "--json"}, output)) << output;
     EXPECT_NE(std::string::npos, output.find(R"("product":"not reachable")")) << output;
     EXPECT_NE(std::string::npos, output.find(R"("last_ping_failure")")) << output;
 }

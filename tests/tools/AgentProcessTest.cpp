@@ -10,12 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/CProductProcess.h"
 #include "tests/support/CTemporaryObjectRoot.h"
 #include "tests/tools/CAgentProcess.h"
 
 namespace {
 
 using Zun::Testing::CAgentProcess;
+using Zun::Testing::CProductProcess;
 
 const std::chrono::seconds kDeadline(30);
 
@@ -78,16 +80,41 @@ protected:
     AgentProcessTest()
         : folder(root.Path() + "/agent"), database(folder + "/agent.db"), control(folder + "/agent.sock") {}
 
-    std::unique_ptr<CAgentProcess> StartAgent() {
+    std::unique_ptr<CAgentProcess> StartAgent(const std::string& module = QUIL_CONNECTOR_PATH) {
         std::unique_ptr<CAgentProcess> agent(new CAgentProcess(
-            QUIL_AGENT_PATH,
-            {"run", "--db", database, "--module", QUIL_CONNECTOR_PATH, "--control", control}));
+            QUIL_AGENT_PATH, {"run", "--db", database, "--module", module, "--control", control}));
         EXPECT_TRUE(agent->WaitForError("running", kDeadline)) << agent->Errors();
         return agent;
     }
 
     int Command(const std::vector<std::string>& arguments, std::string& output, std::string& errors) {
         return CAgentProcess::Run(QUIL_AGENT_PATH, arguments, output, errors, kDeadline);
+    }
+
+    // The product stand-in installed and serving in the test's object root.
+    std::unique_ptr<CProductProcess> ServeProduct() {
+        EXPECT_EQ(0, CProductProcess::Run(QUIL_PRODUCT_PATH, {"install"}).first);
+        std::unique_ptr<CProductProcess> product(new CProductProcess(QUIL_PRODUCT_PATH, {}));
+        EXPECT_TRUE(product->WaitUntilServing());
+        return product;
+    }
+
+    void Control(const std::string& request) {
+        const auto answer = CProductProcess::Run(QUIL_PRODUCT_PATH, {"ctl", request});
+        ASSERT_EQ(0, answer.first) << request << ": " << answer.second;
+    }
+
+    // Asks `status --json` until the product is in the state given; false when the deadline passed.
+    bool WaitForProduct(const std::string& state, std::string& last) {
+        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+        std::string errors;
+        do {
+            Command({"status", "--json", "--control", control}, last, errors);
+            if (last.find("\"product\":\"" + state + "\"") != std::string::npos) {
+                return true;
+            }
+        } while (std::chrono::steady_clock::now() < deadline);
+        return false;
     }
 
     Zun::Testing::CTemporaryObjectRoot root;
@@ -203,6 +230,103 @@ TEST_F(AgentProcessTest, BadCommandLinesAndMissingPeersAreRefusedClearly) {
         EXPECT_EQ(r.code, Command(r.arguments, output, errors)) << r.arguments[0] << ": " << errors;
         EXPECT_NE(std::string::npos, errors.find(r.error)) << errors;
     }
+}
+
+struct StatusCase {
+    std::vector<std::string> options;
+    int code;
+    std::vector<std::string> shown;
+};
+
+// `status` as a health check: its exit code says the product's state, by default with readable lines.
+TEST_F(AgentProcessTest, StatusExitsWithTheProductsState) {
+    std::string output, errors;
+    EXPECT_EQ(4, Command({"status", "--control", control}, output, errors));
+    EXPECT_NE(std::string::npos, errors.find("No agent answers")) << errors;
+    auto agent = StartAgent();
+    ASSERT_TRUE(agent->WaitForError("Connector was deactivated", kDeadline)) << agent->Errors();
+    for (const StatusCase& c : std::vector<StatusCase>{
+             {{},
+              3,
+              {"product:          not installed since 20", "looked in:        object root " + root.Path()}},
+             {{"--json"}, 3, {"{\"ok\":true,\"product\":\"not installed\",\"since\":\"20"}},
+         }) {
+        std::vector<std::string> arguments = {"status", "--control", control};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        EXPECT_EQ(c.code, Command(arguments, output, errors)) << output << errors;
+        for (const std::string& text : c.shown) {
+            EXPECT_NE(std::string::npos, output.find(text)) << text << " in " << output;
+        }
+    }
+}
+
+struct NotInstalledCase {
+    const char* task;
+    int code;
+    std::vector<std::string> shown;  // in the answer and, for a stored task, its result event
+};
+
+// With no product installed the module takes no task: one with identifiers is failed at once by its
+// result event; one without has no result event and is stored as ever.
+TEST_F(AgentProcessTest, TasksWithoutAProductGetTheirOutcomeAtOnce) {
+    auto agent = StartAgent();
+    ASSERT_TRUE(agent->WaitForError("Connector was deactivated", kDeadline)) << agent->Errors();
+    for (const NotInstalledCase& c : std::vector<NotInstalledCase>{
+             {"{\"task\":\"block-password\"}",
+              1,
+              {"\"ok\":true", "\"type\":10368", "\"value\":40", "the product is not installed"}},
+             {"{\"task\":\"maintenance-off\"}",
+              1,
+              {"\"ok\":true", "\"value\":40", "no ProductVersion in the"}},
+             {"{\"task\":\"query\",\"kind\":0}", 1, {"\"ok\":true"}},
+         }) {
+        std::string output, errors;
+        EXPECT_EQ(c.code, Command({"send", "--wait", "--timeout", "20", "--db", database, "--control",
+                                   control, c.task},
+                                  output, errors))
+            << c.task << ": " << output << errors;
+        for (const std::string& text : c.shown) {
+            EXPECT_NE(std::string::npos, output.find(text)) << c.task << ": " << text << " in " << output;
+        }
+    }
+    agent->Signal(SIGTERM);
+    ASSERT_EQ(0, agent->WaitForExit(kDeadline)) << agent->Errors();
+    // Nothing is left for the next run to settle.
+    auto again = StartAgent();
+    again->Signal(SIGTERM);
+    ASSERT_EQ(0, again->WaitForExit(kDeadline));
+    EXPECT_EQ(std::string::npos, again->Errors().find("again")) << again->Errors();
+    EXPECT_EQ(std::string::npos, again->Errors().find("canceled because the agent stopped"))
+        << again->Errors();
+}
+
+// The agent never sees a ping that succeeds: once pings are answered again, what the product
+// answers (here the result of a task) must bring the status back, with the module of short waits.
+TEST_F(AgentProcessTest, StatusReturnsToConnectedWhenThePingsResume) {
+    const auto product = ServeProduct();
+    auto agent = StartAgent(QUIL_CONNECTOR_TESTING_PATH);
+    std::string status;
+    ASSERT_TRUE(WaitForProduct("connected", status)) << status;
+    std::string summary, errors;
+    EXPECT_EQ(0, Command({"status", "--control", control}, summary, errors)) << summary << errors;
+    EXPECT_NE(std::string::npos, summary.find("product:          connected since")) << summary;
+
+    Control("{\"op\":\"pings\",\"answer\":false}");
+    ASSERT_TRUE(WaitForProduct("not reachable", status)) << status;
+    EXPECT_EQ(1, Command({"status", "--control", control}, summary, errors)) << summary << errors;
+    EXPECT_NE(std::string::npos, summary.find("last failed ping: ")) << summary;
+    // The product still answers the status request each failed ping brings: that alone is no return.
+    ASSERT_TRUE(agent->WaitForError("Ping failed", kDeadline));
+    Command({"status", "--json", "--control", control}, status, errors);
+    EXPECT_NE(std::string::npos, status.find("\"product\":\"not reachable\"")) << status;
+
+    Control("{\"op\":\"pings\",\"answer\":true}");
+    std::string output;
+    ASSERT_EQ(0, Command({"send", "--wait", "--db", database, "--control", control,
+                          "{\"task\":\"block-password\"}"},
+                         output, errors))
+        << output << errors;
+    EXPECT_TRUE(WaitForProduct("connected", status)) << status;
 }
 
 }  // namespace

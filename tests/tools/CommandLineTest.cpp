@@ -1,5 +1,9 @@
+#include <Poco/File.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -69,5 +73,85 @@ INSTANTIATE_TEST_SUITE_P(Programs, CommandLineTest, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<CommandLineCase>& info) {
                              return info.param.name;
                          });
+
+// The help words with a configuration in place: its settings must not be taken for the command.
+struct HelpCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    int code;
+    const char* shown;
+    const char* notShown;  // null when anything else may appear
+};
+
+const HelpCase kHelpCases[] = {
+    {"LongOption", {"--help"}, ExitCode::kOk, "quil-agent logs", nullptr},
+    {"ShortOption", {"-h"}, ExitCode::kOk, "quil-agent logs", nullptr},
+    {"Word", {"help"}, ExitCode::kOk, "quil-agent status", nullptr},
+    {"WordForRun", {"help", "run"}, ExitCode::kOk, "--log-level LEVEL", "quil-agent logs"},
+    {"OptionAfterCommand", {"status", "--help"}, ExitCode::kOk, "quil-agent status", "quil-agent run"},
+    {"UnknownTopic", {"help", "start"}, ExitCode::kUsage, "unexpected argument 'start'", nullptr},
+};
+
+enum class ConfigurationIn { File, Environment };
+
+// A configuration file that names a database and control socket, and QUIL_AGENT_DB cleared after.
+class ConfiguredAgentTest : public ::testing::Test {
+protected:
+    ConfiguredAgentTest() {
+        char pattern[] = "/tmp/quil-help-test-XXXXXX";
+        m_folder = mkdtemp(pattern);
+        m_file = m_folder + "/agent.conf";
+        std::ofstream(m_file) << "database = " << m_folder << "/agent.db\ncontrol = " << m_folder
+                              << "/agent.sock\nkeep-days = 3\n";
+        chmod(m_file.c_str(), 0600);
+    }
+    ~ConfiguredAgentTest() override {
+        unsetenv("QUIL_AGENT_DB");
+        Poco::File(m_folder).remove(true);
+    }
+
+    std::string m_folder;
+    std::string m_file;
+};
+
+class HelpWithConfigurationTest
+    : public ConfiguredAgentTest,
+      public ::testing::WithParamInterface<std::tuple<HelpCase, ConfigurationIn>> {};
+
+TEST_P(HelpWithConfigurationTest, ShowsTheUsage) {
+    const HelpCase& c = std::get<0>(GetParam());
+    std::vector<std::string> arguments = c.arguments;
+    if (std::get<1>(GetParam()) == ConfigurationIn::File) {
+        arguments.insert(arguments.end(), {"--config", m_file});
+    } else {
+        setenv("QUIL_AGENT_DB", (m_folder + "/agent.db").c_str(), 1);
+    }
+    std::string output;
+    std::string errors;
+    EXPECT_EQ(c.code, CAgentProcess::Run(QUIL_AGENT_PATH, arguments, output, errors, kDeadline))
+        << output << errors;
+    EXPECT_NE(std::string::npos, (output + errors).find(c.shown)) << output << errors;
+    if (c.notShown != nullptr) {
+        EXPECT_EQ(std::string::npos, output.find(c.notShown)) << output;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Agent, HelpWithConfigurationTest,
+                         ::testing::Combine(::testing::ValuesIn(kHelpCases),
+                                            ::testing::Values(ConfigurationIn::File,
+                                                              ConfigurationIn::Environment)),
+                         [](const ::testing::TestParamInfo<std::tuple<HelpCase, ConfigurationIn>>& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) == ConfigurationIn::File ? "InFile"
+                                                                                      : "InEnvironment");
+                         });
+
+TEST_F(ConfiguredAgentTest, NoCommandShowsTheUsageAsABadCommandLine) {
+    setenv("QUIL_AGENT_DB", (m_folder + "/agent.db").c_str(), 1);
+    std::string output;
+    std::string errors;
+    EXPECT_EQ(ExitCode::kUsage, CAgentProcess::Run(QUIL_AGENT_PATH, {}, output, errors, kDeadline)) << errors;
+    EXPECT_NE(std::string::npos, output.find("usage:")) << output << errors;
+}
 
 }  // namespace

@@ -324,4 +324,46 @@ TEST(LogsOptions, BadValuesAreRefusedNamingTheOption) {
     EXPECT_THROW(CAgentOptions::Parse({"send", "-n", "1", "{}"}), std::invalid_argument) << "-n is logs' own";
 }
 
+struct TimeCase {
+    const char* option;
+    const char* text;
+    const char* fault;  // null for a time that is taken
+};
+
+// Both bounds go through the calendar check the task parser uses for a maintenance end.
+const TimeCase kTimes[] = {
+    {"--since", "2026-13", "month 13 does not exist"},
+    {"--until", "2026-00-01", "month 0 does not exist"},
+    {"--since", "2027-02-30", "February 2027 has 28 days, not 30"},
+    {"--until", "2027-02-29T10", "February 2027 has 28 days, not 29"},
+    {"--since", "2026-04-31", "April 2026 has 30 days, not 31"},
+    {"--until", "2026-12-00", "December 2026 has 31 days, not 0"},
+    {"--since", "2026-12-06T25", "hour 25 does not exist"},
+    {"--until", "2026-12-06T10:99", "minute 99 does not exist"},
+    {"--since", "2026-12-06T10:30:60Z", "second 60 does not exist"},
+    {"--until", "1399", "the year must lie between 1400 and 9999"},
+    {"--since", "2028-02-29", nullptr},
+    {"--until", "2000-02-29T23:59:59.999Z", nullptr},
+    {"--since", "2026-12-31T00:00", nullptr},
+};
+
+class LogsTimeTest : public ::testing::TestWithParam<TimeCase> {};
+
+TEST_P(LogsTimeTest, OnlyTimesOfTheCalendarAreTaken) {
+    const TimeCase& c = GetParam();
+    if (c.fault == nullptr) {
+        EXPECT_NO_THROW(CAgentOptions::Parse({"logs", c.option, c.text}));
+        return;
+    }
+    try {
+        CAgentOptions::Parse({"logs", c.option, c.text});
+        ADD_FAILURE() << c.text << " was taken";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_EQ(std::string(c.option) + " is no time of the calendar: '" + c.text + "' (" + c.fault + ")",
+                  e.what());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Bounds, LogsTimeTest, ::testing::ValuesIn(kTimes));
+
 }  // namespace

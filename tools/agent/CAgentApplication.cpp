@@ -43,6 +43,7 @@ const char* const kSource = "quil-agent";
 const char* const kReplaySource = "restart";
 const char* const kCanceledByRestart =
     "Message task was canceled because the agent stopped before the task finished";
+const char* const kCanceledNotInstalled = "Message task was canceled because the product is not installed";
 // How long a sender waits for its task to be stored.
 const std::chrono::milliseconds kStoreWait(30000);
 const int kExitForced = 2;
@@ -314,6 +315,7 @@ std::string CAgentApplication::Answer(const CTaskParser::Task& task, const std::
         Log("Refused a task from " + source + ": " + e.what(), kLevelWarning);
         return Refusal(e.what());
     }
+    FailIfNoProduct(task);
     Poco::JSON::Object reply(Poco::JSON_PRESERVE_KEY_ORDER);
     reply.set("ok", true);
     reply.set("task", task.name);
@@ -327,6 +329,20 @@ std::string CAgentApplication::Answer(const CTaskParser::Task& task, const std::
     reply.set("sequence", static_cast<Poco::Int64>(sequence));
     Log("Published task " + task.name + " from " + source + " as #" + std::to_string(sequence), kLevelInfo);
     return Stringify(reply);
+}
+
+// A module that found no product subscribes to nothing and does not look again while it runs, so a
+// task would be answered and then wait for ever. Rather than refuse it, the agent keeps it and fails
+// it at once with its result event: that is where the management side, `send --wait` and `logs
+// --task` look for a task's outcome, and the stored pair says why. A task without identifiers has no
+// result event in any case and is kept as before.
+void CAgentApplication::FailIfNoProduct(const CTaskParser::Task& task) {
+    if (!task.ids.empty() && m_status && m_status->State() == CAgentStatus::Product::NotInstalled) {
+        ReportFailed(task,
+                     std::string(kCanceledNotInstalled) + ": no ProductVersion in the " +
+                         CProductLocation::Describe(),
+                     kSource, CAgentBus::Hooks());
+    }
 }
 
 // The module lets go of a task's message once its tasks have run (or failed for good): the last
@@ -378,6 +394,14 @@ void CAgentApplication::SettleEarlierTasks() {
 }
 
 void CAgentApplication::ReportCanceled(const CTaskParser::Task& task, int64_t sequence) {
+    CAgentBus::Hooks hooks;
+    hooks.recorded = [this, sequence](int64_t) { m_store->FinishTask(sequence); };
+    ReportFailed(task, kCanceledByRestart, kReplaySource, hooks);
+}
+
+// A task result event for a task the module will not run: state 40, the cancellation code, and why.
+void CAgentApplication::ReportFailed(const CTaskParser::Task& task, const std::string& text,
+                                     const std::string& sender, const CAgentBus::Hooks& hooks) {
     const auto& ids = static_cast<const Common::Message::CTask&>(*task.message);
     Connectors::Common::CTaskResultEvent::Content content;
     content.connectorProductId = Connectors::Common::CTaskResultEvent::ConnectorProductId;
@@ -386,14 +410,12 @@ void CAgentApplication::ReportCanceled(const CTaskParser::Task& task, int64_t se
     content.second = ids.GetSecondId();
     content.third = ids.GetThirdId();
     content.code = Connectors::Common::CTaskResultEvent::CanceledCode;
-    content.text = kCanceledByRestart;
+    content.text = text;
     content.state = Connectors::Common::CTaskResultEvent::StateFailed;
     content.severity = Connectors::Common::CTaskResultEvent::SeverityError;
-    CAgentBus::Hooks hooks;
-    hooks.recorded = [this, sequence](int64_t) { m_store->FinishTask(sequence); };
     m_bus->PublishRecorded(Connectors::Common::CTaskResultEvent::Build(content),
-                           boost::make_shared<Common::Kernel::CUserContext>(kReplaySource), hooks);
-    Log(std::string(kCanceledByRestart) + ", message was: " + task.message->Describe(), kLevelError);
+                           boost::make_shared<Common::Kernel::CUserContext>(sender), hooks);
+    Log(text + ", message was: " + task.message->Describe(), kLevelError);
 }
 
 void CAgentApplication::Guarded(const std::string& what, const std::function<void()>& work) {

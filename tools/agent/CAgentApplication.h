@@ -63,6 +63,9 @@ private:
     void MarkHanded(int64_t sequence);
     void SettleEarlierTasks();
     void ReportCanceled(const CTaskParser::Task& task, int64_t sequence);
+    void FailIfNoProduct(const CTaskParser::Task& task);
+    void ReportFailed(const CTaskParser::Task& task, const std::string& text, const std::string& sender,
+                      const CAgentBus::Hooks& hooks);
     void Guarded(const std::string& what, const std::function<void()>& work);
     int Close();
     void LeaveAbandonedModule();

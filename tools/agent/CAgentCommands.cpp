@@ -8,7 +8,9 @@
 #include <boost/algorithm/string/trim.hpp>
 #include <chrono>
 #include <iostream>
+#include <map>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/CTrustedPath.h"
@@ -16,6 +18,7 @@
 #include "tools/agent/CControlServer.h"
 #include "tools/agent/CLogsCommand.h"
 #include "tools/agent/CRecordPrinter.h"
+#include "tools/agent/CTerminalText.h"
 
 namespace Zun {
 namespace Tools {
@@ -103,6 +106,37 @@ int WaitForResult(const CAgentOptions& options, const std::string& reply, std::o
     return 1;
 }
 
+// What `status` exits with for each state of the product, after the LSB's status codes: 0 for a
+// healthy service, non-zero for each way of being unhealthy, 4 when the state is unknown.
+const std::map<std::string, int> kHealth = {
+    {"connected", CAgentCommands::kStatusConnected},
+    {"not reachable", CAgentCommands::kStatusNotReachable},
+    {"connecting", CAgentCommands::kStatusConnecting},
+    {"not installed", CAgentCommands::kStatusNotInstalled},
+};
+const int kStatusUnknown = CAgentCommands::kStatusUnknown;
+
+// One line per field of the report that is there; texts from the module may hold control characters.
+void PrintSummary(const Poco::JSON::Object& report, std::ostream& out) {
+    const auto text = [&report](const std::string& key) {
+        return CTerminalText::Escaped(report.optValue<std::string>(key, ""));
+    };
+    out << "product:          " << text("product") << " since " << text("since") << "\n";
+    const std::vector<std::pair<std::string, std::string>> optional = {
+        {"reason", "reason:           "},
+        {"looked_in", "looked in:        "},
+        {"last_ping_failure", "last failed ping: "}};
+    for (const auto& field : optional) {
+        if (report.has(field.first)) {
+            out << field.second << text(field.first) << "\n";
+        }
+    }
+    out << "unfinished tasks: " << report.optValue<Poco::UInt64>("unfinished_tasks", 0) << "\n";
+    if (report.has("last_error")) {
+        out << "last error:       " << text("last_error") << " (" << text("last_error_time") << ")\n";
+    }
+}
+
 // A task given as "-" comes from standard input and as "@FILE" from a file of ours, so that what
 // it carries (a licence, say) never shows on a command line.
 std::string TaskText(const std::string& argument, std::istream& input) {
@@ -142,15 +176,27 @@ int CAgentCommands::Send(const CAgentOptions& options, std::ostream& out, std::o
 }
 
 int CAgentCommands::Status(const CAgentOptions& options, std::ostream& out, std::ostream& errors) {
+    std::string reply;
     try {
-        out << CControlClient::Send(options.control, "{\"op\":\"status\"}",
-                                    std::chrono::milliseconds(kSendTimeoutMilliseconds))
-            << "\n";
-        return 0;
+        reply = CControlClient::Send(options.control, "{\"op\":\"status\"}",
+                                     std::chrono::milliseconds(kSendTimeoutMilliseconds));
     } catch (const std::exception& e) {
         errors << "quil-agent status: " << e.what() << "\n";
-        return 1;
+        return kStatusUnknown;
     }
+    const auto report = AsObject(reply);
+    const auto health = report ? kHealth.find(report->optValue<std::string>("product", "")) : kHealth.end();
+    if (health == kHealth.end()) {
+        errors << "quil-agent status: the agent's answer tells no product state: "
+               << CTerminalText::Escaped(reply) << "\n";
+        return kStatusUnknown;
+    }
+    if (options.json) {
+        out << reply << "\n";
+    } else {
+        PrintSummary(*report, out);
+    }
+    return health->second;
 }
 
 int CAgentCommands::Logs(const CAgentOptions& options, std::ostream& out, std::ostream& errors) {

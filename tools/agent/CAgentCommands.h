@@ -20,7 +20,16 @@ public:
     // printed and waited past. No event within the timeout: exit 1. Note that the module reports a
     // command that went through only when the product later sends the task's result.
     static int Send(const CAgentOptions& options, std::ostream& out, std::ostream& errors);
-    // Prints a running agent's status line; 1 when no agent answers.
+    // What `status` exits with, so that it serves as a health check: 0 only while the module reaches
+    // the product; the state is unknown when no agent answers.
+    static constexpr int kStatusConnected = 0;
+    static constexpr int kStatusNotReachable = 1;
+    static constexpr int kStatusConnecting = 2;
+    static constexpr int kStatusNotInstalled = 3;
+    static constexpr int kStatusUnknown = 4;
+
+    // Prints a running agent's status, as readable lines or (--json) the agent's JSON line, and
+    // exits with the product's state above.
     static int Status(const CAgentOptions& options, std::ostream& out, std::ostream& errors);
     // Prints the stored messages; 1 when the database cannot be read or a row is damaged.
     static int Logs(const CAgentOptions& options, std::ostream& out, std::ostream& errors);

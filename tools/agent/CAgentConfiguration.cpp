@@ -57,6 +57,11 @@ bool IsOption(const std::string& argument) {
     return argument.rfind("-", 0) == 0;
 }
 
+// The commands that use the database and control settings; run takes every setting.
+bool TakesSharedSettings(const std::string& command) {
+    return command == "run" || command == "send" || command == "status" || command == "logs";
+}
+
 }  // namespace
 
 const char* const CAgentConfiguration::kDefaultFile = "/etc/quil/agent.conf";
@@ -202,8 +207,9 @@ void CAgentConfiguration::Check(const Setting& setting, const std::string& value
     }
 }
 
+// Help, or no command at all, takes no setting: the usage is shown whatever the file says.
 bool CAgentConfiguration::Applies(const Setting& setting) const {
-    return setting.everyCommand || m_command == kRunCommand;
+    return m_command == kRunCommand || (setting.everyCommand && TakesSharedSettings(m_command));
 }
 
 std::vector<std::string> CAgentConfiguration::Arguments() const {
@@ -216,6 +222,13 @@ std::vector<std::string> CAgentConfiguration::Arguments() const {
         if (value != m_values.end() && Applies(setting)) {
             arguments.push_back(setting.option);
             arguments.push_back(value->second);
+        }
+    }
+    // Options given without a command go on as they were, for CAgentOptions to refuse.
+    if (m_command.empty()) {
+        for (const auto& given : m_given) {
+            arguments.push_back(given.first);
+            arguments.push_back(given.second);
         }
     }
     // Last, so that an option left without its value is reported as such.

@@ -1,6 +1,7 @@
 #include "tools/agent/CAgentOptions.h"
 
 #include "tools/agent/CAgentLogger.h"
+#include "tools/agent/CUtcTime.h"
 
 #include <Poco/Path.h>
 #include <limits.h>
@@ -31,11 +32,17 @@ const std::map<Command, std::vector<std::string>> kOptions = {
     {Command::Logs,
      {"--db", "--type", "--since", "--until", "--task", "--limit", "--follow", "--format", "--json"}},
     {Command::Help, {}},
-    {Command::Status, {"--db", "--control"}}};
+    {Command::Status, {"--db", "--control", "--json"}}};
 
 const std::vector<std::string> kFlags = {"--json", "--follow", "--wait", "--set-aside-unreadable"};
 // Short forms, of `logs` only.
 const std::map<std::string, std::string> kShortLogsOptions = {{"-n", "--limit"}, {"-f", "--follow"}};
+
+// A command `help` can explain.
+bool IsTopic(const std::string& argument) {
+    const auto command = kCommands.find(argument);
+    return command != kCommands.end() && command->second != Command::Help;
+}
 
 bool IsFlag(const std::string& option) {
     return std::find(kFlags.begin(), kFlags.end(), option) != kFlags.end();
@@ -117,6 +124,10 @@ void CAgentOptions::Fill(const std::vector<std::string>& arguments) {
                                           ? shortForm->second
                                           : arguments[i];
         if (argument.rfind("--", 0) != 0) {
+            if (command == Command::Help && topic.empty() && IsTopic(argument)) {
+                topic = argument;
+                continue;
+            }
             if (command != Command::Send || !task.empty()) {
                 throw std::invalid_argument("unexpected argument '" + argument + "'");
             }
@@ -211,12 +222,28 @@ std::string CAgentOptions::NormalizeSince(const std::string& text) {
 
 std::string CAgentOptions::NormalizeTime(const std::string& option, const std::string& text) {
     static const std::regex form(
-        "(\\d{4}(-\\d{2}(-\\d{2}(T\\d{2}(:\\d{2}(:\\d{2}(\\.\\d{1,3})?)?)?)?)?)?)Z?");
+        "((\\d{4})(-(\\d{2})(-(\\d{2})(T(\\d{2})(:(\\d{2})(:(\\d{2})(\\.\\d{1,3})?)?)?)?)?)?)Z?");
     std::smatch match;
     if (!std::regex_match(text, match, form)) {
         throw std::invalid_argument(
             option + " needs a UTC time or its start, like 2027-01-01T10:00:00Z or 2027-01, not '" + text +
             "'");
+    }
+    // A bound that names no moment would compare as text all the same, and select nothing or the
+    // wrong rows.
+    const auto part = [&match](size_t group) {
+        return match[group].matched ? std::stoi(match[group].str()) : CUtcTime::kAbsent;
+    };
+    CUtcTime::Parts parts;
+    parts.year = part(2);
+    parts.month = part(4);
+    parts.day = part(6);
+    parts.hour = part(8);
+    parts.minute = part(10);
+    parts.second = part(12);
+    const std::string fault = CUtcTime::Fault(parts);
+    if (!fault.empty()) {
+        throw std::invalid_argument(option + " is no time of the calendar: '" + text + "' (" + fault + ")");
     }
     // Stored times end in 'Z'; a bound without it compares as the prefix it is.
     return match[1];
@@ -242,14 +269,15 @@ std::string CAgentOptions::Usage() {
            "      hands one task to a running agent; '-' reads it from standard input, @FILE from a file\n"
            "  quil-agent send --wait [--timeout SECONDS] ...\n"
            "      then waits (60 s) for the task's result event: exit 0 done (30), 1 failed (40) or none\n"
-           "  quil-agent status [--db FILE] [--control SOCKET]\n"
-           "      asks a running agent whether its module reaches the product\n"
+           "  quil-agent status [--db FILE] [--control SOCKET] [--json]\n"
+           "      asks a running agent whether its module reaches the product; exit 0 connected,\n"
+           "      1 not reachable, 2 connecting, 3 not installed, 4 no agent answers\n"
            "  quil-agent logs [--db FILE] [--type N]... [--since TIME] [--until TIME] [--task UUID]\n"
            "                  [-n|--limit N] [-f|--follow] [--format table|json|summary] [--json]\n"
            "      prints the stored messages oldest first, as a table, JSON lines or one line each;\n"
            "      TIME is any start of 2027-01-01T10:00:00.000 (UTC; --until includes all it names),\n"
            "      --type repeats, -n keeps the newest N matching messages, --follow then waits for more\n"
-           "  quil-agent --version | --help | <command> --help\n"
+           "  quil-agent --version | --help | help <command> | <command> --help\n"
            "every command also takes --config FILE (default /etc/quil/agent.conf when it exists) and\n"
            "--print-config, which shows each setting's value and source and exits; a variable\n"
            "(QUIL_AGENT_DB, ...) overrides an option, which overrides the file\n"

@@ -20,6 +20,7 @@ public:
     std::string logFile;  // default: agent.log next to the database
     std::string control;  // default: agent.sock next to the database
     std::string task;     // send: the task line
+    std::string topic;    // help: the command whose usage is asked for; empty for all
     enum class Format { Table, Json, Summary };
 
     std::vector<uint32_t> types;  // logs: any of them; all types when empty

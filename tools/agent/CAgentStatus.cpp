@@ -4,6 +4,8 @@
 #include <Poco/JSON/Parser.h>
 #include <boost/thread/lock_guard.hpp>
 
+#include <algorithm>
+
 #include "tools/agent/CAgentStore.h"
 
 namespace Zun {
@@ -23,8 +25,15 @@ const int kLevelError = 4;
 const uint32_t kConnectorStatus = 10292;
 const uint32_t kProtectionStatus = 10044;
 const uint32_t kProductStatus = 10405;
+const uint32_t kTaskResult = 10368;
 const int kProtectionLevelSymbol = 241;
 const int kUnreachableLevel = 6;
+const int kTaskStateSymbol = 2850;
+const int kTaskDone = 30;
+// Quiet watchdog cycles after the last failed ping before an answer counts as the product's return,
+// and a margin for a cycle held up by a request in progress or a busy machine.
+const int kQuietCycles = 2;
+const std::chrono::seconds kQuietMargin(1);
 
 bool StartsWith(const std::string& text, const std::string& opening) {
     return text.compare(0, opening.size(), opening) == 0;
@@ -39,19 +48,34 @@ Poco::JSON::Array::Ptr Rows(const std::string& content) {
     }
 }
 
-bool IsUnreachableRow(const std::string& content) {
+// The value of a symbol in the first row, as text; empty when there is none.
+std::string FirstRowValue(const std::string& content, int id) {
     const Poco::JSON::Array::Ptr rows = Rows(content);
     if (!rows || rows->size() == 0) {
-        return false;
+        return std::string();
     }
     const Poco::JSON::Array::Ptr symbols = rows->getArray(0);
     for (size_t i = 0; symbols && i < symbols->size(); ++i) {
         const Poco::JSON::Object::Ptr symbol = symbols->getObject(static_cast<unsigned>(i));
-        if (symbol && symbol->optValue<int>("id", 0) == kProtectionLevelSymbol) {
-            return symbol->get("value").toString() == std::to_string(kUnreachableLevel);
+        if (symbol && symbol->optValue<int>("id", 0) == id) {
+            return symbol->get("value").toString();
         }
     }
-    return false;
+    return std::string();
+}
+
+bool IsUnreachableRow(const std::string& content) {
+    return FirstRowValue(content, kProtectionLevelSymbol) == std::to_string(kUnreachableLevel);
+}
+
+// Published only with what the product answered: a protection status other than the unreachable
+// one, or a task the product reports done. Retries, cancellations and the agent's own rows are not.
+bool IsProductAnswer(uint32_t type, const std::string& content) {
+    if (type == kProtectionStatus) {
+        const std::string level = FirstRowValue(content, kProtectionLevelSymbol);
+        return !level.empty() && level != std::to_string(kUnreachableLevel);
+    }
+    return type == kTaskResult && FirstRowValue(content, kTaskStateSymbol) == std::to_string(kTaskDone);
 }
 
 void SetOptional(Poco::JSON::Object& object, const std::string& key, const std::string& value) {
@@ -62,8 +86,16 @@ void SetOptional(Poco::JSON::Object& object, const std::string& key, const std::
 
 }  // namespace
 
-CAgentStatus::CAgentStatus(Common::Kernel::ILoggerResource& log, std::string location, LostHandler lost)
-    : m_log(log), m_location(std::move(location)), m_lost(std::move(lost)), m_since(CAgentStore::Now()) {}
+const std::chrono::milliseconds CAgentStatus::kWatchdogPeriod(10000);
+
+CAgentStatus::CAgentStatus(Common::Kernel::ILoggerResource& log, std::string location, LostHandler lost,
+                           std::function<Clock::time_point()> clock)
+    : m_log(log),
+      m_location(std::move(location)),
+      m_lost(std::move(lost)),
+      m_since(CAgentStore::Now()),
+      m_clock(std::move(clock)),
+      m_failureInterval(kWatchdogPeriod) {}
 
 void CAgentStatus::Write(const std::string& text, int level, const std::string& sourceName) {
     m_log.Write(text, level, sourceName);
@@ -80,6 +112,15 @@ void CAgentStatus::Write(const std::string& text, int level, const std::string& 
     } else if (StartsWith(text, kPingFailed)) {
         {
             boost::lock_guard<boost::mutex> guard(m_lock);
+            // A return that became due before this failure is a change of its own.
+            Settle();
+            const Clock::time_point now = m_clock();
+            if (m_pingFailed) {
+                m_failureInterval = std::min<Clock::duration>(now - m_lastFailure, kWatchdogPeriod);
+            }
+            m_pingFailed = true;
+            m_lastFailure = now;
+            m_answeredAt.clear();
             m_lastPingFailure = CAgentStore::Now();
         }
         Lost(Product::NotReachable, "product not reachable: " + text);
@@ -93,6 +134,13 @@ void CAgentStatus::Observe(uint32_t type, const std::string& content) {
         m_product = Product::Connected;
         m_since = CAgentStore::Now();
         m_reason.clear();
+        m_pingFailed = false;
+        m_failureInterval = kWatchdogPeriod;
+    } else if (IsProductAnswer(type, content) && m_product != Product::NotInstalled) {
+        if (m_answeredAt.empty()) {
+            m_answeredAt = CAgentStore::Now();
+        }
+        Settle();
     } else if (type == kProtectionStatus && m_product == Product::Starting && IsUnreachableRow(content)) {
         m_product = Product::NotReachable;
         m_since = CAgentStore::Now();
@@ -117,8 +165,21 @@ void CAgentStatus::Lost(Product product, const std::string& reason) {
     m_lost(reason);
 }
 
-CAgentStatus::Product CAgentStatus::State() const {
+void CAgentStatus::Settle() {
+    const bool waiting = m_product == Product::Starting || m_product == Product::NotReachable;
+    if (!waiting || m_answeredAt.empty() ||
+        (m_pingFailed && m_clock() - m_lastFailure < kQuietCycles * m_failureInterval + kQuietMargin)) {
+        return;
+    }
+    m_product = Product::Connected;
+    m_since = m_answeredAt;
+    m_reason.clear();
+    m_answeredAt.clear();
+}
+
+CAgentStatus::Product CAgentStatus::State() {
     boost::lock_guard<boost::mutex> guard(m_lock);
+    Settle();
     return m_product;
 }
 
@@ -136,8 +197,9 @@ std::string CAgentStatus::Name(Product product) {
     return "unknown";
 }
 
-Poco::JSON::Object::Ptr CAgentStatus::Report(std::size_t unfinishedTasks) const {
+Poco::JSON::Object::Ptr CAgentStatus::Report(std::size_t unfinishedTasks) {
     boost::lock_guard<boost::mutex> guard(m_lock);
+    Settle();
     Poco::JSON::Object::Ptr report = new Poco::JSON::Object(Poco::JSON_PRESERVE_KEY_ORDER);
     report->set("ok", true);
     report->set("product", Name(m_product));

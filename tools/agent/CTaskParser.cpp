@@ -19,6 +19,7 @@
 #include "host/CQUILProcessRecoveryDataResponse.h"
 #include "host/CRequestConfigurationMessage.h"
 #include "host/CWipeFDELogin.h"
+#include "tools/agent/CUtcTime.h"
 #include "tools/common/CStrictJson.h"
 
 namespace Zun {
@@ -33,9 +34,6 @@ namespace Quil = Common::Message::Connectors::QUILConnector;
 
 namespace {
 
-// The calendar the module can convert a maintenance end date in.
-const int kFirstYear = 1400;
-const int kLastYear = 9999;
 // The product types whose configuration the module exports; it ignores requests for any other.
 const std::set<uint32_t> kExportedProductTypes = {0, 10};
 
@@ -102,30 +100,30 @@ std::string DecodeBase64(const std::string& text, const std::string& field) {
 
 // The module converts the date before it builds the request; one outside its calendar would only
 // come back as a failed task after two attempts and reconnects.
-bool IsCalendarDate(int year, int month, int day) {
-    static const int lengths[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return year >= kFirstYear && year <= kLastYear && month >= 1 && month <= 12 && day >= 1 &&
-           day <= lengths[month - 1] && !(month == 2 && day == 29 && !leap);
-}
-
 Common::DataDefinition::Common::UTCTime Time(const std::string& text) {
-    static const std::regex form("(\\d{4})-(\\d{2})-(\\d{2})T([01]\\d|2[0-3]):([0-5]\\d):([0-5]\\d)Z");
+    static const std::regex form("(\\d{4})-(\\d{2})-(\\d{2})T(\\d{2}):(\\d{2}):(\\d{2})Z");
     std::smatch m;
     if (!std::regex_match(text, m, form)) {
         throw Bad("'until' must be a UTC time like 2027-01-01T00:00:00Z");
     }
-    if (!IsCalendarDate(std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3]))) {
-        throw Bad("'until' is no date between " + std::to_string(kFirstYear) + " and " +
-                  std::to_string(kLastYear) + ": " + text);
+    CUtcTime::Parts parts;
+    parts.year = std::stoi(m[1]);
+    parts.month = std::stoi(m[2]);
+    parts.day = std::stoi(m[3]);
+    parts.hour = std::stoi(m[4]);
+    parts.minute = std::stoi(m[5]);
+    parts.second = std::stoi(m[6]);
+    const std::string fault = CUtcTime::Fault(parts);
+    if (!fault.empty()) {
+        throw Bad("'until' is no date of the calendar: " + text + " (" + fault + ")");
     }
     Common::DataDefinition::Common::UTCTime time;
-    time.set_year(std::stoi(m[1]));
-    time.set_month(std::stoi(m[2]));
-    time.set_day(std::stoi(m[3]));
-    time.set_hour(std::stoi(m[4]));
-    time.set_minute(std::stoi(m[5]));
-    time.set_second(std::stoi(m[6]));
+    time.set_year(parts.year);
+    time.set_month(parts.month);
+    time.set_day(parts.day);
+    time.set_hour(parts.hour);
+    time.set_minute(parts.minute);
+    time.set_second(parts.second);
     return time;
 }
 

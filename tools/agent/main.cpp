@@ -1,4 +1,5 @@
 // quil-agent: a host for the QUIL connector module. See tools/agent/README.md.
+#include <algorithm>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
@@ -49,7 +50,9 @@ int Informational(const std::vector<std::string>& arguments) {
         std::cout << "quil-agent " << QUIL_VERSION << "\n";
         return ExitCode::kOk;
     }
-    if (arguments.size() == 2 && IsHelp(arguments[1]) && !CommandUsage(arguments[0]).empty()) {
+    // <command> ... --help, whatever else is given (--config FILE, say).
+    if (arguments.size() >= 2 && std::any_of(arguments.begin() + 1, arguments.end(), IsHelp) &&
+        !CommandUsage(arguments[0]).empty()) {
         std::cout << "usage:\n" << CommandUsage(arguments[0]);
         return ExitCode::kOk;
     }
@@ -96,6 +99,10 @@ int main(int argc, char* argv[]) {
             return CAgentCommands::Logs(options, std::cout, std::cerr);
         case CAgentOptions::Command::Help:
             break;
+    }
+    if (!options.topic.empty()) {
+        std::cout << "usage:\n" << CommandUsage(options.topic);
+        return ExitCode::kOk;
     }
     std::cout << CAgentOptions::Usage();
     return argc > 1 ? ExitCode::kOk : ExitCode::kUsage;
