@@ -56,14 +56,16 @@ CClientCertificateVerifier::~CClientCertificateVerifier() {
     X509_STORE_free(m_store);
 }
 
-std::string CClientCertificateVerifier::Check(const std::string& chainPem, const std::string& commonName) const {
+std::string CClientCertificateVerifier::Check(const std::string& certificatePem, const std::string& chainPem,
+                                              const std::string& commonName) const {
+    Chain leaves = ReadChain(certificatePem);
     Chain chain = ReadChain(chainPem);
-    if (!chain || sk_X509_num(chain.get()) == 0) {
+    if (!leaves || !chain || sk_X509_num(leaves.get()) == 0) {
         return "no certificate";
     }
     std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> context(X509_STORE_CTX_new(),
                                                                             &X509_STORE_CTX_free);
-    X509* leaf = sk_X509_value(chain.get(), 0);
+    X509* leaf = sk_X509_value(leaves.get(), 0);
     if (!context || X509_STORE_CTX_init(context.get(), m_store, leaf, chain.get()) != 1) {
         return "cannot verify";
     }
@@ -78,16 +80,18 @@ std::string CClientCertificateVerifier::Check(const std::string& chainPem, const
 
 bool CClientCertificateVerifier::Verify(grpc::experimental::TlsCustomVerificationCheckRequest* request,
                                         std::function<void(grpc::Status)>, grpc::Status* syncStatus) {
+    // On a server, OpenSSL's chain of the peer leaves out the peer's own certificate.
+    const std::string certificate(request->peer_cert().data(), request->peer_cert().size());
     const std::string chain(request->peer_cert_full_chain().data(), request->peer_cert_full_chain().size());
     const std::string name(request->common_name().data(), request->common_name().size());
-    const std::string reason = Check(chain, name);
+    const std::string reason = Check(certificate, chain, name);
     if (reason.empty()) {
         *syncStatus = grpc::Status::OK;
         return true;
     }
     std::string serial = "unreadable";
     try {
-        serial = CPeerCertificate::SerialOf(chain);
+        serial = CPeerCertificate::SerialOf(certificate);
     } catch (const std::exception&) {
     }
     m_log(kWarn, "Refused a client certificate in the TLS handshake (CN \"" + name + "\", serial " + serial +

@@ -24,8 +24,10 @@ public:
                 std::function<void(grpc::Status)> callback, grpc::Status* syncStatus) override;
     void Cancel(grpc::experimental::TlsCustomVerificationCheckRequest* request) override;
 
-    // Empty when the chain (PEM, the client's certificate first) is good; otherwise why not.
-    std::string Check(const std::string& chainPem, const std::string& commonName) const;
+    // Empty when the client's certificate (PEM), with the intermediates it sent, is good; otherwise
+    // why not.
+    std::string Check(const std::string& certificatePem, const std::string& chainPem,
+                      const std::string& commonName) const;
 
 private:
     x509_store_st* m_store;

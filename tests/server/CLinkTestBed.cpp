@@ -113,7 +113,9 @@ CLinkTestBed::CLinkTestBed() {
 
 CLinkTestBed::~CLinkTestBed() {
     StopServer();
-    Poco::File(m_folder).remove(true);
+    if (getenv("QUIL_KEEP_LINK_FOLDER") == nullptr) {
+        Poco::File(m_folder).remove(true);
+    }
 }
 
 void CLinkTestBed::StopServer() {
