@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -20,6 +24,13 @@ using Tools::Agent::CAgentStore;
 using Tools::Agent::CServerLink;
 
 const std::chrono::seconds kWait(20);
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
 const uint32_t kStatusLog = 10348;
 const uint32_t kRecoveryDataRequest = 728;
 
@@ -215,10 +226,15 @@ TEST_P(ServerLinkRefusalTest, IsLoggedOnBothSidesAndNothingIsCommitted) {
     std::string bundle;
     switch (GetParam().refusal) {
         case Refusal::UnknownCa: {
+            // A key and certificate of another CA, with the server's CA so that the agent trusts it.
             Server::CCertificateAuthority other(m_bed.Folder() + "/other-ca");
             other.Init({});
-            bundle = m_bed.Folder() + "/foreign.pem";
-            other.Enrol("pc-1", bundle, 30);
+            other.Enrol("pc-1", m_bed.Folder() + "/foreign.pem", 30);
+            const std::string foreign = ReadFile(m_bed.Folder() + "/foreign.pem");
+            bundle = m_bed.Folder() + "/mixed.pem";
+            std::ofstream(bundle) << foreign.substr(0, foreign.rfind("-----BEGIN CERTIFICATE"))
+                                  << ReadFile(m_bed.Authority().CaCertificateFile());
+            ::chmod(bundle.c_str(), 0600);
             break;
         }
         case Refusal::Expired:
@@ -233,7 +249,7 @@ TEST_P(ServerLinkRefusalTest, IsLoggedOnBothSidesAndNothingIsCommitted) {
     Append(2);
     Connect(bundle);
     EXPECT_TRUE(m_bed.WaitForLog(GetParam().serverLog));
-    EXPECT_TRUE(WaitForAgentLog("the server refused this computer's certificate"));
+    EXPECT_TRUE(WaitForAgentLog("the server refused this computer's certificate")) << m_log;
     std::lock_guard<std::mutex> lock(m_bed.Handler().mutex);
     EXPECT_TRUE(m_bed.Handler().rows.empty());
     EXPECT_EQ(0, m_store->Acknowledged());
@@ -252,7 +268,7 @@ TEST_F(ServerLinkTest, AServerThatIsNotTheBundlesIsRefused) {
     const std::string bundle = m_bed.Folder() + "/foreign.pem";
     other.Enrol("pc-1", bundle, 30);
     Connect(bundle);
-    EXPECT_TRUE(WaitForAgentLog("Server link:"));
+    EXPECT_TRUE(WaitForAgentLog("the server's certificate is not one of the bundle's CA")) << m_log;
 }
 
 struct PruneCase {
