@@ -78,7 +78,8 @@ public:
         m_pool.reset(new CWorkPool(kWorkers));
         m_service.reset(new CLinkService(m_handler, *m_pool, m_log));
         grpc::ServerBuilder builder;
-        builder.AddListeningPort(m_settings.listen, grpc::experimental::TlsServerCredentials(options), &m_port);
+        builder.AddListeningPort(m_settings.listen, grpc::experimental::TlsServerCredentials(options),
+                                 &m_port);
         builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIME_MS, kKeepaliveMs);
         builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, kKeepaliveTimeoutMs);
         builder.RegisterService(m_service.get());

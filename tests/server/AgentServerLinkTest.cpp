@@ -20,9 +20,10 @@ class AgentServerLinkTest : public ::testing::Test {
 protected:
     std::unique_ptr<CAgentProcess> StartAgent(const std::string& bundle) {
         std::unique_ptr<CAgentProcess> agent(new CAgentProcess(
-            QUIL_AGENT_PATH, {"run", "--db", m_root.Path() + "/agent/agent.db", "--module", QUIL_CONNECTOR_PATH,
-                              "--control", m_root.Path() + "/agent/agent.sock", "--server", m_bed.Address(),
-                              "--server-bundle", bundle, "--log-level", "DEBUG"}));
+            QUIL_AGENT_PATH,
+            {"run", "--db", m_root.Path() + "/agent/agent.db", "--module", QUIL_CONNECTOR_PATH, "--control",
+             m_root.Path() + "/agent/agent.sock", "--server", m_bed.Address(), "--server-bundle", bundle,
+             "--log-level", "DEBUG"}));
         EXPECT_TRUE(agent->WaitForError("running", kDeadline)) << agent->Errors();
         return agent;
     }
@@ -96,10 +97,10 @@ TEST_F(AgentServerLinkTest, ARevokedComputerIsToldSoInTheAgentsLog) {
 TEST_F(AgentServerLinkTest, ABundleOthersCanWriteStopsTheAgentsStart) {
     const std::string bundle = m_bed.Enrol("pc-1");
     ASSERT_EQ(0, ::chmod(bundle.c_str(), 0666));
-    CAgentProcess agent(QUIL_AGENT_PATH,
-                        {"run", "--db", m_root.Path() + "/agent/agent.db", "--module", QUIL_CONNECTOR_PATH,
-                         "--control", m_root.Path() + "/agent/agent.sock", "--server", m_bed.Address(),
-                         "--server-bundle", bundle});
+    CAgentProcess agent(
+        QUIL_AGENT_PATH,
+        {"run", "--db", m_root.Path() + "/agent/agent.db", "--module", QUIL_CONNECTOR_PATH, "--control",
+         m_root.Path() + "/agent/agent.sock", "--server", m_bed.Address(), "--server-bundle", bundle});
     EXPECT_EQ(1, agent.WaitForExit(kDeadline));
     EXPECT_NE(std::string::npos, agent.Errors().find(bundle)) << agent.Errors();
 }
