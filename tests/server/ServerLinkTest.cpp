@@ -155,6 +155,16 @@ TEST_F(ServerLinkTest, AReconnectResendsOnlyWhatTheServerHasNotCommitted) {
     EXPECT_EQ((std::vector<int64_t>{4, 5, 6, 7, 8}), Received());
 }
 
+TEST_F(ServerLinkTest, AReplacedDatabaseIsReportedNotSilentlySkipped) {
+    {
+        std::lock_guard<std::mutex> lock(m_bed.Handler().mutex);
+        m_bed.Handler().committed["pc-1"] = 10;  // rows of the database this one replaced
+    }
+    Append(2);
+    Connect(m_bed.Enrol("pc-1"));
+    EXPECT_TRUE(WaitForAgentLog("more than this database holds (#2)")) << m_log;
+}
+
 TEST_F(ServerLinkTest, RowsOfManyCommitsGoInFewTransactions) {
     const std::string bundle = m_bed.Enrol("pc-1");
     Append(3000);

@@ -198,6 +198,16 @@ private:
             return false;
         }
         m_sent = welcome.welcome().committed_through();
+        const int64_t held = m_store.CommittedThrough();
+        if (m_sent > held) {
+            // The database was replaced (moved aside when damaged, or deleted): its new rows reuse
+            // sequences the server has already.
+            m_log("Server link: the server has rows through #" + std::to_string(m_sent) +
+                      ", more than this database holds (#" + std::to_string(held) +
+                      "); the database was replaced, and its rows up to #" + std::to_string(m_sent) +
+                      " are not sent",
+                  CAgentLogger::Level::Warn);
+        }
         m_store.Acknowledge(m_sent);
         m_log("Server link to " + m_settings.server + " open as " + welcome.welcome().computer() +
                   "; sending rows after #" + std::to_string(m_sent),
