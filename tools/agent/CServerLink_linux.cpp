@@ -160,6 +160,8 @@ private:
         grpc::ChannelArguments arguments;
         arguments.SetInt(GRPC_ARG_KEEPALIVE_TIME_MS, kKeepaliveMs);
         arguments.SetInt(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, kKeepaliveTimeoutMs);
+        // An agent with nothing to send keeps pinging, so that a dead connection is found.
+        arguments.SetInt(GRPC_ARG_HTTP2_MAX_PINGS_WITHOUT_DATA, 0);
         // The link does its own back-off; gRPC's would stack on top of it.
         arguments.SetInt(GRPC_ARG_ENABLE_RETRIES, 0);
         std::shared_ptr<grpc::Channel> channel =
