@@ -404,7 +404,7 @@ TEST_F(AgentStorageTest, ASQLiteDatabaseOfAnotherApplicationIsRefusedUnchanged) 
 TEST_F(AgentStorageTest, PruningKeepsTheNewestRowsWithinTheLimits) {
     CAgentStore::Record record;
     {
-        CAgentStore store(database, CAgentStore::Mode::Create, CAgentStore::Limits{10, 0});
+        CAgentStore store(database, CAgentStore::Mode::Create, CAgentStore::Limits{10, 0, false});
         for (int i = 0; i < 25; ++i) {
             store.InTransaction([&] { store.Append(record); });
         }
@@ -416,7 +416,7 @@ TEST_F(AgentStorageTest, PruningKeepsTheNewestRowsWithinTheLimits) {
         raw << "UPDATE messages SET time = '2001-01-01T00:00:00.000Z' WHERE sequence < 20",
             Poco::Data::Keywords::now;
     }
-    CAgentStore store(database, CAgentStore::Mode::Create, CAgentStore::Limits{0, 1});
+    CAgentStore store(database, CAgentStore::Mode::Create, CAgentStore::Limits{0, 1, false});
     EXPECT_EQ(20, store.Query(CAgentStore::Filter()).front().sequence)
         << "rows older than a day went at start";
 }
@@ -517,7 +517,7 @@ TEST_P(LostKeyTest, SealedPayloadsStopTheAgentUntilTheOperatorSetsThemAside) {
         EXPECT_EQ(sealed, StoredPayload(escrow));
     }
 
-    CAgentStore store(database, CAgentStore::Mode::Create, CAgentStore::Limits{0, 0},
+    CAgentStore store(database, CAgentStore::Mode::Create, CAgentStore::Limits{0, 0, false},
                       CAgentStore::Unreadable::SetAside);
     const std::vector<std::string> notices = store.TakeNotices();
     ASSERT_EQ(1u, notices.size());

@@ -26,6 +26,7 @@ class CAgentStatus;
 class CAgentStore;
 class CConsoleInput;
 class CControlServer;
+class CServerLink;
 
 // `quil-agent run`: wires store, logger, bus, module host and control socket together, takes tasks
 // from standard input and the socket until SIGINT or SIGTERM, then stops the module and shuts
@@ -45,6 +46,10 @@ public:
     // transaction, and each line is answered (in its order) once that is committed. Returns the
     // JSON answers, one per line. Never throws.
     std::vector<std::string> HandleLines(const std::vector<std::string>& lines, const std::string& source);
+    // Publishes one task line and returns the JSON answer for its sender. Never throws. `taken`, when
+    // given, runs in the unit of work that stores the task (the server link keeps its task id so).
+    std::string HandleTask(const std::string& line, const std::string& source,
+                           const std::function<void()>& taken = std::function<void()>());
 
 private:
     void Open();
@@ -54,10 +59,13 @@ private:
     int64_t Record(const boost::shared_ptr<Common::Kernel::IMessage>& message,
                    const boost::shared_ptr<Common::Kernel::CUserContext>& userContext);
     void Stored(const Common::Kernel::IMessage& message, int64_t sequence);
-    CAgentBus::Publication Prepare(const CTaskParser::Task& task, const std::string& source);
+    CAgentBus::Publication Prepare(const CTaskParser::Task& task, const std::string& source,
+                                   const std::function<void()>& taken = std::function<void()>());
     std::string Answer(const CTaskParser::Task& task, const std::string& source,
                        const std::shared_future<int64_t>& receipt,
                        std::chrono::steady_clock::time_point deadline);
+    void PrepareLink();
+    void StartLink();
     CTaskParser::MessagePtr Tracked(const CTaskParser::MessagePtr& message,
                                     const std::shared_ptr<std::atomic<int64_t>>& sequence);
     void MarkHanded(int64_t sequence);
@@ -81,6 +89,7 @@ private:
     boost::shared_ptr<CAgentBus> m_bus;
     std::unique_ptr<CAgentHost> m_host;
     std::unique_ptr<CControlServer> m_control;
+    std::unique_ptr<CServerLink> m_link;  // made before the bus, which wakes it, and started last
     std::unique_ptr<CTaskParser> m_parser;
     std::string m_instance;
     // Tasks published and not yet let go of by the module.

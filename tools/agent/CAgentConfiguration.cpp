@@ -40,8 +40,12 @@ const std::map<std::string, std::function<std::string(const CAgentOptions&)>> kE
     {"max-queued", [](const CAgentOptions& o) { return std::to_string(o.maxQueuedTasks); }},
     {"grace-ms", [](const CAgentOptions& o) { return std::to_string(o.graceMs); }},
     {"control", [](const CAgentOptions& o) { return o.control; }},
+    {"server", [](const CAgentOptions& o) { return o.server; }},
+    {"server-bundle", [](const CAgentOptions& o) { return o.serverBundle; }},
 };
 
+const char* const kServerKey = "server";
+const std::string kNoServer = "(none: no server link)";
 const std::string kModuleDefaultRoot = "(the module's own: /run/quil for root, else $XDG_RUNTIME_DIR/quil)";
 
 const CAgentConfiguration::Setting* FindByOption(const std::string& option) {
@@ -80,6 +84,8 @@ const std::vector<CAgentConfiguration::Setting>& CAgentConfiguration::Settings()
         {"max-queued", "--max-queued", "QUIL_AGENT_MAX_QUEUED", false},
         {"grace-ms", "--grace-ms", "QUIL_AGENT_GRACE_MS", false},
         {"control", "--control", "QUIL_AGENT_CONTROL", true},
+        {"server", "--server", "QUIL_AGENT_SERVER", false},
+        {"server-bundle", "--server-bundle", "QUIL_AGENT_SERVER_BUNDLE", false},
     };
     return settings;
 }
@@ -269,6 +275,7 @@ void CAgentConfiguration::Print(std::ostream& out, const CAgentOptions& effectiv
             case Source::Default:
                 value =
                     value.empty() && setting.key == std::string(kObjectRootKey) ? kModuleDefaultRoot : value;
+                value = value.empty() && setting.key == std::string(kServerKey) ? kNoServer : value;
                 break;
         }
         out << std::left << std::setw(kKeyColumn) << setting.key << std::setw(kSourceColumn) << source

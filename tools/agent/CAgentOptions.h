@@ -52,6 +52,9 @@ public:
     // run: drop the stored payloads the key cannot open (a lost or replaced key file) and start; a
     // one-off, so a command-line flag only, never a setting.
     bool setAsideUnreadable = false;
+    // run: quil-server's link address (host:port) and this computer's bundle; no link when empty.
+    std::string server;
+    std::string serverBundle;
 
     static const int64_t kDefaultGraceMs = 5000;
 
