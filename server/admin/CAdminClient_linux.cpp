@@ -42,11 +42,12 @@ std::string CAdminClient::Request(const std::string& line) const {
         connect(client.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         throw std::runtime_error("No server answers on " + m_path + ": " + std::strerror(errno));
     }
+    // A server that refuses us answers at once and closes, maybe before our request is sent: its
+    // answer is read all the same.
     const std::string request = line + "\n";
-    if (send(client.Get(), request.data(), request.size(), MSG_NOSIGNAL) !=
-        static_cast<ssize_t>(request.size())) {
-        throw std::runtime_error("Cannot send to " + m_path + ": " + std::strerror(errno));
-    }
+    const bool sent = send(client.Get(), request.data(), request.size(), MSG_NOSIGNAL) ==
+                      static_cast<ssize_t>(request.size());
+    const std::string sendError = sent ? std::string() : std::string(": ") + std::strerror(errno);
     std::string answer;
     char chunk[4096];
     while (answer.find('\n') == std::string::npos) {
@@ -54,7 +55,7 @@ std::string CAdminClient::Request(const std::string& line) const {
         const ssize_t got =
             poll(&fd, 1, kTimeoutMilliseconds) > 0 ? read(client.Get(), chunk, sizeof chunk) : -1;
         if (got <= 0) {
-            throw std::runtime_error("The server on " + m_path + " did not answer");
+            throw std::runtime_error("The server on " + m_path + " did not answer" + sendError);
         }
         answer.append(chunk, static_cast<size_t>(got));
     }

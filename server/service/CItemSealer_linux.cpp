@@ -52,8 +52,10 @@ void WriteNewKey(const std::string& path) {
 
 }  // namespace
 
+// A key that group or others could read may be known already: refused, not made private again.
 std::string CItemSealer::LoadOrCreateKey(const std::string& path) {
-    if (Platform::CTrustedPath::EnsurePrivateFile(path)) {
+    struct stat existing;
+    if (lstat(path.c_str(), &existing) != 0 && Platform::CTrustedPath::EnsurePrivateFile(path)) {
         WriteNewKey(path);
     }
     CDescriptor file(Platform::CTrustedPath::OpenTrustedFile(path));

@@ -134,16 +134,21 @@ CFleetStore::AuditEntry ReadAudit(RecordSet& set) {
 
 }  // namespace
 
+std::string CFleetStore::Q(const std::string& sql) const {
+    return m_database.Placeholders(sql);
+}
+
 void CFleetStore::Connected(const Computer& c) {
     m_database.InTransaction([&](Session& session) {
         Poco::Int64 known = 0;
-        session << "SELECT COUNT(*) FROM computers WHERE name = ?", bind(c.name), into(known), now;
+        session << Q("SELECT COUNT(*) FROM computers WHERE name = ?"), bind(c.name), into(known), now;
         if (known == 0) {
-            session << "INSERT INTO computers (name, first_seen, last_seen) VALUES (?, ?, ?)", bind(c.name),
-                bind(c.lastSeen), bind(c.lastSeen), now;
+            session << Q("INSERT INTO computers (name, first_seen, last_seen) VALUES (?, ?, ?)"),
+                bind(c.name), bind(c.lastSeen), bind(c.lastSeen), now;
         }
-        session << "UPDATE computers SET certificate_serial = ?, instance_uuid = ?, agent_version = ?, "
-                   "last_seen = ?, connected = 1 WHERE name = ?",
+        session << Q(
+            "UPDATE computers SET certificate_serial = ?, instance_uuid = ?, agent_version = ?, "
+            "last_seen = ?, connected = 1 WHERE name = ?"),
             bind(c.certificateSerial), bind(c.instanceUuid), bind(c.agentVersion), bind(c.lastSeen),
             bind(c.name), now;
     });
@@ -151,7 +156,7 @@ void CFleetStore::Connected(const Computer& c) {
 
 void CFleetStore::SetConnected(const std::string& name, bool connected, const std::string& time) {
     m_database.Use([&](Session& session) {
-        session << "UPDATE computers SET connected = ?, last_seen = ? WHERE name = ?",
+        session << Q("UPDATE computers SET connected = ?, last_seen = ? WHERE name = ?"),
             bind(connected ? 1 : 0), bind(time), bind(name), now;
     });
 }
@@ -160,7 +165,7 @@ bool CFleetStore::FindComputer(const std::string& name, Computer& computer) {
     std::vector<Computer> found;
     m_database.Use([&](Session& session) {
         Statement select(session);
-        select << "SELECT " << kComputerColumns << " FROM computers WHERE name = ?", bind(name);
+        select << Q(std::string("SELECT ") + kComputerColumns + " FROM computers WHERE name = ?"), bind(name);
         found = ReadAll(select, &ReadComputer);
     });
     if (found.empty()) {
@@ -174,7 +179,7 @@ std::vector<CFleetStore::Computer> CFleetStore::Computers() {
     std::vector<Computer> found;
     m_database.Use([&](Session& session) {
         Statement select(session);
-        select << "SELECT " << kComputerColumns << " FROM computers ORDER BY name";
+        select << Q(std::string("SELECT ") + kComputerColumns + " FROM computers ORDER BY name");
         found = ReadAll(select, &ReadComputer);
     });
     return found;
@@ -182,7 +187,7 @@ std::vector<CFleetStore::Computer> CFleetStore::Computers() {
 
 void CFleetStore::SetCommittedThrough(const std::string& name, int64_t sequence, const std::string& time) {
     m_database.Use([&](Session& session) {
-        session << "UPDATE computers SET committed_through = ?, last_seen = ? WHERE name = ?",
+        session << Q("UPDATE computers SET committed_through = ?, last_seen = ? WHERE name = ?"),
             bind(static_cast<Poco::Int64>(sequence)), bind(time), bind(name), now;
     });
 }
@@ -191,15 +196,15 @@ bool CFleetStore::InsertRow(const std::string& computer, const Row& row, const s
     bool inserted = false;
     m_database.Use([&](Session& session) {
         Poco::Int64 known = 0;
-        session << "SELECT COUNT(*) FROM agent_rows WHERE computer = ? AND sequence = ?", bind(computer),
+        session << Q("SELECT COUNT(*) FROM agent_rows WHERE computer = ? AND sequence = ?"), bind(computer),
             bind(static_cast<Poco::Int64>(row.sequence)), into(known), now;
         if (known != 0) {
             return;
         }
-        session
-            << "INSERT INTO agent_rows (computer, sequence, time, type, class, description, user_context, "
-               "content, received_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) "
-               "ON CONFLICT (computer, sequence) DO NOTHING",
+        session << Q(
+            "INSERT INTO agent_rows (computer, sequence, time, type, class, description, user_context, "
+            "content, received_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) "
+            "ON CONFLICT (computer, sequence) DO NOTHING"),
             bind(computer), bind(static_cast<Poco::Int64>(row.sequence)), bind(row.time),
             bind(static_cast<Poco::Int64>(row.type)), bind(row.className), bind(row.description),
             bind(row.userContext), bind(row.content), bind(receivedAt), now;
@@ -217,8 +222,9 @@ std::vector<CFleetStore::Row> CFleetStore::NewestRows(const std::string& compute
     std::vector<Row> found;
     m_database.Use([&](Session& session) {
         Statement select(session);
-        select << "SELECT " << kRowColumns << " FROM agent_rows WHERE computer = ? AND type IN ("
-               << list.str() << ") ORDER BY sequence DESC LIMIT " << limit,
+        select << Q(std::string("SELECT ") + kRowColumns +
+                    " FROM agent_rows WHERE computer = ? AND type IN (" + list.str() +
+                    ") ORDER BY sequence DESC LIMIT " + std::to_string(limit)),
             bind(computer);
         found = ReadAll(select, &ReadRow);
     });
@@ -230,9 +236,9 @@ bool CFleetStore::FindItem(const std::string& computer, const std::string& kind,
     std::vector<Item> found;
     m_database.Use([&](Session& session) {
         Statement select(session);
-        select << "SELECT " << kItemColumns
-               << " FROM recovery_items WHERE computer = ? AND kind = ? "
-                  "AND internal_id = ?",
+        select << Q(std::string("SELECT ") + kItemColumns +
+                    " FROM recovery_items WHERE computer = ? AND kind = ? "
+                    "AND internal_id = ?"),
             bind(computer), bind(kind), bind(internalId);
         found = ReadAll(select, &ReadItem);
     });
@@ -245,8 +251,9 @@ bool CFleetStore::FindItem(const std::string& computer, const std::string& kind,
 
 void CFleetStore::InsertItem(const Item& i) {
     m_database.Use([&](Session& session) {
-        session << "INSERT INTO recovery_items (computer, kind, internal_id, device_id, item_index, sealed, "
-                   "row_sequence, state, escrowed_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+        session << Q(
+            "INSERT INTO recovery_items (computer, kind, internal_id, device_id, item_index, sealed, "
+            "row_sequence, state, escrowed_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
             bind(i.computer), bind(i.kind), bind(i.internalId), bind(i.deviceId), bind(i.index),
             bind(i.sealed), bind(static_cast<Poco::Int64>(i.rowSequence)), bind(i.state), bind(i.escrowedAt),
             now;
@@ -257,7 +264,8 @@ std::vector<CFleetStore::Item> CFleetStore::Items(const std::string& computer) {
     std::vector<Item> found;
     m_database.Use([&](Session& session) {
         Statement select(session);
-        select << "SELECT " << kItemColumns << " FROM recovery_items WHERE computer = ? ORDER BY id",
+        select << Q(std::string("SELECT ") + kItemColumns +
+                    " FROM recovery_items WHERE computer = ? ORDER BY id"),
             bind(computer);
         found = ReadAll(select, &ReadItem);
     });
@@ -267,8 +275,9 @@ std::vector<CFleetStore::Item> CFleetStore::Items(const std::string& computer) {
 void CFleetStore::SupersedeOlder(const Item& newer, const std::string& time) {
     const bool password = newer.kind == kPassword;
     m_database.Use([&](Session& session) {
-        session << "UPDATE recovery_items SET state = ?, superseded_at = ? WHERE computer = ? AND kind = ? "
-                   "AND device_id = ? AND (? = 0 OR item_index = ?) AND row_sequence < ? AND state <> ?",
+        session << Q(
+            "UPDATE recovery_items SET state = ?, superseded_at = ? WHERE computer = ? AND kind = ? "
+            "AND device_id = ? AND (? = 0 OR item_index = ?) AND row_sequence < ? AND state <> ?"),
             bind(std::string(kSuperseded)), bind(time), bind(newer.computer), bind(newer.kind),
             bind(newer.deviceId), bind(password ? 1 : 0), bind(newer.index),
             bind(static_cast<Poco::Int64>(newer.rowSequence)), bind(std::string(kSuperseded)), now;
@@ -277,7 +286,7 @@ void CFleetStore::SupersedeOlder(const Item& newer, const std::string& time) {
 
 void CFleetStore::SetConfirmationTask(int64_t itemId, int64_t task) {
     m_database.Use([&](Session& session) {
-        session << "UPDATE recovery_items SET confirmation_task = ? WHERE id = ?",
+        session << Q("UPDATE recovery_items SET confirmation_task = ? WHERE id = ?"),
             bind(static_cast<Poco::Int64>(task)), bind(static_cast<Poco::Int64>(itemId)), now;
     });
 }
@@ -285,8 +294,9 @@ void CFleetStore::SetConfirmationTask(int64_t itemId, int64_t task) {
 // Only items still waiting move on: a superseded or confirmed item keeps its state.
 void CFleetStore::ConfirmationSent(int64_t task, int64_t agentSequence, const std::string& time) {
     m_database.Use([&](Session& session) {
-        session << "UPDATE recovery_items SET state = ?, agent_task_sequence = ?, confirmation_sent_at = ? "
-                   "WHERE confirmation_task = ? AND state IN (?, ?)",
+        session << Q(
+            "UPDATE recovery_items SET state = ?, agent_task_sequence = ?, confirmation_sent_at = ? "
+            "WHERE confirmation_task = ? AND state IN (?, ?)"),
             bind(std::string(kConfirmationSent)), bind(static_cast<Poco::Int64>(agentSequence)), bind(time),
             bind(static_cast<Poco::Int64>(task)), bind(std::string(kEscrowed)),
             bind(std::string(kConfirmationSent)), now;
@@ -295,7 +305,7 @@ void CFleetStore::ConfirmationSent(int64_t task, int64_t agentSequence, const st
 
 void CFleetStore::Confirmed(int64_t itemId, const std::string& time) {
     m_database.Use([&](Session& session) {
-        session << "UPDATE recovery_items SET state = ?, confirmed_at = ? WHERE id = ?",
+        session << Q("UPDATE recovery_items SET state = ?, confirmed_at = ? WHERE id = ?"),
             bind(std::string(kConfirmed)), bind(time), bind(static_cast<Poco::Int64>(itemId)), now;
     });
 }
@@ -303,8 +313,9 @@ void CFleetStore::Confirmed(int64_t itemId, const std::string& time) {
 int64_t CFleetStore::QueueTask(const Task& t) {
     Poco::Int64 id = 0;
     m_database.Use([&](Session& session) {
-        session << "INSERT INTO tasks (computer, line, purpose, task_ids, state, queued_at) "
-                   "VALUES (?, ?, ?, ?, ?, ?) RETURNING id",
+        session << Q(
+            "INSERT INTO tasks (computer, line, purpose, task_ids, state, queued_at) "
+            "VALUES (?, ?, ?, ?, ?, ?) RETURNING id"),
             bind(t.computer), bind(t.line), bind(t.purpose), bind(t.taskIds), bind(std::string(kQueued)),
             bind(t.queuedAt), into(id), now;
     });
@@ -315,11 +326,12 @@ std::vector<CFleetStore::Task> CFleetStore::TakeQueued(const std::string& comput
     std::vector<Task> taken;
     m_database.InTransaction([&](Session& session) {
         Statement select(session);
-        select << "SELECT " << kTaskColumns << " FROM tasks WHERE computer = ? AND state = ? ORDER BY id",
+        select << Q(std::string("SELECT ") + kTaskColumns +
+                    " FROM tasks WHERE computer = ? AND state = ? ORDER BY id"),
             bind(computer), bind(std::string(kQueued));
         taken = ReadAll(select, &ReadTask);
         for (Task& task : taken) {
-            session << "UPDATE tasks SET state = ?, taken_at = ? WHERE id = ?", bind(std::string(kTaken)),
+            session << Q("UPDATE tasks SET state = ?, taken_at = ? WHERE id = ?"), bind(std::string(kTaken)),
                 bind(time), bind(static_cast<Poco::Int64>(task.id)), now;
             task.state = kTaken;
             task.takenAt = time;
@@ -330,8 +342,8 @@ std::vector<CFleetStore::Task> CFleetStore::TakeQueued(const std::string& comput
 
 void CFleetStore::RequeueTaken(const std::string& computer) {
     m_database.Use([&](Session& session) {
-        session << "UPDATE tasks SET state = ? WHERE computer = ? AND state = ?", bind(std::string(kQueued)),
-            bind(computer), bind(std::string(kTaken)), now;
+        session << Q("UPDATE tasks SET state = ? WHERE computer = ? AND state = ?"),
+            bind(std::string(kQueued)), bind(computer), bind(std::string(kTaken)), now;
     });
 }
 
@@ -339,7 +351,8 @@ bool CFleetStore::FindTask(int64_t id, Task& task) {
     std::vector<Task> found;
     m_database.Use([&](Session& session) {
         Statement select(session);
-        select << "SELECT " << kTaskColumns << " FROM tasks WHERE id = ?", bind(static_cast<Poco::Int64>(id));
+        select << Q(std::string("SELECT ") + kTaskColumns + " FROM tasks WHERE id = ?"),
+            bind(static_cast<Poco::Int64>(id));
         found = ReadAll(select, &ReadTask);
     });
     if (found.empty()) {
@@ -352,8 +365,9 @@ bool CFleetStore::FindTask(int64_t id, Task& task) {
 void CFleetStore::Answer(int64_t id, bool ok, const std::string& answer, int64_t agentSequence,
                          const std::string& time) {
     m_database.Use([&](Session& session) {
-        session << "UPDATE tasks SET state = ?, ok = ?, answer = ?, agent_sequence = ?, answered_at = ? "
-                   "WHERE id = ?",
+        session << Q(
+            "UPDATE tasks SET state = ?, ok = ?, answer = ?, agent_sequence = ?, answered_at = ? "
+            "WHERE id = ?"),
             bind(std::string(kAnswered)), bind(ok ? 1 : 0), bind(answer),
             bind(static_cast<Poco::Int64>(agentSequence)), bind(time), bind(static_cast<Poco::Int64>(id)),
             now;
@@ -364,7 +378,7 @@ std::vector<CFleetStore::Task> CFleetStore::Tasks() {
     std::vector<Task> found;
     m_database.Use([&](Session& session) {
         Statement select(session);
-        select << "SELECT " << kTaskColumns << " FROM tasks ORDER BY id";
+        select << Q(std::string("SELECT ") + kTaskColumns + " FROM tasks ORDER BY id");
         found = ReadAll(select, &ReadTask);
     });
     return found;
@@ -372,8 +386,9 @@ std::vector<CFleetStore::Task> CFleetStore::Tasks() {
 
 void CFleetStore::AppendAudit(const AuditEntry& a) {
     m_database.Use([&](Session& session) {
-        session << "INSERT INTO audit (time, who, uid, action, computer, items, reason) "
-                   "VALUES (?, ?, ?, ?, ?, ?, ?)",
+        session << Q(
+            "INSERT INTO audit (time, who, uid, action, computer, items, reason) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?)"),
             bind(a.time), bind(a.who), bind(static_cast<Poco::Int64>(a.uid)), bind(a.action),
             bind(a.computer), bind(a.items), bind(a.reason), now;
     });
@@ -383,7 +398,7 @@ std::vector<CFleetStore::AuditEntry> CFleetStore::Audit() {
     std::vector<AuditEntry> found;
     m_database.Use([&](Session& session) {
         Statement select(session);
-        select << "SELECT id, time, who, uid, action, computer, items, reason FROM audit ORDER BY id";
+        select << Q("SELECT id, time, who, uid, action, computer, items, reason FROM audit ORDER BY id");
         found = ReadAll(select, &ReadAudit);
     });
     return found;

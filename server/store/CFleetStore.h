@@ -132,6 +132,9 @@ public:
     std::vector<AuditEntry> Audit();
 
 private:
+    // The statement in the engine's placeholder syntax.
+    std::string Q(const std::string& sql) const;
+
     CServerDatabase& m_database;
 };
 

@@ -117,8 +117,9 @@ int CSchemaMigrations::Apply(CServerDatabase& database) {
             }
             int version = migration.version;
             std::string applied = Now();
-            session << "INSERT INTO schema_version (version, applied_at) VALUES (?, ?)", use(version),
-                use(applied), now;
+            session << database.Placeholders(
+                "INSERT INTO schema_version (version, applied_at) VALUES (?, ?)"),
+                use(version), use(applied), now;
         });
     }
     return found;

@@ -76,6 +76,8 @@ void CServerDatabase::Open(const std::string& location) {
         const std::string connection =
             StartsWith(location, kKeywordPrefix) ? location.substr(kKeywordPrefix.size()) : location;
         m_session.reset(new Poco::Data::Session(Poco::Data::PostgreSQL::Connector::KEY, connection));
+        // Notices ("already exists, skipping") would go to standard error through libpq.
+        *m_session << "SET client_min_messages = warning", now;
         return;
     }
     // The file holds sealed secrets and the audit: owner-only before SQLite opens it.
@@ -89,13 +91,13 @@ void CServerDatabase::Open(const std::string& location) {
 void CServerDatabase::InTransaction(const Work& work) {
     boost::lock_guard<boost::recursive_mutex> guard(m_lock);
     if (m_depth > 0) {
-        work(*m_session);
+        Use(work);
         return;
     }
     m_session->begin();
     ++m_depth;
     try {
-        work(*m_session);
+        Use(work);
         --m_depth;
     } catch (...) {
         --m_depth;
@@ -120,7 +122,31 @@ void CServerDatabase::InTransaction(const Work& work) {
 
 void CServerDatabase::Use(const Work& work) {
     boost::lock_guard<boost::recursive_mutex> guard(m_lock);
-    work(*m_session);
+    try {
+        work(*m_session);
+    } catch (const Poco::Exception& e) {
+        // Poco's what() is the exception's class name alone; the text names the statement.
+        throw std::runtime_error("Database " + m_description + ": " + e.displayText());
+    }
+}
+
+// Quoted text is left alone: a '?' inside a literal is no placeholder.
+std::string CServerDatabase::Placeholders(const std::string& sql) const {
+    if (m_engine == Engine::SQLite) {
+        return sql;
+    }
+    std::string numbered;
+    bool quoted = false;
+    int count = 0;
+    for (const char c : sql) {
+        quoted = c == '\'' ? !quoted : quoted;
+        if (c == '?' && !quoted) {
+            numbered += "$" + std::to_string(++count);
+        } else {
+            numbered += c;
+        }
+    }
+    return numbered;
 }
 
 std::string CServerDatabase::Describe() const {

@@ -32,6 +32,9 @@ public:
     void Use(const Work& work);
 
     Engine Kind() const { return m_engine; }
+    // The statement with its '?' placeholders written as the engine takes them: PostgreSQL numbers
+    // them ($1, $2, ...), which Poco's connector leaves to us.
+    std::string Placeholders(const std::string& sql) const;
     // The location without a PostgreSQL password, for logs and --print-config.
     std::string Describe() const;
     int SchemaVersion();
