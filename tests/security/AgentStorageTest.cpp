@@ -350,7 +350,7 @@ TEST_F(AgentStorageTest, ASQLiteDatabaseOfAnotherApplicationIsRefusedUnchanged) 
 TEST_F(AgentStorageTest, PruningKeepsTheNewestRowsWithinTheLimits) {
     CAgentStore::Record record;
     {
-        CAgentStore store(database, CAgentStore::Mode::Create, CAgentStore::Limits{10, 0});
+        CAgentStore store(database, CAgentStore::Mode::Create, CAgentStore::Limits{10, 0, false});
         for (int i = 0; i < 25; ++i) {
             store.InTransaction([&] { store.Append(record); });
         }
@@ -362,7 +362,7 @@ TEST_F(AgentStorageTest, PruningKeepsTheNewestRowsWithinTheLimits) {
         raw << "UPDATE messages SET time = '2001-01-01T00:00:00.000Z' WHERE sequence < 20",
             Poco::Data::Keywords::now;
     }
-    CAgentStore store(database, CAgentStore::Mode::Create, CAgentStore::Limits{0, 1});
+    CAgentStore store(database, CAgentStore::Mode::Create, CAgentStore::Limits{0, 1, false});
     EXPECT_EQ(20, store.Query(CAgentStore::Filter()).front().sequence)
         << "rows older than a day went at start";
 }

@@ -29,6 +29,8 @@
 #include "tools/agent/CProcessHardening.h"
 #include "tools/agent/CProductLocation.h"
 #include "tools/agent/CSecretWiper.h"
+#include "tools/agent/CServerLink.h"
+#include "QuilVersion.h"
 
 namespace Zun {
 namespace Tools {
@@ -113,6 +115,7 @@ void CAgentApplication::Open() {
     CAgentStore::Limits limits;
     limits.keepRows = m_options.keepRows;
     limits.keepDays = m_options.keepDays;
+    limits.keepUnsent = !m_options.server.empty();
     m_store.reset(new CAgentStore(m_options.database, CAgentStore::Mode::Create, limits));
     m_logger = boost::make_shared<CAgentLogger>(std::cerr, m_options.logFile,
                                                 static_cast<uint64_t>(m_options.logMaxBytes),
@@ -122,6 +125,7 @@ void CAgentApplication::Open() {
     }
     m_instance = m_store->InstanceUUID(&NewUuid);
     const std::string& instance = m_instance;
+    PrepareLink();
     m_bus = boost::make_shared<CAgentBus>(
         [this](const CAgentBus::MessagePtr& m, const CAgentBus::ContextPtr& c) { return Record(m, c); },
         *m_logger, [this](const std::function<void()>& recordAll) { m_store->InTransaction(recordAll); },
@@ -141,6 +145,7 @@ void CAgentApplication::Open() {
     m_tracking = true;
     SettleEarlierTasks();
     m_control->Start();
+    StartLink();
     Log("Agent " + instance + " running: database " + m_options.database +
             (CControlServer::IsAvailable() ? ", control socket " + m_options.control
                                            : ", tasks from standard input only"),
@@ -237,10 +242,39 @@ void CAgentApplication::NoteProductLost(const std::string& reason) {
     m_bus->Publish(log, boost::make_shared<Common::Kernel::CUserContext>(kSource));
 }
 
-std::string CAgentApplication::HandleTask(const std::string& line, const std::string& source) {
+// The link is made before the bus so that the bus may wake it from its first commit on.
+void CAgentApplication::PrepareLink() {
+    if (m_options.server.empty() && m_options.serverBundle.empty()) {
+        return;
+    }
+    if (m_options.server.empty() || m_options.serverBundle.empty()) {
+        throw std::runtime_error("a server link needs both server (HOST:PORT) and server-bundle (FILE)");
+    }
+    CServerLink::Settings settings;
+    settings.server = m_options.server;
+    settings.bundle = m_options.serverBundle;
+    settings.agentVersion = QUIL_VERSION;
+    settings.instance = m_instance;
+    m_link.reset(new CServerLink(
+        settings, *m_store,
+        [this](const std::string& line, const std::function<void()>& taken) {
+            return HandleTask(line, "server", taken);
+        },
+        [this](const std::string& text, CAgentLogger::Level level) { Log(text, level); }));
+}
+
+void CAgentApplication::StartLink() {
+    if (m_link) {
+        m_link->Start();
+        Log("Server link to " + m_options.server + " started", kLevelInfo);
+    }
+}
+
+std::string CAgentApplication::HandleTask(const std::string& line, const std::string& source,
+                                          const std::function<void()>& taken) {
     try {
         const CTaskParser::Task task = m_parser->Parse(line);
-        const int64_t sequence = StoreAndPublish(task, source);
+        const int64_t sequence = StoreAndPublish(task, source, taken);
         Poco::JSON::Object reply(Poco::JSON_PRESERVE_KEY_ORDER);
         reply.set("ok", true);
         reply.set("task", task.name);
@@ -262,16 +296,20 @@ std::string CAgentApplication::HandleTask(const std::string& line, const std::st
 }
 
 // A task is answered only once its record and its line for a later run are committed together.
-int64_t CAgentApplication::StoreAndPublish(const CTaskParser::Task& task, const std::string& source) {
+int64_t CAgentApplication::StoreAndPublish(const CTaskParser::Task& task, const std::string& source,
+                                           const std::function<void()>& taken) {
     if (m_options.maxQueuedTasks > 0 && m_unfinished >= static_cast<std::size_t>(m_options.maxQueuedTasks)) {
         throw std::runtime_error(std::to_string(m_unfinished.load()) +
                                  " tasks are waiting for the module already; try again later");
     }
     auto sequence = std::make_shared<std::atomic<int64_t>>(-1);
     CAgentBus::Hooks hooks;
-    hooks.recorded = [this, sequence, line = task.line](int64_t recorded) {
+    hooks.recorded = [this, sequence, line = task.line, taken](int64_t recorded) {
         *sequence = recorded;
         m_store->AddTask(recorded, line);
+        if (taken) {
+            taken();
+        }
     };
     hooks.delivering = [this, sequence] { MarkHanded(*sequence); };
     const CAgentBus::Receipt receipt = m_bus->PublishRecorded(
@@ -375,12 +413,19 @@ void CAgentApplication::Stored(const Common::Kernel::IMessage& message, int64_t 
     Log("Stored #" + std::to_string(sequence) + " " + message.Describe() + " (type " +
             std::to_string(message.GetType()) + ")",
         kLevelDebug);
+    if (m_link) {
+        m_link->Wake();
+    }
 }
 
 int CAgentApplication::Close() {
     int code = 0;
     if (m_control) {
         m_control->Stop();
+    }
+    // Tasks from the server go through the bus: the link ends before it does.
+    if (m_link) {
+        m_link->Stop();
     }
     m_tracking = false;
     if (m_host && !m_host->Shutdown(std::chrono::milliseconds(m_options.graceMs))) {
@@ -399,6 +444,7 @@ int CAgentApplication::Close() {
         Log("Agent stopped", kLevelInfo);
     }
     m_control.reset();
+    m_link.reset();
     m_host.reset();
     m_bus.reset();
     return code;

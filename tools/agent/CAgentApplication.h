@@ -24,6 +24,7 @@ class CAgentStatus;
 class CAgentStore;
 class CConsoleInput;
 class CControlServer;
+class CServerLink;
 
 // `quil-agent run`: wires store, logger, bus, module host and control socket together, takes tasks
 // from standard input and the socket until SIGINT or SIGTERM, then stops the module and shuts
@@ -39,8 +40,10 @@ public:
     // Returns the process exit code: 0 after a clean stop, 1 when the agent could not start, 2
     // when the module had to be forced to stop.
     int Run();
-    // Publishes one task line and returns the JSON answer for its sender. Never throws.
-    std::string HandleTask(const std::string& line, const std::string& source);
+    // Publishes one task line and returns the JSON answer for its sender. Never throws. `taken`, when
+    // given, runs in the unit of work that stores the task (the server link keeps its task id so).
+    std::string HandleTask(const std::string& line, const std::string& source,
+                           const std::function<void()>& taken = std::function<void()>());
     // A task, or {"op":"status"}, answered with the agent's status. Never throws.
     std::string HandleLine(const std::string& line, const std::string& source);
 
@@ -52,7 +55,10 @@ private:
     int64_t Record(const boost::shared_ptr<Common::Kernel::IMessage>& message,
                    const boost::shared_ptr<Common::Kernel::CUserContext>& userContext);
     void Stored(const Common::Kernel::IMessage& message, int64_t sequence);
-    int64_t StoreAndPublish(const CTaskParser::Task& task, const std::string& source);
+    int64_t StoreAndPublish(const CTaskParser::Task& task, const std::string& source,
+                            const std::function<void()>& taken);
+    void PrepareLink();
+    void StartLink();
     CTaskParser::MessagePtr Tracked(const CTaskParser::MessagePtr& message,
                                     const std::shared_ptr<std::atomic<int64_t>>& sequence);
     void MarkHanded(int64_t sequence);
@@ -73,6 +79,7 @@ private:
     boost::shared_ptr<CAgentBus> m_bus;
     std::unique_ptr<CAgentHost> m_host;
     std::unique_ptr<CControlServer> m_control;
+    std::unique_ptr<CServerLink> m_link;  // made before the bus, which wakes it, and started last
     std::unique_ptr<CTaskParser> m_parser;
     std::string m_instance;
     // Tasks published and not yet let go of by the module.

@@ -40,8 +40,12 @@ const std::map<std::string, std::function<std::string(const CAgentOptions&)>> kE
     {"max-queued", [](const CAgentOptions& o) { return std::to_string(o.maxQueuedTasks); }},
     {"grace-ms", [](const CAgentOptions& o) { return std::to_string(o.graceMs); }},
     {"control", [](const CAgentOptions& o) { return o.control; }},
+    {"server", [](const CAgentOptions& o) { return o.server; }},
+    {"server-bundle", [](const CAgentOptions& o) { return o.serverBundle; }},
 };
 
+const char* const kServerKey = "server";
+const std::string kNoServer = "(none: no server link)";
 const std::string kModuleDefaultRoot = "(the module's own: /run/quil for root, else $XDG_RUNTIME_DIR/quil)";
 
 const CAgentConfiguration::Setting* FindByOption(const std::vector<CAgentConfiguration::Setting>& settings,
@@ -76,6 +80,8 @@ const std::vector<CAgentConfiguration::Setting>& CAgentConfiguration::Settings()
         {"max-queued", "--max-queued", "QUIL_AGENT_MAX_QUEUED", false},
         {"grace-ms", "--grace-ms", "QUIL_AGENT_GRACE_MS", false},
         {"control", "--control", "QUIL_AGENT_CONTROL", true},
+        {"server", "--server", "QUIL_AGENT_SERVER", false},
+        {"server-bundle", "--server-bundle", "QUIL_AGENT_SERVER_BUNDLE", false},
     };
     return settings;
 }
@@ -256,8 +262,10 @@ std::string CAgentConfiguration::ObjectRoot() const {
 void CAgentConfiguration::Print(std::ostream& out, const CAgentOptions& effective) const {
     Print(out, [this, &effective](const std::string& key) {
         const std::string value = kEffective.at(key)(effective);
-        const bool moduleDefault = key == kObjectRootKey && value.empty() && SourceOf(key) == Source::Default;
-        return moduleDefault ? kModuleDefaultRoot : value;
+        if (!value.empty() || SourceOf(key) != Source::Default) {
+            return value;
+        }
+        return key == kObjectRootKey ? kModuleDefaultRoot : key == kServerKey ? kNoServer : value;
     });
 }
 

@@ -26,7 +26,7 @@ const std::map<std::string, Command> kCommands = {
 const std::map<Command, std::vector<std::string>> kOptions = {
     {Command::Run,
      {"--db", "--module", "--log", "--control", "--max-queued", "--keep-rows", "--keep-days",
-      "--log-max-bytes", "--log-level", "--grace-ms", "--object-root"}},
+      "--log-max-bytes", "--log-level", "--grace-ms", "--object-root", "--server", "--server-bundle"}},
     {Command::Send, {"--db", "--control", "--wait", "--timeout"}},
     {Command::Logs,
      {"--db", "--type", "--since", "--until", "--task", "--limit", "--follow", "--format", "--json"}},
@@ -36,6 +36,17 @@ const std::map<Command, std::vector<std::string>> kOptions = {
 const std::vector<std::string> kFlags = {"--json", "--follow", "--wait"};
 // Short forms, of `logs` only.
 const std::map<std::string, std::string> kShortLogsOptions = {{"-n", "--limit"}, {"-f", "--follow"}};
+
+// host:port with a port in 1..65535; the host may be a name, an IPv4 address or [IPv6].
+std::string ServerAddress(const std::string& value) {
+    const std::size_t colon = value.rfind(':');
+    const std::string port = colon == std::string::npos ? std::string() : value.substr(colon + 1);
+    const bool digits = !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
+    if (colon == 0 || !digits || std::stol(port) < 1 || std::stol(port) > 65535) {
+        throw std::invalid_argument("--server needs HOST:PORT, like quil.example.org:7443, not '" + value + "'");
+    }
+    return value;
+}
 
 bool IsFlag(const std::string& option) {
     return std::find(kFlags.begin(), kFlags.end(), option) != kFlags.end();
@@ -176,6 +187,10 @@ void CAgentOptions::Option(const std::string& name, const std::string& value) {
         graceMs = LimitNumber(name, value);
     } else if (name == "--object-root") {
         objectRoot = value;
+    } else if (name == "--server") {
+        server = ServerAddress(value);
+    } else if (name == "--server-bundle") {
+        serverBundle = value;
     }
 }
 
@@ -225,6 +240,7 @@ std::string CAgentOptions::Usage() {
            "  quil-agent run [--db FILE] [--module PATH] [--log FILE] [--control SOCKET] [--max-queued N]\n"
            "                 [--keep-rows N] [--keep-days N] [--log-max-bytes N]\n"
            "                 [--log-level LEVEL] [--grace-ms N] [--object-root FOLDER]\n"
+           "                 [--server HOST:PORT --server-bundle FILE]\n"
            "      runs the connector module; agent tasks are read as JSON lines on standard input\n"
            "      and from the control socket; stops on SIGINT or SIGTERM; the database keeps the\n"
            "      newest N messages (100000) of the last N days (30), the log file rotates to\n"
@@ -233,7 +249,8 @@ std::string CAgentOptions::Usage() {
            std::to_string(kDefaultMaxQueuedTasks) +
            "); 0 means no limit; entries below --log-level (INFO) are\n"
            "      not logged, TRACE adds the product's raw documents; the module has --grace-ms (5000)\n"
-           "      to stop before it is forced\n"
+           "      to stop before it is forced; with --server it sends what it stores to quil-server and\n"
+           "      takes tasks from it, authenticated by the owner-only --server-bundle\n"
            "  quil-agent send [--db FILE] [--control SOCKET] '<task JSON>' | - | @FILE\n"
            "      hands one task to a running agent; '-' reads it from standard input, @FILE from a file\n"
            "  quil-agent send --wait [--timeout SECONDS] ...\n"

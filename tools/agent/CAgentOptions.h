@@ -48,6 +48,9 @@ public:
     int64_t graceMs = kDefaultGraceMs;
     // run: the object root for the module (QUIL_OBJECT_ROOT); empty leaves the module's default.
     std::string objectRoot;
+    // run: quil-server's link address (host:port) and this computer's bundle; no link when empty.
+    std::string server;
+    std::string serverBundle;
 
     static const int64_t kDefaultGraceMs = 5000;
 

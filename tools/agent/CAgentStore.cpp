@@ -13,6 +13,7 @@
 #include <Poco/Timespan.h>
 #include <Poco/Timestamp.h>
 
+#include <algorithm>
 #include <boost/algorithm/string/predicate.hpp>
 #include <fstream>
 #include <mutex>
@@ -53,6 +54,8 @@ const int kSecondTaskId = 2844;
 const int kThirdTaskId = 2846;
 // Rows read per statement by Query: memory stays bounded whatever the database holds.
 const size_t kScanPage = 1000;
+// What the server acknowledged last, among the agent's settings.
+const char* const kAcknowledgedSetting = "server_committed_through";
 
 void RegisterConnector() {
     static std::once_flag once;
@@ -148,6 +151,8 @@ void CAgentStore::OpenForWriting() {
     SealPlainPayloads();
     *m_session << "SELECT coalesce(min(sequence), 1) - 1, coalesce(max(sequence), 0) FROM messages",
         into(m_prunedThrough), into(m_lastSequence), now;
+    m_committedThrough = m_lastSequence;
+    m_acknowledged = std::stoll(SettingLocked(kAcknowledgedSetting, "0"));
     PruneLocked();
 }
 
@@ -314,6 +319,9 @@ int64_t CAgentStore::Append(const Record& record) {
         Poco::Int64 sequence = 0;
         *m_session << "SELECT last_insert_rowid()", into(sequence), now;
         m_lastSequence = sequence;
+        if (!m_inTransaction) {
+            m_committedThrough = sequence;
+        }
         return sequence;
     } catch (const std::exception& e) {
         throw Failure("cannot store " + record.description, e);
@@ -325,6 +333,7 @@ void CAgentStore::InTransaction(const std::function<void()>& work) {
         boost::lock_guard<boost::mutex> guard(m_mutex);
         try {
             m_session->begin();
+            m_inTransaction = true;
         } catch (const std::exception& e) {
             throw CommitFailure(Failure("cannot begin a transaction", e).what());
         }
@@ -344,9 +353,13 @@ void CAgentStore::InTransaction(const std::function<void()>& work) {
 // connection can take the next one.
 void CAgentStore::Commit() {
     boost::lock_guard<boost::mutex> guard(m_mutex);
+    m_inTransaction = false;
     try {
         m_session->commit();
+        m_committedThrough = m_lastSequence;
     } catch (const std::exception& e) {
+        // The rolled back sequences are handed out again.
+        m_lastSequence = m_committedThrough;
         try {
             *m_session << "ROLLBACK", now;
         } catch (const std::exception&) {
@@ -378,8 +391,8 @@ void CAgentStore::PruneDue() {
 // By count, through the primary key: sequences only grow, so the rows beyond the limit are those at
 // or below the newest sequence minus the limit. By age once a minute, as that deletes rows one by one.
 void CAgentStore::PruneLocked() {
-    if (m_limits.keepRows > 0 && m_lastSequence - m_limits.keepRows > m_prunedThrough) {
-        Poco::Int64 through = m_lastSequence - m_limits.keepRows;
+    if (m_limits.keepRows > 0 && PruneFloor(m_lastSequence - m_limits.keepRows) > m_prunedThrough) {
+        Poco::Int64 through = PruneFloor(m_lastSequence - m_limits.keepRows);
         *m_session << "DELETE FROM messages WHERE sequence <= ?", use(through), now;
         m_prunedThrough = through;
     }
@@ -388,8 +401,64 @@ void CAgentStore::PruneLocked() {
         const Poco::Timestamp cutoff =
             Poco::Timestamp() - Poco::Timespan(m_limits.keepDays * kSecondsPerDay, 0);
         std::string oldest = Poco::DateTimeFormatter::format(cutoff, "%Y-%m-%dT%H:%M:%S.%iZ");
-        *m_session << "DELETE FROM messages WHERE time < ?", use(oldest), now;
+        Poco::Int64 through = PruneFloor(m_lastSequence);
+        *m_session << "DELETE FROM messages WHERE time < ? AND sequence <= ?", use(oldest), use(through), now;
         m_lastAgePrune = seconds;
+    }
+}
+
+// Rows the server has not acknowledged stay when the limits say so.
+int64_t CAgentStore::PruneFloor(int64_t through) const {
+    return m_limits.keepUnsent ? std::min(through, m_acknowledged) : through;
+}
+
+int64_t CAgentStore::CommittedThrough() {
+    boost::lock_guard<boost::mutex> guard(m_mutex);
+    return m_committedThrough;
+}
+
+void CAgentStore::Acknowledge(int64_t sequence) {
+    boost::lock_guard<boost::mutex> guard(m_mutex);
+    if (sequence == m_acknowledged) {
+        return;
+    }
+    try {
+        std::string name = kAcknowledgedSetting;
+        std::string value = std::to_string(sequence);
+        *m_session << "INSERT OR REPLACE INTO agent (name, value) VALUES (?, ?)", useRef(name), useRef(value),
+            now;
+        m_acknowledged = sequence;
+    } catch (const std::exception& e) {
+        throw Failure("cannot keep what the server acknowledged", e);
+    }
+}
+
+int64_t CAgentStore::Acknowledged() {
+    boost::lock_guard<boost::mutex> guard(m_mutex);
+    return m_acknowledged;
+}
+
+std::string CAgentStore::Setting(const std::string& name, const std::string& fallback) {
+    boost::lock_guard<boost::mutex> guard(m_mutex);
+    try {
+        return SettingLocked(name, fallback);
+    } catch (const std::exception& e) {
+        throw Failure("cannot read the setting " + name, e);
+    }
+}
+
+std::string CAgentStore::SettingLocked(const std::string& name, const std::string& fallback) {
+    std::vector<std::string> values;
+    *m_session << "SELECT value FROM agent WHERE name = ?", useRef(name), into(values), now;
+    return values.empty() ? fallback : values[0];
+}
+
+void CAgentStore::SetSetting(const std::string& name, const std::string& value) {
+    boost::lock_guard<boost::mutex> guard(m_mutex);
+    try {
+        *m_session << "INSERT OR REPLACE INTO agent (name, value) VALUES (?, ?)", useRef(name), useRef(value), now;
+    } catch (const std::exception& e) {
+        throw Failure("cannot keep the setting " + name, e);
     }
 }
 

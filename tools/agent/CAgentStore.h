@@ -53,6 +53,9 @@ public:
     struct Limits {
         int64_t keepRows;
         int64_t keepDays;
+        // With a server link: no row after the one the server acknowledged goes (see Acknowledge),
+        // whatever keepRows and keepDays say.
+        bool keepUnsent;
     };
     enum class Mode { Create, ReadOnly };
     // Where an agent task stands: stored and answered, handed to the module, or done with (its row
@@ -73,7 +76,7 @@ public:
     // checks the database and moves a damaged one aside (see Notices); it refuses a SQLite database of
     // another application. ReadOnly insists on an existing agent database, takes no lock and never
     // writes to it.
-    CAgentStore(const std::string& path, Mode mode, const Limits& limits = Limits{0, 0});
+    CAgentStore(const std::string& path, Mode mode, const Limits& limits = Limits{0, 0, false});
     ~CAgentStore();
 
     // Stores the record with the current time; returns its sequence number. Inside InTransaction the
@@ -109,6 +112,14 @@ public:
     void ReplacePayload(int64_t sequence, const std::string& payload);
     // Drops the oldest messages beyond the limits. Done after commits as they become due.
     void Prune();
+    // The highest sequence whose transaction has committed; rows after it may still be rolled back.
+    int64_t CommittedThrough();
+    // Keeps what the server acknowledged (its committed_through) and lets pruning reach it.
+    void Acknowledge(int64_t sequence);
+    int64_t Acknowledged();
+    // A value of the agent's own, kept with its instance UUID; `fallback` when it has none.
+    std::string Setting(const std::string& name, const std::string& fallback);
+    void SetSetting(const std::string& name, const std::string& value);
     // What opening had to do that the operator must hear of, such as a damaged database moved aside.
     std::vector<std::string> TakeNotices();
     // The instance UUID kept in the database; made with `generate` and kept on first use.
@@ -139,6 +150,8 @@ private:
     void Commit();
     void PruneDue();
     void PruneLocked();
+    int64_t PruneFloor(int64_t through) const;
+    std::string SettingLocked(const std::string& name, const std::string& fallback);
     std::string Seal(const std::string& payload);
     static std::string ScanStatement(const Filter& filter, Order order, bool from);
     std::runtime_error Failure(const std::string& what, const std::exception& e) const;
@@ -151,6 +164,9 @@ private:
     std::unique_ptr<Poco::Data::Session> m_session;
     std::vector<std::string> m_notices;
     int64_t m_lastSequence = 0;
+    int64_t m_committedThrough = 0;
+    bool m_inTransaction = false;
+    int64_t m_acknowledged = 0;  // pruning stops here when the limits keep unsent rows
     int64_t m_prunedThrough = 0;  // rows up to this sequence are gone
     int64_t m_lastAgePrune = 0;   // seconds since the epoch
 };

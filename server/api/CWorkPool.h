@@ -1,0 +1,39 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace Zun {
+namespace Server {
+
+// A few threads that run what the link's reactors must not do on gRPC's own threads: calls into
+// the fleet service, which may wait for the database. Work runs in the order it was submitted.
+class CWorkPool {
+public:
+    explicit CWorkPool(std::size_t threads);
+    ~CWorkPool();
+    CWorkPool(const CWorkPool&) = delete;
+    CWorkPool& operator=(const CWorkPool&) = delete;
+
+    void Submit(std::function<void()> work);
+    // Runs what was submitted, including what that submits in turn, then ends the threads.
+    void Stop();
+
+private:
+    void Run();
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::function<void()>> m_work;
+    std::size_t m_busy = 0;
+    bool m_stopping = false;
+    std::vector<std::thread> m_threads;
+};
+
+}  // namespace Server
+}  // namespace Zun
