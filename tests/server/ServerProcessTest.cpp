@@ -29,7 +29,7 @@ struct Outcome {
 };
 
 // Runs quil-server to its end through the shell, standard error with standard output.
-Outcome Run(const std::string& arguments) {
+Outcome RunServer(const std::string& arguments) {
     const std::string command = std::string(QUIL_SERVER_PATH) + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     std::string output;
@@ -60,8 +60,8 @@ protected:
     // Starts `run` and waits for its admin socket.
     void Start() {
         const std::string state = m_folder + "/state";
-        std::vector<std::string> arguments = {QUIL_SERVER_PATH, "run", "--state", state, "--listen", "127.0.0.1:0",
-                                              "--log-level", "debug"};
+        std::vector<std::string> arguments = {QUIL_SERVER_PATH, "run",         "--state",     state,
+                                              "--listen",       "127.0.0.1:0", "--log-level", "debug"};
         std::vector<char*> argv;
         for (std::string& argument : arguments) {
             argv.push_back(&argument[0]);
@@ -70,7 +70,8 @@ protected:
         ASSERT_EQ(posix_spawn(&m_server, QUIL_SERVER_PATH, nullptr, nullptr, argv.data(), environ), 0);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         struct stat info;
-        while (stat((state + "/admin.sock").c_str(), &info) != 0 && std::chrono::steady_clock::now() < deadline) {
+        while (stat((state + "/admin.sock").c_str(), &info) != 0 &&
+               std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         ASSERT_EQ(stat((state + "/admin.sock").c_str(), &info), 0) << "the server did not start";
@@ -100,27 +101,27 @@ TEST_F(ServerProcessTest, CommandLineAnswersWithSysexitsCodes) {
         {"hosts --admin-socket " + m_folder + "/none.sock", ExitCode::kUnavailable},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Run(c.first).code, c.second) << c.first;
+        EXPECT_EQ(RunServer(c.first).code, c.second) << c.first;
     }
-    EXPECT_THAT(Run("--version").output, HasSubstr("quil-server "));
-    const Outcome printed = Run("--print-config --log-level warn" + m_state);
+    EXPECT_THAT(RunServer("--version").output, HasSubstr("quil-server "));
+    const Outcome printed = RunServer("--print-config --log-level warn" + m_state);
     EXPECT_THAT(printed.output, HasSubstr("option --log-level"));
     EXPECT_THAT(printed.output, HasSubstr(m_folder + "/state/server.db"));
 }
 
 TEST_F(ServerProcessTest, RunsWithItsCaServesAdministratorsAndStopsCleanly) {
-    ASSERT_EQ(Run("ca init --name localhost" + m_state).code, ExitCode::kOk);
-    const Outcome enrolled = Run("enrol pc-1 --out " + m_folder + "/pc-1.pem" + m_state);
+    ASSERT_EQ(RunServer("ca init --name localhost" + m_state).code, ExitCode::kOk);
+    const Outcome enrolled = RunServer("enrol pc-1 --out " + m_folder + "/pc-1.pem" + m_state);
     ASSERT_EQ(enrolled.code, ExitCode::kOk) << enrolled.output;
     Start();
-    const Outcome hosts = Run("hosts" + m_state);
+    const Outcome hosts = RunServer("hosts" + m_state);
     EXPECT_EQ(hosts.code, ExitCode::kOk) << hosts.output;
     EXPECT_THAT(hosts.output, HasSubstr("computer"));
-    const Outcome reveal = Run("reveal pc-1 --reason 'no such computer yet'" + m_state);
+    const Outcome reveal = RunServer("reveal pc-1 --reason 'no such computer yet'" + m_state);
     EXPECT_EQ(reveal.code, ExitCode::kFailure);
     EXPECT_THAT(reveal.output, HasSubstr("no recovery password"));
-    EXPECT_EQ(Run("task pc-9 '{\"task\":\"query\",\"kind\":1}'" + m_state).code, ExitCode::kFailure);
-    EXPECT_EQ(Run("audit" + m_state).code, ExitCode::kOk);
+    EXPECT_EQ(RunServer("task pc-9 '{\"task\":\"query\",\"kind\":1}'" + m_state).code, ExitCode::kFailure);
+    EXPECT_EQ(RunServer("audit" + m_state).code, ExitCode::kOk);
     struct stat key;
     ASSERT_EQ(stat((m_folder + "/state/server.key").c_str(), &key), 0);
     EXPECT_EQ(key.st_mode & 0777, 0600u);
