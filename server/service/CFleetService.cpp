@@ -251,7 +251,9 @@ int64_t CFleetService::QueueTask(const std::string& computer, const std::string&
     task.taskIds = taskIds;
     task.queuedAt = CAgentStore::Now();
     task.id = m_store.QueueTask(task);
-    m_log(kInfo, "Queued task " + std::to_string(task.id) + " for " + computer + ": " + line);
+    // Not the line: an activation carries the licence, which has no place in a log.
+    m_log(kInfo, "Queued task " + std::to_string(task.id) + " for " + computer +
+                     (taskIds.empty() ? std::string() : " (ids " + taskIds + ")"));
     WakeComputer(computer);
     return task.id;
 }
