@@ -159,7 +159,8 @@ Key ReadKey(const std::string& path) {
 Certificate ReadCertificate(const std::string& path) {
     const std::string pem = CTrustedPath::ReadTrustedFile(path, kMaxFileBytes);
     Bio bio(Checked(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), "cannot allocate"));
-    return Certificate(Checked(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr), path + ": not a certificate"));
+    return Certificate(
+        Checked(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr), path + ": not a certificate"));
 }
 
 std::string RandomSerial(ASN1_INTEGER*& serial) {
@@ -192,10 +193,10 @@ void AddExtension(X509* certificate, X509* issuer, int nid, const std::string& v
 
 struct Request {
     std::string commonName;
-    EVP_PKEY* key = nullptr;     // the subject's
-    X509* issuer = nullptr;      // null: self-signed
+    EVP_PKEY* key = nullptr;  // the subject's
+    X509* issuer = nullptr;   // null: self-signed
     EVP_PKEY* issuerKey = nullptr;
-    long validSeconds = 0;       // negative: expired already
+    long validSeconds = 0;  // negative: expired already
     std::vector<std::pair<int, std::string>> extensions;
 };
 
@@ -236,8 +237,8 @@ std::string SubjectAlternativeNames(const std::vector<std::string>& names) {
                                                    "0123456789.-:") != std::string::npos) {
             throw std::invalid_argument("not a server name or address: \"" + name + "\"");
         }
-        const bool address = name.find_first_not_of("0123456789.") == std::string::npos ||
-                             name.find(':') != std::string::npos;
+        const bool address =
+            name.find_first_not_of("0123456789.") == std::string::npos || name.find(':') != std::string::npos;
         list += (address ? ",IP:" : ",DNS:") + name;
     }
     return list;
@@ -283,8 +284,9 @@ void CCertificateAuthority::CheckFolder() const {
 
 void CCertificateAuthority::CheckComputerName(const std::string& computer) {
     const bool sized = !computer.empty() && computer.size() <= kMaxComputerName;
-    const bool allowed = computer.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                                    "0123456789.-_") == std::string::npos;
+    const bool allowed = computer.find_first_not_of(
+                             "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                             "0123456789.-_") == std::string::npos;
     if (!sized || !allowed || !std::isalnum(static_cast<unsigned char>(computer[0]))) {
         throw std::invalid_argument("not a computer name: \"" + computer + "\" (1 to " +
                                     std::to_string(kMaxComputerName) +
@@ -333,8 +335,8 @@ void CCertificateAuthority::Init(const std::vector<std::string>& serverNames) {
     WriteNewFile(CaCertificateFile(), CertificatePem(caCertificate.get()));
 }
 
-CCertificateAuthority::Issued CCertificateAuthority::Enrol(const std::string& computer, const std::string& bundle,
-                                                            int validDays) {
+CCertificateAuthority::Issued CCertificateAuthority::Enrol(const std::string& computer,
+                                                           const std::string& bundle, int validDays) {
     CheckComputerName(computer);
     CheckFolder();
     Key caKey = ReadKey(CaKeyFile());
@@ -371,8 +373,8 @@ CCertificateAuthority::Issued CCertificateAuthority::Enrol(const std::string& co
 }
 
 void CCertificateAuthority::WriteRecord(const Issued& issued) const {
-    ReplaceFile(RecordFile(issued.serial),
-                issued.computer + "\n" + issued.notAfter + "\n" + (issued.revoked ? "revoked" : "current") + "\n");
+    ReplaceFile(RecordFile(issued.serial), issued.computer + "\n" + issued.notAfter + "\n" +
+                                               (issued.revoked ? "revoked" : "current") + "\n");
 }
 
 CCertificateAuthority::Issued CCertificateAuthority::ReadRecord(const std::string& serial) const {

@@ -28,6 +28,7 @@ const std::chrono::seconds kShutdownGrace(2);
 // Agents idle for long stretches: keepalives find dead connections without traffic of ours.
 const int kKeepaliveMs = 60 * 1000;
 const int kKeepaliveTimeoutMs = 20 * 1000;
+const int kMinAgentPingMs = 30 * 1000;
 
 class CLinkService : public quil::link::v1::AgentLink::CallbackService {
 public:
@@ -78,9 +79,13 @@ public:
         m_pool.reset(new CWorkPool(kWorkers));
         m_service.reset(new CLinkService(m_handler, *m_pool, m_log));
         grpc::ServerBuilder builder;
-        builder.AddListeningPort(m_settings.listen, grpc::experimental::TlsServerCredentials(options), &m_port);
+        builder.AddListeningPort(m_settings.listen, grpc::experimental::TlsServerCredentials(options),
+                                 &m_port);
         builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIME_MS, kKeepaliveMs);
         builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, kKeepaliveTimeoutMs);
+        // Agents ping about once a minute on an idle stream; gRPC's default (one ping in 5 minutes)
+        // would count that as abuse and close their connections.
+        builder.AddChannelArgument(GRPC_ARG_HTTP2_MIN_RECV_PING_INTERVAL_WITHOUT_DATA_MS, kMinAgentPingMs);
         builder.RegisterService(m_service.get());
         m_server = builder.BuildAndStart();
         if (!m_server || m_port == 0) {

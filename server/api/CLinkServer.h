@@ -15,10 +15,10 @@ class IAgentLinkHandler;
 class CLinkServer {
 public:
     struct Settings {
-        std::string listen;           // host:port; port 0 picks a free one (see Port)
-        std::string caCertificate;    // PEM file: the CA that issued agents' certificates
-        std::string certificate;      // PEM file: the server's certificate
-        std::string privateKey;       // PEM file, owner-only: the server's key
+        std::string listen;         // host:port; port 0 picks a free one (see Port)
+        std::string caCertificate;  // PEM file: the CA that issued agents' certificates
+        std::string certificate;    // PEM file: the server's certificate
+        std::string privateKey;     // PEM file, owner-only: the server's key
     };
     // level: 0 debug, 1 info, 2 warn, 3 error.
     using Log = std::function<void(int level, const std::string& text)>;

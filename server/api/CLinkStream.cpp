@@ -33,8 +33,8 @@ std::string FirstValue(const grpc::AuthContext& context, const char* property) {
 CLinkStream::CLinkStream(IAgentLinkHandler& handler, CWorkPool& pool, const CLinkServer::Log& log)
     : m_handler(handler), m_pool(pool), m_log(log) {}
 
-CLinkStream* CLinkStream::Open(grpc::CallbackServerContext* context, IAgentLinkHandler& handler, CWorkPool& pool,
-                               const CLinkServer::Log& log) {
+CLinkStream* CLinkStream::Open(grpc::CallbackServerContext* context, IAgentLinkHandler& handler,
+                               CWorkPool& pool, const CLinkServer::Log& log) {
     std::shared_ptr<CLinkStream> stream(new CLinkStream(handler, pool, log));
     stream->m_self = stream;
     stream->Begin(context);
@@ -243,8 +243,8 @@ void CLinkStream::Answer(const quil::link::v1::TaskAnswer& answer) {
     try {
         m_handler.Answered(m_computer, answer);
     } catch (const std::exception& e) {
-        m_log(kError, "Cannot keep the answer to task " + std::to_string(answer.id()) + " of " + Who() + ": " +
-                          e.what());
+        m_log(kError, "Cannot keep the answer to task " + std::to_string(answer.id()) + " of " + Who() +
+                          ": " + e.what());
     }
 }
 

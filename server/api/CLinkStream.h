@@ -26,15 +26,16 @@ class IAgentLinkHandler;
 // Rows that arrive while a commit runs are gathered for the next one, so a busy agent costs one
 // transaction per round trip rather than one per row. Only one write is in flight; the rest wait.
 // The stream owns itself until gRPC is done with it and the handler has heard of its end.
-class CLinkStream : public grpc::ServerBidiReactor<quil::link::v1::AgentMessage, quil::link::v1::ServerMessage>,
-                    public std::enable_shared_from_this<CLinkStream> {
+class CLinkStream
+    : public grpc::ServerBidiReactor<quil::link::v1::AgentMessage, quil::link::v1::ServerMessage>,
+      public std::enable_shared_from_this<CLinkStream> {
 public:
     // Rows held for the next commit before the stream stops reading: memory stays bounded when an
     // agent sends faster than the database commits.
     static const std::size_t kMaxPendingRows = 2000;
 
-    static CLinkStream* Open(grpc::CallbackServerContext* context, IAgentLinkHandler& handler, CWorkPool& pool,
-                             const CLinkServer::Log& log);
+    static CLinkStream* Open(grpc::CallbackServerContext* context, IAgentLinkHandler& handler,
+                             CWorkPool& pool, const CLinkServer::Log& log);
 
     void OnReadDone(bool ok) override;
     void OnWriteDone(bool ok) override;
@@ -68,7 +69,7 @@ private:
     std::shared_ptr<CLinkStream> m_self;
 
     quil::link::v1::AgentMessage m_incoming;
-    std::mutex m_mutex;  // what follows
+    std::mutex m_mutex;                                    // what follows
     std::deque<quil::link::v1::ServerMessage> m_outgoing;  // front: the write in flight
     bool m_writing = false;
     bool m_closed = false;  // Finish was called

@@ -20,9 +20,10 @@ class AgentServerLinkTest : public ::testing::Test {
 protected:
     std::unique_ptr<CAgentProcess> StartAgent(const std::string& bundle) {
         std::unique_ptr<CAgentProcess> agent(new CAgentProcess(
-            QUIL_AGENT_PATH, {"run", "--db", m_root.Path() + "/agent/agent.db", "--module", QUIL_CONNECTOR_PATH,
-                              "--control", m_root.Path() + "/agent/agent.sock", "--server", m_bed.Address(),
-                              "--server-bundle", bundle, "--log-level", "DEBUG"}));
+            QUIL_AGENT_PATH,
+            {"run", "--db", m_root.Path() + "/agent/agent.db", "--module", QUIL_CONNECTOR_PATH, "--control",
+             m_root.Path() + "/agent/agent.sock", "--server", m_bed.Address(), "--server-bundle", bundle,
+             "--log-level", "DEBUG"}));
         EXPECT_TRUE(agent->WaitForError("running", kDeadline)) << agent->Errors();
         return agent;
     }
@@ -93,15 +94,29 @@ TEST_F(AgentServerLinkTest, ARevokedComputerIsToldSoInTheAgentsLog) {
     EXPECT_EQ(0, agent->WaitForExit(kDeadline)) << agent->Errors();
 }
 
-TEST_F(AgentServerLinkTest, ABundleOthersCanWriteStopsTheAgentsStart) {
+// A link that cannot be trusted or is half configured stops the start, naming why.
+TEST_F(AgentServerLinkTest, ABadLinkConfigurationStopsTheAgentsStart) {
     const std::string bundle = m_bed.Enrol("pc-1");
     ASSERT_EQ(0, ::chmod(bundle.c_str(), 0666));
-    CAgentProcess agent(QUIL_AGENT_PATH,
-                        {"run", "--db", m_root.Path() + "/agent/agent.db", "--module", QUIL_CONNECTOR_PATH,
-                         "--control", m_root.Path() + "/agent/agent.sock", "--server", m_bed.Address(),
-                         "--server-bundle", bundle});
-    EXPECT_EQ(1, agent.WaitForExit(kDeadline));
-    EXPECT_NE(std::string::npos, agent.Errors().find(bundle)) << agent.Errors();
+    const std::string base = m_root.Path() + "/agent/";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--server", m_bed.Address(), "--server-bundle", bundle}, bundle},
+        {{"--server", m_bed.Address()}, "needs both server (HOST:PORT) and server-bundle"},
+        {{"--server-bundle", bundle}, "needs both server (HOST:PORT) and server-bundle"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = {"run",
+                                              "--db",
+                                              base + "agent.db",
+                                              "--module",
+                                              QUIL_CONNECTOR_PATH,
+                                              "--control",
+                                              base + "agent.sock"};
+        arguments.insert(arguments.end(), c.first.begin(), c.first.end());
+        CAgentProcess agent(QUIL_AGENT_PATH, arguments);
+        EXPECT_EQ(1, agent.WaitForExit(kDeadline)) << c.second;
+        EXPECT_NE(std::string::npos, agent.Errors().find(c.second)) << agent.Errors();
+    }
 }
 
 }  // namespace

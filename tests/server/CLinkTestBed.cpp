@@ -23,7 +23,8 @@ int64_t CRecordingHandler::Connected(const std::string& computer, const std::str
     return committed[computer];
 }
 
-int64_t CRecordingHandler::Commit(const std::string& computer, const std::vector<quil::link::v1::StoredRow>& batch) {
+int64_t CRecordingHandler::Commit(const std::string& computer,
+                                  const std::vector<quil::link::v1::StoredRow>& batch) {
     std::lock_guard<std::mutex> lock(mutex);
     int64_t& through = committed[computer];
     for (const quil::link::v1::StoredRow& row : batch) {

@@ -20,8 +20,8 @@ namespace Testing {
 // computer, queues deliveries and refuses computers on request. Waits have deadlines.
 class CRecordingHandler : public Server::IAgentLinkHandler {
 public:
-    int64_t Connected(const std::string& computer, const std::string& serial, const quil::link::v1::Hello& hello,
-                      Wake wake) override;
+    int64_t Connected(const std::string& computer, const std::string& serial,
+                      const quil::link::v1::Hello& hello, Wake wake) override;
     int64_t Commit(const std::string& computer, const std::vector<quil::link::v1::StoredRow>& rows) override;
     std::vector<Delivery> TakeDeliveries(const std::string& computer) override;
     void Answered(const std::string& computer, const quil::link::v1::TaskAnswer& answer) override;
@@ -31,9 +31,10 @@ public:
     void Queue(int64_t id, const std::string& line);
     // Offers every delivery again, as after an answer that was lost.
     void Requeue();
-    bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    bool WaitFor(const std::function<bool()>& condition,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
-    std::mutex mutex;  // guards what follows
+    std::mutex mutex;                    // guards what follows
     std::vector<std::string> computers;  // one per Connected
     std::vector<std::string> serials;
     std::vector<std::string> instances;

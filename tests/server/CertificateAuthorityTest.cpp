@@ -101,7 +101,8 @@ TEST_F(CertificateAuthorityTest, RevokeEndsEveryCertificateOfTheComputerOnly) {
 }
 
 TEST_F(CertificateAuthorityTest, RefusesComputerNamesOutsideHostNames) {
-    for (const std::string& name : std::vector<std::string>{"", "-lead", "a b", "a/b", "a\nb", "é", std::string(65, 'a')}) {
+    for (const std::string& name :
+         std::vector<std::string>{"", "-lead", "a b", "a/b", "a\nb", "é", std::string(65, 'a')}) {
         EXPECT_THROW(CCertificateAuthority::CheckComputerName(name), std::invalid_argument) << name;
     }
     for (const std::string& name : std::vector<std::string>{"pc-1", "PC_2.corp", std::string(64, 'a')}) {

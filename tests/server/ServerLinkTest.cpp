@@ -3,11 +3,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <condition_variable>
+#include <fstream>
 #include <memory>
 #include <mutex>
+#include <sstream>
 
 #include "host/proto/Encryption.pb.h"
 #include "tests/server/CLinkTestBed.h"
@@ -155,6 +155,16 @@ TEST_F(ServerLinkTest, AReconnectResendsOnlyWhatTheServerHasNotCommitted) {
     EXPECT_EQ((std::vector<int64_t>{4, 5, 6, 7, 8}), Received());
 }
 
+TEST_F(ServerLinkTest, AReplacedDatabaseIsReportedNotSilentlySkipped) {
+    {
+        std::lock_guard<std::mutex> lock(m_bed.Handler().mutex);
+        m_bed.Handler().committed["pc-1"] = 10;  // rows of the database this one replaced
+    }
+    Append(2);
+    Connect(m_bed.Enrol("pc-1"));
+    EXPECT_TRUE(WaitForAgentLog("more than this database holds (#2)")) << m_log;
+}
+
 TEST_F(ServerLinkTest, RowsOfManyCommitsGoInFewTransactions) {
     const std::string bundle = m_bed.Enrol("pc-1");
     Append(3000);
@@ -202,7 +212,8 @@ TEST_F(ServerLinkTest, TasksRunOnceEachAndAreAnswered) {
     handler.Requeue();  // as if every answer was lost
     ASSERT_TRUE(handler.WaitFor([&] { return handler.answers.size() == 6; }));
     std::lock_guard<std::mutex> lock(m_mutex);
-    EXPECT_EQ((std::vector<std::string>{"{\"task\":\"a\"}", "{\"task\":\"b\"}", "{\"task\":\"c\"}"}), m_tasks);
+    EXPECT_EQ((std::vector<std::string>{"{\"task\":\"a\"}", "{\"task\":\"b\"}", "{\"task\":\"c\"}"}),
+              m_tasks);
     std::lock_guard<std::mutex> handlerLock(handler.mutex);
     for (std::size_t i = 0; i < handler.answers.size(); ++i) {
         EXPECT_EQ(static_cast<int64_t>(i % 3 + 1), handler.answers[i].id());
@@ -301,7 +312,8 @@ TEST_P(UnsentRowsTest, PruningStopsAtWhatTheServerAcknowledged) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Limits, UnsentRowsTest,
-                         ::testing::Values(PruneCase{false, 0, {5, 6}}, PruneCase{true, 0, {1, 2, 3, 4, 5, 6}},
+                         ::testing::Values(PruneCase{false, 0, {5, 6}},
+                                           PruneCase{true, 0, {1, 2, 3, 4, 5, 6}},
                                            PruneCase{true, 3, {4, 5, 6}}, PruneCase{true, 6, {5, 6}}));
 
 TEST(ReconnectBackoffTest, WaitsAreDrawnBelowABoundThatDoublesToItsCeilingAndResets) {

@@ -94,7 +94,7 @@ TEST_F(AgentConfigurationTest, EverySettingIsReadFromTheFile) {
               "/db/agent.db\nmodule = /opt/m.so\nlog-file = " + folder +
               "/a.log\nlog-level = trace\nlog-max-bytes = 11\nkeep-rows = 12\nkeep-days = 13\n"
               "max-queued = 14\ngrace-ms = 15\ncontrol = " +
-              folder + "/c.sock\n");
+              folder + "/c.sock\nserver = quil.example:7443\nserver-bundle = " + folder + "/pc.pem\n");
     const CAgentConfiguration configuration({"run", "--config", file}, {}, "");
     const CAgentOptions o = CAgentOptions::Parse(configuration.Arguments());
     EXPECT_EQ(folder + "/objects", o.objectRoot);
@@ -106,6 +106,8 @@ TEST_F(AgentConfigurationTest, EverySettingIsReadFromTheFile) {
     EXPECT_EQ(std::vector<int64_t>({11, 12, 13, 14, 15}),
               std::vector<int64_t>({o.logMaxBytes, o.keepRows, o.keepDays, o.maxQueuedTasks, o.graceMs}));
     EXPECT_EQ(folder + "/c.sock", o.control);
+    EXPECT_EQ("quil.example:7443", o.server);
+    EXPECT_EQ(folder + "/pc.pem", o.serverBundle);
     for (const CAgentConfiguration::Setting& setting : CAgentConfiguration::Settings()) {
         EXPECT_EQ(Source::File, configuration.SourceOf(setting.key)) << setting.key;
     }
@@ -138,6 +140,9 @@ const RefusalCase kRefusals[] = {
     {"BadNumberInFile", "keep-rows = many\n", "", "", ExitCode::kConfig, "keep-rows"},
     {"BadLevelInFile", "log-level = loud\n", "", "", ExitCode::kConfig, "loud"},
     {"BadNumberInEnvironment", "", "QUIL_AGENT_MAX_QUEUED", "-1", ExitCode::kConfig, "QUIL_AGENT_MAX_QUEUED"},
+    {"ServerWithoutPort", "server = quil.example\n", "", "", ExitCode::kConfig, "HOST:PORT"},
+    {"ServerPortOutOfRange", "", "QUIL_AGENT_SERVER", "quil.example:70000", ExitCode::kConfig,
+     "QUIL_AGENT_SERVER"},
     {"MissingFile", nullptr, "", "", ExitCode::kNoInput, "does not exist"},
 };
 

@@ -13,6 +13,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "QuilVersion.h"
 #include "host/CTask.h"
 #include "logs/CStatusLog.h"
 #include "logs/CTaskResultEvent.h"
@@ -30,7 +31,6 @@
 #include "tools/agent/CProductLocation.h"
 #include "tools/agent/CSecretWiper.h"
 #include "tools/agent/CServerLink.h"
-#include "QuilVersion.h"
 
 namespace Zun {
 namespace Tools {

@@ -41,9 +41,11 @@ const std::map<std::string, std::string> kShortLogsOptions = {{"-n", "--limit"},
 std::string ServerAddress(const std::string& value) {
     const std::size_t colon = value.rfind(':');
     const std::string port = colon == std::string::npos ? std::string() : value.substr(colon + 1);
-    const bool digits = !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
+    const bool digits =
+        !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
     if (colon == 0 || !digits || std::stol(port) < 1 || std::stol(port) > 65535) {
-        throw std::invalid_argument("--server needs HOST:PORT, like quil.example.org:7443, not '" + value + "'");
+        throw std::invalid_argument("--server needs HOST:PORT, like quil.example.org:7443, not '" + value +
+                                    "'");
     }
     return value;
 }

@@ -456,7 +456,8 @@ std::string CAgentStore::SettingLocked(const std::string& name, const std::strin
 void CAgentStore::SetSetting(const std::string& name, const std::string& value) {
     boost::lock_guard<boost::mutex> guard(m_mutex);
     try {
-        *m_session << "INSERT OR REPLACE INTO agent (name, value) VALUES (?, ?)", useRef(name), useRef(value), now;
+        *m_session << "INSERT OR REPLACE INTO agent (name, value) VALUES (?, ?)", useRef(name), useRef(value),
+            now;
     } catch (const std::exception& e) {
         throw Failure("cannot keep the setting " + name, e);
     }

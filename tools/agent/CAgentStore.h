@@ -166,7 +166,7 @@ private:
     int64_t m_lastSequence = 0;
     int64_t m_committedThrough = 0;
     bool m_inTransaction = false;
-    int64_t m_acknowledged = 0;  // pruning stops here when the limits keep unsent rows
+    int64_t m_acknowledged = 0;   // pruning stops here when the limits keep unsent rows
     int64_t m_prunedThrough = 0;  // rows up to this sequence are gone
     int64_t m_lastAgePrune = 0;   // seconds since the epoch
 };

@@ -26,16 +26,17 @@ class CAgentStore;
 class CServerLink {
 public:
     struct Settings {
-        std::string server;        // host:port
-        std::string bundle;        // PEM: the computer's key, its certificate, the CA certificate
+        std::string server;  // host:port
+        std::string bundle;  // PEM: the computer's key, its certificate, the CA certificate
         std::string agentVersion;
-        std::string instance;      // the module's instance UUID
+        std::string instance;  // the module's instance UUID
         std::chrono::milliseconds firstRetry{1000};
         std::chrono::milliseconds maxRetry{5 * 60 * 1000};
     };
     // Runs a task line as the agent runs any task and returns its JSON answer. `taken` must be
     // called inside the unit of work that stores the task, so that the id is kept with it.
-    using TaskRunner = std::function<std::string(const std::string& line, const std::function<void()>& taken)>;
+    using TaskRunner =
+        std::function<std::string(const std::string& line, const std::function<void()>& taken)>;
     using Log = std::function<void(const std::string& text, CAgentLogger::Level level)>;
 
     static bool IsAvailable();

@@ -43,9 +43,7 @@ struct Bundle {
     std::string key;
     std::string certificate;
     std::string ca;
-    ~Bundle() {
-        CSecretWiper::Wipe(key);
-    }
+    ~Bundle() { CSecretWiper::Wipe(key); }
 };
 
 // The PEM block from `begin` through its end marker, searching from `from`; moves `from` past it.
@@ -70,8 +68,9 @@ Bundle ReadBundle(const std::string& path) {
     bundle.ca = Block(text, kCertificateBegin, kCertificateEnd, at);
     CSecretWiper::Wipe(text);
     if (bundle.key.empty() || bundle.certificate.empty() || bundle.ca.empty()) {
-        throw std::runtime_error("server bundle " + path +
-                                 ": must hold a private key, this computer's certificate and the CA certificate (PEM)");
+        throw std::runtime_error(
+            "server bundle " + path +
+            ": must hold a private key, this computer's certificate and the CA certificate (PEM)");
     }
     return bundle;
 }
@@ -90,7 +89,10 @@ bool AnswerIsOk(const std::string& answer) {
 class CServerLink::CImpl {
 public:
     CImpl(const Settings& settings, CAgentStore& store, TaskRunner runner, Log log)
-        : m_settings(settings), m_store(store), m_runner(std::move(runner)), m_log(std::move(log)),
+        : m_settings(settings),
+          m_store(store),
+          m_runner(std::move(runner)),
+          m_log(std::move(log)),
           m_backoff(settings.firstRetry, settings.maxRetry) {}
 
     ~CImpl() { Stop(); }
@@ -158,6 +160,8 @@ private:
         grpc::ChannelArguments arguments;
         arguments.SetInt(GRPC_ARG_KEEPALIVE_TIME_MS, kKeepaliveMs);
         arguments.SetInt(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, kKeepaliveTimeoutMs);
+        // An agent with nothing to send keeps pinging, so that a dead connection is found.
+        arguments.SetInt(GRPC_ARG_HTTP2_MAX_PINGS_WITHOUT_DATA, 0);
         // The link does its own back-off; gRPC's would stack on top of it.
         arguments.SetInt(GRPC_ARG_ENABLE_RETRIES, 0);
         std::shared_ptr<grpc::Channel> channel =
@@ -196,6 +200,16 @@ private:
             return false;
         }
         m_sent = welcome.welcome().committed_through();
+        const int64_t held = m_store.CommittedThrough();
+        if (m_sent > held) {
+            // The database was replaced (moved aside when damaged, or deleted): its new rows reuse
+            // sequences the server has already.
+            m_log("Server link: the server has rows through #" + std::to_string(m_sent) +
+                      ", more than this database holds (#" + std::to_string(held) +
+                      "); the database was replaced, and its rows up to #" + std::to_string(m_sent) +
+                      " are not sent",
+                  CAgentLogger::Level::Warn);
+        }
         m_store.Acknowledge(m_sent);
         m_log("Server link to " + m_settings.server + " open as " + welcome.welcome().computer() +
                   "; sending rows after #" + std::to_string(m_sent),
@@ -313,13 +327,15 @@ private:
         } else if (!welcomed && detail.find(kClosedInHandshake) != std::string::npos) {
             // With TLS 1.3 the server checks the client's certificate after the client has finished
             // its part of the handshake: a refusal reaches the agent as a closed connection.
-            text = "the server refused this computer's certificate, it seems (it closed the connection in the "
-                   "TLS handshake; its log names the reason): " +
-                   detail;
+            text =
+                "the server refused this computer's certificate, it seems (it closed the connection in the "
+                "TLS handshake; its log names the reason): " +
+                detail;
         } else if (detail.find("certificate verify failed") != std::string::npos) {
             text = "the server's certificate is not one of the bundle's CA: " + detail;
         } else {
-            text = (welcomed ? "lost the server " : "cannot reach the server ") + m_settings.server + ": " + detail;
+            text = (welcomed ? "lost the server " : "cannot reach the server ") + m_settings.server + ": " +
+                   detail;
         }
         m_log("Server link: " + text, welcomed ? CAgentLogger::Level::Warn : CAgentLogger::Level::Error);
     }
