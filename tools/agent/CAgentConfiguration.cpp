@@ -48,8 +48,9 @@ const char* const kServerKey = "server";
 const std::string kNoServer = "(none: no server link)";
 const std::string kModuleDefaultRoot = "(the module's own: /run/quil for root, else $XDG_RUNTIME_DIR/quil)";
 
-const CAgentConfiguration::Setting* FindByOption(const std::string& option) {
-    for (const CAgentConfiguration::Setting& setting : CAgentConfiguration::Settings()) {
+const CAgentConfiguration::Setting* FindByOption(const std::vector<CAgentConfiguration::Setting>& settings,
+                                                 const std::string& option) {
+    for (const CAgentConfiguration::Setting& setting : settings) {
         if (option == setting.option) {
             return &setting;
         }
@@ -61,9 +62,10 @@ bool IsOption(const std::string& argument) {
     return argument.rfind("-", 0) == 0;
 }
 
-// The commands that use the database and control settings; run takes every setting.
+// Every command takes the settings shared by all of them; a help word or a bare option takes none,
+// so that asking for help never fails on what a configuration holds.
 bool TakesSharedSettings(const std::string& command) {
-    return command == "run" || command == "send" || command == "status" || command == "logs";
+    return !command.empty() && !IsOption(command) && command != "help";
 }
 
 }  // namespace
@@ -90,10 +92,23 @@ const std::vector<CAgentConfiguration::Setting>& CAgentConfiguration::Settings()
     return settings;
 }
 
-// An empty variable counts as unset, as QUIL_OBJECT_ROOT always has.
+// A value is checked as the agent's command line would check its option.
+const CAgentConfiguration::Schema& CAgentConfiguration::AgentSchema() {
+    static const Schema schema = {Settings(), kRunCommand,
+                                  [](const Setting& setting, const std::string& value) {
+                                      CAgentOptions::Parse({kRunCommand, setting.option, value});
+                                  }};
+    return schema;
+}
+
 CAgentConfiguration::Environment CAgentConfiguration::ReadEnvironment() {
+    return ReadEnvironment(AgentSchema());
+}
+
+// An empty variable counts as unset, as QUIL_OBJECT_ROOT always has.
+CAgentConfiguration::Environment CAgentConfiguration::ReadEnvironment(const Schema& schema) {
     Environment environment;
-    for (const Setting& setting : Settings()) {
+    for (const Setting& setting : schema.settings) {
         const char* value = std::getenv(setting.variable);
         if (value != nullptr && *value != '\0') {
             environment[setting.variable] = value;
@@ -103,7 +118,13 @@ CAgentConfiguration::Environment CAgentConfiguration::ReadEnvironment() {
 }
 
 CAgentConfiguration::CAgentConfiguration(const std::vector<std::string>& arguments,
-                                         const Environment& environment, const std::string& defaultFile) {
+                                         const Environment& environment, const std::string& defaultFile)
+    : CAgentConfiguration(arguments, environment, defaultFile, AgentSchema()) {}
+
+CAgentConfiguration::CAgentConfiguration(const std::vector<std::string>& arguments,
+                                         const Environment& environment, const std::string& defaultFile,
+                                         const Schema& schema)
+    : m_schema(schema) {
     TakeArguments(arguments);
     if (!m_configOption.empty()) {
         ReadFile(m_configOption);
@@ -122,7 +143,7 @@ void CAgentConfiguration::TakeArguments(const std::vector<std::string>& argument
     }
     for (size_t i = first; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        const Setting* setting = FindByOption(argument);
+        const Setting* setting = FindByOption(m_schema.settings, argument);
         const bool hasValue = i + 1 < arguments.size();
         if (argument == "--print-config") {
             m_print = true;
@@ -139,7 +160,7 @@ void CAgentConfiguration::TakeArguments(const std::vector<std::string>& argument
         }
     }
     if (m_command.empty() && m_print) {
-        m_command = kRunCommand;
+        m_command = m_schema.fullCommand;
     }
 }
 
@@ -164,7 +185,7 @@ void CAgentConfiguration::ReadFile(const std::string& fileName) {
     }
     for (const std::string& key : keys) {
         bool known = false;
-        for (const Setting& setting : Settings()) {
+        for (const Setting& setting : m_schema.settings) {
             known = known || key == setting.key;
         }
         if (!known) {
@@ -177,7 +198,7 @@ void CAgentConfiguration::ReadFile(const std::string& fileName) {
 
 // File, then option, then environment: the last one that has a value wins.
 void CAgentConfiguration::Resolve(const Environment& environment) {
-    for (const Setting& setting : Settings()) {
+    for (const Setting& setting : m_schema.settings) {
         m_sources[setting.key] = Source::Default;
         if (!Applies(setting)) {
             continue;
@@ -207,7 +228,7 @@ void CAgentConfiguration::Resolve(const Environment& environment) {
 void CAgentConfiguration::Check(const Setting& setting, const std::string& value,
                                 const std::string& origin) const {
     try {
-        CAgentOptions::Parse({kRunCommand, setting.option, value});
+        m_schema.check(setting, value);
     } catch (const std::invalid_argument& e) {
         throw CError(ExitCode::kConfig, origin + ": " + e.what());
     }
@@ -215,7 +236,7 @@ void CAgentConfiguration::Check(const Setting& setting, const std::string& value
 
 // Help, or no command at all, takes no setting: the usage is shown whatever the file says.
 bool CAgentConfiguration::Applies(const Setting& setting) const {
-    return m_command == kRunCommand || (setting.everyCommand && TakesSharedSettings(m_command));
+    return m_command == m_schema.fullCommand || (setting.everyCommand && TakesSharedSettings(m_command));
 }
 
 std::vector<std::string> CAgentConfiguration::Arguments() const {
@@ -223,7 +244,7 @@ std::vector<std::string> CAgentConfiguration::Arguments() const {
     if (!m_command.empty()) {
         arguments.push_back(m_command);
     }
-    for (const Setting& setting : Settings()) {
+    for (const Setting& setting : m_schema.settings) {
         const auto value = m_values.find(setting.key);
         if (value != m_values.end() && Applies(setting)) {
             arguments.push_back(setting.option);
@@ -253,14 +274,23 @@ std::string CAgentConfiguration::ObjectRoot() const {
 }
 
 void CAgentConfiguration::Print(std::ostream& out, const CAgentOptions& effective) const {
+    Print(out, [this, &effective](const std::string& key) {
+        const std::string value = kEffective.at(key)(effective);
+        if (!value.empty() || SourceOf(key) != Source::Default) {
+            return value;
+        }
+        return key == kObjectRootKey ? kModuleDefaultRoot : key == kServerKey ? kNoServer : value;
+    });
+}
+
+void CAgentConfiguration::Print(std::ostream& out, const Effective& effective) const {
     out << "configuration file: " << (m_fileName.empty() ? "none" : m_fileName) << "\n";
     out << std::left << std::setw(kKeyColumn) << "setting" << std::setw(kSourceColumn) << "source"
         << "value\n";
-    for (const Setting& setting : Settings()) {
+    for (const Setting& setting : m_schema.settings) {
         if (!Applies(setting)) {
             continue;
         }
-        std::string value = kEffective.at(setting.key)(effective);
         std::string source = "default";
         switch (SourceOf(setting.key)) {
             case Source::File:
@@ -273,13 +303,10 @@ void CAgentConfiguration::Print(std::ostream& out, const CAgentOptions& effectiv
                 source = std::string("environment ") + setting.variable;
                 break;
             case Source::Default:
-                value =
-                    value.empty() && setting.key == std::string(kObjectRootKey) ? kModuleDefaultRoot : value;
-                value = value.empty() && setting.key == std::string(kServerKey) ? kNoServer : value;
                 break;
         }
         out << std::left << std::setw(kKeyColumn) << setting.key << std::setw(kSourceColumn) << source
-            << value << "\n";
+            << effective(setting.key) << "\n";
     }
 }
 

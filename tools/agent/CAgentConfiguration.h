@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <ostream>
 #include <stdexcept>
@@ -33,6 +34,17 @@ public:
         bool everyCommand;     // taken by send and logs as well as by run
     };
 
+    // What a program's configuration is made of, so that quil-server takes its settings the same way:
+    // the settings, the command that takes every one of them, and the check of one value (as its
+    // option would be checked: std::invalid_argument naming what is wrong).
+    struct Schema {
+        std::vector<Setting> settings;
+        std::string fullCommand;
+        std::function<void(const Setting& setting, const std::string& value)> check;
+    };
+    // The value in effect of a setting, by its key, for --print-config.
+    typedef std::function<std::string(const std::string& key)> Effective;
+
     // A configuration that cannot be used; code is the exit code that says why.
     class CError : public std::runtime_error {
     public:
@@ -47,13 +59,17 @@ public:
     static const std::size_t kMaxFileBytes = 64 * 1024;
 
     static const std::vector<Setting>& Settings();
+    static const Schema& AgentSchema();
     // The settings' variables that are set and not empty.
     static Environment ReadEnvironment();
+    static Environment ReadEnvironment(const Schema& schema);
 
     // Takes --config FILE and --print-config off the arguments and reads the file. Throws
     // std::invalid_argument for a bad command line and CError for a bad file or variable.
     CAgentConfiguration(const std::vector<std::string>& arguments, const Environment& environment,
                         const std::string& defaultFile = kDefaultFile);
+    CAgentConfiguration(const std::vector<std::string>& arguments, const Environment& environment,
+                        const std::string& defaultFile, const Schema& schema);
 
     // The command line for CAgentOptions::Parse: the command with its own arguments and each
     // setting the command takes, at the value that won.
@@ -61,6 +77,7 @@ public:
     bool PrintRequested() const { return m_print; }
     // One line per setting of the command: its effective value and where it came from.
     void Print(std::ostream& out, const CAgentOptions& effective) const;
+    void Print(std::ostream& out, const Effective& effective) const;
     Source SourceOf(const std::string& key) const;
     // The object root the module should use, empty when left to the module's own default.
     std::string ObjectRoot() const;
@@ -74,6 +91,7 @@ private:
     void Check(const Setting& setting, const std::string& value, const std::string& origin) const;
     bool Applies(const Setting& setting) const;
 
+    Schema m_schema;
     std::string m_command;
     std::vector<std::string> m_rest;              // the arguments that are no settings
     std::map<std::string, std::string> m_given;   // option -> value on the command line

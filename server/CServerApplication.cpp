@@ -1,0 +1,145 @@
+#include "server/CServerApplication.h"
+
+#include <iostream>
+#include <map>
+
+#include "QuilVersion.h"
+#include "platform/CTrustedPath.h"
+#include "server/admin/CAdminCommands.h"
+#include "server/admin/CAdminServer.h"
+#include "server/admin/CCertificateAuthority.h"
+#include "server/api/CLinkServer.h"
+#include "server/service/CFleetService.h"
+#include "server/store/CServerDatabase.h"
+#include "tools/ExitCodes.h"
+#include "tools/agent/CAgentStore.h"
+#include "tools/agent/CSecretWiper.h"
+
+namespace Zun {
+namespace Server {
+
+namespace ExitCode = Tools::ExitCode;
+
+namespace {
+
+const char* const kLevels[] = {"DEBUG", "INFO", "WARN", "ERROR"};
+const int kError = 3;
+const int kInfo = 1;
+
+int Threshold(const std::string& level) {
+    static const std::map<std::string, int> thresholds = {
+        {"TRACE", 0}, {"DEBUG", 0}, {"INFO", 1}, {"WARN", 2}, {"ERROR", 3}};
+    const auto found = thresholds.find(level);
+    return found == thresholds.end() ? kInfo : found->second;
+}
+
+}  // namespace
+
+CServerApplication::CServerApplication(const CServerOptions& options)
+    : m_options(options), m_threshold(Threshold(options.logLevel)) {}
+
+void CServerApplication::Log(int level, const std::string& text) {
+    if (level < m_threshold) {
+        return;
+    }
+    const std::string line = Tools::Agent::CAgentStore::Now() + " " +
+                             kLevels[level < 0        ? 0
+                                     : level > kError ? kError
+                                                      : level] +
+                             " " + text;
+    std::lock_guard<std::mutex> guard(m_logLock);
+    std::cerr << line << std::endl;
+    if (m_logFile.is_open()) {
+        m_logFile << line << std::endl;
+    }
+}
+
+std::string CServerApplication::CaFolder() const {
+    return m_options.stateFolder + "/ca";
+}
+
+int CServerApplication::Run() {
+    const auto log = [this](int level, const std::string& text) { Log(level, text); };
+    try {
+        BlockStopSignals();
+        Platform::CTrustedPath::EnsureFolder(m_options.stateFolder);
+        Platform::CTrustedPath::EnsurePrivateFile(m_options.logFile);
+        m_logFile.open(m_options.logFile, std::ios::app);
+        Log(kInfo,
+            std::string("quil-server ") + QUIL_VERSION + " starting; state folder " + m_options.stateFolder);
+
+        CServerDatabase database(m_options.database);
+        Log(kInfo, "Database " + database.Describe() + " at schema version " +
+                       std::to_string(database.SchemaVersion()));
+        std::string key = CItemSealer::LoadOrCreateKey(m_options.stateFolder + "/server.key");
+        const CItemSealer sealer(key);
+        Tools::Agent::CSecretWiper::Wipe(key);
+
+        CCertificateAuthority authority(CaFolder());
+        CFleetStore store(database);
+        CFleetService service(
+            store, sealer, [&authority](const std::string& serial) { return authority.IsCurrent(serial); },
+            log);
+        CAdminCommands commands(store, service);
+        CAdminServer admin(
+            m_options.adminSocket,
+            [&commands](const std::string& line, const CAdminCommands::Peer& peer) {
+                return commands.Handle(line, peer);
+            },
+            log);
+        admin.Start();
+        CLinkServer link({m_options.listen, authority.CaCertificateFile(), authority.ServerCertificateFile(),
+                          authority.ServerKeyFile()},
+                         service, log);
+        link.Start();
+        Log(kInfo, "Serving agents on port " + std::to_string(link.Port()) + ", administrators on " +
+                       m_options.adminSocket);
+        const int signal = WaitForStop();
+        Log(kInfo, "Stopping on signal " + std::to_string(signal));
+        link.Stop();
+        admin.Stop();
+        return ExitCode::kOk;
+    } catch (const std::exception& e) {
+        Log(kError, std::string("quil-server cannot run: ") + e.what());
+        return ExitCode::kFailure;
+    }
+}
+
+int CServerApplication::CaInit() {
+    try {
+        Platform::CTrustedPath::EnsureFolder(m_options.stateFolder);
+        CCertificateAuthority(CaFolder()).Init(m_options.serverNames);
+        std::cout << "CA and server certificate made in " << CaFolder() << "\n";
+        return ExitCode::kOk;
+    } catch (const std::exception& e) {
+        std::cerr << "quil-server: " << e.what() << "\n";
+        return ExitCode::kFailure;
+    }
+}
+
+int CServerApplication::Enrol() {
+    try {
+        const CCertificateAuthority::Issued issued =
+            CCertificateAuthority(CaFolder()).Enrol(m_options.name, m_options.out, m_options.validDays);
+        std::cout << "issued " << issued.serial << " to " << issued.computer << " until " << issued.notAfter
+                  << ": " << m_options.out << "\n";
+        return ExitCode::kOk;
+    } catch (const std::exception& e) {
+        std::cerr << "quil-server: " << e.what() << "\n";
+        return ExitCode::kFailure;
+    }
+}
+
+int CServerApplication::Revoke() {
+    try {
+        CCertificateAuthority(CaFolder()).Revoke(m_options.name);
+        std::cout << "revoked the certificates of " << m_options.name << "\n";
+        return ExitCode::kOk;
+    } catch (const std::exception& e) {
+        std::cerr << "quil-server: " << e.what() << "\n";
+        return ExitCode::kFailure;
+    }
+}
+
+}  // namespace Server
+}  // namespace Zun

@@ -1,0 +1,52 @@
+#include "server/CServerSettings.h"
+
+#include <functional>
+#include <map>
+
+namespace Zun {
+namespace Server {
+
+using Tools::Agent::CAgentConfiguration;
+
+namespace {
+
+const char* const kRunCommand = "run";
+
+const std::map<std::string, std::function<std::string(const CServerOptions&)>> kValues = {
+    {"state-folder", [](const CServerOptions& o) { return o.stateFolder; }},
+    {"database", [](const CServerOptions& o) { return o.database; }},
+    {"listen", [](const CServerOptions& o) { return o.listen; }},
+    {"admin-socket", [](const CServerOptions& o) { return o.adminSocket; }},
+    {"log-file", [](const CServerOptions& o) { return o.logFile; }},
+    {"log-level", [](const CServerOptions& o) { return o.logLevel; }},
+};
+
+}  // namespace
+
+const char* const CServerSettings::kDefaultFile = "/etc/quil/server.conf";
+
+// The state folder holds the CA, the key and the default database, so every command takes it; the
+// admin commands find the server through its socket.
+const CAgentConfiguration::Schema& CServerSettings::Schema() {
+    static const CAgentConfiguration::Schema schema = {
+        {
+            {"state-folder", "--state", "QUIL_SERVER_STATE", true},
+            {"database", "--db", "QUIL_SERVER_DB", false},
+            {"listen", "--listen", "QUIL_SERVER_LISTEN", false},
+            {"admin-socket", "--admin-socket", "QUIL_SERVER_ADMIN_SOCKET", true},
+            {"log-file", "--log", "QUIL_SERVER_LOG_FILE", false},
+            {"log-level", "--log-level", "QUIL_SERVER_LOG_LEVEL", false},
+        },
+        kRunCommand,
+        [](const CAgentConfiguration::Setting& setting, const std::string& value) {
+            CServerOptions::Parse({kRunCommand, setting.option, value});
+        }};
+    return schema;
+}
+
+CAgentConfiguration::Effective CServerSettings::Effective(const CServerOptions& options) {
+    return [options](const std::string& key) { return kValues.at(key)(options); };
+}
+
+}  // namespace Server
+}  // namespace Zun

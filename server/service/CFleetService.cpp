@@ -1,0 +1,350 @@
+#include "server/service/CFleetService.h"
+
+#include <Poco/Base64Decoder.h>
+#include <Poco/Base64Encoder.h>
+#include <Poco/JSON/Array.h>
+#include <Poco/JSON/Object.h>
+#include <Poco/JSON/Parser.h>
+#include <boost/thread/lock_guard.hpp>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include "tools/agent/CAgentStore.h"
+#include "tools/agent/CSecretWiper.h"
+
+namespace Zun {
+namespace Server {
+
+using quil::link::v1::RecoveryItem;
+using quil::link::v1::StoredRow;
+using Tools::Agent::CAgentStore;
+using Tools::Agent::CSecretWiper;
+
+namespace {
+
+const int kDebug = 0;
+const int kInfo = 1;
+const int kWarning = 2;
+const char* const kRevealAction = "reveal";
+
+std::string Base64(const std::string& bytes) {
+    std::ostringstream out;
+    Poco::Base64Encoder encoder(out);
+    encoder.rdbuf()->setLineLength(0);
+    encoder << bytes;
+    encoder.close();
+    return out.str();
+}
+
+std::string FromBase64(const std::string& text) {
+    std::istringstream in(text);
+    Poco::Base64Decoder decoder(in);
+    std::string bytes((std::istreambuf_iterator<char>(decoder)), std::istreambuf_iterator<char>());
+    return bytes;
+}
+
+std::string KindOf(const RecoveryItem& item) {
+    return item.kind() == RecoveryItem::PASSWORD ? CFleetStore::kPassword : CFleetStore::kData;
+}
+
+// The "sequence" of the agent's answer: the task's own row in the agent's store.
+int64_t AnsweredSequence(const std::string& answer) {
+    try {
+        Poco::JSON::Parser parser;
+        const Poco::JSON::Object::Ptr json = parser.parse(answer).extract<Poco::JSON::Object::Ptr>();
+        return json->optValue<Poco::Int64>("sequence", 0);
+    } catch (const Poco::Exception&) {
+        return 0;
+    }
+}
+
+Poco::JSON::Array::Ptr Array(const std::vector<std::string>& items) {
+    Poco::JSON::Array::Ptr array = new Poco::JSON::Array;
+    for (const std::string& item : items) {
+        array->add(item);
+    }
+    return array;
+}
+
+}  // namespace
+
+CFleetService::CFleetService(CFleetStore& store, const CItemSealer& sealer, SerialCheck isCurrent, Log log)
+    : m_store(store), m_sealer(sealer), m_isCurrent(std::move(isCurrent)), m_log(std::move(log)) {}
+
+int64_t CFleetService::Connected(const std::string& computer, const std::string& certificateSerial,
+                                 const quil::link::v1::Hello& hello, Wake wake) {
+    if (!m_isCurrent(certificateSerial)) {
+        m_log(kWarning,
+              "Refused " + computer + ": certificate " + certificateSerial + " is revoked or unknown");
+        throw std::runtime_error("certificate " + certificateSerial + " of " + computer +
+                                 " is revoked or was not issued by this server");
+    }
+    CFleetStore::Computer record;
+    record.name = computer;
+    record.certificateSerial = certificateSerial;
+    record.instanceUuid = hello.instance_uuid();
+    record.agentVersion = hello.agent_version();
+    record.lastSeen = CAgentStore::Now();
+    m_store.Connected(record);
+    RequeueUnanswered(computer);
+    {
+        boost::lock_guard<boost::mutex> guard(m_lock);
+        m_wakes[computer] = std::move(wake);
+    }
+    m_store.FindComputer(computer, record);
+    m_log(kInfo, computer + " connected (agent " + hello.agent_version() + "), committed through " +
+                     std::to_string(record.committedThrough));
+    return record.committedThrough;
+}
+
+// Deliveries taken on an earlier connection and never answered are offered again; escrowed items
+// whose recovery-response was never queued (the server stopped between commit and queue) or was
+// refused get a new one.
+void CFleetService::RequeueUnanswered(const std::string& computer) {
+    m_store.RequeueTaken(computer);
+    Response response;
+    for (const CFleetStore::Item& item : m_store.Items(computer)) {
+        if (item.state != CFleetStore::kEscrowed) {
+            continue;
+        }
+        CFleetStore::Task task;
+        const bool pending = item.confirmationTask != 0 && m_store.FindTask(item.confirmationTask, task) &&
+                             task.state != CFleetStore::kAnswered;
+        if (!pending) {
+            response.items.push_back(item.id);
+            (item.kind == CFleetStore::kPassword ? response.passwords : response.data)
+                .push_back(item.internalId);
+        }
+    }
+    QueueResponse(computer, response);
+}
+
+int64_t CFleetService::Commit(const std::string& computer, const std::vector<StoredRow>& rows) {
+    std::vector<Response> responses;
+    int64_t through = 0;
+    m_store.Database().InTransaction([&](Poco::Data::Session&) {
+        CFleetStore::Computer record;
+        if (!m_store.FindComputer(computer, record)) {
+            throw std::runtime_error("rows from " + computer + ", which never connected");
+        }
+        through = record.committedThrough;
+        for (const StoredRow& row : rows) {
+            if (row.sequence() <= through) {
+                continue;
+            }
+            CommitRow(computer, row, responses);
+            through = row.sequence();
+        }
+        m_store.SetCommittedThrough(computer, through, CAgentStore::Now());
+    });
+    // Only what is committed is confirmed to the product, which then forgets it. The rows stay
+    // committed when queueing fails: the next connection queues a response for what is escrowed.
+    for (const Response& response : responses) {
+        try {
+            QueueResponse(computer, response);
+        } catch (const std::exception& e) {
+            m_log(kWarning, "Could not queue the recovery response for " + computer +
+                                " (queued again when it "
+                                "reconnects): " +
+                                e.what());
+        }
+    }
+    return through;
+}
+
+void CFleetService::CommitRow(const std::string& computer, const StoredRow& row,
+                              std::vector<Response>& responses) {
+    CFleetStore::Row stored;
+    stored.sequence = row.sequence();
+    stored.time = row.time();
+    stored.type = row.type();
+    stored.className = row.class_name();
+    stored.description = row.description();
+    stored.userContext = row.user_context();
+    stored.content = row.content();
+    if (!m_store.InsertRow(computer, stored, CAgentStore::Now()) || row.type() != kRecoveryRequest) {
+        return;
+    }
+    ConfirmAbsent(computer, row);
+    Response response;
+    Escrow(computer, row, response);
+    responses.push_back(response);
+}
+
+void CFleetService::Escrow(const std::string& computer, const StoredRow& row, Response& response) {
+    for (const RecoveryItem& given : row.recovery_items()) {
+        const std::string kind = KindOf(given);
+        CFleetStore::Item item;
+        if (!m_store.FindItem(computer, kind, given.internal_id(), item)) {
+            item.computer = computer;
+            item.kind = kind;
+            item.internalId = given.internal_id();
+            item.deviceId = given.device_id();
+            item.index = given.index();
+            item.sealed = Base64(m_sealer.Seal(
+                given.secret(), CItemSealer::AssociatedData(computer, kind, given.internal_id())));
+            item.rowSequence = row.sequence();
+            item.state = CFleetStore::kEscrowed;
+            item.escrowedAt = CAgentStore::Now();
+            m_store.InsertItem(item);
+            m_store.SupersedeOlder(item, item.escrowedAt);
+            m_store.FindItem(computer, kind, given.internal_id(), item);
+            m_log(kInfo, "Escrowed " + kind + " " + item.internalId + " of device " + item.deviceId + " of " +
+                             computer);
+        }
+        response.items.push_back(item.id);
+        (kind == CFleetStore::kPassword ? response.passwords : response.data).push_back(item.internalId);
+    }
+}
+
+// An item the product was told about and that a later request no longer lists is the product's
+// confirmation that it received ours.
+void CFleetService::ConfirmAbsent(const std::string& computer, const StoredRow& row) {
+    std::set<std::pair<std::string, std::string>> listed;
+    for (const RecoveryItem& given : row.recovery_items()) {
+        listed.insert({KindOf(given), given.internal_id()});
+    }
+    for (const CFleetStore::Item& item : m_store.Items(computer)) {
+        if (item.state == CFleetStore::kConfirmationSent && item.agentTaskSequence < row.sequence() &&
+            listed.count({item.kind, item.internalId}) == 0) {
+            m_store.Confirmed(item.id, CAgentStore::Now());
+        }
+    }
+}
+
+std::string CFleetService::ResponseLine(const Response& response) {
+    Poco::JSON::Object line(Poco::JSON_PRESERVE_KEY_ORDER);
+    line.set("task", "recovery-response");
+    line.set("passwords", Array(response.passwords));
+    line.set("data", Array(response.data));
+    std::ostringstream out;
+    line.stringify(out);
+    return out.str();
+}
+
+void CFleetService::QueueResponse(const std::string& computer, const Response& response) {
+    if (response.items.empty()) {
+        return;
+    }
+    CFleetStore::Task task;
+    task.computer = computer;
+    task.line = ResponseLine(response);
+    task.purpose = CFleetStore::kConfirmation;
+    task.queuedAt = CAgentStore::Now();
+    m_store.Database().InTransaction([&](Poco::Data::Session&) {
+        task.id = m_store.QueueTask(task);
+        for (int64_t item : response.items) {
+            m_store.SetConfirmationTask(item, task.id);
+        }
+    });
+    m_log(kDebug, "Queued task " + std::to_string(task.id) + " for " + computer + ": " + task.line);
+    WakeComputer(computer);
+}
+
+int64_t CFleetService::QueueTask(const std::string& computer, const std::string& line,
+                                 const std::string& taskIds) {
+    CFleetStore::Task task;
+    task.computer = computer;
+    task.line = line;
+    task.purpose = CFleetStore::kAdministrator;
+    task.taskIds = taskIds;
+    task.queuedAt = CAgentStore::Now();
+    task.id = m_store.QueueTask(task);
+    // Not the line: an activation carries the licence, which has no place in a log.
+    m_log(kInfo, "Queued task " + std::to_string(task.id) + " for " + computer +
+                     (taskIds.empty() ? std::string() : " (ids " + taskIds + ")"));
+    WakeComputer(computer);
+    return task.id;
+}
+
+std::vector<IAgentLinkHandler::Delivery> CFleetService::TakeDeliveries(const std::string& computer) {
+    std::vector<Delivery> deliveries;
+    for (const CFleetStore::Task& task : m_store.TakeQueued(computer, CAgentStore::Now())) {
+        deliveries.push_back(Delivery{task.id, task.line});
+    }
+    return deliveries;
+}
+
+void CFleetService::Answered(const std::string& computer, const quil::link::v1::TaskAnswer& answer) {
+    CFleetStore::Task task;
+    if (!m_store.FindTask(answer.id(), task) || task.computer != computer) {
+        m_log(kWarning,
+              computer + " answered task " + std::to_string(answer.id()) + ", which is not its own");
+        return;
+    }
+    const int64_t sequence = answer.ok() ? AnsweredSequence(answer.answer()) : 0;
+    const std::string time = CAgentStore::Now();
+    m_store.Database().InTransaction([&](Poco::Data::Session&) {
+        m_store.Answer(task.id, answer.ok(), answer.answer(), sequence, time);
+        if (answer.ok() && task.purpose == CFleetStore::kConfirmation) {
+            m_store.ConfirmationSent(task.id, sequence, time);
+        }
+    });
+    m_log(answer.ok() ? kInfo : kWarning,
+          computer + " answered task " + std::to_string(task.id) + ": " + answer.answer());
+}
+
+void CFleetService::Disconnected(const std::string& computer) {
+    {
+        boost::lock_guard<boost::mutex> guard(m_lock);
+        m_wakes.erase(computer);
+    }
+    m_store.SetConnected(computer, false, CAgentStore::Now());
+    m_log(kInfo, computer + " disconnected");
+}
+
+bool CFleetService::IsConnected(const std::string& computer) const {
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    return m_wakes.count(computer) != 0;
+}
+
+void CFleetService::WakeComputer(const std::string& computer) {
+    Wake wake;
+    {
+        boost::lock_guard<boost::mutex> guard(m_lock);
+        const auto found = m_wakes.find(computer);
+        if (found == m_wakes.end()) {
+            return;
+        }
+        wake = found->second;
+    }
+    wake();
+}
+
+std::vector<CFleetService::Revealed> CFleetService::Reveal(const std::string& computer,
+                                                           const std::string& device,
+                                                           const Requester& requester,
+                                                           const std::string& reason) {
+    if (reason.find_first_not_of(" \t") == std::string::npos) {
+        throw std::invalid_argument("a reveal needs a reason");
+    }
+    std::vector<CFleetStore::Item> chosen;
+    std::string names;
+    for (const CFleetStore::Item& item : m_store.Items(computer)) {
+        if (item.kind == CFleetStore::kPassword && (device.empty() || item.deviceId == device)) {
+            chosen.push_back(item);
+            names += (names.empty() ? "" : " ") + item.internalId;
+        }
+    }
+    if (chosen.empty()) {
+        throw std::invalid_argument("no recovery password of " + computer +
+                                    (device.empty() ? "" : " for device " + device) + " is escrowed");
+    }
+    CFleetStore::AuditEntry entry{
+        0, CAgentStore::Now(), requester.user, requester.uid, kRevealAction, computer, names, reason};
+    m_store.Database().InTransaction([&](Poco::Data::Session&) { m_store.AppendAudit(entry); });
+    m_log(kInfo, requester.user + " (uid " + std::to_string(requester.uid) + ") revealed " + names + " of " +
+                     computer + ": " + reason);
+    std::vector<Revealed> revealed;
+    for (const CFleetStore::Item& item : chosen) {
+        std::string sealed = FromBase64(item.sealed);
+        revealed.push_back(Revealed{
+            item.internalId, item.deviceId, item.index, item.state,
+            m_sealer.Open(sealed, CItemSealer::AssociatedData(computer, item.kind, item.internalId))});
+    }
+    return revealed;
+}
+
+}  // namespace Server
+}  // namespace Zun

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <boost/thread/mutex.hpp>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "server/service/CItemSealer.h"
+#include "server/service/IAgentLinkHandler.h"
+#include "server/store/CFleetStore.h"
+
+namespace Zun {
+namespace Server {
+
+// What the server does with what agents send: their rows stored once each, recovery secrets sealed
+// and escrowed with the rows that carried them, the agent's recovery-response queued once they are
+// safe, and each item followed until the product stops listing it. Also queues the administrator's
+// tasks and reveals escrowed passwords, each reveal audited before anything is shown.
+class CFleetService : public IAgentLinkHandler {
+public:
+    // Whether the CA calls a certificate serial current (issued by it and not revoked).
+    typedef std::function<bool(const std::string& serial)> SerialCheck;
+    // level: 0 debug, 1 info, 2 warn, 3 error. Never given a secret.
+    typedef std::function<void(int level, const std::string& text)> Log;
+
+    struct Revealed {
+        std::string internalId;
+        std::string deviceId;
+        std::string index;
+        std::string state;
+        std::string secret;
+    };
+    struct Requester {
+        std::string user;
+        int64_t uid = 0;
+    };
+
+    static const uint32_t kRecoveryRequest = 728;
+
+    CFleetService(CFleetStore& store, const CItemSealer& sealer, SerialCheck isCurrent, Log log);
+
+    int64_t Connected(const std::string& computer, const std::string& certificateSerial,
+                      const quil::link::v1::Hello& hello, Wake wake) override;
+    int64_t Commit(const std::string& computer, const std::vector<quil::link::v1::StoredRow>& rows) override;
+    std::vector<Delivery> TakeDeliveries(const std::string& computer) override;
+    void Answered(const std::string& computer, const quil::link::v1::TaskAnswer& answer) override;
+    void Disconnected(const std::string& computer) override;
+
+    // Queues a task line (already checked) for the computer and wakes its stream when it is connected.
+    int64_t QueueTask(const std::string& computer, const std::string& line, const std::string& taskIds);
+    bool IsConnected(const std::string& computer) const;
+    // The computer's recovery passwords (of one device, when given), after the audit row naming them
+    // and the reason was written; nothing when it could not be. The caller wipes the secrets.
+    std::vector<Revealed> Reveal(const std::string& computer, const std::string& device,
+                                 const Requester& requester, const std::string& reason);
+
+private:
+    struct Response {
+        std::vector<int64_t> items;
+        std::vector<std::string> passwords;
+        std::vector<std::string> data;
+    };
+
+    void CommitRow(const std::string& computer, const quil::link::v1::StoredRow& row,
+                   std::vector<Response>& responses);
+    void Escrow(const std::string& computer, const quil::link::v1::StoredRow& row, Response& response);
+    void ConfirmAbsent(const std::string& computer, const quil::link::v1::StoredRow& row);
+    void QueueResponse(const std::string& computer, const Response& response);
+    void RequeueUnanswered(const std::string& computer);
+    void WakeComputer(const std::string& computer);
+    static std::string ResponseLine(const Response& response);
+
+    CFleetStore& m_store;
+    const CItemSealer& m_sealer;
+    SerialCheck m_isCurrent;
+    Log m_log;
+    mutable boost::mutex m_lock;
+    std::map<std::string, Wake> m_wakes;
+};
+
+}  // namespace Server
+}  // namespace Zun

@@ -1,0 +1,194 @@
+#include "server/service/CFleetView.h"
+
+#include <Poco/JSON/Parser.h>
+#include <sstream>
+#include <stdexcept>
+
+#include "host/ILoggerResource.h"
+#include "tools/agent/CAgentStatus.h"
+#include "tools/agent/CAgentStore.h"
+#include "tools/agent/CMessageSummary.h"
+
+namespace Zun {
+namespace Server {
+
+using Poco::JSON::Array;
+using Poco::JSON::Object;
+using Tools::Agent::CAgentStatus;
+using Tools::Agent::CAgentStore;
+
+namespace {
+
+// Types the agent stores that tell about the product.
+const int64_t kProtectionStatus = 10044;
+const int64_t kConnectorStatus = 10292;
+const int64_t kStorageStatus = 10553;
+const int64_t kLicences = 10348;
+const int64_t kProductStatus = 10405;
+const int64_t kTaskResult = 10368;
+const int64_t kMaintenanceOn = 740;
+const int64_t kMaintenanceOff = 741;
+// How far back the product's state is looked for; a row older than that has been outdated long ago.
+const int kStateRows = 200;
+// A licence log holds one row per licence, published together: the newest batch is enough.
+const int kLicenceRows = 20;
+
+class CSilentLog : public Common::Kernel::ILoggerResource {
+public:
+    void Write(const std::string&, int, const std::string&) override {}
+};
+
+Object::Ptr NewObject() {
+    return new Object(Poco::JSON_PRESERVE_KEY_ORDER);
+}
+
+CAgentStore::Record AsRecord(const CFleetStore::Row& row) {
+    CAgentStore::Record record;
+    record.sequence = row.sequence;
+    record.time = row.time;
+    record.type = static_cast<uint32_t>(row.type);
+    record.className = row.className;
+    record.description = row.description;
+    record.userContext = row.userContext;
+    record.content = row.content;
+    return record;
+}
+
+std::string SummaryLine(const CFleetStore::Row& row) {
+    try {
+        return row.time + " " + Tools::Agent::CMessageSummary::Line(AsRecord(row));
+    } catch (const std::exception&) {
+        return row.time + " " + std::to_string(row.type) + " damaged row #" + std::to_string(row.sequence);
+    }
+}
+
+}  // namespace
+
+// The newest row that says something about the product decides, read by the agent's own rules.
+std::string CFleetView::ProductState(const std::string& name) {
+    CSilentLog log;
+    for (const CFleetStore::Row& row :
+         m_store.NewestRows(name, {kConnectorStatus, kProtectionStatus, kProductStatus}, kStateRows)) {
+        CAgentStatus status(log, std::string(), [](const std::string&) {});
+        status.Observe(static_cast<uint32_t>(row.type), row.content);
+        if (status.State() != CAgentStatus::Product::Starting) {
+            return CAgentStatus::Name(status.State());
+        }
+    }
+    return "unknown";
+}
+
+Object::Ptr CFleetView::Summary(const CFleetStore::Computer& computer) {
+    Object::Ptr host = NewObject();
+    host->set("name", computer.name);
+    host->set("connected", computer.connected);
+    host->set("last_seen", computer.lastSeen);
+    host->set("product", ProductState(computer.name));
+    const Array::Ptr protection = Lines(computer.name, {kProtectionStatus}, 1);
+    host->set("protection", protection->size() == 0 ? std::string() : protection->getElement<std::string>(0));
+    int escrowed = 0;
+    int waiting = 0;
+    for (const CFleetStore::Item& item : m_store.Items(computer.name)) {
+        ++escrowed;
+        waiting +=
+            item.state == CFleetStore::kEscrowed || item.state == CFleetStore::kConfirmationSent ? 1 : 0;
+    }
+    host->set("items", escrowed);
+    host->set("items_unconfirmed", waiting);
+    return host;
+}
+
+Array::Ptr CFleetView::Hosts() {
+    Array::Ptr hosts = new Array;
+    for (const CFleetStore::Computer& computer : m_store.Computers()) {
+        hosts->add(Summary(computer));
+    }
+    return hosts;
+}
+
+Object::Ptr CFleetView::Host(const std::string& name) {
+    CFleetStore::Computer computer;
+    if (!m_store.FindComputer(name, computer)) {
+        throw std::invalid_argument("no computer " + name + " has connected");
+    }
+    Object::Ptr host = Summary(computer);
+    host->set("certificate_serial", computer.certificateSerial);
+    host->set("instance_uuid", computer.instanceUuid);
+    host->set("agent_version", computer.agentVersion);
+    host->set("first_seen", computer.firstSeen);
+    host->set("committed_through", static_cast<Poco::Int64>(computer.committedThrough));
+    host->set("storage", Lines(name, {kStorageStatus}, 1));
+    host->set("licences", Lines(name, {kLicences}, kLicenceRows));
+    host->set("maintenance", Lines(name, {kMaintenanceOn, kMaintenanceOff}, 1));
+    host->set("escrow", Escrow(name));
+    host->set("task_results", Lines(name, {kTaskResult}, kTaskResults));
+    return host;
+}
+
+Array::Ptr CFleetView::Lines(const std::string& name, const std::vector<int64_t>& types, int limit) {
+    Array::Ptr lines = new Array;
+    for (const CFleetStore::Row& row : m_store.NewestRows(name, types, limit)) {
+        lines->add(SummaryLine(row));
+    }
+    return lines;
+}
+
+Array::Ptr CFleetView::Escrow(const std::string& name) {
+    Array::Ptr items = new Array;
+    for (const CFleetStore::Item& item : m_store.Items(name)) {
+        Object::Ptr entry = NewObject();
+        entry->set("kind", item.kind);
+        entry->set("internal_id", item.internalId);
+        entry->set("device_id", item.deviceId);
+        entry->set("index", item.index);
+        entry->set("state", item.state);
+        entry->set("escrowed", item.escrowedAt);
+        entry->set("confirmation_sent", item.confirmationSentAt);
+        entry->set("confirmed", item.confirmedAt);
+        entry->set("superseded", item.supersededAt);
+        items->add(entry);
+    }
+    return items;
+}
+
+Array::Ptr CFleetView::Results(const CFleetStore::Task& task) {
+    Array::Ptr results = new Array;
+    std::istringstream ids(task.taskIds);
+    std::string first;
+    if (!(ids >> first)) {
+        return results;
+    }
+    const int everyResult = 1000;
+    const std::vector<CFleetStore::Row> rows = m_store.NewestRows(task.computer, {kTaskResult}, everyResult);
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+        if (CAgentStore::CarriesTask(AsRecord(*row), first)) {
+            results->add(SummaryLine(*row));
+        }
+    }
+    return results;
+}
+
+Array::Ptr CFleetView::Tasks() {
+    Array::Ptr tasks = new Array;
+    for (const CFleetStore::Task& task : m_store.Tasks()) {
+        Object::Ptr entry = NewObject();
+        entry->set("id", static_cast<Poco::Int64>(task.id));
+        entry->set("computer", task.computer);
+        entry->set("purpose", task.purpose);
+        entry->set("line", task.line);
+        entry->set("state", task.state);
+        entry->set("queued", task.queuedAt);
+        entry->set("taken", task.takenAt);
+        entry->set("answered", task.answeredAt);
+        if (task.state == CFleetStore::kAnswered) {
+            entry->set("ok", task.ok);
+            entry->set("answer", task.answer);
+        }
+        entry->set("results", Results(task));
+        tasks->add(entry);
+    }
+    return tasks;
+}
+
+}  // namespace Server
+}  // namespace Zun

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <Poco/JSON/Array.h>
+#include <Poco/JSON/Object.h>
+#include <string>
+
+#include "server/store/CFleetStore.h"
+
+namespace Zun {
+namespace Server {
+
+// The fleet as the administrator sees it, derived from the rows agents sent: per computer when it
+// was last seen, whether its agent reaches the product (judged as quil-agent itself judges it), the
+// newest protection, storage, licence and maintenance rows as readable lines, the state of every
+// escrowed item and the newest task results. Never shows a secret.
+class CFleetView {
+public:
+    static const int kTaskResults = 10;
+
+    explicit CFleetView(CFleetStore& store) : m_store(store) {}
+
+    // One object per computer, by name.
+    Poco::JSON::Array::Ptr Hosts();
+    // Throws std::invalid_argument for a computer the server never saw.
+    Poco::JSON::Object::Ptr Host(const std::string& name);
+    // Every task with its state and the task result events that came back for its identifiers.
+    Poco::JSON::Array::Ptr Tasks();
+    // "connected", "not installed", "not reachable", or "unknown" before any row tells.
+    std::string ProductState(const std::string& name);
+
+private:
+    Poco::JSON::Object::Ptr Summary(const CFleetStore::Computer& computer);
+    Poco::JSON::Array::Ptr Lines(const std::string& name, const std::vector<int64_t>& types, int limit);
+    Poco::JSON::Array::Ptr Escrow(const std::string& name);
+    Poco::JSON::Array::Ptr Results(const CFleetStore::Task& task);
+
+    CFleetStore& m_store;
+};
+
+}  // namespace Server
+}  // namespace Zun

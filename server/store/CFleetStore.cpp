@@ -1,0 +1,408 @@
+#include "server/store/CFleetStore.h"
+
+#include <Poco/Data/RecordSet.h>
+#include <Poco/Data/Statement.h>
+#include <sstream>
+
+namespace Zun {
+namespace Server {
+
+using namespace Poco::Data::Keywords;
+using Poco::Data::RecordSet;
+using Poco::Data::Session;
+using Poco::Data::Statement;
+
+const char* const CFleetStore::kPassword = "password";
+const char* const CFleetStore::kData = "data";
+const char* const CFleetStore::kEscrowed = "escrowed";
+const char* const CFleetStore::kConfirmationSent = "confirmation sent";
+const char* const CFleetStore::kConfirmed = "confirmed by the product";
+const char* const CFleetStore::kSuperseded = "superseded";
+const char* const CFleetStore::kQueued = "queued";
+const char* const CFleetStore::kTaken = "taken";
+const char* const CFleetStore::kAnswered = "answered";
+const char* const CFleetStore::kAdministrator = "administrator";
+const char* const CFleetStore::kConfirmation = "confirmation";
+
+namespace {
+
+const char* const kComputerColumns =
+    "name, certificate_serial, instance_uuid, agent_version, first_seen, last_seen, connected, "
+    "committed_through";
+const char* const kItemColumns =
+    "id, computer, kind, internal_id, device_id, item_index, sealed, row_sequence, state, escrowed_at, "
+    "confirmation_task, agent_task_sequence, confirmation_sent_at, confirmed_at, superseded_at";
+const char* const kTaskColumns =
+    "id, computer, line, purpose, task_ids, state, queued_at, taken_at, answered_at, ok, answer, "
+    "agent_sequence";
+const char* const kRowColumns = "sequence, time, type, class, description, user_context, content";
+
+std::string Text(RecordSet& set, const std::string& column) {
+    return set[column].convert<std::string>();
+}
+
+int64_t Number(RecordSet& set, const std::string& column) {
+    return set[column].convert<Poco::Int64>();
+}
+
+// Reads every row the statement selects through the reader.
+template <class T>
+std::vector<T> ReadAll(Statement& statement, T (*read)(RecordSet&)) {
+    statement.execute();
+    RecordSet set(statement);
+    std::vector<T> result;
+    for (bool more = set.moveFirst(); more; more = set.moveNext()) {
+        result.push_back(read(set));
+    }
+    return result;
+}
+
+CFleetStore::Computer ReadComputer(RecordSet& set) {
+    CFleetStore::Computer c;
+    c.name = Text(set, "name");
+    c.certificateSerial = Text(set, "certificate_serial");
+    c.instanceUuid = Text(set, "instance_uuid");
+    c.agentVersion = Text(set, "agent_version");
+    c.firstSeen = Text(set, "first_seen");
+    c.lastSeen = Text(set, "last_seen");
+    c.connected = Number(set, "connected") != 0;
+    c.committedThrough = Number(set, "committed_through");
+    return c;
+}
+
+CFleetStore::Row ReadRow(RecordSet& set) {
+    CFleetStore::Row r;
+    r.sequence = Number(set, "sequence");
+    r.time = Text(set, "time");
+    r.type = Number(set, "type");
+    r.className = Text(set, "class");
+    r.description = Text(set, "description");
+    r.userContext = Text(set, "user_context");
+    r.content = Text(set, "content");
+    return r;
+}
+
+CFleetStore::Item ReadItem(RecordSet& set) {
+    CFleetStore::Item i;
+    i.id = Number(set, "id");
+    i.computer = Text(set, "computer");
+    i.kind = Text(set, "kind");
+    i.internalId = Text(set, "internal_id");
+    i.deviceId = Text(set, "device_id");
+    i.index = Text(set, "item_index");
+    i.sealed = Text(set, "sealed");
+    i.rowSequence = Number(set, "row_sequence");
+    i.state = Text(set, "state");
+    i.escrowedAt = Text(set, "escrowed_at");
+    i.confirmationTask = Number(set, "confirmation_task");
+    i.agentTaskSequence = Number(set, "agent_task_sequence");
+    i.confirmationSentAt = Text(set, "confirmation_sent_at");
+    i.confirmedAt = Text(set, "confirmed_at");
+    i.supersededAt = Text(set, "superseded_at");
+    return i;
+}
+
+CFleetStore::Task ReadTask(RecordSet& set) {
+    CFleetStore::Task t;
+    t.id = Number(set, "id");
+    t.computer = Text(set, "computer");
+    t.line = Text(set, "line");
+    t.purpose = Text(set, "purpose");
+    t.taskIds = Text(set, "task_ids");
+    t.state = Text(set, "state");
+    t.queuedAt = Text(set, "queued_at");
+    t.takenAt = Text(set, "taken_at");
+    t.answeredAt = Text(set, "answered_at");
+    t.ok = Number(set, "ok") != 0;
+    t.answer = Text(set, "answer");
+    t.agentSequence = Number(set, "agent_sequence");
+    return t;
+}
+
+CFleetStore::AuditEntry ReadAudit(RecordSet& set) {
+    CFleetStore::AuditEntry a;
+    a.id = Number(set, "id");
+    a.time = Text(set, "time");
+    a.who = Text(set, "who");
+    a.uid = Number(set, "uid");
+    a.action = Text(set, "action");
+    a.computer = Text(set, "computer");
+    a.items = Text(set, "items");
+    a.reason = Text(set, "reason");
+    return a;
+}
+
+}  // namespace
+
+std::string CFleetStore::Q(const std::string& sql) const {
+    return m_database.Placeholders(sql);
+}
+
+void CFleetStore::Connected(const Computer& c) {
+    m_database.InTransaction([&](Session& session) {
+        Poco::Int64 known = 0;
+        session << Q("SELECT COUNT(*) FROM computers WHERE name = ?"), bind(c.name), into(known), now;
+        if (known == 0) {
+            session << Q("INSERT INTO computers (name, first_seen, last_seen) VALUES (?, ?, ?)"),
+                bind(c.name), bind(c.lastSeen), bind(c.lastSeen), now;
+        }
+        session << Q(
+            "UPDATE computers SET certificate_serial = ?, instance_uuid = ?, agent_version = ?, "
+            "last_seen = ?, connected = 1 WHERE name = ?"),
+            bind(c.certificateSerial), bind(c.instanceUuid), bind(c.agentVersion), bind(c.lastSeen),
+            bind(c.name), now;
+    });
+}
+
+void CFleetStore::SetConnected(const std::string& name, bool connected, const std::string& time) {
+    m_database.Use([&](Session& session) {
+        session << Q("UPDATE computers SET connected = ?, last_seen = ? WHERE name = ?"),
+            bind(connected ? 1 : 0), bind(time), bind(name), now;
+    });
+}
+
+bool CFleetStore::FindComputer(const std::string& name, Computer& computer) {
+    std::vector<Computer> found;
+    m_database.Use([&](Session& session) {
+        Statement select(session);
+        select << Q(std::string("SELECT ") + kComputerColumns + " FROM computers WHERE name = ?"), bind(name);
+        found = ReadAll(select, &ReadComputer);
+    });
+    if (found.empty()) {
+        return false;
+    }
+    computer = found.front();
+    return true;
+}
+
+std::vector<CFleetStore::Computer> CFleetStore::Computers() {
+    std::vector<Computer> found;
+    m_database.Use([&](Session& session) {
+        Statement select(session);
+        select << Q(std::string("SELECT ") + kComputerColumns + " FROM computers ORDER BY name");
+        found = ReadAll(select, &ReadComputer);
+    });
+    return found;
+}
+
+void CFleetStore::SetCommittedThrough(const std::string& name, int64_t sequence, const std::string& time) {
+    m_database.Use([&](Session& session) {
+        session << Q("UPDATE computers SET committed_through = ?, last_seen = ? WHERE name = ?"),
+            bind(static_cast<Poco::Int64>(sequence)), bind(time), bind(name), now;
+    });
+}
+
+bool CFleetStore::InsertRow(const std::string& computer, const Row& row, const std::string& receivedAt) {
+    bool inserted = false;
+    m_database.Use([&](Session& session) {
+        Poco::Int64 known = 0;
+        session << Q("SELECT COUNT(*) FROM agent_rows WHERE computer = ? AND sequence = ?"), bind(computer),
+            bind(static_cast<Poco::Int64>(row.sequence)), into(known), now;
+        if (known != 0) {
+            return;
+        }
+        session << Q(
+            "INSERT INTO agent_rows (computer, sequence, time, type, class, description, user_context, "
+            "content, received_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) "
+            "ON CONFLICT (computer, sequence) DO NOTHING"),
+            bind(computer), bind(static_cast<Poco::Int64>(row.sequence)), bind(row.time),
+            bind(static_cast<Poco::Int64>(row.type)), bind(row.className), bind(row.description),
+            bind(row.userContext), bind(row.content), bind(receivedAt), now;
+        inserted = true;
+    });
+    return inserted;
+}
+
+std::vector<CFleetStore::Row> CFleetStore::NewestRows(const std::string& computer,
+                                                      const std::vector<int64_t>& types, int limit) {
+    std::ostringstream list;
+    for (size_t i = 0; i < types.size(); ++i) {
+        list << (i == 0 ? "" : ", ") << types[i];
+    }
+    std::vector<Row> found;
+    m_database.Use([&](Session& session) {
+        Statement select(session);
+        select << Q(std::string("SELECT ") + kRowColumns +
+                    " FROM agent_rows WHERE computer = ? AND type IN (" + list.str() +
+                    ") ORDER BY sequence DESC LIMIT " + std::to_string(limit)),
+            bind(computer);
+        found = ReadAll(select, &ReadRow);
+    });
+    return found;
+}
+
+bool CFleetStore::FindItem(const std::string& computer, const std::string& kind,
+                           const std::string& internalId, Item& item) {
+    std::vector<Item> found;
+    m_database.Use([&](Session& session) {
+        Statement select(session);
+        select << Q(std::string("SELECT ") + kItemColumns +
+                    " FROM recovery_items WHERE computer = ? AND kind = ? "
+                    "AND internal_id = ?"),
+            bind(computer), bind(kind), bind(internalId);
+        found = ReadAll(select, &ReadItem);
+    });
+    if (found.empty()) {
+        return false;
+    }
+    item = found.front();
+    return true;
+}
+
+void CFleetStore::InsertItem(const Item& i) {
+    m_database.Use([&](Session& session) {
+        session << Q(
+            "INSERT INTO recovery_items (computer, kind, internal_id, device_id, item_index, sealed, "
+            "row_sequence, state, escrowed_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+            bind(i.computer), bind(i.kind), bind(i.internalId), bind(i.deviceId), bind(i.index),
+            bind(i.sealed), bind(static_cast<Poco::Int64>(i.rowSequence)), bind(i.state), bind(i.escrowedAt),
+            now;
+    });
+}
+
+std::vector<CFleetStore::Item> CFleetStore::Items(const std::string& computer) {
+    std::vector<Item> found;
+    m_database.Use([&](Session& session) {
+        Statement select(session);
+        select << Q(std::string("SELECT ") + kItemColumns +
+                    " FROM recovery_items WHERE computer = ? ORDER BY id"),
+            bind(computer);
+        found = ReadAll(select, &ReadItem);
+    });
+    return found;
+}
+
+void CFleetStore::SupersedeOlder(const Item& newer, const std::string& time) {
+    const bool password = newer.kind == kPassword;
+    m_database.Use([&](Session& session) {
+        session << Q(
+            "UPDATE recovery_items SET state = ?, superseded_at = ? WHERE computer = ? AND kind = ? "
+            "AND device_id = ? AND (? = 0 OR item_index = ?) AND row_sequence < ? AND state <> ?"),
+            bind(std::string(kSuperseded)), bind(time), bind(newer.computer), bind(newer.kind),
+            bind(newer.deviceId), bind(password ? 1 : 0), bind(newer.index),
+            bind(static_cast<Poco::Int64>(newer.rowSequence)), bind(std::string(kSuperseded)), now;
+    });
+}
+
+void CFleetStore::SetConfirmationTask(int64_t itemId, int64_t task) {
+    m_database.Use([&](Session& session) {
+        session << Q("UPDATE recovery_items SET confirmation_task = ? WHERE id = ?"),
+            bind(static_cast<Poco::Int64>(task)), bind(static_cast<Poco::Int64>(itemId)), now;
+    });
+}
+
+// Only items still waiting move on: a superseded or confirmed item keeps its state.
+void CFleetStore::ConfirmationSent(int64_t task, int64_t agentSequence, const std::string& time) {
+    m_database.Use([&](Session& session) {
+        session << Q(
+            "UPDATE recovery_items SET state = ?, agent_task_sequence = ?, confirmation_sent_at = ? "
+            "WHERE confirmation_task = ? AND state IN (?, ?)"),
+            bind(std::string(kConfirmationSent)), bind(static_cast<Poco::Int64>(agentSequence)), bind(time),
+            bind(static_cast<Poco::Int64>(task)), bind(std::string(kEscrowed)),
+            bind(std::string(kConfirmationSent)), now;
+    });
+}
+
+void CFleetStore::Confirmed(int64_t itemId, const std::string& time) {
+    m_database.Use([&](Session& session) {
+        session << Q("UPDATE recovery_items SET state = ?, confirmed_at = ? WHERE id = ?"),
+            bind(std::string(kConfirmed)), bind(time), bind(static_cast<Poco::Int64>(itemId)), now;
+    });
+}
+
+int64_t CFleetStore::QueueTask(const Task& t) {
+    Poco::Int64 id = 0;
+    m_database.Use([&](Session& session) {
+        session << Q(
+            "INSERT INTO tasks (computer, line, purpose, task_ids, state, queued_at) "
+            "VALUES (?, ?, ?, ?, ?, ?) RETURNING id"),
+            bind(t.computer), bind(t.line), bind(t.purpose), bind(t.taskIds), bind(std::string(kQueued)),
+            bind(t.queuedAt), into(id), now;
+    });
+    return id;
+}
+
+std::vector<CFleetStore::Task> CFleetStore::TakeQueued(const std::string& computer, const std::string& time) {
+    std::vector<Task> taken;
+    m_database.InTransaction([&](Session& session) {
+        Statement select(session);
+        select << Q(std::string("SELECT ") + kTaskColumns +
+                    " FROM tasks WHERE computer = ? AND state = ? ORDER BY id"),
+            bind(computer), bind(std::string(kQueued));
+        taken = ReadAll(select, &ReadTask);
+        for (Task& task : taken) {
+            session << Q("UPDATE tasks SET state = ?, taken_at = ? WHERE id = ?"), bind(std::string(kTaken)),
+                bind(time), bind(static_cast<Poco::Int64>(task.id)), now;
+            task.state = kTaken;
+            task.takenAt = time;
+        }
+    });
+    return taken;
+}
+
+void CFleetStore::RequeueTaken(const std::string& computer) {
+    m_database.Use([&](Session& session) {
+        session << Q("UPDATE tasks SET state = ? WHERE computer = ? AND state = ?"),
+            bind(std::string(kQueued)), bind(computer), bind(std::string(kTaken)), now;
+    });
+}
+
+bool CFleetStore::FindTask(int64_t id, Task& task) {
+    std::vector<Task> found;
+    m_database.Use([&](Session& session) {
+        Statement select(session);
+        select << Q(std::string("SELECT ") + kTaskColumns + " FROM tasks WHERE id = ?"),
+            bind(static_cast<Poco::Int64>(id));
+        found = ReadAll(select, &ReadTask);
+    });
+    if (found.empty()) {
+        return false;
+    }
+    task = found.front();
+    return true;
+}
+
+void CFleetStore::Answer(int64_t id, bool ok, const std::string& answer, int64_t agentSequence,
+                         const std::string& time) {
+    m_database.Use([&](Session& session) {
+        session << Q(
+            "UPDATE tasks SET state = ?, ok = ?, answer = ?, agent_sequence = ?, answered_at = ? "
+            "WHERE id = ?"),
+            bind(std::string(kAnswered)), bind(ok ? 1 : 0), bind(answer),
+            bind(static_cast<Poco::Int64>(agentSequence)), bind(time), bind(static_cast<Poco::Int64>(id)),
+            now;
+    });
+}
+
+std::vector<CFleetStore::Task> CFleetStore::Tasks() {
+    std::vector<Task> found;
+    m_database.Use([&](Session& session) {
+        Statement select(session);
+        select << Q(std::string("SELECT ") + kTaskColumns + " FROM tasks ORDER BY id");
+        found = ReadAll(select, &ReadTask);
+    });
+    return found;
+}
+
+void CFleetStore::AppendAudit(const AuditEntry& a) {
+    m_database.Use([&](Session& session) {
+        session << Q(
+            "INSERT INTO audit (time, who, uid, action, computer, items, reason) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?)"),
+            bind(a.time), bind(a.who), bind(static_cast<Poco::Int64>(a.uid)), bind(a.action),
+            bind(a.computer), bind(a.items), bind(a.reason), now;
+    });
+}
+
+std::vector<CFleetStore::AuditEntry> CFleetStore::Audit() {
+    std::vector<AuditEntry> found;
+    m_database.Use([&](Session& session) {
+        Statement select(session);
+        select << Q("SELECT id, time, who, uid, action, computer, items, reason FROM audit ORDER BY id");
+        found = ReadAll(select, &ReadAudit);
+    });
+    return found;
+}
+
+}  // namespace Server
+}  // namespace Zun

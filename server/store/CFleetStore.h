@@ -1,0 +1,142 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "server/store/CServerDatabase.h"
+
+namespace Zun {
+namespace Server {
+
+// The fleet's tables as the service and the administrator's commands read and write them. Each
+// operation is one statement or a few on the database's session; a caller that needs several to
+// hold together runs them inside CServerDatabase::InTransaction. No operation updates or deletes
+// an audit row.
+class CFleetStore {
+public:
+    struct Computer {
+        std::string name;
+        std::string certificateSerial;
+        std::string instanceUuid;
+        std::string agentVersion;
+        std::string firstSeen;
+        std::string lastSeen;
+        bool connected = false;
+        int64_t committedThrough = 0;
+    };
+    struct Row {
+        int64_t sequence = 0;
+        std::string time;
+        int64_t type = 0;
+        std::string className;
+        std::string description;
+        std::string userContext;
+        std::string content;
+    };
+    // A recovery password or recovery data block the server keeps, its secret sealed.
+    struct Item {
+        int64_t id = 0;
+        std::string computer;
+        std::string kind;  // kPassword or kData
+        std::string internalId;
+        std::string deviceId;
+        std::string index;
+        std::string sealed;
+        int64_t rowSequence = 0;
+        std::string state;
+        std::string escrowedAt;
+        int64_t confirmationTask = 0;   // the last recovery-response queued for it
+        int64_t agentTaskSequence = 0;  // that task's row on the agent, once answered
+        std::string confirmationSentAt;
+        std::string confirmedAt;
+        std::string supersededAt;
+    };
+    struct Task {
+        int64_t id = 0;
+        std::string computer;
+        std::string line;
+        std::string purpose;  // kAdministrator or kConfirmation
+        std::string taskIds;  // the task's identifiers, space-separated; empty for tasks without
+        std::string state;    // kQueued, kTaken or kAnswered
+        std::string queuedAt;
+        std::string takenAt;
+        std::string answeredAt;
+        bool ok = false;
+        std::string answer;
+        int64_t agentSequence = 0;
+    };
+    struct AuditEntry {
+        int64_t id = 0;
+        std::string time;
+        std::string who;
+        int64_t uid = 0;
+        std::string action;
+        std::string computer;
+        std::string items;
+        std::string reason;
+    };
+
+    static const char* const kPassword;
+    static const char* const kData;
+    static const char* const kEscrowed;
+    static const char* const kConfirmationSent;
+    static const char* const kConfirmed;
+    static const char* const kSuperseded;
+    static const char* const kQueued;
+    static const char* const kTaken;
+    static const char* const kAnswered;
+    static const char* const kAdministrator;
+    static const char* const kConfirmation;
+
+    explicit CFleetStore(CServerDatabase& database) : m_database(database) {}
+
+    CServerDatabase& Database() { return m_database; }
+
+    // Computers.
+    void Connected(const Computer& computer);
+    void SetConnected(const std::string& name, bool connected, const std::string& time);
+    bool FindComputer(const std::string& name, Computer& computer);
+    std::vector<Computer> Computers();
+    void SetCommittedThrough(const std::string& name, int64_t sequence, const std::string& time);
+
+    // Rows: an insert of a row the computer sent before changes nothing and returns false.
+    bool InsertRow(const std::string& computer, const Row& row, const std::string& receivedAt);
+    // The newest rows of the types, newest first.
+    std::vector<Row> NewestRows(const std::string& computer, const std::vector<int64_t>& types, int limit);
+
+    // Recovery items.
+    bool FindItem(const std::string& computer, const std::string& kind, const std::string& internalId,
+                  Item& item);
+    void InsertItem(const Item& item);
+    std::vector<Item> Items(const std::string& computer);
+    // Marks items of the same device and kind (and index, for passwords) from earlier rows.
+    void SupersedeOlder(const Item& newer, const std::string& time);
+    void SetConfirmationTask(int64_t itemId, int64_t task);
+    void ConfirmationSent(int64_t task, int64_t agentSequence, const std::string& time);
+    void Confirmed(int64_t itemId, const std::string& time);
+
+    // Tasks.
+    int64_t QueueTask(const Task& task);
+    // The queued tasks, oldest first, now taken.
+    std::vector<Task> TakeQueued(const std::string& computer, const std::string& time);
+    // Taken and not answered: queued again, to be offered on the next connection.
+    void RequeueTaken(const std::string& computer);
+    bool FindTask(int64_t id, Task& task);
+    void Answer(int64_t id, bool ok, const std::string& answer, int64_t agentSequence,
+                const std::string& time);
+    std::vector<Task> Tasks();
+
+    // Audit.
+    void AppendAudit(const AuditEntry& entry);
+    std::vector<AuditEntry> Audit();
+
+private:
+    // The statement in the engine's placeholder syntax.
+    std::string Q(const std::string& sql) const;
+
+    CServerDatabase& m_database;
+};
+
+}  // namespace Server
+}  // namespace Zun

@@ -1,0 +1,163 @@
+#include "server/store/CServerDatabase.h"
+
+#include <Poco/Data/PostgreSQL/Connector.h>
+#include <Poco/Data/SQLite/Connector.h>
+#include <Poco/Exception.h>
+#include <boost/thread/lock_guard.hpp>
+#include <regex>
+#include <stdexcept>
+
+#include "platform/CTrustedPath.h"
+#include "server/store/CSchemaMigrations.h"
+
+namespace Zun {
+namespace Server {
+
+using namespace Poco::Data::Keywords;
+
+namespace {
+
+const std::string kKeywordPrefix = "postgresql:";
+const std::string kUriPrefixes[] = {"postgresql://", "postgres://"};
+// A writer waits this long for another connection's lock before its statement fails.
+const int kBusyMilliseconds = 5000;
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::string WithoutPassword(const std::string& location) {
+    static const std::regex keyword("password\\s*=\\s*\\S+");
+    static const std::regex uri("(://[^:/@]*):[^@]*@");
+    return std::regex_replace(std::regex_replace(location, keyword, "password=***"), uri, "$1:***@");
+}
+
+void RegisterConnectors() {
+    static const bool registered = [] {
+        Poco::Data::SQLite::Connector::registerConnector();
+        Poco::Data::PostgreSQL::Connector::registerConnector();
+        return true;
+    }();
+    (void)registered;
+}
+
+}  // namespace
+
+CServerDatabase::Engine CServerDatabase::EngineOf(const std::string& location) {
+    for (const std::string& prefix : kUriPrefixes) {
+        if (StartsWith(location, prefix)) {
+            return Engine::PostgreSQL;
+        }
+    }
+    return StartsWith(location, kKeywordPrefix) ? Engine::PostgreSQL : Engine::SQLite;
+}
+
+std::string CServerDatabase::EngineName(Engine engine) {
+    return engine == Engine::SQLite ? "sqlite" : "postgresql";
+}
+
+CServerDatabase::CServerDatabase(const std::string& location)
+    : m_engine(EngineOf(location)), m_description(WithoutPassword(location)) {
+    RegisterConnectors();
+    try {
+        Open(location);
+        CSchemaMigrations::Apply(*this);
+    } catch (const Poco::Exception& e) {
+        throw std::runtime_error("Database " + m_description + ": " + e.displayText());
+    } catch (const std::exception& e) {
+        throw std::runtime_error("Database " + m_description + ": " + e.what());
+    }
+}
+
+CServerDatabase::~CServerDatabase() = default;
+
+void CServerDatabase::Open(const std::string& location) {
+    if (m_engine == Engine::PostgreSQL) {
+        const std::string connection =
+            StartsWith(location, kKeywordPrefix) ? location.substr(kKeywordPrefix.size()) : location;
+        m_session.reset(new Poco::Data::Session(Poco::Data::PostgreSQL::Connector::KEY, connection));
+        // Notices ("already exists, skipping") would go to standard error through libpq.
+        *m_session << "SET client_min_messages = warning", now;
+        return;
+    }
+    // The file holds sealed secrets and the audit: owner-only before SQLite opens it.
+    Platform::CTrustedPath::EnsurePrivateFile(location);
+    m_session.reset(new Poco::Data::Session(Poco::Data::SQLite::Connector::KEY, location));
+    *m_session << "PRAGMA busy_timeout = " << kBusyMilliseconds, now;
+    *m_session << "PRAGMA journal_mode = WAL", now;
+    *m_session << "PRAGMA secure_delete = ON", now;
+}
+
+void CServerDatabase::InTransaction(const Work& work) {
+    boost::lock_guard<boost::recursive_mutex> guard(m_lock);
+    if (m_depth > 0) {
+        Use(work);
+        return;
+    }
+    m_session->begin();
+    ++m_depth;
+    try {
+        Use(work);
+        --m_depth;
+    } catch (...) {
+        --m_depth;
+        try {
+            m_session->rollback();
+        } catch (const std::exception&) {
+            // The connection is gone with the transaction; what work threw says more.
+        }
+        throw;
+    }
+    try {
+        m_session->commit();
+    } catch (const Poco::Exception& e) {
+        try {
+            m_session->rollback();
+        } catch (const std::exception&) {
+            // Nothing was kept either way.
+        }
+        throw std::runtime_error("Database " + m_description + ": commit failed: " + e.displayText());
+    }
+}
+
+void CServerDatabase::Use(const Work& work) {
+    boost::lock_guard<boost::recursive_mutex> guard(m_lock);
+    try {
+        work(*m_session);
+    } catch (const Poco::Exception& e) {
+        // Poco's what() is the exception's class name alone; the text names the statement.
+        throw std::runtime_error("Database " + m_description + ": " + e.displayText());
+    }
+}
+
+// Quoted text is left alone: a '?' inside a literal is no placeholder.
+std::string CServerDatabase::Placeholders(const std::string& sql) const {
+    if (m_engine == Engine::SQLite) {
+        return sql;
+    }
+    std::string numbered;
+    bool quoted = false;
+    int count = 0;
+    for (const char c : sql) {
+        quoted = c == '\'' ? !quoted : quoted;
+        if (c == '?' && !quoted) {
+            numbered += "$" + std::to_string(++count);
+        } else {
+            numbered += c;
+        }
+    }
+    return numbered;
+}
+
+std::string CServerDatabase::Describe() const {
+    return EngineName(m_engine) + " " + m_description;
+}
+
+int CServerDatabase::SchemaVersion() {
+    int version = 0;
+    Use([&](Poco::Data::Session& session) { version = CSchemaMigrations::Current(session); });
+    return version;
+}
+
+}  // namespace Server
+}  // namespace Zun
