@@ -80,7 +80,14 @@ int CServerApplication::Run() {
         CFleetService service(
             store, sealer, [&authority](const std::string& serial) { return authority.IsCurrent(serial); },
             log);
-        CAdminCommands commands(store, service);
+        CAdminCommands commands(store, service, [&authority](const std::string& name) {
+            for (const CCertificateAuthority::Issued& issued : authority.List()) {
+                if (issued.computer == name && authority.IsCurrent(issued.serial)) {
+                    return true;
+                }
+            }
+            return false;
+        });
         CAdminServer admin(
             m_options.adminSocket,
             [&commands](const std::string& line, const CAdminCommands::Peer& peer) {

@@ -62,8 +62,8 @@ std::string NewUuid() {
 
 }  // namespace
 
-CAdminCommands::CAdminCommands(CFleetStore& store, CFleetService& service)
-    : m_store(store), m_service(service), m_view(store), m_parser(&NewUuid) {}
+CAdminCommands::CAdminCommands(CFleetStore& store, CFleetService& service, EnrolledCheck enrolled)
+    : m_store(store), m_enrolled(std::move(enrolled)), m_service(service), m_view(store), m_parser(&NewUuid) {}
 
 std::string CAdminCommands::Handle(const std::string& line, const Peer& peer) {
     try {
@@ -139,7 +139,11 @@ CAdminCommands::Json CAdminCommands::Task(const Json& request) {
         const std::string name = Text(request, "name", true);
         CFleetStore::Computer computer;
         if (!m_store.FindComputer(name, computer)) {
-            throw std::invalid_argument("no computer " + name + " has connected");
+            // Enrolled but not connected yet: the task waits for its first connection.
+            if (!m_enrolled(name)) {
+                throw std::invalid_argument("no computer " + name + " has connected or is enrolled");
+            }
+            m_store.Enrolled(name);
         }
         computers.push_back(name);
     }

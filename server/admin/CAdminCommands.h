@@ -2,6 +2,7 @@
 
 #include <Poco/JSON/Object.h>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "server/service/CFleetService.h"
@@ -24,7 +25,11 @@ public:
         std::string user;
     };
 
-    CAdminCommands(CFleetStore& store, CFleetService& service);
+    // Whether the CA holds a current certificate for a computer's name.
+    using EnrolledCheck = std::function<bool(const std::string& name)>;
+
+    CAdminCommands(CFleetStore& store, CFleetService& service,
+                   EnrolledCheck enrolled = [](const std::string&) { return false; });
 
     // Never throws: every failure is an answer.
     std::string Handle(const std::string& line, const Peer& peer);
@@ -38,6 +43,7 @@ private:
     Json Audit();
 
     CFleetStore& m_store;
+    EnrolledCheck m_enrolled;
     CFleetService& m_service;
     CFleetView m_view;
     Tools::Agent::CTaskParser m_parser;

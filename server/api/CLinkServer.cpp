@@ -94,7 +94,9 @@ public:
             throw std::runtime_error("the link cannot listen on " + m_settings.listen +
                                      " (address in use or not valid)");
         }
-        m_log(1, "Link listening on " + m_settings.listen + " (port " + std::to_string(m_port) + ")");
+        // With port 0 the system picked one: the line names the address agents can use.
+        const std::string host = m_settings.listen.substr(0, m_settings.listen.rfind(':'));
+        m_log(1, "Link listening for agents on " + host + ":" + std::to_string(m_port));
     }
 
     void Stop() {

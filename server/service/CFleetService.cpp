@@ -23,6 +23,9 @@ using Tools::Agent::CSecretWiper;
 
 namespace {
 
+// The agent's task that makes the module ask the product for its recovery data (kind 3).
+const char* const kRecoveryQuery = "{\"task\":\"query\",\"kind\":3}";
+
 const int kDebug = 0;
 const int kInfo = 1;
 const int kWarning = 2;
@@ -275,14 +278,31 @@ void CFleetService::Answered(const std::string& computer, const quil::link::v1::
     }
     const int64_t sequence = answer.ok() ? AnsweredSequence(answer.answer()) : 0;
     const std::string time = CAgentStore::Now();
+    const bool confirmation = answer.ok() && task.purpose == CFleetStore::kConfirmation;
     m_store.Database().InTransaction([&](Poco::Data::Session&) {
         m_store.Answer(task.id, answer.ok(), answer.answer(), sequence, time);
-        if (answer.ok() && task.purpose == CFleetStore::kConfirmation) {
+        if (confirmation) {
             m_store.ConfirmationSent(task.id, sequence, time);
+            QueueVerification(computer, time);
         }
     });
     m_log(answer.ok() ? kInfo : kWarning,
           computer + " answered task " + std::to_string(task.id) + ": " + answer.answer());
+    if (confirmation) {
+        WakeComputer(computer);
+    }
+}
+
+// The product says which items it still holds only when asked for its recovery data: the agent
+// asks once the confirmation is stored behind it, so that the reply that follows tells whether the
+// product took the confirmation (the items are gone) or not.
+void CFleetService::QueueVerification(const std::string& computer, const std::string& time) {
+    CFleetStore::Task task;
+    task.computer = computer;
+    task.line = kRecoveryQuery;
+    task.purpose = CFleetStore::kVerification;
+    task.queuedAt = time;
+    m_store.QueueTask(task);
 }
 
 void CFleetService::Disconnected(const std::string& computer) {

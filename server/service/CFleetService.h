@@ -66,6 +66,7 @@ private:
                    std::vector<Response>& responses);
     void Escrow(const std::string& computer, const quil::link::v1::StoredRow& row, Response& response);
     void ConfirmAbsent(const std::string& computer, const quil::link::v1::StoredRow& row);
+    void QueueVerification(const std::string& computer, const std::string& time);
     void QueueResponse(const std::string& computer, const Response& response);
     void RequeueUnanswered(const std::string& computer);
     void WakeComputer(const std::string& computer);

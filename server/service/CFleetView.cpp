@@ -33,11 +33,6 @@ const int kStateRows = 200;
 // A licence log holds one row per licence, published together: the newest batch is enough.
 const int kLicenceRows = 20;
 
-class CSilentLog : public Common::Kernel::ILoggerResource {
-public:
-    void Write(const std::string&, int, const std::string&) override {}
-};
-
 Object::Ptr NewObject() {
     return new Object(Poco::JSON_PRESERVE_KEY_ORDER);
 }
@@ -66,13 +61,17 @@ std::string SummaryLine(const CFleetStore::Row& row) {
 
 // The newest row that says something about the product decides, read by the agent's own rules.
 std::string CFleetView::ProductState(const std::string& name) {
-    CSilentLog log;
-    for (const CFleetStore::Row& row :
-         m_store.NewestRows(name, {kConnectorStatus, kProtectionStatus, kProductStatus}, kStateRows)) {
-        CAgentStatus status(log, std::string(), [](const std::string&) {});
-        status.Observe(static_cast<uint32_t>(row.type), row.content);
-        if (status.State() != CAgentStatus::Product::Starting) {
-            return CAgentStatus::Name(status.State());
+    for (const CFleetStore::Row& row : m_store.NewestRows(
+             name, {kConnectorStatus, kProtectionStatus, kProductStatus, kTaskResult}, kStateRows)) {
+        switch (CAgentStatus::EvidenceOf(static_cast<uint32_t>(row.type), row.content)) {
+            case CAgentStatus::Evidence::Answered:
+                return CAgentStatus::Name(CAgentStatus::Product::Connected);
+            case CAgentStatus::Evidence::NotReachable:
+                return CAgentStatus::Name(CAgentStatus::Product::NotReachable);
+            case CAgentStatus::Evidence::NotInstalled:
+                return CAgentStatus::Name(CAgentStatus::Product::NotInstalled);
+            case CAgentStatus::Evidence::None:
+                break;
         }
     }
     return "unknown";
@@ -117,6 +116,7 @@ Object::Ptr CFleetView::Host(const std::string& name) {
     host->set("agent_version", computer.agentVersion);
     host->set("first_seen", computer.firstSeen);
     host->set("committed_through", static_cast<Poco::Int64>(computer.committedThrough));
+    host->set("rows", static_cast<Poco::Int64>(m_store.RowCount(name)));
     host->set("storage", Lines(name, {kStorageStatus}, 1));
     host->set("licences", Lines(name, {kLicences}, kLicenceRows));
     host->set("maintenance", Lines(name, {kMaintenanceOn, kMaintenanceOff}, 1));

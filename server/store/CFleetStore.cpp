@@ -23,6 +23,7 @@ const char* const CFleetStore::kTaken = "taken";
 const char* const CFleetStore::kAnswered = "answered";
 const char* const CFleetStore::kAdministrator = "administrator";
 const char* const CFleetStore::kConfirmation = "confirmation";
+const char* const CFleetStore::kVerification = "verification";
 
 namespace {
 
@@ -154,6 +155,17 @@ void CFleetStore::Connected(const Computer& c) {
     });
 }
 
+void CFleetStore::Enrolled(const std::string& name) {
+    m_database.InTransaction([&](Session& session) {
+        Poco::Int64 known = 0;
+        session << Q("SELECT COUNT(*) FROM computers WHERE name = ?"), bind(name), into(known), now;
+        if (known == 0) {
+            session << Q("INSERT INTO computers (name, first_seen, last_seen) VALUES (?, '', '')"), bind(name),
+                now;
+        }
+    });
+}
+
 void CFleetStore::SetConnected(const std::string& name, bool connected, const std::string& time) {
     m_database.Use([&](Session& session) {
         session << Q("UPDATE computers SET connected = ?, last_seen = ? WHERE name = ?"),
@@ -229,6 +241,16 @@ std::vector<CFleetStore::Row> CFleetStore::NewestRows(const std::string& compute
         found = ReadAll(select, &ReadRow);
     });
     return found;
+}
+
+int64_t CFleetStore::RowCount(const std::string& computer) {
+    Poco::Int64 count = 0;
+    m_database.Use([&](Session& session) {
+        Statement select(session);
+        select << Q("SELECT COUNT(*) FROM agent_rows WHERE computer = ?"), bind(computer), into(count);
+        select.execute();
+    });
+    return count;
 }
 
 bool CFleetStore::FindItem(const std::string& computer, const std::string& kind,

@@ -56,7 +56,7 @@ public:
         int64_t id = 0;
         std::string computer;
         std::string line;
-        std::string purpose;  // kAdministrator or kConfirmation
+        std::string purpose;  // kAdministrator, kConfirmation or kVerification
         std::string taskIds;  // the task's identifiers, space-separated; empty for tasks without
         std::string state;    // kQueued, kTaken or kAnswered
         std::string queuedAt;
@@ -88,6 +88,7 @@ public:
     static const char* const kAnswered;
     static const char* const kAdministrator;
     static const char* const kConfirmation;
+    static const char* const kVerification;
 
     explicit CFleetStore(CServerDatabase& database) : m_database(database) {}
 
@@ -96,6 +97,9 @@ public:
     // Computers.
     void Connected(const Computer& computer);
     void SetConnected(const std::string& name, bool connected, const std::string& time);
+    // A computer the CA issued a certificate to that has not connected yet, so that tasks can wait
+    // for it; nothing changes for one that is known.
+    void Enrolled(const std::string& name);
     bool FindComputer(const std::string& name, Computer& computer);
     std::vector<Computer> Computers();
     void SetCommittedThrough(const std::string& name, int64_t sequence, const std::string& time);
@@ -103,6 +107,8 @@ public:
     // Rows: an insert of a row the computer sent before changes nothing and returns false.
     bool InsertRow(const std::string& computer, const Row& row, const std::string& receivedAt);
     // The newest rows of the types, newest first.
+    // How many rows of the computer the server holds.
+    int64_t RowCount(const std::string& computer);
     std::vector<Row> NewestRows(const std::string& computer, const std::vector<int64_t>& types, int limit);
 
     // Recovery items.

@@ -88,6 +88,27 @@ void SetOptional(Poco::JSON::Object& object, const std::string& key, const std::
 
 const std::chrono::milliseconds CAgentStatus::kWatchdogPeriod(10000);
 
+// What one stored row proves about the product on its own, without the ping failures only the
+// agent sees: a connector status or a finished task says it answered, an unreachable protection
+// status that it did not, a product status without rows that it is not installed. A protection
+// status that is not the unreachable one proves nothing here: the module asks for it also while
+// pings fail, and the product may still answer that.
+CAgentStatus::Evidence CAgentStatus::EvidenceOf(uint32_t type, const std::string& content) {
+    if (type == kConnectorStatus) {
+        return Evidence::Answered;
+    }
+    if (type == kTaskResult) {
+        return IsProductAnswer(type, content) ? Evidence::Answered : Evidence::None;
+    }
+    if (type == kProtectionStatus) {
+        return IsUnreachableRow(content) ? Evidence::NotReachable : Evidence::None;
+    }
+    if (type == kProductStatus && Rows(content) && Rows(content)->size() == 0) {
+        return Evidence::NotInstalled;
+    }
+    return Evidence::None;
+}
+
 CAgentStatus::CAgentStatus(Common::Kernel::ILoggerResource& log, std::string location, LostHandler lost,
                            std::function<Clock::time_point()> clock)
     : m_log(log),

@@ -30,6 +30,10 @@ namespace Agent {
 class CAgentStatus : public Common::Kernel::ILoggerResource {
 public:
     enum class Product { Starting, Connected, NotInstalled, NotReachable };
+    enum class Evidence { None, Answered, NotReachable, NotInstalled };
+    // What a stored row (type, content) alone says about the product: read newest first, the first
+    // row with evidence tells its state where the agent's own view is not at hand (the server's).
+    static Evidence EvidenceOf(uint32_t type, const std::string& content);
     typedef std::function<void(const std::string& reason)> LostHandler;
     typedef std::chrono::steady_clock Clock;
     // The module's watchdog period: how often a product that does not answer fails a ping.

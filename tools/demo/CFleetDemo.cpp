@@ -9,6 +9,7 @@
 
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <stdexcept>
 
 namespace Zun {
@@ -76,17 +77,7 @@ Poco::JSON::Object::Ptr Host(const std::string& json, const std::string& name) {
 
 // Every escrowed item of the computer is confirmed by its product (and there is at least one).
 bool EscrowConfirmed(const Poco::JSON::Object::Ptr& host) {
-    const Poco::JSON::Array::Ptr items = host ? host->getArray("escrow") : nullptr;
-    if (!items || items->size() == 0) {
-        return false;
-    }
-    for (size_t i = 0; i < items->size(); ++i) {
-        const Poco::JSON::Object::Ptr item = items->getObject(static_cast<unsigned>(i));
-        if (!item || item->optValue<std::string>("state", "") != kConfirmed) {
-            return false;
-        }
-    }
-    return true;
+    return host && host->optValue<int>("items", 0) > 0 && host->optValue<int>("items_unconfirmed", 1) == 0;
 }
 
 std::string ProductOf(const Poco::JSON::Object::Ptr& host) {
@@ -151,8 +142,14 @@ void CFleetDemo::Step(const std::string& title) {
     std::cout << "\n[" << stamp << "] " << m_begun << ". " << title << "\n";
 }
 
+// Each line of the text indented under its step.
 void CFleetDemo::Fact(const std::string& text) {
-    std::cout << "    " << text << "\n";
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty()) {
+            std::cout << "    " << line << "\n";
+        }
+    }
 }
 
 std::string CFleetDemo::Server(const std::vector<std::string>& arguments, const std::string& input) {
@@ -192,6 +189,28 @@ void CFleetDemo::RequireHosts(const std::string& what, const std::function<bool(
             break;
         }
         // Whatever a program writes meanwhile is read, so none of them blocks on a full pipe.
+        CChildProcess::WaitUntil(Children(), [] { return false; }, After(kPoll));
+    }
+    throw std::runtime_error(CChildProcess::Interrupted() ? "Interrupted" : "Timed out waiting for " + what);
+}
+
+void CFleetDemo::RequireHost(const std::string& name, const std::string& what,
+                             const std::function<bool(const Poco::JSON::Object&)>& condition, Deadline deadline) {
+    while (!CChildProcess::Interrupted()) {
+        Poco::JSON::Object::Ptr host;
+        try {
+            Poco::JSON::Parser parser;
+            host = parser.parse(Server({"host", name, "--json"}))
+                       .extract<Poco::JSON::Object::Ptr>()
+                       ->getObject("host");
+        } catch (const Poco::Exception&) {
+        }
+        if (host && condition(*host)) {
+            return;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            break;
+        }
         CChildProcess::WaitUntil(Children(), [] { return false; }, After(kPoll));
     }
     throw std::runtime_error(CChildProcess::Interrupted() ? "Interrupted" : "Timed out waiting for " + what);
@@ -281,20 +300,15 @@ void CFleetDemo::Reveal() {
 
 void CFleetDemo::TaskToAll() {
     Step("One task to every computer: block the user's encryption password");
-    Fact(Server({"task", "--all", "{\"task\":\"block-password\"}"}).substr(0, 200));
-    RequireHosts(
-        "a result of the task from every computer",
-        [](const std::string& json) {
-            for (int i = 1; i <= kComputers; ++i) {
-                const Poco::JSON::Object::Ptr host = Host(json, Name(i));
-                const Poco::JSON::Array::Ptr results = host ? host->getArray("task_results") : nullptr;
-                if (!results || results->size() == 0) {
-                    return false;
-                }
-            }
-            return true;
-        },
-        kTaskResults);
+    Fact(Server({"task", "--all", "{\"task\":\"block-password\"}"}));
+    const Deadline deadline = After(kTaskResults);
+    for (int i = 1; i <= kComputers; ++i) {
+        const std::string name = Name(i);
+        RequireHost(name, "a result of the task from " + name, [](const Poco::JSON::Object& host) {
+            const Poco::JSON::Array::Ptr results = host.getArray("task_results");
+            return results && results->size() > 0;
+        }, deadline);
+    }
     Fact("a task result from each of the " + std::to_string(kComputers) + " computers");
 }
 
@@ -305,7 +319,7 @@ void CFleetDemo::Unreachable() {
         Name(3) + " to show as not reachable",
         [](const std::string& json) { return ProductOf(Host(json, Name(kComputers))) == "not reachable"; },
         kUnreachable);
-    std::cout << Server({"hosts"});
+    Fact(Server({"hosts"}));
 }
 
 void CFleetDemo::StopAll() {

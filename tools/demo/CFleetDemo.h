@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <Poco/JSON/Object.h>
+
 #include "tools/demo/CChildProcess.h"
 #include "tools/demo/CSession.h"
 
@@ -44,6 +46,9 @@ private:
     // Asks the fleet view again until condition holds for its JSON, or throws naming what.
     void RequireHosts(const std::string& what, const std::function<bool(const std::string&)>& condition,
                       std::chrono::milliseconds timeout);
+    // Asks for one computer's view until condition holds for it, or throws naming what.
+    void RequireHost(const std::string& name, const std::string& what,
+                     const std::function<bool(const Poco::JSON::Object&)>& condition, Deadline deadline);
     std::vector<CChildProcess*> Children();
     void ShowServerTail();
 
