@@ -140,8 +140,11 @@ TEST_P(FleetLinkTest, EscrowedPasswordIsConfirmedToTheProductAndThenByIt) {
     ASSERT_TRUE(WaitForState("pw-1", CFleetStore::kConfirmationSent));
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        EXPECT_EQ(m_lines, (std::vector<std::string>{
-                               "{\"task\":\"recovery-response\",\"passwords\":[\"pw-1\"],\"data\":[]}"}));
+        // The confirmation, and then perhaps already the question for the product's recovery data
+        // that lets its next reply confirm the items.
+        ASSERT_FALSE(m_lines.empty());
+        EXPECT_EQ(m_lines.front(), "{\"task\":\"recovery-response\",\"passwords\":[\"pw-1\"],\"data\":[]}");
+        EXPECT_LE(m_lines.size(), 2u);
     }
     ProductLists({});
     ASSERT_TRUE(WaitForState("pw-1", CFleetStore::kConfirmed));
