@@ -176,6 +176,55 @@ TEST_F(CAgentStoreTest, ATransactionKeepsWhatWasAppendedEvenWhenItsWorkFails) {
     EXPECT_EQ(3u, reader.Query(CAgentStore::Filter()).size()) << "seen from another connection";
 }
 
+// The writes behind every message and task are kept prepared and reused: each use must bind its own
+// values, and one that failed must leave nothing open that would hold up the next or the commit.
+TEST_F(CAgentStoreTest, TaskRowsMoveOnlyForwardAndAFailedWriteLeavesTheStoreUsable) {
+    CAgentStore store(path, CAgentStore::Mode::Create);
+    CAgentStore::Record plain, sealed;
+    plain.description = "plain";
+    sealed.description = "sealed";
+    sealed.payload = kRecoveryData;
+    int64_t first = 0, second = 0;
+    store.InTransaction([&] {
+        first = store.Append(plain);
+        store.AddTask(first, "line one");
+        second = store.Append(sealed);
+        store.AddTask(second, "line two");
+    });
+    ASSERT_EQ(first + 1, second);
+    EXPECT_THROW(store.AddTask(first, "the same row twice"), std::runtime_error);
+    EXPECT_THROW(store.InTransaction([&] { store.AddTask(second, "again"); }), std::runtime_error);
+    struct Step {
+        int64_t sequence;
+        CAgentStore::TaskState state;
+    };
+    for (const Step& step :
+         {Step{second, CAgentStore::TaskState::Handed}, Step{second, CAgentStore::TaskState::Stored},
+          Step{first, CAgentStore::TaskState::Stored}}) {
+        store.InTransaction([&] { store.SetTaskState(step.sequence, step.state); });
+    }
+    const auto tasks = CAgentStore(path, CAgentStore::Mode::ReadOnly).UnfinishedTasks();
+    ASSERT_EQ(2u, tasks.size());
+    EXPECT_EQ("line one", tasks[0].line);
+    EXPECT_EQ(CAgentStore::TaskState::Stored, tasks[0].state);
+    EXPECT_EQ("line two", tasks[1].line);
+    EXPECT_EQ(CAgentStore::TaskState::Handed, tasks[1].state) << "a task never goes back";
+    store.InTransaction([&] { store.FinishTask(first); });
+    EXPECT_EQ(1u, store.UnfinishedTasks().size());
+    EXPECT_EQ("", store.Payload(first));
+    EXPECT_EQ(kRecoveryData, store.Payload(second));
+    EXPECT_EQ(std::vector<int64_t>{second}, store.WithPayload(0)) << "no payload is NULL, not empty";
+    EXPECT_EQ(second + 1, store.Append(plain));
+    CAgentStore reader(path, CAgentStore::Mode::ReadOnly);
+    EXPECT_EQ(3u, reader.Query(CAgentStore::Filter()).size());
+    try {
+        reader.Append(plain);
+        ADD_FAILURE() << "a reader wrote";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string::npos, std::string(e.what()).find("cannot store plain")) << e.what();
+    }
+}
+
 TEST_F(CAgentStoreTest, TheInstanceUUIDIsMadeOnceAndKept) {
     int made = 0;
     auto generate = [&made] { return "uuid-" + std::to_string(++made); };

@@ -5,7 +5,8 @@
 #include <Poco/JSON/Parser.h>
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/make_shared.hpp>
-#include <boost/uuid/random_generator.hpp>
+#include <boost/uuid/detail/random_provider.hpp>
+#include <boost/uuid/uuid.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
 #include <cstdlib>
@@ -61,11 +62,27 @@ const int64_t kUnreachableStatus = 0x00000001000000B3LL;
 const uint32_t kProductCode = 29;
 const int64_t kConnectorProductId = 0x071000000000081BLL;
 
+// Random (version 4) UUIDs from the system's random source, read a few hundred identifiers' worth at
+// a time: one system call per identifier cost more than the rest of a task's parsing.
 std::string NewUuid() {
     static boost::mutex lock;
-    static boost::uuids::random_generator generator;
-    boost::lock_guard<boost::mutex> guard(lock);
-    return boost::uuids::to_string(generator());
+    static boost::uuids::detail::random_provider source;
+    static unsigned char pool[16 * 256];
+    static std::size_t used = sizeof pool;
+    boost::uuids::uuid id;
+    {
+        boost::lock_guard<boost::mutex> guard(lock);
+        if (used == sizeof pool) {
+            source.get_random_bytes(pool, sizeof pool);
+            used = 0;
+        }
+        std::memcpy(id.data, pool + used, sizeof id.data);
+        std::memset(pool + used, 0, sizeof id.data);
+        used += sizeof id.data;
+    }
+    id.data[6] = static_cast<unsigned char>((id.data[6] & 0x0F) | 0x40);  // version 4
+    id.data[8] = static_cast<unsigned char>((id.data[8] & 0x3F) | 0x80);  // RFC 4122 variant
+    return boost::uuids::to_string(id);
 }
 
 std::string Stringify(const Poco::JSON::Object& object) {
@@ -220,10 +237,12 @@ void CAgentApplication::AnswerInput(const std::vector<std::string>& lines) {
     if (tasks.empty()) {
         return;
     }
+    std::string answers;
     for (const std::string& answer : HandleLines(tasks, "stdin")) {
-        std::cout << answer << '\n';
+        answers += answer;
+        answers += '\n';
     }
-    std::cout.flush();
+    std::cout.write(answers.data(), static_cast<std::streamsize>(answers.size())).flush();
 }
 
 std::vector<std::string> CAgentApplication::HandleLines(const std::vector<std::string>& lines,
@@ -254,9 +273,11 @@ std::vector<std::string> CAgentApplication::HandleLines(const std::vector<std::s
     }
     const std::vector<CAgentBus::Receipt> receipts = m_bus->PublishAllRecorded(std::move(publications));
     const auto deadline = std::chrono::steady_clock::now() + kStoreWait;
+    std::vector<std::string> published;
     for (std::size_t k = 0; k < waiting.size(); ++k) {
-        answers[waiting[k]] = Answer(tasks[k], source, receipts[k], deadline);
+        answers[waiting[k]] = Answer(tasks[k], source, receipts[k], deadline, &published);
     }
+    m_logger->WriteAll(published, kLevelInfo, kSource);
     return answers;
 }
 
@@ -353,7 +374,8 @@ CAgentBus::Publication CAgentApplication::Prepare(const CTaskParser::Task& task,
 
 std::string CAgentApplication::Answer(const CTaskParser::Task& task, const std::string& source,
                                       const std::shared_future<int64_t>& receipt,
-                                      std::chrono::steady_clock::time_point deadline) {
+                                      std::chrono::steady_clock::time_point deadline,
+                                      std::vector<std::string>* published) {
     int64_t sequence = -1;
     try {
         if (receipt.wait_until(deadline) != std::future_status::ready) {
@@ -381,7 +403,9 @@ std::string CAgentApplication::Answer(const CTaskParser::Task& task, const std::
     }
     reply.set("ids", ids);
     reply.set("sequence", static_cast<Poco::Int64>(sequence));
-    Log("Published task " + task.name + " from " + source + " as #" + std::to_string(sequence), kLevelInfo);
+    const std::string note =
+        "Published task " + task.name + " from " + source + " as #" + std::to_string(sequence);
+    published ? published->push_back(note) : Log(note, kLevelInfo);
     return Stringify(reply);
 }
 

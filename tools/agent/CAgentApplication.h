@@ -63,7 +63,8 @@ private:
                                    const std::function<void()>& taken = std::function<void()>());
     std::string Answer(const CTaskParser::Task& task, const std::string& source,
                        const std::shared_future<int64_t>& receipt,
-                       std::chrono::steady_clock::time_point deadline);
+                       std::chrono::steady_clock::time_point deadline,
+                       std::vector<std::string>* published = nullptr);
     void PrepareLink();
     void StartLink();
     CTaskParser::MessagePtr Tracked(const CTaskParser::MessagePtr& message,

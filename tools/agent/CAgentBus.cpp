@@ -11,6 +11,8 @@ namespace {
 const char* const kSource = "CAgentBus";
 // Bounds the messages recorded in one batch, so that delivery never waits long behind recording.
 constexpr std::size_t kMaxBatch = 256;
+// How long deferred work waits for messages to record with it.
+const boost::chrono::milliseconds kDeferredWait(10);
 }  // namespace
 
 CAgentBus::CAgentBus(Recorder recorder, Common::Kernel::ILoggerResource& logger, Batch batch, Stored stored)
@@ -158,6 +160,11 @@ void CAgentBus::Run() {
     boost::unique_lock<boost::mutex> guard(m_lock);
     while (true) {
         m_changed.wait(guard, [this] { return !m_queue.empty() || !m_deferred.empty() || m_stopping; });
+        if (m_queue.empty() && !m_stopping) {
+            // Bookkeeping alone waits a moment for messages to share their unit of work: a commit of
+            // its own for each finished task cost more than the finishing.
+            m_changed.wait_for(guard, kDeferredWait, [this] { return !m_queue.empty() || m_stopping; });
+        }
         if (m_queue.empty() && m_deferred.empty()) {
             break;
         }

@@ -67,9 +67,9 @@ public:
                    std::function<void()> delivering);
     void Subscribe(const SubscriberPtr& subscriber, Common::Kernel::MessageType type) override;
     // Runs work on the bus thread inside the unit of work of the next messages it records (or in one
-    // of its own when none are queued), for bookkeeping that may reach the disk a little later
-    // without holding up the publisher. Once the bus has stopped, work runs at once on the caller's
-    // thread.
+    // of its own when none come within a few milliseconds), for bookkeeping that may reach the disk a
+    // little later without holding up the publisher. Once the bus has stopped, work runs at once on the
+    // caller's thread.
     void Defer(std::function<void()> work);
 
     void Start();

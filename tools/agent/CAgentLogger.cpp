@@ -64,12 +64,24 @@ void CAgentLogger::Write(const std::string& text, Level level, const std::string
     if (level < m_threshold) {
         return;
     }
-    const std::string line = Format(CAgentStore::Now(), text, level, sourceName);
+    WriteAll({text}, level, sourceName);
+}
+
+void CAgentLogger::WriteAll(const std::vector<std::string>& texts, Level level,
+                            const std::string& sourceName) {
+    if (level < m_threshold || texts.empty()) {
+        return;
+    }
+    const std::string time = CAgentStore::Now();
+    std::string lines;
+    for (const std::string& text : texts) {
+        lines += Format(time, text, level, sourceName);
+    }
     boost::lock_guard<boost::mutex> guard(m_lock);
-    m_stream << line << std::flush;
+    m_stream << lines << std::flush;
     if (m_file.is_open()) {
-        m_file << line << std::flush;
-        m_bytes += line.size();
+        m_file << lines << std::flush;
+        m_bytes += lines.size();
         RotateIfFull();
     }
 }

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "host/ILoggerResource.h"
 
@@ -35,6 +36,8 @@ public:
     // An entry at the module's level (1 to 4).
     void Write(const std::string& text, int level, const std::string& sourceName) override;
     void Write(const std::string& text, Level level, const std::string& sourceName);
+    // Entries of one moment (the answers to lines that arrived together), written at once.
+    void WriteAll(const std::vector<std::string>& texts, Level level, const std::string& sourceName);
     // Opens the file again by its name, after someone moved it away (log rotation, SIGHUP). Throws
     // like the constructor; the stream keeps receiving the lines meanwhile.
     void Reopen();

@@ -23,6 +23,7 @@
 #include "platform/CTrustedPath.h"
 #include "tools/agent/CPayloadCipher.h"
 #include "tools/agent/CSecretWiper.h"
+#include "tools/agent/CStoreWrites.h"
 #include "tools/agent/CTrustedFile.h"
 
 namespace Zun {
@@ -104,6 +105,7 @@ CAgentStore::CAgentStore(const std::string& path, Mode mode, const Limits& limit
     try {
         mode == Mode::Create ? OpenForWriting(unreadable) : OpenForReading();
     } catch (const std::exception& e) {
+        m_writes.reset();
         m_session.reset();
         throw Failure("cannot open", e);
     }
@@ -155,6 +157,7 @@ void CAgentStore::OpenForWriting(Unreadable unreadable) {
     m_committedThrough = m_lastSequence;
     m_acknowledged = std::stoll(SettingLocked(kAcknowledgedSetting, "0"));
     PruneLocked();
+    m_writes.reset(new CStoreWrites(*m_session));
 }
 
 // Connects, refusing anything but an empty or an agent database, and moves a damaged one aside.
@@ -383,6 +386,13 @@ void CAgentStore::SealPlainPayloads() {
     }
 }
 
+CStoreWrites& CAgentStore::Writes() {
+    if (!m_writes) {
+        throw std::runtime_error("opened for reading only");
+    }
+    return *m_writes;
+}
+
 std::string CAgentStore::Seal(const std::string& payload) {
     return payload.empty() ? std::string() : m_cipher->Seal(payload);
 }
@@ -390,22 +400,17 @@ std::string CAgentStore::Seal(const std::string& payload) {
 int64_t CAgentStore::Append(const Record& record) {
     boost::lock_guard<boost::mutex> guard(m_mutex);
     try {
-        std::string time = Now();
-        Poco::Int64 type = record.type;
+        CStoreWrites::Message row;
+        row.time = Now();
+        row.type = record.type;
+        row.className = &record.className;
+        row.description = &record.description;
+        row.userContext = &record.userContext;
+        row.content = &record.content;
         // A row without a serialized form keeps NULL, so that readers can tell "none" from "empty".
-        Poco::Data::Statement insert(*m_session);
-        insert << "INSERT INTO messages (time, type, class, description, user_context, content, payload) "
-                  "VALUES (?, ?, ?, ?, ?, ?, "
-               << (record.payload.empty() ? "NULL)" : "?)"),
-            useRef(time), use(type), useRef(record.className), useRef(record.description),
-            useRef(record.userContext), useRef(record.content);
-        Poco::Data::BLOB blob = BlobOf(Seal(record.payload));
-        if (!record.payload.empty()) {
-            insert, use(blob);
-        }
-        insert.execute();
-        Poco::Int64 sequence = 0;
-        *m_session << "SELECT last_insert_rowid()", into(sequence), now;
+        const std::string sealed = Seal(record.payload);
+        row.payload = record.payload.empty() ? nullptr : &sealed;
+        const int64_t sequence = Writes().InsertMessage(row);
         m_lastSequence = sequence;
         if (!m_inTransaction) {
             m_committedThrough = sequence;
@@ -739,10 +744,7 @@ std::string CAgentStore::InstanceUUID(const std::function<std::string()>& genera
 void CAgentStore::AddTask(int64_t sequence, const std::string& line) {
     boost::lock_guard<boost::mutex> guard(m_mutex);
     try {
-        Poco::Int64 key = sequence;
-        int state = static_cast<int>(TaskState::Stored);
-        *m_session << "INSERT INTO tasks (sequence, line, state) VALUES (?, ?, ?)", use(key), useRef(line),
-            use(state), now;
+        Writes().InsertTask(sequence, line, static_cast<int>(TaskState::Stored));
     } catch (const std::exception& e) {
         throw Failure("cannot keep task " + std::to_string(sequence), e);
     }
@@ -751,10 +753,7 @@ void CAgentStore::AddTask(int64_t sequence, const std::string& line) {
 void CAgentStore::SetTaskState(int64_t sequence, TaskState state) {
     boost::lock_guard<boost::mutex> guard(m_mutex);
     try {
-        Poco::Int64 key = sequence;
-        int value = static_cast<int>(state);
-        *m_session << "UPDATE tasks SET state = ? WHERE sequence = ? AND state < ?", use(value), use(key),
-            use(value), now;
+        Writes().RaiseTaskState(sequence, static_cast<int>(state));
     } catch (const std::exception& e) {
         throw Failure("cannot update task " + std::to_string(sequence), e);
     }
@@ -763,8 +762,7 @@ void CAgentStore::SetTaskState(int64_t sequence, TaskState state) {
 void CAgentStore::FinishTask(int64_t sequence) {
     boost::lock_guard<boost::mutex> guard(m_mutex);
     try {
-        Poco::Int64 key = sequence;
-        *m_session << "DELETE FROM tasks WHERE sequence = ?", use(key), now;
+        Writes().DeleteTask(sequence);
     } catch (const std::exception& e) {
         throw Failure("cannot finish task " + std::to_string(sequence), e);
     }

@@ -18,6 +18,7 @@ namespace Tools {
 namespace Agent {
 
 class CPayloadCipher;
+class CStoreWrites;
 
 // The agent's database (SQLite through Poco::Data): every message that crossed the bus, in
 // publication order, and the agent's own settings (its instance UUID). Every failure is a
@@ -161,6 +162,7 @@ private:
     int64_t PruneFloor(int64_t through) const;
     std::string SettingLocked(const std::string& name, const std::string& fallback);
     std::string Seal(const std::string& payload);
+    CStoreWrites& Writes();
     static std::string ScanStatement(const Filter& filter, Order order, bool from);
     std::runtime_error Failure(const std::string& what, const std::exception& e) const;
 
@@ -170,6 +172,7 @@ private:
     std::unique_ptr<Platform::CInstanceLock> m_lock;
     std::unique_ptr<CPayloadCipher> m_cipher;
     std::unique_ptr<Poco::Data::Session> m_session;
+    std::unique_ptr<CStoreWrites> m_writes;  // on m_session, so declared after it; writing stores only
     std::vector<std::string> m_notices;
     int64_t m_lastSequence = 0;
     int64_t m_committedThrough = 0;
