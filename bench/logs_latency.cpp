@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "bench/BenchCommon.h"
-#include "tools/agent/CAgentStore.h"
+#include "tools/agent/store/CAgentStore.h"
 
 namespace {
 

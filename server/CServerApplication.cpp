@@ -12,8 +12,8 @@
 #include "server/service/CFleetService.h"
 #include "server/store/CServerDatabase.h"
 #include "tools/ExitCodes.h"
-#include "tools/agent/CAgentStore.h"
-#include "tools/agent/CSecretWiper.h"
+#include "tools/agent/store/CAgentStore.h"
+#include "tools/agent/store/CSecretWiper.h"
 
 namespace Zun {
 namespace Server {

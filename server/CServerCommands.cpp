@@ -9,7 +9,7 @@
 
 #include "server/admin/CAdminClient.h"
 #include "tools/ExitCodes.h"
-#include "tools/agent/CSecretWiper.h"
+#include "tools/agent/store/CSecretWiper.h"
 
 namespace Zun {
 namespace Server {

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "tools/agent/CSecretWiper.h"
+#include "tools/agent/store/CSecretWiper.h"
 
 namespace Zun {
 namespace Server {

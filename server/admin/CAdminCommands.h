@@ -7,7 +7,7 @@
 
 #include "server/service/CFleetService.h"
 #include "server/service/CFleetView.h"
-#include "tools/agent/CTaskParser.h"
+#include "tools/agent/control/CTaskParser.h"
 
 namespace Zun {
 namespace Server {

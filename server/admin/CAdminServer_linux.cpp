@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "server/admin/CAdminServer.h"
-#include "tools/agent/CSecretWiper.h"
+#include "tools/agent/store/CSecretWiper.h"
 
 namespace Zun {
 namespace Server {

@@ -10,8 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "tools/agent/CAgentStore.h"
-#include "tools/agent/CSecretWiper.h"
+#include "tools/agent/store/CAgentStore.h"
+#include "tools/agent/store/CSecretWiper.h"
 
 namespace Zun {
 namespace Server {

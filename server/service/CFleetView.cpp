@@ -5,9 +5,9 @@
 #include <stdexcept>
 
 #include "host/ILoggerResource.h"
-#include "tools/agent/CAgentStatus.h"
-#include "tools/agent/CAgentStore.h"
-#include "tools/agent/CMessageSummary.h"
+#include "tools/agent/host/CAgentStatus.h"
+#include "tools/agent/store/CAgentStore.h"
+#include "tools/agent/logs/CMessageSummary.h"
 
 namespace Zun {
 namespace Server {

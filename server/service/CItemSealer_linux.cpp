@@ -9,7 +9,7 @@
 
 #include "platform/CTrustedPath.h"
 #include "server/service/CItemSealer.h"
-#include "tools/agent/CSecretWiper.h"
+#include "tools/agent/store/CSecretWiper.h"
 
 namespace Zun {
 namespace Server {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/agent/CAgentStore.h"
+#include "tools/agent/store/CAgentStore.h"
 #include "tools/demo/CSession.h"
 
 namespace {

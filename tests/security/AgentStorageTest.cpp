@@ -21,11 +21,11 @@
 #include "host/CQUILProcessRecoveryDataResponse.h"
 #include "tests/support/CForeignUser.h"
 #include "tests/support/CTemporaryObjectRoot.h"
-#include "tools/agent/CAgentLogger.h"
-#include "tools/agent/CAgentStore.h"
-#include "tools/agent/CEscrowRetention.h"
-#include "tools/agent/CMessageEncoder.h"
-#include "tools/agent/CPayloadCipher.h"
+#include "tools/agent/host/CAgentLogger.h"
+#include "tools/agent/store/CAgentStore.h"
+#include "tools/agent/store/CEscrowRetention.h"
+#include "tools/agent/store/CMessageEncoder.h"
+#include "tools/agent/store/CPayloadCipher.h"
 
 namespace {
 

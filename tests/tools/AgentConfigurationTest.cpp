@@ -10,7 +10,7 @@
 
 #include "tools/ExitCodes.h"
 #include "tools/agent/CAgentConfiguration.h"
-#include "tools/agent/CAgentLogger.h"
+#include "tools/agent/host/CAgentLogger.h"
 #include "tools/agent/CAgentOptions.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "bus/CQUILRequest.h"
 #include "host/CBlockFDELogin.h"
-#include "tools/agent/CAgentBus.h"
+#include "tools/agent/host/CAgentBus.h"
 
 namespace {
 

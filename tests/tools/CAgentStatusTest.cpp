@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/agent/CAgentStatus.h"
+#include "tools/agent/host/CAgentStatus.h"
 
 namespace {
 

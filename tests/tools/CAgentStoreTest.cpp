@@ -15,8 +15,8 @@
 #include "logs/CStatusLog.h"
 #include "tests/support/CTemporaryObjectRoot.h"
 #include "tools/agent/CAgentCommands.h"
-#include "tools/agent/CAgentStore.h"
-#include "tools/agent/CMessageEncoder.h"
+#include "tools/agent/store/CAgentStore.h"
+#include "tools/agent/store/CMessageEncoder.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "host/CProductActivation.h"
 #include "host/CQUILProcessRecoveryDataResponse.h"
 #include "host/CRequestConfigurationMessage.h"
-#include "tools/agent/CTaskParser.h"
+#include "tools/agent/control/CTaskParser.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "tests/support/CTemporaryObjectRoot.h"
 #include "tests/tools/CAgentProcess.h"
-#include "tools/agent/CAgentStore.h"
+#include "tools/agent/store/CAgentStore.h"
 
 namespace {
 

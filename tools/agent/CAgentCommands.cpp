@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "platform/CTrustedPath.h"
-#include "tools/agent/CControlClient.h"
-#include "tools/agent/CControlServer.h"
-#include "tools/agent/CLogsCommand.h"
-#include "tools/agent/CRecordPrinter.h"
-#include "tools/agent/CTerminalText.h"
+#include "tools/agent/control/CControlClient.h"
+#include "tools/agent/control/CControlServer.h"
+#include "tools/agent/logs/CLogsCommand.h"
+#include "tools/agent/logs/CRecordPrinter.h"
+#include "tools/agent/logs/CTerminalText.h"
 
 namespace Zun {
 namespace Tools {

@@ -1,7 +1,7 @@
 #include "tools/agent/CAgentOptions.h"
 
-#include "tools/agent/CAgentLogger.h"
-#include "tools/agent/CUtcTime.h"
+#include "tools/agent/host/CAgentLogger.h"
+#include "tools/agent/logs/CUtcTime.h"
 
 #include <Poco/Path.h>
 #include <limits.h>

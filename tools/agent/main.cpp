@@ -8,7 +8,7 @@
 
 #include "QuilVersion.h"
 #include "tools/ExitCodes.h"
-#include "tools/agent/CAgentApplication.h"
+#include "tools/agent/host/CAgentApplication.h"
 #include "tools/agent/CAgentCommands.h"
 #include "tools/agent/CAgentConfiguration.h"
 #include "tools/agent/CAgentOptions.h"

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "tools/agent/CMessageSummary.h"
+#include "tools/agent/logs/CMessageSummary.h"
 
 namespace Zun {
 namespace Tools {

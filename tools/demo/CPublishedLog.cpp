@@ -7,7 +7,7 @@
 
 #include <stdexcept>
 
-#include "tools/agent/CAgentStore.h"
+#include "tools/agent/store/CAgentStore.h"
 
 namespace Zun {
 namespace Tools {

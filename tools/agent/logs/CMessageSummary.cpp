@@ -1,0 +1,260 @@
+#include "tools/agent/logs/CMessageSummary.h"
+
+#include <Poco/Base64Decoder.h>
+#include <Poco/JSON/Array.h>
+#include <Poco/JSON/ParseHandler.h>
+#include <Poco/JSON/Parser.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <stdexcept>
+
+#include "tools/agent/logs/CTerminalText.h"
+
+namespace Zun {
+namespace Tools {
+namespace Agent {
+
+using Poco::Dynamic::Var;
+using Poco::JSON::Array;
+using Poco::JSON::Object;
+
+namespace {
+
+// Message types the module publishes.
+enum Type : uint32_t {
+    kProtectionStatus = 10044,
+    kConnectorStatus = 10292,
+    kEncryptionStorage = 10553,
+    kLicences = 10348,
+    kProductStatus = 10405,
+    kTaskResult = 10368,
+    kConfigurationExport = 10244,
+    kRecoveryEscrow = 728,
+    kQUILRequest = 9,
+};
+
+// Symbols the lines show.
+enum Symbol : int {
+    kProtectionLevel = 241,
+    kProtectionState = 248,
+    kConnectorVersion = 2143,
+    kProductState = 3554,
+    kProductName = 3560,
+    kProductIdentifier = 4429,
+    kStorageLevel = 4672,
+    kLicenceId = 2693,
+    kLicenceSeat = 2696,
+    kLicenceExpiry = 2698,
+    kLicenceActivated = 2700,
+    kTaskFirstId = 2842,
+    kTaskCode = 2848,
+    kTaskState = 2850,
+    kTaskMessage = 2913,
+    kExportedConfiguration = 1892,
+};
+
+const char kAllClear[] = "0xFFFFFFFFFFFFFFFF";
+const char kUnreachableLevel[] = "6";
+const char kTaskDone[] = "30";
+
+// Typed access to the rows of symbols CMessageEncoder writes.
+class CSymbols {
+public:
+    explicit CSymbols(const Object& fields) : m_fields(fields) {}
+
+    size_t Rows() const {
+        const Array::Ptr rows = m_fields.getArray("rows");
+        return rows ? rows->size() : 0;
+    }
+    bool Has(size_t row, int id) const { return Find(List(row), id) != nullptr; }
+    std::string Value(size_t row, int id) const { return ValueIn(List(row), id); }
+    std::string Product(int id) const { return ValueIn(m_fields.getArray("product"), id); }
+
+private:
+    Array::Ptr List(size_t row) const {
+        const Array::Ptr rows = m_fields.getArray("rows");
+        return rows && row < rows->size() ? rows->getArray(static_cast<unsigned>(row)) : nullptr;
+    }
+    static Object::Ptr Find(const Array::Ptr& symbols, int id) {
+        for (size_t i = 0; symbols && i < symbols->size(); ++i) {
+            const Object::Ptr symbol = symbols->getObject(static_cast<unsigned>(i));
+            if (symbol && symbol->optValue<int>("id", 0) == id) {
+                return symbol;
+            }
+        }
+        return nullptr;
+    }
+    static std::string ValueIn(const Array::Ptr& symbols, int id) {
+        const Object::Ptr symbol = Find(symbols, id);
+        return symbol && symbol->has("value") && !symbol->get("value").isEmpty()
+                   ? symbol->get("value").convert<std::string>()
+                   : std::string();
+    }
+
+    const Object& m_fields;
+};
+
+std::string DecodeBase64(const std::string& text) {
+    std::istringstream in(text);
+    Poco::Base64Decoder decoder(in);
+    return std::string(std::istreambuf_iterator<char>(decoder), std::istreambuf_iterator<char>());
+}
+
+std::string Kind(const std::string& kind) {
+    static const char* const names[] = {"status", "licences", "task results", "recovery data"};
+    const int k = std::atoi(kind.c_str());
+    return k >= 0 && k < 4 ? names[k] : "kind " + kind;
+}
+
+size_t Count(const Object& fields, const std::string& list) {
+    const Array::Ptr items = fields.getArray(list);
+    return items ? items->size() : 0;
+}
+
+// A field's value in a line; lists and objects only say that they are there.
+std::string Scalar(const Var& value) {
+    if (value.isEmpty()) {
+        return "null";
+    }
+    if (value.type() == typeid(Array::Ptr) || value.type() == typeid(Object::Ptr)) {
+        return "[...]";
+    }
+    return value.convert<std::string>();
+}
+
+void ProtectionStatus(std::ostream& out, const CSymbols& m) {
+    out << "protection status:";
+    for (size_t r = 0; r < m.Rows(); ++r) {
+        const std::string status = m.Value(r, kProtectionState);
+        out << (status == kAllClear ? " all clear"
+                                    : " level " + m.Value(r, kProtectionLevel) + " status " + status);
+        if (m.Value(r, kProtectionLevel) == kUnreachableLevel) {
+            out << " (product unreachable)";
+        }
+    }
+}
+
+void Licences(std::ostream& out, const CSymbols& m) {
+    out << "licences:";
+    for (size_t r = 0; r < m.Rows(); ++r) {
+        out << " " << m.Value(r, kLicenceId) << " (" << m.Value(r, kLicenceSeat) << ") activated "
+            << m.Value(r, kLicenceActivated) << ", expires " << m.Value(r, kLicenceExpiry);
+    }
+}
+
+void TaskResult(std::ostream& out, const CSymbols& m, const CMessageSummary::TaskNamer& namer) {
+    const std::string first = m.Value(0, kTaskFirstId);
+    const std::string name = namer ? namer(first) : std::string();
+    const std::string state = m.Value(0, kTaskState);
+    out << "task result: " << (name.empty() ? first : name) << " state " << state
+        << (state == kTaskDone ? " (done)" : "") << ", code " << m.Value(0, kTaskCode);
+    if (m.Has(0, kTaskMessage)) {
+        out << ", \"" << m.Value(0, kTaskMessage) << "\"";
+    }
+}
+
+// The columns a `logs --json` line carries beside the content's fields.
+bool IsColumn(const std::string& key) {
+    static const char* const columns[] = {"sequence", "time", "type", "class", "describe", "user_context"};
+    for (const char* column : columns) {
+        if (key == column) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A task as the agent handed it over: its first identifier, then its own fields.
+void Task(std::ostream& out, const std::string& description, const Object& fields,
+          const CMessageSummary::TaskNamer& namer) {
+    const Array::Ptr ids = fields.getArray("ids");
+    const std::string first = ids && ids->size() > 0 ? Scalar(ids->get(0)) : std::string("?");
+    const std::string name = namer ? namer(first) : std::string();
+    out << description << " task " << (name.empty() ? first : name);
+    for (const std::string& key : fields.getNames()) {
+        if (key != "ids" && !IsColumn(key)) {
+            out << ", " << key << " " << Scalar(fields.get(key));
+        }
+    }
+}
+
+// What the content's own fields tell, for messages that are neither logs nor tasks.
+void Other(std::ostream& out, const std::string& description, const std::string& userContext,
+           const Object& fields) {
+    out << description;
+    if (fields.has("recovery_passwords")) {
+        out << ": " << Count(fields, "recovery_passwords") << " password(s), "
+            << Count(fields, "recovery_data_blocks") << " data block(s), secrets masked";
+    } else if (fields.has("kind")) {
+        out << ": asks for " << Kind(Scalar(fields.get("kind")));
+    } else if (fields.has("configuration")) {
+        out << ": configuration of " << Scalar(fields.get("configuration")).size() << " bytes";
+    }
+    if (!userContext.empty()) {
+        out << " from " << userContext;
+    }
+}
+
+}  // namespace
+
+std::string CMessageSummary::Line(uint32_t type, const std::string& description,
+                                  const std::string& userContext, const Object& fields,
+                                  const TaskNamer& namer) {
+    const CSymbols m(fields);
+    std::ostringstream out;
+    out << type << " ";
+    switch (type) {
+        case kConnectorStatus:
+            out << "connector status: running (" << m.Value(0, kConnectorVersion) << ")";
+            break;
+        case kProductStatus:
+            out << "product status: "
+                << (m.Rows() == 0 ? "deactivated, product " + m.Product(kProductIdentifier)
+                                  : m.Value(0, kProductName) + ", state " + m.Value(0, kProductState));
+            break;
+        case kProtectionStatus:
+            ProtectionStatus(out, m);
+            break;
+        case kEncryptionStorage:
+            out << "encryption storage: "
+                << (m.Rows() == 0 ? "no record in order" : "in order, level " + m.Value(0, kStorageLevel));
+            break;
+        case kLicences:
+            Licences(out, m);
+            break;
+        case kTaskResult:
+            TaskResult(out, m, namer);
+            break;
+        case kConfigurationExport:
+            out << "configuration export: " << DecodeBase64(m.Value(0, kExportedConfiguration));
+            break;
+        case kRecoveryEscrow:
+            out << "recovery escrow: " << Count(fields, "recovery_passwords") << " password(s), "
+                << Count(fields, "recovery_data_blocks") << " data block(s), secrets masked in every output";
+            break;
+        case kQUILRequest:
+            out << "QUILRequest: asks for " << Kind(fields.has("kind") ? Scalar(fields.get("kind")) : "?");
+            break;
+        default:
+            fields.has("ids") ? Task(out, description, fields, namer)
+                              : Other(out, description, userContext, fields);
+    }
+    return CTerminalText::Escaped(out.str());
+}
+
+std::string CMessageSummary::Line(const CAgentStore::Record& record) {
+    Var parsed;
+    try {
+        parsed = Poco::JSON::Parser(new Poco::JSON::ParseHandler(true)).parse(record.content);
+    } catch (const Poco::Exception&) {
+    }
+    if (parsed.type() != typeid(Object::Ptr)) {
+        throw std::runtime_error("Message #" + std::to_string(record.sequence) + " has damaged content");
+    }
+    return Line(record.type, record.description, record.userContext, *parsed.extract<Object::Ptr>());
+}
+
+}  // namespace Agent
+}  // namespace Tools
+}  // namespace Zun

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <Poco/JSON/Object.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "tools/agent/store/CAgentStore.h"
+
+namespace Zun {
+namespace Tools {
+namespace Agent {
+
+// One readable line per stored message, for `quil-agent logs --format summary` and the demo:
+// "10044 protection status: all clear". Reads the content as CMessageEncoder writes it (rows of
+// symbols, the product container, task identifiers and fields); types it does not know show
+// their number and description. Control characters in stored text come out escaped.
+class CMessageSummary {
+public:
+    // Gives a readable name for a task's first identifier, or "" to show the identifier itself.
+    typedef std::function<std::string(const std::string& firstId)> TaskNamer;
+
+    // fields: the message's content object (a `logs --json` line, which holds the same fields, will do).
+    static std::string Line(uint32_t type, const std::string& description, const std::string& userContext,
+                            const Poco::JSON::Object& fields, const TaskNamer& namer = TaskNamer());
+    // Throws std::runtime_error when the stored content is not a JSON object (a damaged row).
+    static std::string Line(const CAgentStore::Record& record);
+};
+
+}  // namespace Agent
+}  // namespace Tools
+}  // namespace Zun
