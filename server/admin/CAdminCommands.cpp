@@ -63,7 +63,11 @@ std::string NewUuid() {
 }  // namespace
 
 CAdminCommands::CAdminCommands(CFleetStore& store, CFleetService& service, EnrolledCheck enrolled)
-    : m_store(store), m_enrolled(std::move(enrolled)), m_service(service), m_view(store), m_parser(&NewUuid) {}
+    : m_store(store),
+      m_enrolled(std::move(enrolled)),
+      m_service(service),
+      m_view(store),
+      m_parser(&NewUuid) {}
 
 std::string CAdminCommands::Handle(const std::string& line, const Peer& peer) {
     try {

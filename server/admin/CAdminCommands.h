@@ -28,8 +28,9 @@ public:
     // Whether the CA holds a current certificate for a computer's name.
     using EnrolledCheck = std::function<bool(const std::string& name)>;
 
-    CAdminCommands(CFleetStore& store, CFleetService& service,
-                   EnrolledCheck enrolled = [](const std::string&) { return false; });
+    CAdminCommands(
+        CFleetStore& store, CFleetService& service,
+        EnrolledCheck enrolled = [](const std::string&) { return false; });
 
     // Never throws: every failure is an answer.
     std::string Handle(const std::string& line, const Peer& peer);

@@ -6,8 +6,8 @@
 
 #include "host/ILoggerResource.h"
 #include "tools/agent/host/CAgentStatus.h"
-#include "tools/agent/store/CAgentStore.h"
 #include "tools/agent/logs/CMessageSummary.h"
+#include "tools/agent/store/CAgentStore.h"
 
 namespace Zun {
 namespace Server {

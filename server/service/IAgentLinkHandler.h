@@ -31,7 +31,8 @@ public:
                               const quil::link::v1::Hello& hello, Wake wake) = 0;
     // Commits the rows (sequence order; rows already committed are skipped) and returns the highest
     // sequence committed without a gap. Throws when nothing could be committed.
-    virtual int64_t Commit(const std::string& computer, const std::vector<quil::link::v1::StoredRow>& rows) = 0;
+    virtual int64_t Commit(const std::string& computer,
+                           const std::vector<quil::link::v1::StoredRow>& rows) = 0;
     // The deliveries not yet taken on this connection, oldest first. Deliveries that were taken but
     // not answered are offered again after the next Connected.
     virtual std::vector<Delivery> TakeDeliveries(const std::string& computer) = 0;

@@ -160,8 +160,8 @@ void CFleetStore::Enrolled(const std::string& name) {
         Poco::Int64 known = 0;
         session << Q("SELECT COUNT(*) FROM computers WHERE name = ?"), bind(name), into(known), now;
         if (known == 0) {
-            session << Q("INSERT INTO computers (name, first_seen, last_seen) VALUES (?, '', '')"), bind(name),
-                now;
+            session << Q("INSERT INTO computers (name, first_seen, last_seen) VALUES (?, '', '')"),
+                bind(name), now;
         }
     });
 }

@@ -10,8 +10,8 @@
 #include "server/service/CFleetService.h"
 #include "tests/server/CPostgresCluster.h"
 #include "tests/server/CTestDatabase.h"
-#include "tools/agent/store/CAgentStore.h"
 #include "tools/agent/link/CServerLink.h"
+#include "tools/agent/store/CAgentStore.h"
 
 namespace Zun {
 namespace Server {

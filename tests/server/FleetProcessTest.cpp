@@ -83,7 +83,8 @@ protected:
     }
 
     void StartServer() {
-        server.reset(new CChildProcess({std::string(QUIL_BIN_DIR) + "/quil-server", "run", "--config", config}));
+        server.reset(
+            new CChildProcess({std::string(QUIL_BIN_DIR) + "/quil-server", "run", "--config", config}));
         const std::string opening = "listening for agents on ";
         CChildProcess* s = server.get();
         ASSERT_TRUE(CChildProcess::WaitUntil(
@@ -100,9 +101,7 @@ protected:
         server.reset();
     }
 
-    void StartAgent() {
-        computer.StartAgent({"--server", address, "--server-bundle", bundle});
-    }
+    void StartAgent() { computer.StartAgent({"--server", address, "--server-bundle", bundle}); }
 
     // The server's view of the computer: `host --json` answers {"host": {...}}.
     Poco::JSON::Object::Ptr Host() {
@@ -122,7 +121,8 @@ protected:
             if (computer.Agent() != nullptr) {
                 children.push_back(computer.Agent());
             }
-            CChildProcess::WaitUntil(children, [] { return false; }, After(kPoll));
+            CChildProcess::WaitUntil(
+                children, [] { return false; }, After(kPoll));
         }
         return false;
     }
@@ -146,7 +146,8 @@ protected:
         })) << Server({"host", kComputer, "--json"});
         const Poco::JSON::Object::Ptr host = Host();
         ASSERT_TRUE(host);
-        EXPECT_EQ(host->optValue<Poco::Int64>("committed_through", 0), host->optValue<Poco::Int64>("rows", -1));
+        EXPECT_EQ(host->optValue<Poco::Int64>("committed_through", 0),
+                  host->optValue<Poco::Int64>("rows", -1));
     }
 
     CSession computer;
@@ -203,7 +204,8 @@ TEST_F(FleetProcess, EscrowIsConfirmedByTheProductAndRevealedBehindAnAuditRow) {
     EXPECT_EQ(std::string::npos, Server({"reveal", kComputer}, 64).find("fleet-e2e"));
     // Nothing the server wrote holds the secret in the clear.
     std::string grep;
-    EXPECT_EQ(1, CChildProcess::Run({"/bin/grep", "-r", "-l", "fleet-e2e-771026", folder}, grep, After(kDeadline)))
+    EXPECT_EQ(
+        1, CChildProcess::Run({"/bin/grep", "-r", "-l", "fleet-e2e-771026", folder}, grep, After(kDeadline)))
         << grep;
 }
 

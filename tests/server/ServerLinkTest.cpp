@@ -11,9 +11,9 @@
 
 #include "host/proto/Encryption.pb.h"
 #include "tests/server/CLinkTestBed.h"
-#include "tools/agent/store/CAgentStore.h"
 #include "tools/agent/link/CReconnectBackoff.h"
 #include "tools/agent/link/CServerLink.h"
+#include "tools/agent/store/CAgentStore.h"
 
 namespace Zun {
 namespace Testing {

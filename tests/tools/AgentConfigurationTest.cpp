@@ -10,8 +10,8 @@
 
 #include "tools/ExitCodes.h"
 #include "tools/agent/CAgentConfiguration.h"
-#include "tools/agent/host/CAgentLogger.h"
 #include "tools/agent/CAgentOptions.h"
+#include "tools/agent/host/CAgentLogger.h"
 
 namespace {
 

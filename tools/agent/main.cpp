@@ -8,10 +8,10 @@
 
 #include "QuilVersion.h"
 #include "tools/ExitCodes.h"
-#include "tools/agent/host/CAgentApplication.h"
 #include "tools/agent/CAgentCommands.h"
 #include "tools/agent/CAgentConfiguration.h"
 #include "tools/agent/CAgentOptions.h"
+#include "tools/agent/host/CAgentApplication.h"
 
 using namespace Zun::Tools::Agent;
 namespace ExitCode = Zun::Tools::ExitCode;

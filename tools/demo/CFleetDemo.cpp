@@ -178,7 +178,8 @@ std::vector<CChildProcess*> CFleetDemo::Children() {
     return children;
 }
 
-void CFleetDemo::RequireHosts(const std::string& what, const std::function<bool(const std::string&)>& condition,
+void CFleetDemo::RequireHosts(const std::string& what,
+                              const std::function<bool(const std::string&)>& condition,
                               std::chrono::milliseconds timeout) {
     const Deadline deadline = After(timeout);
     while (!CChildProcess::Interrupted()) {
@@ -189,13 +190,15 @@ void CFleetDemo::RequireHosts(const std::string& what, const std::function<bool(
             break;
         }
         // Whatever a program writes meanwhile is read, so none of them blocks on a full pipe.
-        CChildProcess::WaitUntil(Children(), [] { return false; }, After(kPoll));
+        CChildProcess::WaitUntil(
+            Children(), [] { return false; }, After(kPoll));
     }
     throw std::runtime_error(CChildProcess::Interrupted() ? "Interrupted" : "Timed out waiting for " + what);
 }
 
 void CFleetDemo::RequireHost(const std::string& name, const std::string& what,
-                             const std::function<bool(const Poco::JSON::Object&)>& condition, Deadline deadline) {
+                             const std::function<bool(const Poco::JSON::Object&)>& condition,
+                             Deadline deadline) {
     while (!CChildProcess::Interrupted()) {
         Poco::JSON::Object::Ptr host;
         try {
@@ -211,7 +214,8 @@ void CFleetDemo::RequireHost(const std::string& name, const std::string& what,
         if (std::chrono::steady_clock::now() >= deadline) {
             break;
         }
-        CChildProcess::WaitUntil(Children(), [] { return false; }, After(kPoll));
+        CChildProcess::WaitUntil(
+            Children(), [] { return false; }, After(kPoll));
     }
     throw std::runtime_error(CChildProcess::Interrupted() ? "Interrupted" : "Timed out waiting for " + what);
 }
@@ -304,10 +308,13 @@ void CFleetDemo::TaskToAll() {
     const Deadline deadline = After(kTaskResults);
     for (int i = 1; i <= kComputers; ++i) {
         const std::string name = Name(i);
-        RequireHost(name, "a result of the task from " + name, [](const Poco::JSON::Object& host) {
-            const Poco::JSON::Array::Ptr results = host.getArray("task_results");
-            return results && results->size() > 0;
-        }, deadline);
+        RequireHost(
+            name, "a result of the task from " + name,
+            [](const Poco::JSON::Object& host) {
+                const Poco::JSON::Array::Ptr results = host.getArray("task_results");
+                return results && results->size() > 0;
+            },
+            deadline);
     }
     Fact("a task result from each of the " + std::to_string(kComputers) + " computers");
 }
@@ -338,7 +345,8 @@ void CFleetDemo::ShowServerTail() {
         return;
     }
     const std::string& errors = m_server->Errors();
-    std::cerr << "The server's last lines:\n" << errors.substr(errors.size() > 3000 ? errors.size() - 3000 : 0);
+    std::cerr << "The server's last lines:\n"
+              << errors.substr(errors.size() > 3000 ? errors.size() - 3000 : 0);
 }
 
 }  // namespace Demo

@@ -19,19 +19,19 @@
 #include "logs/CStatusLog.h"
 #include "logs/CTaskResultEvent.h"
 #include "tasks/CProtectionStatusRow.h"
+#include "tools/agent/control/CConsoleInput.h"
+#include "tools/agent/control/CControlServer.h"
 #include "tools/agent/host/CAgentBus.h"
 #include "tools/agent/host/CAgentHost.h"
 #include "tools/agent/host/CAgentLogger.h"
 #include "tools/agent/host/CAgentStatus.h"
-#include "tools/agent/store/CAgentStore.h"
-#include "tools/agent/control/CConsoleInput.h"
-#include "tools/agent/control/CControlServer.h"
-#include "tools/agent/store/CEscrowRetention.h"
-#include "tools/agent/store/CMessageEncoder.h"
 #include "tools/agent/host/CProcessHardening.h"
 #include "tools/agent/host/CProductLocation.h"
-#include "tools/agent/store/CSecretWiper.h"
 #include "tools/agent/link/CServerLink.h"
+#include "tools/agent/store/CAgentStore.h"
+#include "tools/agent/store/CEscrowRetention.h"
+#include "tools/agent/store/CMessageEncoder.h"
+#include "tools/agent/store/CSecretWiper.h"
 
 namespace Zun {
 namespace Tools {
@@ -416,10 +416,10 @@ std::string CAgentApplication::Answer(const CTaskParser::Task& task, const std::
 // result event in any case and is kept as before.
 void CAgentApplication::FailIfNoProduct(const CTaskParser::Task& task) {
     if (!task.ids.empty() && m_status && m_status->State() == CAgentStatus::Product::NotInstalled) {
-        ReportFailed(task,
-                     std::string(kCanceledNotInstalled) + ": no ProductVersion in the " +
-                         CProductLocation::Describe(),
-                     kSource, CAgentBus::Hooks());
+        ReportFailed(
+            task,
+            std::string(kCanceledNotInstalled) + ": no ProductVersion in the " + CProductLocation::Describe(),
+            kSource, CAgentBus::Hooks());
     }
 }
 

@@ -12,10 +12,10 @@
 
 #include "host/CUserContext.h"
 #include "host/IMessage.h"
-#include "tools/agent/host/CAgentBus.h"
-#include "tools/agent/host/CAgentLogger.h"
 #include "tools/agent/CAgentOptions.h"
 #include "tools/agent/control/CTaskParser.h"
+#include "tools/agent/host/CAgentBus.h"
+#include "tools/agent/host/CAgentLogger.h"
 
 namespace Zun {
 namespace Tools {

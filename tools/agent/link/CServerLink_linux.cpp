@@ -9,11 +9,11 @@
 
 #include "platform/CTrustedPath.h"
 #include "server/api/link.grpc.pb.h"
-#include "tools/agent/store/CAgentStore.h"
 #include "tools/agent/link/CLinkRowReader.h"
 #include "tools/agent/link/CReconnectBackoff.h"
-#include "tools/agent/store/CSecretWiper.h"
 #include "tools/agent/link/CServerLink.h"
+#include "tools/agent/store/CAgentStore.h"
+#include "tools/agent/store/CSecretWiper.h"
 #include "tools/agent/store/CTrustedFile.h"
 
 namespace Zun {
