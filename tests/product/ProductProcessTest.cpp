@@ -11,9 +11,11 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "channel/CQUILChannel.h"
 #include "core/CErrorReplyChannelException.h"
+#include "host/CBlockFDELogin.h"
 #include "messages/CGetStatusResponse.h"
 #include "messages/CGetTaskStatusResponse.h"
 #include "tests/product/ProductTestSupport.h"
@@ -115,6 +117,20 @@ public:
         close(m_child.output);
     }
     bool IsReady() const { return m_ready; }
+    // What it has written to its standard error since the last look, without waiting.
+    std::string ReadAvailable() {
+        std::string text;
+        char buffer[4096];
+        pollfd ready = {m_child.output, POLLIN, 0};
+        while (poll(&ready, 1, 0) == 1 && (ready.revents & POLLIN) != 0) {
+            const ssize_t got = read(m_child.output, buffer, sizeof(buffer));
+            if (got <= 0) {
+                break;
+            }
+            text.append(buffer, static_cast<size_t>(got));
+        }
+        return text;
+    }
     // Sends signal (0: none) and waits for the product to end; its exit status.
     int Exit(int signal) {
         if (m_child.pid <= 0) {
@@ -138,6 +154,14 @@ public:
     void Receive(const Bytes& payload) override { payloads.push_back(payload); }
     std::vector<Bytes> payloads;
 };
+
+std::size_t Occurrences(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) {
+        ++count;
+    }
+    return count;
+}
 
 std::string Failure(const std::function<void()>& call) {
     try {
@@ -240,6 +264,43 @@ TEST_P(ProductProcess, OversizeReplyLosesNoTaskResult) {
     const auto after = Parse<Module::CGetTaskStatusResponse>(Factory().CreateGetTaskStatusResponse(),
                                                              recorder->payloads.back());
     EXPECT_TRUE(after->GetTaskLogRecords().empty()) << "delivered once";
+}
+
+// Task results queued faster than the area is written still reach it, each counted, without a
+// control line to flush them; and each request's log lines are out, whole, before its reply.
+TEST_P(ProductProcess, QuickTaskResultsAllReachTheAreaAndTheLog) {
+    const bool lpcOnly = GetParam();
+    std::vector<std::string> options = {"--state", StateFile()};
+    if (lpcOnly) {
+        options.push_back("--lpc-only");
+    }
+    CProductProcess product(options);
+    ASSERT_TRUE(product.IsReady());
+    CQUILChannel channel;
+    channel.Start();
+    channel.SetBufferReceiver(boost::make_shared<Recorder>());
+    constexpr unsigned kTaskResults = 8;
+    constexpr uint32_t kRequests = 40;
+    const uint32_t before = channel.GetBroadcast(kTaskResults);
+    const Bytes block = Factory()
+                            .CreateBlockFDEPasswordRequest(
+                                Task<Zun::Common::Message::Connectors::QUILConnector::CBlockFDELogin>())
+                            ->Serialize();
+    std::string log;
+    for (uint32_t i = 0; i < kRequests; ++i) {
+        channel.SendRequest(block);
+        log += product.ReadAvailable();
+        EXPECT_EQ(i + 1, Occurrences(log, "task result queued for " + First + "\n"))
+            << "request " << i << " was answered before its lines were out:\n"
+            << log;
+        EXPECT_EQ(i + 1, Occurrences(log, "function BLOCK_FDE_ENCRYPTION_PASSWORD: status 0, ")) << log;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadyMs);
+    while (channel.GetBroadcast(kTaskResults) != before + kRequests &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(before + kRequests, channel.GetBroadcast(kTaskResults));
 }
 
 INSTANTIATE_TEST_SUITE_P(Ports, ProductProcess, testing::Values(false, true),

@@ -263,6 +263,38 @@ TEST_F(CAgentBusTest, MessagesPublishedTogetherAreRecordedThenHandedOverInOneUni
     EXPECT_EQ("[frrr][hhh]dddf", events);
 }
 
+// Bookkeeping is deferred from every thread at any moment: while the bus waits for company for
+// earlier bookkeeping, while it records and delivers (a subscriber finishing a task), and when it is
+// idle. None of it may be left waiting for a wake-up that does not come.
+TEST_F(CAgentBusTest, BookkeepingDeferredAtAnyMomentRuns) {
+    boost::mutex lock;
+    int ran = 0;
+    const auto count = [&] {
+        boost::lock_guard<boost::mutex> guard(lock);
+        ++ran;
+    };
+    CAgentBus bus([](const CAgentBus::MessagePtr&, const CAgentBus::ContextPtr&) { return int64_t(1); },
+                  logger, [](const std::function<void()>& work) { work(); });
+    auto module = NewSubscriber();
+    module->onMessage = [&](const boost::shared_ptr<IMessage>&) {
+        bus.Defer(count);  // on the bus thread, while it delivers
+        bus.Defer(count);
+    };
+    bus.Subscribe(module, CBlockFDELogin::Type);
+    bus.Start();
+    constexpr int kRounds = 20;
+    for (int i = 0; i < kRounds; ++i) {
+        bus.Defer(count);
+        bus.Defer(count);  // while the first waits for company
+        bus.Publish(boost::make_shared<CBlockFDELogin>(), boost::shared_ptr<CUserContext>());
+        ASSERT_TRUE(bus.WaitIdle(kDeadline)) << "round " << i;
+        bus.Defer(count);  // idle
+        ASSERT_TRUE(bus.WaitIdle(kDeadline)) << "round " << i;
+    }
+    boost::lock_guard<boost::mutex> guard(lock);
+    EXPECT_EQ(5 * kRounds, ran);
+}
+
 TEST_F(CAgentBusTest, AFailingRecorderOrSubscriberDoesNotStopTheBus) {
     CAgentBus failing([](const CAgentBus::MessagePtr&,
                          const CAgentBus::ContextPtr&) -> int64_t { throw std::runtime_error("disk full"); },

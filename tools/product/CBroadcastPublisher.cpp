@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <future>
 
 #include "channel/CPixlinkChannel.h"
@@ -18,6 +19,9 @@ using Platform::CBroadcastWriter;
 
 // The exit status of a product told to die with its mutex held.
 constexpr int kDiedHoldingMutex = 70;
+// Counters that move faster than this are written to the area together: a wake of the area's thread
+// per queued task result cost as much as the rest of the request.
+constexpr std::chrono::milliseconds kValueCoalescing(1);
 
 const std::uint32_t kGoodMagic[2] = {0x4c786950, 0x206b6e69};
 const std::uint32_t kBadMagic[2] = {0x4c646142, 0x206b6e69};  // "BadLink "
@@ -100,16 +104,27 @@ void CBroadcastPublisher::Run(const std::function<void(CBroadcastWriter&)>& oper
 void CBroadcastPublisher::Loop() {
     std::unique_lock<std::mutex> lock(m_lock);
     for (;;) {
-        const auto ready = [this] {
-            return m_stopping || !m_operations.empty() || (m_holding && Clock::now() >= m_releaseAt);
-        };
-        if (m_holding && m_releaseAt != Clock::time_point::max()) {
-            m_wake.wait_until(lock, m_releaseAt, ready);
-        } else {
-            m_wake.wait(lock, ready);
+        const bool ready = m_stopping || !m_operations.empty() ||
+                           (m_holding && Clock::now() >= m_releaseAt) || ValuesDue();
+        if (!ready) {
+            // What to wait for changes with every wake (a counter moved, a hold began): look again.
+            Clock::time_point until = m_holding ? m_releaseAt : Clock::time_point::max();
+            if (m_dirtyValues != 0) {
+                until = std::min(until, m_valuesDue);
+            }
+            if (until == Clock::time_point::max()) {
+                m_wake.wait(lock);
+            } else {
+                m_wake.wait_until(lock, until);
+            }
+            continue;
         }
         if (m_holding && Clock::now() >= m_releaseAt) {
             Release();
+        }
+        // Counters moved before an operation was asked for reach the area before it runs.
+        if (m_dirtyValues != 0 && (ValuesDue() || !m_operations.empty() || m_stopping)) {
+            WriteValues(lock);
         }
         if (!m_operations.empty()) {
             const std::function<void()> operation = std::move(m_operations.front());
@@ -126,6 +141,26 @@ void CBroadcastPublisher::Loop() {
     }
 }
 
+// Called with m_lock held.
+bool CBroadcastPublisher::ValuesDue() const {
+    return m_dirtyValues != 0 && Clock::now() >= m_valuesDue;
+}
+
+// Called on the area's thread with m_lock held, which it lets go of while it writes.
+void CBroadcastPublisher::WriteValues(std::unique_lock<std::mutex>& lock) {
+    const std::array<std::uint32_t, 10> values = m_values;
+    const std::uint32_t dirty = m_dirtyValues;
+    m_dirtyValues = 0;
+    m_valuesDue = Clock::now() + kValueCoalescing;
+    lock.unlock();
+    for (unsigned i = 0; i < values.size(); ++i) {
+        if ((dirty & (1u << i)) != 0) {
+            m_writer->SetValue(i, values[i]);
+        }
+    }
+    lock.lock();
+}
+
 // Called on the area's thread with m_lock held.
 void CBroadcastPublisher::Release() {
     m_writer->Unlock();
@@ -134,15 +169,25 @@ void CBroadcastPublisher::Release() {
 }
 
 // The counter moves at once; the area follows on its own thread, so that a request that announces
-// a change is answered without waiting for the area.
+// a change is answered without waiting for the area. The thread is woken only for the first counter
+// to move since its last write; Flush() waits for what moved before it.
 void CBroadcastPublisher::Bump(unsigned index) {
-    std::uint32_t value = 0;
+    if (index >= m_values.size()) {
+        return;
+    }
+    bool wake = false;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         // Readers treat 0xFFFFFFFF as "never seen", so the counter skips it.
-        value = ++m_values[index] == 0xFFFFFFFF ? ++m_values[index] : m_values[index];
+        if (++m_values[index] == 0xFFFFFFFF) {
+            ++m_values[index];
+        }
+        wake = m_dirtyValues == 0;
+        m_dirtyValues |= 1u << index;
     }
-    Run([index, value](CBroadcastWriter& writer) { writer.SetValue(index, value); }, false);
+    if (wake) {
+        m_wake.notify_all();
+    }
 }
 
 void CBroadcastPublisher::Flush() {

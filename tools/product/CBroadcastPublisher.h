@@ -50,10 +50,11 @@ public:
 private:
     typedef std::chrono::steady_clock Clock;
 
-    // Runs operation on the area's thread and waits for it.
     // Runs operation on the area's thread; waits for it unless wait is false.
     void Run(const std::function<void(Platform::CBroadcastWriter&)>& operation, bool wait = true);
     void Loop();
+    bool ValuesDue() const;
+    void WriteValues(std::unique_lock<std::mutex>& lock);
     void WriteModules();
     void Release();
 
@@ -66,6 +67,9 @@ private:
     bool m_holding = false;
     Clock::time_point m_releaseAt = Clock::time_point::max();
     std::array<std::uint32_t, 10> m_values{};
+    // Counters moved since the area last got them, one bit each, and when it may get them next.
+    std::uint32_t m_dirtyValues = 0;
+    Clock::time_point m_valuesDue = Clock::time_point::min();
     std::uint32_t m_serverValue = 0;
     std::uint32_t m_timestamp = 0;
 };

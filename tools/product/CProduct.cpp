@@ -78,6 +78,7 @@ CProduct::Reply CProduct::Handle(const std::vector<std::uint8_t>& payload) {
 
 CProduct::Reply CProduct::Handle(const std::vector<std::uint8_t>& payload, std::size_t paddedBytes,
                                  std::size_t replyCapacity) {
+    const CProductLog::CGathered lines;
     try {
         const ProductRequest request = CRequestParser::Parse(payload);
         std::lock_guard<std::mutex> guard(m_lock);

@@ -1,8 +1,8 @@
 #include "tools/agent/host/CAgentApplication.h"
 
-#include <Poco/JSON/Array.h>
 #include <Poco/JSON/Object.h>
 #include <Poco/JSON/Parser.h>
+#include <Poco/JSONString.h>
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/make_shared.hpp>
 #include <boost/uuid/detail/random_provider.hpp>
@@ -281,8 +281,12 @@ std::vector<std::string> CAgentApplication::HandleLines(const std::vector<std::s
     return answers;
 }
 
-// {"op":"status"} asks about the agent; anything else is a task.
+// {"op":"status"} asks about the agent; anything else is a task. A line that neither names "status"
+// nor escapes a character cannot say so, and is not parsed twice.
 bool CAgentApplication::IsStatusRequest(const std::string& line) {
+    if (line.find("status") == std::string::npos && line.find('\\') == std::string::npos) {
+        return false;
+    }
     try {
         Poco::JSON::Parser parser;
         const auto object = parser.parse(line).extract<Poco::JSON::Object::Ptr>();
@@ -392,21 +396,23 @@ std::string CAgentApplication::Answer(const CTaskParser::Task& task, const std::
         return Refusal(e.what());
     }
     FailIfNoProduct(task);
-    Poco::JSON::Object reply(Poco::JSON_PRESERVE_KEY_ORDER);
-    reply.set("ok", true);
-    reply.set("task", task.name);
-    reply.set("type", static_cast<Poco::UInt32>(task.message->GetType()));
-    reply.set("describe", task.message->Describe());
-    Poco::JSON::Array::Ptr ids = new Poco::JSON::Array;
-    for (const std::string& id : task.ids) {
-        ids->add(id);
-    }
-    reply.set("ids", ids);
-    reply.set("sequence", static_cast<Poco::Int64>(sequence));
     const std::string note =
         "Published task " + task.name + " from " + source + " as #" + std::to_string(sequence);
     published ? published->push_back(note) : Log(note, kLevelInfo);
-    return Stringify(reply);
+    return Acknowledgement(task, sequence);
+}
+
+// {"ok":true,"task":…,"type":…,"describe":…,"ids":[…],"sequence":…}, written out directly: built as
+// a JSON object it cost as much as parsing the task.
+std::string CAgentApplication::Acknowledgement(const CTaskParser::Task& task, int64_t sequence) {
+    std::string reply = "{\"ok\":true,\"task\":" + Poco::toJSON(task.name, Poco::JSON_WRAP_STRINGS) +
+                        ",\"type\":" + std::to_string(static_cast<uint32_t>(task.message->GetType())) +
+                        ",\"describe\":" + Poco::toJSON(task.message->Describe(), Poco::JSON_WRAP_STRINGS) +
+                        ",\"ids\":[";
+    for (std::size_t i = 0; i < task.ids.size(); ++i) {
+        reply += (i == 0 ? "" : ",") + Poco::toJSON(task.ids[i], Poco::JSON_WRAP_STRINGS);
+    }
+    return reply + "],\"sequence\":" + std::to_string(sequence) + "}";
 }
 
 // A module that found no product subscribes to nothing and does not look again while it runs, so a
@@ -522,9 +528,11 @@ int64_t CAgentApplication::Record(const boost::shared_ptr<Common::Kernel::IMessa
 }
 
 void CAgentApplication::Stored(const Common::Kernel::IMessage& message, int64_t sequence) {
-    Log("Stored #" + std::to_string(sequence) + " " + message.Describe() + " (type " +
-            std::to_string(message.GetType()) + ")",
-        kLevelDebug);
+    if (m_logger->IsWritten(kLevelDebug)) {
+        Log("Stored #" + std::to_string(sequence) + " " + message.Describe() + " (type " +
+                std::to_string(message.GetType()) + ")",
+            kLevelDebug);
+    }
     if (m_link) {
         m_link->Wake();
     }

@@ -65,6 +65,7 @@ private:
                        const std::shared_future<int64_t>& receipt,
                        std::chrono::steady_clock::time_point deadline,
                        std::vector<std::string>* published = nullptr);
+    static std::string Acknowledgement(const CTaskParser::Task& task, int64_t sequence);
     void PrepareLink();
     void StartLink();
     CTaskParser::MessagePtr Tracked(const CTaskParser::MessagePtr& message,

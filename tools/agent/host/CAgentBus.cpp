@@ -142,8 +142,14 @@ void CAgentBus::Defer(std::function<void()> work) {
     {
         boost::lock_guard<boost::mutex> guard(m_lock);
         if (!(m_stopping && !m_running)) {
+            // The bus thread looks at the bookkeeping only when it was empty and the thread idle:
+            // anything added while it waits out kDeferredWait or records would wake it for nothing,
+            // once per finished task.
+            const bool wake = m_deferred.empty() && !m_busy;
             m_deferred.push_back(std::move(work));
-            m_changed.notify_all();
+            if (wake) {
+                m_changed.notify_all();
+            }
             return;
         }
     }

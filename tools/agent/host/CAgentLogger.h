@@ -38,6 +38,8 @@ public:
     void Write(const std::string& text, Level level, const std::string& sourceName);
     // Entries of one moment (the answers to lines that arrived together), written at once.
     void WriteAll(const std::vector<std::string>& texts, Level level, const std::string& sourceName);
+    // Whether an entry at this level is written: entries made per message are not even built when not.
+    bool IsWritten(Level level) const { return level >= m_threshold; }
     // Opens the file again by its name, after someone moved it away (log rotation, SIGHUP). Throws
     // like the constructor; the stream keeps receiving the lines meanwhile.
     void Reopen();
