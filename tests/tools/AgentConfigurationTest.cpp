@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "tools/ExitCodes.h"
 #include "tools/agent/CAgentConfiguration.h"
 #include "tools/agent/CAgentOptions.h"
+#include "tools/agent/CConfigurationFile.h"
 #include "tools/agent/host/CAgentLogger.h"
 
 namespace {
@@ -187,6 +189,41 @@ TEST_F(AgentConfigurationTest, TheDefaultFileIsReadOnlyWhenItExists) {
 }
 
 // The module writes the product's raw documents at its level 1.
+struct FileFormatCase {
+    const char* name;
+    const char* text;
+    std::map<std::string, std::string> entries;
+};
+
+const FileFormatCase kFileFormats[] = {
+    {"SpacesAroundKeyAndValue", "  database =  /var/a b.db  \n", {{"database", "/var/a b.db"}}},
+    {"ColonAndNoSpaces", "database:/a\ncontrol=/c", {{"database", "/a"}, {"control", "/c"}}},
+    {"CommentsAndBlankLines",
+     "# database = /x\n\n  ! control = /y\n\t\nkeep-rows = 5 # not a comment\n",
+     {{"keep-rows", "5 # not a comment"}}},
+    {"OnlyTheFirstSeparatorSplits", "server = quil.example:7443\n", {{"server", "quil.example:7443"}}},
+    {"CrLfLines", "database = /a\r\ncontrol = /c\r\n", {{"database", "/a"}, {"control", "/c"}}},
+    // As Poco::Util read it: the continued line keeps its leading white space.
+    {"ContinuedValue",
+     "database = /very/\\\n    long.db\nmodule = x\\\r\ny\n",
+     {{"database", "/very/    long.db"}, {"module", "xy"}}},
+    {"Escapes", "module = a\\tb\\\\c\\#d\\", {{"module", "a\tb\\c#d"}}},
+    {"KeyWithoutValue", "database\ncontrol =\n", {{"database", ""}, {"control", ""}}},
+    {"LastOfTwoWins", "keep-rows = 1\nkeep-rows = 2\n", {{"keep-rows", "2"}}},
+    {"Empty", "", {}},
+};
+
+class FileFormatTest : public ::testing::TestWithParam<FileFormatCase> {};
+
+TEST_P(FileFormatTest, ReadsWhatTheLinesSay) {
+    EXPECT_EQ(GetParam().entries, CConfigurationFile::Parse(GetParam().text));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, FileFormatTest, ::testing::ValuesIn(kFileFormats),
+                         [](const ::testing::TestParamInfo<FileFormatCase>& info) {
+                             return info.param.name;
+                         });
+
 TEST(AgentLoggerLevelTest, RawDocumentsAppearAtTraceOnly) {
     const std::string document = "Protection status log raw content: <Status/>";
     for (const auto& threshold :

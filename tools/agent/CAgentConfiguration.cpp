@@ -1,9 +1,6 @@
 #include "tools/agent/CAgentConfiguration.h"
 
-#include <Poco/AutoPtr.h>
-#include <Poco/Exception.h>
 #include <Poco/File.h>
-#include <Poco/Util/PropertyFileConfiguration.h>
 
 #include <cstdlib>
 #include <functional>
@@ -12,6 +9,7 @@
 
 #include "platform/CTrustedPath.h"
 #include "tools/ExitCodes.h"
+#include "tools/agent/CConfigurationFile.h"
 
 namespace Zun {
 namespace Tools {
@@ -174,24 +172,15 @@ void CAgentConfiguration::ReadFile(const std::string& fileName) {
     } catch (const std::exception& e) {
         throw CError(ExitCode::kNoPermission, "cannot use configuration file " + fileName + ": " + e.what());
     }
-    std::istringstream stream(text);
-    Poco::AutoPtr<Poco::Util::PropertyFileConfiguration> file;
-    std::vector<std::string> keys;
-    try {
-        file = new Poco::Util::PropertyFileConfiguration(stream);
-        file->keys(keys);
-    } catch (const Poco::Exception& e) {
-        throw CError(ExitCode::kConfig, fileName + ": " + e.displayText());
-    }
-    for (const std::string& key : keys) {
+    for (const auto& entry : CConfigurationFile::Parse(text)) {
         bool known = false;
         for (const Setting& setting : m_schema.settings) {
-            known = known || key == setting.key;
+            known = known || entry.first == setting.key;
         }
         if (!known) {
-            throw CError(ExitCode::kConfig, fileName + ": unknown key '" + key + "'");
+            throw CError(ExitCode::kConfig, fileName + ": unknown key '" + entry.first + "'");
         }
-        m_file[key] = file->getString(key);
+        m_file[entry.first] = entry.second;
     }
     m_fileName = fileName;
 }
