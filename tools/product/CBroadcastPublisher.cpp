@@ -104,8 +104,8 @@ void CBroadcastPublisher::Run(const std::function<void(CBroadcastWriter&)>& oper
 void CBroadcastPublisher::Loop() {
     std::unique_lock<std::mutex> lock(m_lock);
     for (;;) {
-        const bool ready = m_stopping || !m_operations.empty() ||
-                           (m_holding && Clock::now() >= m_releaseAt) || ValuesDue();
+        const bool ready =
+            m_stopping || !m_operations.empty() || (m_holding && Clock::now() >= m_releaseAt) || ValuesDue();
         if (!ready) {
             // What to wait for changes with every wake (a counter moved, a hold began): look again.
             Clock::time_point until = m_holding ? m_releaseAt : Clock::time_point::max();
