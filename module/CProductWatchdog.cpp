@@ -14,6 +14,7 @@ namespace {
 // Broadcast identifiers and the request kinds that announce their changes, paired by position.
 const uint32_t kBroadcastIds[] = {2, 4, 8, 9};
 const uint32_t kRequestKinds[] = {0, 1, 2, 3};
+const char* const kPingsAnsweredAgain = "Ping answered again after failed pings";
 
 }  // namespace
 
@@ -34,7 +35,13 @@ void CProductWatchdog::RunCycle() {
     std::string error;
     if (!m_channel.PingProduct(error)) {
         m_logger.Log(3) << "Ping failed -> connector will be restarted: " << error;
+        m_pingFailing = true;
         Announce(0);
+    } else if (m_pingFailing) {
+        // Nothing else tells the host that a product which kept answering requests but not pings
+        // is whole again: without this line it could only guess from cycles that stayed quiet.
+        m_logger.Log(0) << kPingsAnsweredAgain;
+        m_pingFailing = false;
     }
     for (size_t i = 0; i < sizeof kBroadcastIds / sizeof kBroadcastIds[0]; ++i) {
         try {

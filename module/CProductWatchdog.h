@@ -33,6 +33,7 @@ private:
     Zun::Common::Module::IMessagePublisher& m_publisher;
     Common::ILogger& m_logger;
     boost::chrono::nanoseconds m_period;
+    bool m_pingFailing = false;  // the last ping of this connection failed
 };
 
 }  // namespace QUILConnector

@@ -294,7 +294,7 @@ TEST_F(EndToEnd, SendWaitsForTheTaskResultAndStatusTellsWhetherTheProductAnswers
         << output;
     EXPECT_NE(std::string::npos, output.find(R"("ok":true)")) << output;
     EXPECT_NE(std::string::npos, output.find(Id('7', 0), output.find("10368"))) << output;
-    EXPECT_EQ(1, agent({"send", "--wait", R"({"task":"query","kind":0})"}, output)) << "no task identifiers";
+    EXPECT_EQ(64, agent({"send", "--wait", R"({"task":"query","kind":0})"}, output)) << "no task identifiers";
 
     session.Control(R"({"op":"pings","answer":false})");
     Wait("the agent's note", [](const CPublishedLog& log) {

@@ -29,7 +29,9 @@ public:
         }
         return values[id];
     }
-    uint32_t GetLastValue(uint32_t id) override { return last.insert(std::make_pair(id, 0xFFFFFFFFu)).first->second; }
+    uint32_t GetLastValue(uint32_t id) override {
+        return last.insert(std::make_pair(id, 0xFFFFFFFFu)).first->second;
+    }
     void SetLastValue(uint32_t id, uint32_t value) override { last[id] = value; }
 
     bool pingOk = true;
@@ -91,7 +93,24 @@ TEST_F(ProductWatchdogTest, FailedPingIsAnnouncedBeforeChanges) {
     watchdog.RunCycle();
     EXPECT_EQ((std::vector<uint32_t>{0, 2}), recorder.kinds);
     ASSERT_FALSE(recorder.lines.empty());
-    EXPECT_EQ("3 Ping failed -> connector will be restarted: Ping (CCCOMM_PING) failed with 1", recorder.lines[0]);
+    EXPECT_EQ("3 Ping failed -> connector will be restarted: Ping (CCCOMM_PING) failed with 1",
+              recorder.lines[0]);
+}
+
+// The host learns that pings are answered again from the first ping that succeeds after failures,
+// once, and never from a ping that had not failed.
+TEST_F(ProductWatchdogTest, FirstAnsweredPingAfterFailuresIsLoggedOnce) {
+    const std::string answered = "0 Ping answered again after failed pings";
+    watchdog.RunCycle();
+    EXPECT_EQ(std::vector<std::string>{}, recorder.lines);
+    channel.pingOk = false;
+    watchdog.RunCycle();
+    watchdog.RunCycle();
+    channel.pingOk = true;
+    watchdog.RunCycle();
+    watchdog.RunCycle();
+    ASSERT_EQ(3u, recorder.lines.size());
+    EXPECT_EQ(answered, recorder.lines[2]);
 }
 
 TEST_F(ProductWatchdogTest, FailedReadSkipsOnlyItsIdentifier) {
@@ -99,13 +118,15 @@ TEST_F(ProductWatchdogTest, FailedReadSkipsOnlyItsIdentifier) {
     channel.failing = {4};
     watchdog.RunCycle();
     EXPECT_EQ((std::vector<uint32_t>{0, 2, 3}), recorder.kinds);
-    EXPECT_EQ((std::vector<std::string>{
-                  "4 Error during checking for new broadcast messages: CPixlinkChannel: Get broadcast failed"}),
-              recorder.lines);
+    EXPECT_EQ(
+        (std::vector<std::string>{
+            "4 Error during checking for new broadcast messages: CPixlinkChannel: Get broadcast failed"}),
+        recorder.lines);
     channel.failing.clear();
     recorder.kinds.clear();
     watchdog.RunCycle();
-    EXPECT_EQ((std::vector<uint32_t>{1}), recorder.kinds) << "the failed identifier is announced once readable";
+    EXPECT_EQ((std::vector<uint32_t>{1}), recorder.kinds)
+        << "the failed identifier is announced once readable";
 }
 
 TEST_F(ProductWatchdogTest, RunCyclesUntilInterrupted) {

@@ -328,7 +328,8 @@ TEST(ProductStateFile, EveryErrorIsListedAtOnce) {
         const std::string errors = e.what();
         for (const char* expected :
              {"ServerValue: 18446744073709551616 is out of range\n", "Policy: given more than once\n",
-              "Status[0].Status: must be 0, 1, 2", "Status[1].Status: CategoryResId and StatusResId are required",
+              "Status[0].Status: must be 0, 1, 2",
+              "Status[1].Status: CategoryResId and StatusResId are required",
               "TaskResults[0].UserData: must be three UUIDs", "Colour: unknown field"}) {
             EXPECT_NE(std::string::npos, errors.find(expected)) << errors;
         }
@@ -365,6 +366,16 @@ TEST(ProductStateFile, BadFilesNameTheirFault) {
          "RecoveryData[0].ValueBase64: not valid Base64"},
         {R"({"ServerValue":4294967296})", "ServerValue: 4294967296 is out of range"},
         {R"({"ServerValue":1.5})", "ServerValue: expected an integer"},
+        // Every fault of a record, not only its first; a Uid names one record only.
+        {R"({"Licenses":[{"AssociatedSeatId":1,"LicensePublicId":"p","LicenseProductName":"n","Flag":1}]})",
+         "Licenses[0].AssociatedSeatId: expected a string\nLicenses[0].Flag: unknown field"},
+        {R"({"RecoveryPasswords":[{"Uid":"u","DeviceId":2,"Index":"0"}]})",
+         "RecoveryPasswords[0].DeviceId: expected a string\nRecoveryPasswords[0].Value: missing"},
+        {R"({"RecoveryPasswords":[{"Uid":"u","DeviceId":"d","Index":"0","Value":"1"},
+            {"Uid":"v","DeviceId":"d","Index":"1","Value":"2"},{"Uid":"u","DeviceId":"d","Index":"2","Value":"3"}]})",
+         "RecoveryPasswords[2].Uid: 'u' is given again (first at RecoveryPasswords[0])"},
+        {R"({"RecoveryData":[{"Uid":"r","DeviceId":"d","Value":"1"},{"Uid":"r","DeviceId":"d","Value":"2"}]})",
+         "RecoveryData[1].Uid: 'r' is given again (first at RecoveryData[0])"},
     };
     for (const auto& c : cases) {
         try {

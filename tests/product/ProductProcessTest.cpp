@@ -131,6 +131,9 @@ public:
         }
         return text;
     }
+    // What the product logs from now on, up to the text or the deadline.
+    std::string Log(const std::string& what) { return ReadUntil(m_child.output, what, kReadyMs); }
+    pid_t Pid() const { return m_child.pid; }
     // Sends signal (0: none) and waits for the product to end; its exit status.
     int Exit(int signal) {
         if (m_child.pid <= 0) {
@@ -307,6 +310,35 @@ INSTANTIATE_TEST_SUITE_P(Ports, ProductProcess, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool>& info) {
                              return info.param ? "LpcOnly" : "Alpc";
                          });
+
+// A product that hangs in a request stops at once when told to, without doing what it was asked;
+// the op stop says that it was asked, not that a signal came.
+TEST_F(ProductProcess, StopsWhileHungWithoutRunningTheHungRequest) {
+    for (const bool bySignal : {true, false}) {
+        CProductProcess product({});
+        ASSERT_TRUE(product.IsReady());
+        ASSERT_EQ(0, Control(R"({"op":"fault","kind":"hang","ms":600000})").first);
+        CQUILChannel channel;
+        channel.Start();
+        channel.SetBufferReceiver(boost::make_shared<Recorder>());
+        std::thread request([&channel] {
+            Failure([&channel] { channel.SendRequest(Factory().CreateGetStatusRequest()->Serialize()); });
+        });
+        EXPECT_NE(std::string::npos, product.Log("injecting fault hang").find("injecting fault hang"));
+        if (bySignal) {
+            kill(product.Pid(), SIGTERM);
+        } else {
+            EXPECT_EQ(0, Control(R"({"op":"stop"})").first);
+        }
+        const std::string log = product.Log("dropped unanswered");
+        EXPECT_NE(std::string::npos, log.find("dropped unanswered")) << log;
+        EXPECT_NE(std::string::npos,
+                  log.find(bySignal ? "stopping on signal 15" : "asked to by the control op stop"))
+            << log;
+        EXPECT_EQ(0, product.Exit(0));
+        request.join();
+    }
+}
 
 TEST_F(ProductProcess, HeldAndAbandonedBroadcastMutex) {
     CProductProcess product({});

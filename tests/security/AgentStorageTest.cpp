@@ -21,6 +21,7 @@
 #include "host/CQUILProcessRecoveryDataResponse.h"
 #include "tests/support/CForeignUser.h"
 #include "tests/support/CTemporaryObjectRoot.h"
+#include "tools/agent/CAgentCommands.h"
 #include "tools/agent/host/CAgentLogger.h"
 #include "tools/agent/store/CAgentStore.h"
 #include "tools/agent/store/CEscrowRetention.h"
@@ -129,6 +130,38 @@ TEST_F(AgentStorageTest, FilesAreOwnerOnlyWhateverTheUmaskAndHoldNoSecretInPlain
     CResponse::Data kept;
     ASSERT_TRUE(kept.ParseFromString(store.Payload(sequence))) << "the agent reads back what it sealed";
     EXPECT_EQ(kPassword + "pw-1", kept.recovery_passwords(0).recovery_password());
+}
+
+// Another user who asks an agent whose state is owner-only is told why it failed and what to do,
+// whether the database or the control socket was refused.
+TEST_F(AgentStorageTest, ACommandOfAnotherUserNamesThePermission) {
+    if (!CForeignUser::IsAvailable()) {
+        GTEST_SKIP() << "needs root";
+    }
+    CAgentStore(database, CAgentStore::Mode::Create);
+    const struct {
+        const char* command;
+        std::function<int(const CAgentOptions&, std::ostream&, std::ostream&)> run;
+    } commands[] = {{"logs", &CAgentCommands::Logs},
+                    {"status", &CAgentCommands::Status},
+                    {"send", &CAgentCommands::Send}};
+    for (const auto& c : commands) {
+        CAgentOptions options;
+        options.database = database;
+        options.control = folder + "/agent.sock";
+        options.task = "{\"task\":\"query\",\"kind\":0}";
+        EXPECT_EQ(0, CForeignUser::Run(CForeignUser::kNobody,
+                                       [&] {
+                                           std::ostringstream out, errors;
+                                           c.run(options, out, errors);
+                                           return errors.str().find(
+                                                      "permission denied; run as root or the agent's user") ==
+                                                          std::string::npos
+                                                      ? 1
+                                                      : 0;
+                                       }))
+            << c.command;
+    }
 }
 
 TEST_F(AgentStorageTest, ConfirmedSecretsLeaveThePayload) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <map>
@@ -14,6 +15,7 @@
 #include "tools/agent/CAgentOptions.h"
 #include "tools/agent/CConfigurationFile.h"
 #include "tools/agent/host/CAgentLogger.h"
+#include "tools/agent/host/CJournalStream.h"
 
 namespace {
 
@@ -54,8 +56,8 @@ const PrecedenceCase kPrecedence[] = {
     {"FileAloneIsUsed", true, false, false, "1", Source::File},
     {"OptionOverridesFile", true, true, false, "2", Source::Option},
     {"EnvironmentOverridesFile", true, false, true, "3", Source::Environment},
-    {"EnvironmentOverridesOption", false, true, true, "3", Source::Environment},
-    {"EnvironmentOverridesBoth", true, true, true, "3", Source::Environment},
+    {"OptionOverridesEnvironment", false, true, true, "2", Source::Option},
+    {"OptionOverridesBoth", true, true, true, "2", Source::Option},
 };
 
 class PrecedenceTest : public AgentConfigurationTest, public ::testing::WithParamInterface<PrecedenceCase> {};
@@ -138,7 +140,12 @@ struct RefusalCase {
 };
 
 const RefusalCase kRefusals[] = {
-    {"UnknownKey", "colour = red\n", "", "", ExitCode::kConfig, "colour"},
+    {"UnknownKey", "colour = red\n", "", "", ExitCode::kConfig, "line 1: unknown key 'colour'"},
+    {"DuplicateKey", "keep-rows = 1\n# later\n\nkeep-rows = 2\n", "", "", ExitCode::kConfig,
+     "line 4: 'keep-rows' is given again (first on line 1)"},
+    {"LineWithoutValue", "keep-rows = 1\nkeep-days 3\n", "", "", ExitCode::kConfig,
+     "line 2: expected 'key = value', not 'keep-days 3'"},
+    {"LineWithoutKey", "= 3\n", "", "", ExitCode::kConfig, "line 1: expected 'key = value'"},
     {"BadNumberInFile", "keep-rows = many\n", "", "", ExitCode::kConfig, "keep-rows"},
     {"BadLevelInFile", "log-level = loud\n", "", "", ExitCode::kConfig, "loud"},
     {"BadNumberInEnvironment", "", "QUIL_AGENT_MAX_QUEUED", "-1", ExitCode::kConfig, "QUIL_AGENT_MAX_QUEUED"},
@@ -240,6 +247,45 @@ TEST(AgentLoggerLevelTest, RawDocumentsAppearAtTraceOnly) {
                   text.find(" DEBUG quil-agent: Stored #1") != std::string::npos);
         EXPECT_NE(std::string::npos, text.find(" INFO CQUILConnectorModule: Connecting to product"));
     }
+}
+
+// In the journal each line carries its level's syslog priority and no time of ours; the file keeps
+// its times whatever the stream is.
+TEST(AgentLoggerLevelTest, JournalLinesOpenWithTheirPriority) {
+    const struct {
+        CAgentLogger::Level level;
+        const char* line;
+    } cases[] = {
+        {CAgentLogger::Level::Trace, "<7>TRACE quil-agent: a\\nb\n"},
+        {CAgentLogger::Level::Debug, "<7>DEBUG quil-agent: a\\nb\n"},
+        {CAgentLogger::Level::Info, "<6>INFO quil-agent: a\\nb\n"},
+        {CAgentLogger::Level::Warn, "<4>WARN quil-agent: a\\nb\n"},
+        {CAgentLogger::Level::Error, "<3>ERROR quil-agent: a\\nb\n"},
+    };
+    for (const auto& c : cases) {
+        std::ostringstream stream;
+        CAgentLogger(stream, "", 0, CAgentLogger::Level::Trace, CAgentLogger::Stream::Journal)
+            .Write("a\nb", c.level, "quil-agent");
+        EXPECT_EQ(c.line, stream.str());
+    }
+}
+
+// JOURNAL_STREAM names the journal's stream by device and inode; only the very stream matches.
+TEST(AgentLoggerLevelTest, TheJournalIsKnownByItsDeviceAndInode) {
+    int ends[2];
+    ASSERT_EQ(0, pipe(ends));
+    struct stat status {};
+    ASSERT_EQ(0, fstat(ends[1], &status));
+    const std::string device = std::to_string(status.st_dev);
+    const std::string inode = std::to_string(status.st_ino);
+    EXPECT_TRUE(CJournalStream::Matches(ends[1], device + ":" + inode));
+    for (const std::string& other :
+         {device + ":" + std::to_string(status.st_ino + 1), inode + ":" + device, device + ":" + inode + "x",
+          device + inode, std::string(), std::string(":")}) {
+        EXPECT_FALSE(CJournalStream::Matches(ends[1], other)) << other;
+    }
+    close(ends[0]);
+    close(ends[1]);
 }
 
 TEST(AgentLoggerLevelTest, LevelsAreNamedInAnyCase) {

@@ -85,13 +85,13 @@ INSTANTIATE_TEST_SUITE_P(
                  EXPECT_EQ("seat \"42\" é",
                            As<Msg::Connectors::Product::Task::CProductActivation>(t).GetManagedActivation());
              }},
-        Good{R"({"task":"maintenance-on","boots":3,"seconds":4294967295,"until":"2028-02-29T23:59:58Z"})",
+        Good{R"({"task":"maintenance-on","boots":3,"seconds":4294967295,"until":"2096-02-29T23:59:58Z"})",
              740,
              [](const CTaskParser::Task& t) {
                  const auto& d = As<Quil::Task::CEnableFDEMaintenanceMode>(t).GetEnableMaintenanceMode();
                  EXPECT_EQ(3u, d.bootcycles());
                  EXPECT_EQ(4294967295u, d.seconds());
-                 EXPECT_EQ(2028, d.fixeddate().year());
+                 EXPECT_EQ(2096, d.fixeddate().year());
                  EXPECT_EQ(29, d.fixeddate().day());
                  EXPECT_EQ(58, d.fixeddate().second());
              }},
@@ -150,8 +150,20 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Bad{"", "not valid JSON"}, Bad{"block-password", "not valid JSON"},
         Bad{R"({"task":"block-password")", "not valid JSON"}, Bad{kDeep, "nested deeper than 64 levels"},
-        Bad{"[1,2]", "must be a JSON object"}, Bad{"{}", "'task' is missing"},
+        Bad{"[1,2]", "a task must be a JSON object, not an array"}, Bad{"{}", "'task' is missing"},
+        // Not Poco's inner state but what is wrong, and where.
+        Bad{R"("")", "a task must be a JSON object, not a string"},
+        Bad{"null", "a task must be a JSON object, not null"}, Bad{" 7", "not a number"},
+        Bad{R"({"task":"block-password")",
+            "expected ',' or '}' after the field's value at the end of the text (column 25)"},
+        Bad{R"({"task" "x"})", "expected ':' after the field name at column 9"},
+        Bad{R"({"task":"x",})", "expected a field name in quotes at column 13"},
+        Bad{R"({"task":x})", "unexpected 'x' at column 9"},
+        Bad{R"({"a":1}})", "unexpected text after the value at column 8"},
+        Bad{"{\"task\":\"a\tb\"}", "a control character in a string at column 11"},
+        Bad{R"({"task":1.})", "expected a digit at column 11"},
         Bad{R"({"task":7})", "'task' must be a string"}, Bad{R"({"task":"reboot"})", "unknown task 'reboot'"},
+        Bad{R"({"task":"block-pasword"})", "unknown task 'block-pasword'; did you mean 'block-password'?"},
         Bad{R"({"task":"block-password","ids":["11111111-2222-3333-4444-555555555555"]})",
             "task 'block-password': 'ids' must hold exactly three"},
         Bad{R"({"task":"block-password","ids":"11111111-2222-3333-4444-555555555555"})", "array of strings"},
@@ -165,6 +177,8 @@ INSTANTIATE_TEST_SUITE_P(
         Bad{R"({"task":"maintenance-on","boots":true})", "'boots' must be an integer"},
         Bad{R"({"task":"maintenance-on","boots":2.5})", "'boots' must be an integer"},
         Bad{R"({"task":"maintenance-on","until":"2027-01-01"})", "'until' must be a UTC time"},
+        Bad{R"({"task":"maintenance-on","until":"2001-01-01T00:00:00Z"})", "'until' is in the past"},
+        Bad{R"({"task":"activate"})", "task 'activate': give 'license_file_base64' or 'managed_activation'"},
         Bad{R"({"task":"activate","license_file_base64":"@@@@"})", "not valid Base64"},
         Bad{R"({"task":"activate","managed_activation":null})", "'managed_activation' must be a string"},
         Bad{R"({"task":"export-configuration"})", "'product_type' is missing"},
@@ -190,6 +204,13 @@ INSTANTIATE_TEST_SUITE_P(
         Bad{R"({"task":"recovery-response","passwords":[{"a":1,"a":2}]})", "'passwords[0].a' given more"},
         Bad{"{\"task\":\"policy\",\"configuration\":\"\xFF\"}", "not valid UTF-8 at byte 34"},
         Bad{"\xEF\xBB\xBF\xEF\xBB\xBF{\"task\":\"wipe-password\"}", "starts with a UTF-8 byte order mark"}));
+
+// A window that ended meanwhile does not make a stored task unreadable: it was taken when it came.
+TEST(TaskMomentTest, AStoredWindowInThePastIsStillRead) {
+    const std::string line = R"({"task":"maintenance-on","until":"2001-01-01T00:00:00Z"})";
+    EXPECT_THROW(Parser().Parse(line), std::invalid_argument);
+    EXPECT_EQ(740u, Parser().Parse(line, CTaskParser::Moment::Stored).message->GetType());
+}
 
 // UTF-8 is taken exactly: the last forms on either side of each excluded range (overlong forms,
 // UTF-16 surrogates, code points past U+10FFFF) decide whether a text is answered or refused.

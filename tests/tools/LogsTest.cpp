@@ -2,9 +2,12 @@
 // what each output format shows, and which option values are refused.
 #include <Poco/Data/SQLite/Connector.h>
 #include <Poco/Data/Session.h>
+#include <Poco/DateTimeFormatter.h>
 #include <Poco/JSON/Array.h>
 #include <Poco/JSON/Object.h>
 #include <Poco/JSON/Parser.h>
+#include <Poco/Timespan.h>
+#include <Poco/Timestamp.h>
 #include <gtest/gtest.h>
 
 #include <boost/make_shared.hpp>
@@ -73,9 +76,9 @@ Record LogRecord(uint32_t type, const std::vector<CRow>& rows, const std::string
     return record;
 }
 
-Record TaskResult(const std::string& first, const std::string& text = "") {
+Record TaskResult(const std::string& first, const std::string& text = "", int state = 30) {
     CRow row;
-    row.Uuid(2842, first).Uuid(2846, kThird).Uuid(2844, kSecond).ResId(2848, 0x10000000BLL).Int(2850, 30);
+    row.Uuid(2842, first).Uuid(2846, kThird).Uuid(2844, kSecond).ResId(2848, 0x10000000BLL).Int(2850, state);
     if (!text.empty()) {
         row.Text(2913, text);
     }
@@ -273,9 +276,14 @@ TEST_F(LogsTest, SummaryReadsEveryPublishedType) {
         {product(0x071000000000081CLL), "10405 product status: deactivated, product 0x071000000000081C"},
         {LogRecord(10405, {CRow().Text(3560, "VELM FDE").Int(3554, 1)}),
          "10405 product status: VELM FDE, state 1"},
-        {TaskResult(kTask), "10368 task result: " + kTask + " state 30 (done), code 0x000000010000000B"},
-        {TaskResult(kTask, "disk busy"),
-         "10368 task result: " + kTask + " state 30 (done), code 0x000000010000000B, \"disk busy\""},
+        // A result names its task, stored later here, by the task's own record; each state its word.
+        {TaskResult(kTask),
+         "10368 task result: EnableFDEMaintenanceMode state 30 (done), code 0x000000010000000B"},
+        {TaskResult(kTask, "disk busy", 20),
+         "10368 task result: EnableFDEMaintenanceMode state 20 (retrying), code 0x000000010000000B, \"disk "
+         "busy\""},
+        {TaskResult(kTask, "", 40), "10368 task result: EnableFDEMaintenanceMode state 40 (failed)"},
+        {TaskResult(kMentioned), "10368 task result: " + kMentioned + " state 30 (done)"},
         {LogRecord(10244, {CRow().Blob(1892, "<VELM/>")}), "10244 configuration export: <VELM/>"},
         {Encoded(escrow),
          "728 recovery escrow: 1 password(s), 0 data block(s), secrets masked in every output"},
@@ -365,5 +373,37 @@ TEST_P(LogsTimeTest, OnlyTimesOfTheCalendarAreTaken) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Bounds, LogsTimeTest, ::testing::ValuesIn(kTimes));
+
+// The forms journalctl takes, as the prefix of the moment they name; `now` is read around the call.
+TEST(LogsRelativeTimeTest, JournalctlFormsNameTheirMoment) {
+    const auto at = [](Poco::Timespan::TimeDiff back, const char* format) {
+        return Poco::DateTimeFormatter::format(Poco::Timestamp() - back, format);
+    };
+    const char* const day = "%Y-%m-%d";
+    const char* const second = "%Y-%m-%dT%H:%M:%S";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string since;
+        std::string until;
+    } cases[] = {
+        {{"--since", "today"}, at(0, day), ""},
+        {{"--since=yesterday", "--until=today"}, at(Poco::Timespan::DAYS, day), at(0, day)},
+        {{"--since", "2 hours ago"}, at(2 * Poco::Timespan::HOURS, second), ""},
+        {{"--since", "1 week ago"}, at(7 * Poco::Timespan::DAYS, second), ""},
+        {{"--until", "2027-01-01 10:00"}, "", "2027-01-01T10:00"},
+        {{"--since=2027-01-01 10:00:05Z"}, "2027-01-01T10:00:05", ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = {"logs"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        const CAgentOptions options = CAgentOptions::Parse(arguments);
+        // A second may pass between the expectation and the parse; the prefix up to the minute holds.
+        EXPECT_EQ(c.since.substr(0, 16), options.since.substr(0, 16)) << c.arguments[0];
+        EXPECT_EQ(c.until.substr(0, 16), options.until.substr(0, 16)) << c.arguments[0];
+    }
+    for (const char* bad : {"3 fortnights ago", "tomorrow", "hours ago", "2027-01-01  10:00"}) {
+        EXPECT_THROW(CAgentOptions::Parse({"logs", "--since", bad}), std::invalid_argument) << bad;
+    }
+}
 
 }  // namespace

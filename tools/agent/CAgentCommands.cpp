@@ -3,6 +3,7 @@
 #include <Poco/JSON/Object.h>
 #include <Poco/JSON/Parser.h>
 
+#include <Poco/File.h>
 #include <Poco/String.h>
 #include <algorithm>
 #include <boost/algorithm/string/trim.hpp>
@@ -14,8 +15,10 @@
 #include <vector>
 
 #include "platform/CTrustedPath.h"
+#include "tools/ExitCodes.h"
 #include "tools/agent/control/CControlClient.h"
 #include "tools/agent/control/CControlServer.h"
+#include "tools/agent/control/CTaskParser.h"
 #include "tools/agent/logs/CLogsCommand.h"
 #include "tools/agent/logs/CRecordPrinter.h"
 #include "tools/agent/logs/CTerminalText.h"
@@ -32,6 +35,7 @@ const int kStateSymbol = 2850;
 const int kStateRetrying = 20;
 const int kStateDone = 30;
 const std::chrono::milliseconds kPollInterval(200);
+const size_t kLineEndBytes = 2;  // "\r\n"
 
 Poco::JSON::Object::Ptr AsObject(const std::string& text) {
     try {
@@ -83,7 +87,8 @@ int WaitForResult(const CAgentOptions& options, const std::string& reply, std::o
     const auto answer = AsObject(reply);
     const auto ids = answer ? answer->getArray("ids") : nullptr;
     if (!ids || ids->size() == 0) {
-        errors << "quil-agent send: this task has no task identifiers, so no result event names it\n";
+        errors
+            << "quil-agent send: the agent gave this task no task identifiers, so no result event names it\n";
         return 1;
     }
     const std::string firstId = ids->getElement<std::string>(0);
@@ -140,30 +145,57 @@ void PrintSummary(const Poco::JSON::Object& report, std::ostream& out) {
 // A task given as "-" comes from standard input and as "@FILE" from a file of ours, so that what
 // it carries (a licence, say) never shows on a command line.
 std::string TaskText(const std::string& argument, std::istream& input) {
+    // A line end after the longest task is no part of it; more than that cannot be a task, and is
+    // refused with the limit of the task itself, wherever it was read.
+    const size_t readLimit = CControlServer::kMaxLine + kLineEndBytes;
+    const std::string tooLong =
+        "the task is longer than " + std::to_string(CControlServer::kMaxLine) + " bytes";
     std::string text;
     if (argument == "-") {
-        std::vector<char> buffer(CControlServer::kMaxLine + 2);
+        std::vector<char> buffer(readLimit + 1);
         input.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         text.assign(buffer.data(), static_cast<size_t>(input.gcount()));
     } else if (!argument.empty() && argument[0] == '@') {
-        text = Platform::CTrustedPath::ReadTrustedFile(argument.substr(1), CControlServer::kMaxLine + 1);
+        const std::string file = argument.substr(1);
+        if (Poco::File(file).exists() && Poco::File(file).isFile() &&
+            Poco::File(file).getSize() > readLimit) {
+            throw std::runtime_error(tooLong);
+        }
+        text = Platform::CTrustedPath::ReadTrustedFile(file, readLimit);
     } else {
         text = argument;
     }
     boost::algorithm::trim_right(text);
     if (text.size() > CControlServer::kMaxLine) {
-        throw std::runtime_error("the task is longer than " + std::to_string(CControlServer::kMaxLine) +
-                                 " bytes");
+        throw std::runtime_error(tooLong);
     }
     return text;
+}
+
+// Whether the agent will give the task identifiers that its result events name. A task the agent
+// would refuse counts as having them: the agent's refusal says more than this check could.
+bool HasIdentifiers(const std::string& task) {
+    try {
+        return !CTaskParser([] { return std::string("00000000-0000-0000-0000-000000000000"); })
+                    .Parse(task)
+                    .ids.empty();
+    } catch (const std::invalid_argument&) {
+        return true;
+    }
 }
 
 }  // namespace
 
 int CAgentCommands::Send(const CAgentOptions& options, std::ostream& out, std::ostream& errors) {
     try {
-        const std::string reply = CControlClient::Send(options.control, TaskText(options.task, std::cin),
-                                                       std::chrono::milliseconds(kSendTimeoutMilliseconds));
+        const std::string task = TaskText(options.task, std::cin);
+        if (options.wait && !HasIdentifiers(task)) {
+            errors << "quil-agent send: --wait needs a task with task identifiers (a command such as "
+                      "block-password); no result event names this one, so it was not sent\n";
+            return ExitCode::kUsage;
+        }
+        const std::string reply =
+            CControlClient::Send(options.control, task, std::chrono::milliseconds(kSendTimeoutMilliseconds));
         out << reply << "\n";
         if (!Accepted(reply)) {
             return 1;

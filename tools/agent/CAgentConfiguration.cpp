@@ -1,7 +1,9 @@
 #include "tools/agent/CAgentConfiguration.h"
 
 #include <Poco/File.h>
+#include <Poco/String.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <iomanip>
@@ -66,6 +68,39 @@ bool TakesSharedSettings(const std::string& command) {
     return !command.empty() && !IsOption(command) && command != "help";
 }
 
+// Poco reads any line as a key and lets a later line of the same key win; a configuration names
+// each setting once as "key = value", and a fault is shown at its line.
+void CheckLines(const std::string& fileName, const std::string& text,
+                const std::vector<CAgentConfiguration::Setting>& settings) {
+    std::istringstream lines(text);
+    std::map<std::string, int> seen;
+    int number = 0;
+    for (std::string line; std::getline(lines, line);) {
+        ++number;
+        const std::string where = fileName + ": line " + std::to_string(number) + ": ";
+        const std::string trimmed = Poco::trim(line);
+        if (trimmed.empty() || trimmed[0] == '#' || trimmed[0] == '!') {
+            continue;
+        }
+        const size_t equals = trimmed.find('=');
+        const std::string key = Poco::trim(trimmed.substr(0, equals));
+        if (equals == std::string::npos || key.empty()) {
+            throw CAgentConfiguration::CError(ExitCode::kConfig,
+                                              where + "expected 'key = value', not '" + trimmed + "'");
+        }
+        if (std::none_of(settings.begin(), settings.end(),
+                         [&key](const CAgentConfiguration::Setting& s) { return key == s.key; })) {
+            throw CAgentConfiguration::CError(ExitCode::kConfig, where + "unknown key '" + key + "'");
+        }
+        const auto first = seen.emplace(key, number);
+        if (!first.second) {
+            throw CAgentConfiguration::CError(ExitCode::kConfig,
+                                              where + "'" + key + "' is given again (first on line " +
+                                                  std::to_string(first.first->second) + ")");
+        }
+    }
+}
+
 }  // namespace
 
 const char* const CAgentConfiguration::kDefaultFile = "/etc/quil/agent.conf";
@@ -123,7 +158,7 @@ CAgentConfiguration::CAgentConfiguration(const std::vector<std::string>& argumen
                                          const Environment& environment, const std::string& defaultFile,
                                          const Schema& schema)
     : m_schema(schema) {
-    TakeArguments(arguments);
+    TakeArguments(CAgentOptions::SplitAssignments(arguments));
     if (!m_configOption.empty()) {
         ReadFile(m_configOption);
     } else if (!defaultFile.empty() && Poco::File(defaultFile).exists()) {
@@ -172,6 +207,7 @@ void CAgentConfiguration::ReadFile(const std::string& fileName) {
     } catch (const std::exception& e) {
         throw CError(ExitCode::kNoPermission, "cannot use configuration file " + fileName + ": " + e.what());
     }
+    CheckLines(fileName, text, m_schema.settings);
     for (const auto& entry : CConfigurationFile::Parse(text)) {
         bool known = false;
         for (const Setting& setting : m_schema.settings) {
@@ -185,7 +221,7 @@ void CAgentConfiguration::ReadFile(const std::string& fileName) {
     m_fileName = fileName;
 }
 
-// File, then option, then environment: the last one that has a value wins.
+// File, then environment, then option: the last one that has a value wins.
 void CAgentConfiguration::Resolve(const Environment& environment) {
     for (const Setting& setting : m_schema.settings) {
         m_sources[setting.key] = Source::Default;
@@ -198,16 +234,16 @@ void CAgentConfiguration::Resolve(const Environment& environment) {
             m_values[setting.key] = inFile->second;
             m_sources[setting.key] = Source::File;
         }
-        const auto given = m_given.find(setting.option);
-        if (given != m_given.end()) {
-            m_values[setting.key] = given->second;
-            m_sources[setting.key] = Source::Option;
-        }
         const auto variable = environment.find(setting.variable);
         if (variable != environment.end()) {
             Check(setting, variable->second, setting.variable);
             m_values[setting.key] = variable->second;
             m_sources[setting.key] = Source::Environment;
+        }
+        const auto given = m_given.find(setting.option);
+        if (given != m_given.end()) {
+            m_values[setting.key] = given->second;
+            m_sources[setting.key] = Source::Option;
         }
     }
 }

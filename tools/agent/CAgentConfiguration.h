@@ -15,9 +15,9 @@ namespace Tools {
 namespace Agent {
 
 // Where quil-agent's settings come from. Each setting has a key in the configuration file, an
-// option on the command line and a variable in the environment; the file gives a value, an option
-// overrides it and a variable overrides both, so that a service manager's environment has the last
-// word over a unit's command line. The file is --config FILE, else /etc/quil/agent.conf when it
+// option on the command line and a variable in the environment; the file gives a value, a variable
+// overrides it and an option overrides both, as git, systemd and osquery have it: what is typed for
+// one command is what the user means now. The file is --config FILE, else /etc/quil/agent.conf when it
 // exists; it holds "key = value" lines and '#' comments.
 //
 // The resolved settings are handed to CAgentOptions as command-line options, so every value,

@@ -2,8 +2,12 @@
 
 #include "tools/agent/host/CAgentLogger.h"
 #include "tools/agent/logs/CUtcTime.h"
+#include "tools/common/CSuggestion.h"
 
+#include <Poco/DateTimeFormatter.h>
 #include <Poco/Path.h>
+#include <Poco/Timespan.h>
+#include <Poco/Timestamp.h>
 #include <limits.h>
 
 #include <algorithm>
@@ -34,6 +38,9 @@ const std::map<Command, std::vector<std::string>> kOptions = {
      {"--db", "--type", "--since", "--until", "--task", "--limit", "--follow", "--format", "--json"}},
     {Command::Help, {}},
     {Command::Status, {"--db", "--control", "--json"}}};
+
+// "YYYY-MM-DD", before the time of day.
+const size_t kDateLength = 10;
 
 const std::vector<std::string> kFlags = {"--json", "--follow", "--wait", "--set-aside-unreadable"};
 // Short forms, of `logs` only.
@@ -116,22 +123,44 @@ int64_t CountNumber(const std::string& text) {
 
 }  // namespace
 
-CAgentOptions CAgentOptions::Parse(const std::vector<std::string>& arguments) {
+CAgentOptions CAgentOptions::Parse(const std::vector<std::string>& arguments, Purpose purpose) {
     CAgentOptions options;
     if (arguments.empty()) {
         return options;
     }
     const auto command = kCommands.find(arguments[0]);
     if (command == kCommands.end()) {
-        throw std::invalid_argument("unknown command '" + arguments[0] + "'");
+        throw std::invalid_argument(
+            "unknown command '" + arguments[0] + "'" +
+            CSuggestion::DidYouMean(arguments[0], {"run", "send", "status", "logs", "help"}));
     }
     options.command = command->second;
     options.Fill(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+    if (options.command == Command::Send && options.task.empty() && purpose == Purpose::Command) {
+        throw std::invalid_argument("send needs a task, e.g. '{\"task\":\"block-password\"}'");
+    }
     options.FillDefaults();
     return options;
 }
 
-void CAgentOptions::Fill(const std::vector<std::string>& arguments) {
+// A flag takes no value this way either.
+std::vector<std::string> CAgentOptions::SplitAssignments(const std::vector<std::string>& arguments) {
+    std::vector<std::string> split;
+    for (const std::string& argument : arguments) {
+        const size_t equals = argument.find('=');
+        if (argument.rfind("--", 0) == 0 && equals != std::string::npos &&
+            !IsFlag(argument.substr(0, equals))) {
+            split.push_back(argument.substr(0, equals));
+            split.push_back(argument.substr(equals + 1));
+        } else {
+            split.push_back(argument);
+        }
+    }
+    return split;
+}
+
+void CAgentOptions::Fill(const std::vector<std::string>& given) {
+    const std::vector<std::string> arguments = SplitAssignments(given);
     for (size_t i = 0; i < arguments.size(); ++i) {
         const auto shortForm = kShortLogsOptions.find(arguments[i]);
         const std::string& argument = command == Command::Logs && shortForm != kShortLogsOptions.end()
@@ -155,9 +184,6 @@ void CAgentOptions::Fill(const std::vector<std::string>& arguments) {
         } else {
             Option(argument, arguments[++i]);
         }
-    }
-    if (command == Command::Send && task.empty()) {
-        throw std::invalid_argument("send needs a task, e.g. '{\"task\":\"block-password\"}'");
     }
 }
 
@@ -238,14 +264,53 @@ std::string CAgentOptions::NormalizeSince(const std::string& text) {
     return NormalizeTime("--since", text);
 }
 
-std::string CAgentOptions::NormalizeTime(const std::string& option, const std::string& text) {
+// The words journalctl's users write for a bound: "now", "today", "yesterday" and "N unit(s) ago",
+// as the ISO 8601 prefix they stand for (a day for the day words, the second otherwise). Empty for
+// any other text.
+namespace {
+
+std::string RelativeTime(const std::string& text, const Poco::Timestamp& now) {
+    static const std::regex ago("(\\d{1,9}) ?(second|minute|hour|day|week)s? ago");
+    static const std::map<std::string, Poco::Timespan::TimeDiff> units = {{"second", Poco::Timespan::SECONDS},
+                                                                          {"minute", Poco::Timespan::MINUTES},
+                                                                          {"hour", Poco::Timespan::HOURS},
+                                                                          {"day", Poco::Timespan::DAYS},
+                                                                          {"week", 7 * Poco::Timespan::DAYS}};
+    const char* const day = "%Y-%m-%d";
+    const char* const second = "%Y-%m-%dT%H:%M:%S";
+    std::smatch match;
+    if (text == "now") {
+        return Poco::DateTimeFormatter::format(now, second);
+    }
+    if (text == "today") {
+        return Poco::DateTimeFormatter::format(now, day);
+    }
+    if (text == "yesterday") {
+        return Poco::DateTimeFormatter::format(now - Poco::Timespan::DAYS, day);
+    }
+    if (std::regex_match(text, match, ago)) {
+        return Poco::DateTimeFormatter::format(now - std::stoll(match[1]) * units.at(match[2]), second);
+    }
+    return std::string();
+}
+
+}  // namespace
+
+std::string CAgentOptions::NormalizeTime(const std::string& option, const std::string& given) {
+    const std::string relative = RelativeTime(given, Poco::Timestamp());
+    // "2027-01-01 10:00" as journalctl takes it: a space instead of the T.
+    std::string text = relative.empty() ? given : relative;
+    if (text.size() > kDateLength && text[kDateLength] == ' ') {
+        text[kDateLength] = 'T';
+    }
     static const std::regex form(
         "((\\d{4})(-(\\d{2})(-(\\d{2})(T(\\d{2})(:(\\d{2})(:(\\d{2})(\\.\\d{1,3})?)?)?)?)?)?)Z?");
     std::smatch match;
     if (!std::regex_match(text, match, form)) {
-        throw std::invalid_argument(
-            option + " needs a UTC time or its start, like 2027-01-01T10:00:00Z or 2027-01, not '" + text +
-            "'");
+        throw std::invalid_argument(option +
+                                    " needs a UTC time or its start, like 2027-01-01T10:00:00Z, 2027-01, "
+                                    "'2027-01-01 10:00', today, yesterday or '2 hours ago', not '" +
+                                    given + "'");
     }
     // A bound that names no moment would compare as text all the same, and select nothing or the
     // wrong rows.
@@ -261,7 +326,7 @@ std::string CAgentOptions::NormalizeTime(const std::string& option, const std::s
     parts.second = part(12);
     const std::string fault = CUtcTime::Fault(parts);
     if (!fault.empty()) {
-        throw std::invalid_argument(option + " is no time of the calendar: '" + text + "' (" + fault + ")");
+        throw std::invalid_argument(option + " is no time of the calendar: '" + given + "' (" + fault + ")");
     }
     // Stored times end in 'Z'; a bound without it compares as the prefix it is.
     return match[1];
@@ -295,12 +360,14 @@ std::string CAgentOptions::Usage() {
            "  quil-agent logs [--db FILE] [--type N]... [--since TIME] [--until TIME] [--task UUID]\n"
            "                  [-n|--limit N] [-f|--follow] [--format table|json|summary] [--json]\n"
            "      prints the stored messages oldest first, as a table, JSON lines or one line each;\n"
-           "      TIME is any start of 2027-01-01T10:00:00.000 (UTC; --until includes all it names),\n"
+           "      TIME is any start of 2027-01-01T10:00:00.000 (UTC; --until includes all it names; a\n"
+           "      space may stand for the T), now, today, yesterday or 'N minutes|hours|days ago',\n"
            "      --type repeats, -n keeps the newest N matching messages, --follow then waits for more\n"
            "  quil-agent --version | --help | help <command> | <command> --help\n"
-           "every command also takes --config FILE (default /etc/quil/agent.conf when it exists) and\n"
-           "--print-config, which shows each setting's value and source and exits; a variable\n"
-           "(QUIL_AGENT_DB, ...) overrides an option, which overrides the file\n"
+           "options take their value as --name VALUE or --name=VALUE; every command also takes\n"
+           "--config FILE (default /etc/quil/agent.conf when it exists) and --print-config, which\n"
+           "shows each setting's value and source and exits; an option overrides a variable\n"
+           "(QUIL_AGENT_DB, ...), which overrides the file\n"
            "defaults: --db var/agent.db; the log file and control socket sit next to the database\n"
            "(agent.log, agent.sock); the module is ../lib/libquil_connector.so from the binary on Linux,\n"
            "quil_connector.dll beside it on Windows, where tasks come from standard input only\n";

@@ -59,15 +59,20 @@ public:
     static const int64_t kDefaultGraceMs = 5000;
 
     // Throws std::invalid_argument naming the offending argument.
-    static CAgentOptions Parse(const std::vector<std::string>& arguments);
+    // Settings alone are parsed for --print-config, which needs no task.
+    enum class Purpose { Command, Settings };
+    static CAgentOptions Parse(const std::vector<std::string>& arguments, Purpose purpose = Purpose::Command);
     static std::string Usage();
     static std::string DefaultModulePath();
     // Accepts 2027-01-01, 2027-01-01T10:00, 2027-01-01T10:00:00[.123][Z]; returns the prefix the
     // stored times compare against. Throws std::invalid_argument for anything else.
     static std::string NormalizeSince(const std::string& text);
-    // Any prefix of such a time, down to the year ("2026", "2026-12", "2026-12-06T10"); the error
+    // Any prefix of such a time, down to the year ("2026", "2026-12", "2026-12-06T10"), with a space
+    // for the T, or now, today, yesterday and "N seconds|minutes|hours|days|weeks ago"; the error
     // names the option.
     static std::string NormalizeTime(const std::string& option, const std::string& text);
+    // "--name=value" as the two arguments "--name" "value", as GNU tools take it.
+    static std::vector<std::string> SplitAssignments(const std::vector<std::string>& arguments);
 
 private:
     void Fill(const std::vector<std::string>& arguments);

@@ -59,6 +59,12 @@ int Informational(const std::vector<std::string>& arguments) {
     return -1;
 }
 
+// After a usage error: the usage of the command given, not all of them.
+std::string UsageHint(const std::vector<std::string>& arguments) {
+    const std::string usage = arguments.empty() ? std::string() : CommandUsage(arguments[0]);
+    return usage.empty() ? "run 'quil-agent --help' for the commands\n" : "usage:\n" + usage;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -70,7 +76,9 @@ int main(int argc, char* argv[]) {
     CAgentOptions options;
     try {
         const CAgentConfiguration configuration(arguments, CAgentConfiguration::ReadEnvironment());
-        options = CAgentOptions::Parse(configuration.Arguments());
+        options = CAgentOptions::Parse(configuration.Arguments(), configuration.PrintRequested()
+                                                                      ? CAgentOptions::Purpose::Settings
+                                                                      : CAgentOptions::Purpose::Command);
         if (configuration.PrintRequested()) {
             configuration.Print(std::cout, options);
             return ExitCode::kOk;
@@ -82,7 +90,7 @@ int main(int argc, char* argv[]) {
         std::cerr << "quil-agent: " << e.what() << "\n";
         return e.Code();
     } catch (const std::invalid_argument& e) {
-        std::cerr << "quil-agent: " << e.what() << "\n" << CAgentOptions::Usage();
+        std::cerr << "quil-agent: " << e.what() << "\n" << UsageHint(arguments);
         return ExitCode::kUsage;
     } catch (const std::runtime_error& e) {
         std::cerr << "quil-agent: " << e.what() << "\n";

@@ -89,9 +89,12 @@ void CDemo::Run() {
         ProductRestart();
         ExportAgain();
         Stop();
-        m_met = m_begun;
+        m_steps.Finish();
     } catch (const std::exception&) {
-        ShowAgentTail();
+        // After Ctrl-C the agent's lines tell of the stop, not of a fault.
+        if (!CChildProcess::Interrupted()) {
+            ShowAgentTail();
+        }
         throw;
     }
 }
@@ -111,12 +114,12 @@ void CDemo::ShowAgentTail() {
 }
 
 std::string CDemo::Verdict() const {
-    return std::to_string(m_met) + " of " + std::to_string(kSteps) + " steps met their deadline";
+    return m_steps.Verdict(CChildProcess::Interrupted());
 }
 
 // A step begins once the previous one came true.
 void CDemo::Step(const std::string& title) {
-    m_met = m_begun++;
+    m_steps.Begin(title);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
     char stamp[16];
     std::snprintf(stamp, sizeof stamp, "[%5.1fs] ", elapsed);

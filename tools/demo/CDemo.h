@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tools/demo/CSession.h"
+#include "tools/demo/CStepTally.h"
 
 namespace Zun {
 namespace Tools {
@@ -21,7 +22,8 @@ public:
     // Runs the scenario; throws with a text saying which step did not come true.
     void Run();
     void PrintSummary();
-    // "N of M steps met their deadline": the steps that came true before the run ended or failed.
+    // "N of M steps met their deadline": the steps that came true before the run ended or failed;
+    // after Ctrl-C, the step it stopped in.
     std::string Verdict() const;
     const CSession& Session() const { return m_session; }
 
@@ -45,8 +47,7 @@ private:
     static const int kSteps = 9;
 
     CSession m_session;
-    int m_begun = 0;  // steps started
-    int m_met = 0;    // steps whose outcome came within their deadline
+    CStepTally m_steps{kSteps};
     std::chrono::steady_clock::time_point m_start;
     std::map<std::string, std::string> m_taskNames;  // first task identifier -> task
 };

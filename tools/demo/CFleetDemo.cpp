@@ -117,15 +117,17 @@ void CFleetDemo::Run() {
         TaskToAll();
         Unreachable();
         StopAll();
-        m_met = m_begun;
+        m_steps.Finish();
     } catch (const std::exception&) {
-        ShowServerTail();
+        if (!CChildProcess::Interrupted()) {
+            ShowServerTail();
+        }
         throw;
     }
 }
 
 std::string CFleetDemo::Verdict() const {
-    return std::to_string(m_met) + " of " + std::to_string(kSteps) + " steps met their deadline";
+    return m_steps.Verdict(CChildProcess::Interrupted());
 }
 
 std::string CFleetDemo::Outcome() const {
@@ -135,11 +137,11 @@ std::string CFleetDemo::Outcome() const {
 }
 
 void CFleetDemo::Step(const std::string& title) {
-    m_met = m_begun++;
+    const int number = m_steps.Begin(title);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
     char stamp[32];
     snprintf(stamp, sizeof stamp, "%5.1f s", elapsed);
-    std::cout << "\n[" << stamp << "] " << m_begun << ". " << title << "\n";
+    std::cout << "\n[" << stamp << "] " << number << ". " << title << "\n";
 }
 
 // Each line of the text indented under its step.

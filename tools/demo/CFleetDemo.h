@@ -10,6 +10,7 @@
 
 #include "tools/demo/CChildProcess.h"
 #include "tools/demo/CSession.h"
+#include "tools/demo/CStepTally.h"
 
 namespace Zun {
 namespace Tools {
@@ -61,8 +62,7 @@ private:
     std::string m_address;
     std::unique_ptr<CChildProcess> m_server;
     std::vector<std::unique_ptr<CSession>> m_computers;
-    int m_begun = 0;
-    int m_met = 0;
+    CStepTally m_steps{kSteps};
     int m_confirmed = 0;
     int m_reveals = 0;
     std::chrono::steady_clock::time_point m_start;

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "tools/common/CSuggestion.h"
 #include "tools/product/CJsonReader.h"
 #include "tools/product/CProductLog.h"
 #include "tools/product/CStateJson.h"
@@ -64,7 +65,13 @@ CControlDispatcher::Answer CControlDispatcher::Handle(const std::string& line) {
         const std::string op = request.String("op");
         const auto found = operations.find(op);
         if (found == operations.end()) {
-            throw CJsonError("unknown op \"" + op + "\"");
+            std::vector<std::string> names;
+            for (const auto& operation : operations) {
+                names.push_back(operation.first);
+            }
+            const std::string guess = Tools::CSuggestion::DidYouMean(op, names);
+            throw CJsonError("unknown op \"" + op + "\"" +
+                             (guess.empty() ? "; the ops are " + Tools::CSuggestion::List(names) : guess));
         }
         const Action action = (this->*found->second)(request);
         request.Finish();

@@ -1,9 +1,11 @@
 #include "tools/product/CProductApplication.h"
 
+#include <Poco/File.h>
 #include <Poco/JSON/Stringifier.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -16,6 +18,7 @@
 #include "platform/CRegistryKey.h"
 #include "platform/CTrustedPath.h"
 #include "tools/ExitCodes.h"
+#include "tools/common/CSuggestion.h"
 #include "tools/product/CBroadcastPublisher.h"
 #include "tools/product/CControlClient.h"
 #include "tools/product/CControlDispatcher.h"
@@ -34,19 +37,29 @@ namespace Product {
 namespace {
 
 const char* const kUsage =
-    "usage: quil-product install [--version V]\n"
-    "       quil-product uninstall\n"
-    "       quil-product serve [--state FILE] [--lpc-only] [--control SOCKET]\n"
-    "       quil-product ctl [--control SOCKET] '<json>' | - | @FILE\n"
-    "       quil-product status [--control SOCKET]\n"
-    "       quil-product check-state FILE\n"
-    "           (- reads the request from standard input, @FILE from a file; requests that carry\n"
-    "            recovery secrets are only taken that way, never from the command line)\n"
-    "       quil-product --version | --help | <command> --help\n"
+    "usage:\n"
+    "  quil-product install [--version V]\n"
+    "      writes the registry value ProductVersion (V, default 7.4.0) in the object root, which\n"
+    "      tells an agent that the product is installed\n"
+    "  quil-product uninstall\n"
+    "      removes that value again\n"
+    "  quil-product serve [--state FILE] [--lpc-only] [--control SOCKET]\n"
+    "      serves the product's ports, broadcast area and control socket in the object root until\n"
+    "      SIGINT or SIGTERM; --state FILE starts from that state instead of the default one\n"
+    "  quil-product ctl [--control SOCKET] '<json>' | - | @FILE\n"
+    "      sends one control request to the serving product and prints its answer; - reads the\n"
+    "      request from standard input, @FILE from a file; requests that carry recovery secrets\n"
+    "      are only taken that way, never from the command line\n"
+    "  quil-product status [--control SOCKET]\n"
+    "      prints the serving product's ports, counts and faults armed\n"
+    "  quil-product check-state FILE\n"
+    "      checks a state file as serve --state would, listing every fault, and serves nothing\n"
+    "  quil-product --version | --help | <command> --help\n"
     "exit codes: 0 done, 1 failed or refused by the product, 64 bad command line\n";
 
-// Each command's line in the usage starts with this.
-const char* const kCommandUsagePrefix = "quil-product ";
+// Each command's line in the usage starts with this; its description lines are indented deeper.
+const char* const kCommandUsagePrefix = "  quil-product ";
+const char* const kDescriptionIndent = "      ";
 
 // Read the control request from standard input, or from the file after the at sign.
 // In the object root: held by the product that serves it.
@@ -129,12 +142,13 @@ std::string CommandUsage(const std::string& command) {
     std::string usage;
     bool inside = false;
     while (std::getline(lines, line)) {
-        const std::size_t at = line.find(kCommandUsagePrefix);
-        if (at != std::string::npos) {
-            std::istringstream words(line.substr(at + std::string(kCommandUsagePrefix).size()));
+        if (line.rfind(kCommandUsagePrefix, 0) == 0) {
+            std::istringstream words(line.substr(std::string(kCommandUsagePrefix).size()));
             std::string word;
             words >> word;
             inside = word == command;
+        } else if (line.rfind(kDescriptionIndent, 0) != 0) {
+            inside = false;
         }
         if (inside) {
             usage += line + "\n";
@@ -158,8 +172,10 @@ std::string CProductApplication::DefaultControlPath() {
     return Platform::CObjectRoot::Path() + "/quil-product.sock";
 }
 
-int CProductApplication::Usage(const std::string& problem) {
-    std::cerr << "quil-product: " << problem << "\n" << kUsage;
+int CProductApplication::Usage(const std::string& problem, const std::string& command) {
+    const std::string usage = CommandUsage(command);
+    std::cerr << "quil-product: " << problem << "\n"
+              << (usage.empty() ? "run 'quil-product --help' for the commands\n" : "usage:\n" + usage);
     return ExitCode::kUsage;
 }
 
@@ -200,9 +216,11 @@ int CProductApplication::Run(const std::vector<std::string>& arguments) {
             std::cout << kUsage;
             return 0;
         }
-        return Usage("unknown command " + command);
+        return Usage("unknown command " + command +
+                     Tools::CSuggestion::DidYouMean(
+                         command, {"install", "uninstall", "serve", "ctl", "status", "check-state", "help"}));
     } catch (const std::invalid_argument& e) {
-        return Usage(e.what());
+        return Usage(e.what(), command);
     } catch (const std::runtime_error& e) {
         // Bad JSON, an untrusted object root, state file or request file.
         std::cerr << "quil-product: " << e.what() << "\n";
@@ -213,7 +231,7 @@ int CProductApplication::Run(const std::vector<std::string>& arguments) {
 int CProductApplication::Install(const std::vector<std::string>& arguments) {
     const CServeOptions options = CServeOptions::Parse(arguments, {"--version"});
     if (!options.Positional.empty()) {
-        return Usage("unexpected argument " + options.Positional[0]);
+        return Usage("unexpected argument " + options.Positional[0], "install");
     }
     const std::string version = options.Version.empty() ? kDefaultProductVersion : options.Version;
     Platform::CRegistryKey key(kRegistryKey, false);
@@ -222,7 +240,8 @@ int CProductApplication::Install(const std::vector<std::string>& arguments) {
                   << key.Error() << "\n";
         return 1;
     }
-    std::cout << "installed: " << kRegistryValue << " = " << version << "\n";
+    std::cout << "installed: " << kRegistryValue << " = " << version << " in object root "
+              << Platform::CObjectRoot::Path() << " (" << Platform::CObjectRoot::Origin() << ")\n";
     return 0;
 }
 
@@ -240,23 +259,33 @@ int CProductApplication::Uninstall(const std::vector<std::string>& arguments) {
 int CProductApplication::Control(const std::vector<std::string>& arguments) {
     const CServeOptions options = CServeOptions::Parse(arguments, {"--control"});
     if (options.Positional.size() != 1) {
-        return Usage("ctl takes one JSON object, - or @FILE");
+        return Usage("ctl takes one JSON object, - or @FILE", "ctl");
     }
     const std::string& source = options.Positional[0];
     const std::string line = ControlLine(ControlText(source));
     if (IsInline(source) && CarriesSecrets(line)) {
         return Usage(
             "this request carries recovery secrets, which every user could read on a command line; "
-            "pass it on standard input (ctl -) or in a file (ctl @FILE)");
-    }
-    if (options.ControlPath.empty()) {
-        Platform::CObjectRoot::Check();
+            "pass it on standard input (ctl -) or in a file (ctl @FILE)",
+            "ctl");
     }
     const std::string path = options.ControlPath.empty() ? DefaultControlPath() : options.ControlPath;
+    // Nothing serving is the usual cause, and says more than the system's error about a folder or
+    // socket that is not there.
+    const std::string nobody = "no quil-product serves object root " + Platform::CObjectRoot::Path() + " (" +
+                               Platform::CObjectRoot::Origin() + ")";
+    if (options.ControlPath.empty()) {
+        if (!Poco::File(Platform::CObjectRoot::Path()).exists()) {
+            std::cerr << "quil-product: " << nobody << ": the folder does not exist\n";
+            return 1;
+        }
+        Platform::CObjectRoot::Check();
+    }
     std::string answer;
     std::string error;
     if (!CControlClient::Exchange(path, line, answer, error)) {
-        std::cerr << "quil-product: " << error << "\n";
+        const bool absent = options.ControlPath.empty() && !Poco::File(path).exists();
+        std::cerr << "quil-product: " << (absent ? nobody + ": no control socket " + path : error) << "\n";
         return 1;
     }
     std::cout << answer << "\n";
@@ -274,7 +303,7 @@ int CProductApplication::Status(const std::vector<std::string>& arguments) {
 int CProductApplication::CheckState(const std::vector<std::string>& arguments) {
     const CServeOptions options = CServeOptions::Parse(arguments, {});
     if (options.Positional.size() != 1) {
-        return Usage("check-state takes one state file");
+        return Usage("check-state takes one state file", "check-state");
     }
     const CProductState state = CProductState::Load(options.Positional[0]);
     std::cout << options.Positional[0] << ": ok (" << state.Status.size() << " status records, "
@@ -287,7 +316,7 @@ int CProductApplication::CheckState(const std::vector<std::string>& arguments) {
 int CProductApplication::Serve(const std::vector<std::string>& arguments) {
     const CServeOptions options = CServeOptions::Parse(arguments, {"--state", "--lpc-only", "--control"});
     if (!options.Positional.empty()) {
-        return Usage("unexpected argument " + options.Positional[0]);
+        return Usage("unexpected argument " + options.Positional[0], "serve");
     }
     const CProductState state = LoadState(options.StatePath);
     const std::string root = Platform::CObjectRoot::Ensure();
@@ -316,7 +345,12 @@ int CProductApplication::Serve(const std::vector<std::string>& arguments) {
     CProduct product(state, publisher);
     CFaultPlan faults;
     CProductServer server(product, faults);
-    CControlDispatcher dispatcher(product, faults, publisher, [] { kill(getpid(), SIGTERM); });
+    // The op stop ends the product as SIGTERM does, and says it was asked to.
+    std::atomic<bool> asked{false};
+    CControlDispatcher dispatcher(product, faults, publisher, [&asked] {
+        asked = true;
+        kill(getpid(), SIGTERM);
+    });
     dispatcher.SetStatusSource([&server, root, controlPath](Poco::JSON::Object::Ptr& answer) {
         const CProductServer::Activity activity = server.Counts();
         answer->set("objectRoot", root);
@@ -339,7 +373,8 @@ int CProductApplication::Serve(const std::vector<std::string>& arguments) {
     while ((received = sigtimedwait(&signals, nullptr, &slice)) < 0) {
         product.Tick(CProduct::Clock::now());
     }
-    CProductLog::Info("stopping on signal " + std::to_string(received));
+    CProductLog::Info(asked ? std::string("stopping: asked to by the control op stop")
+                            : "stopping on signal " + std::to_string(received));
     control.Stop();
     server.Stop();
     publisher.Stop();

@@ -23,7 +23,8 @@ private:
     int Control(const std::vector<std::string>& options);
     int Status(const std::vector<std::string>& options);
     int CheckState(const std::vector<std::string>& options);
-    int Usage(const std::string& problem);
+    // The problem and the usage of the command it is about (a hint to --help when none).
+    int Usage(const std::string& problem, const std::string& command = std::string());
 };
 
 }  // namespace Product

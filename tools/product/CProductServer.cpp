@@ -65,7 +65,11 @@ CProductServer::Activity CProductServer::Counts() const {
 }
 
 void CProductServer::Stop() {
-    m_stopping = true;
+    {
+        std::lock_guard<std::mutex> guard(m_stopLock);
+        m_stopping = true;
+    }
+    m_stopped.notify_all();
     for (std::thread& thread : m_threads) {
         thread.join();
     }
@@ -111,8 +115,10 @@ void CProductServer::AnswerRequest(CPixlinkPortServer& port, const CPortRequest&
     if (fault) {
         CProductLog::Info(std::string("injecting fault ") + Fault::NameOf(fault->Type));
     }
-    if (fault && fault->Type == Fault::kHang) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(fault->HangMs));
+    // A product told to stop while it hangs stops without doing what it was asked.
+    if (fault && fault->Type == Fault::kHang && HangUnlessStopped(std::chrono::milliseconds(fault->HangMs))) {
+        CProductLog::Info("stopping: the request held by the hang fault is dropped unanswered");
+        return;
     }
     if (fault && fault->Type != Fault::kHang) {
         Misbehave(port, request, *fault, bytes);
@@ -120,6 +126,11 @@ void CProductServer::AnswerRequest(CPixlinkPortServer& port, const CPortRequest&
     }
     const CProduct::Reply reply = m_product.Handle(bytes);
     port.Reply(request, 0, CReplyBuilder::Payload(reply.Status, reply.Body));
+}
+
+bool CProductServer::HangUnlessStopped(std::chrono::milliseconds hang) {
+    std::unique_lock<std::mutex> lock(m_stopLock);
+    return m_stopped.wait_for(lock, hang, [this] { return m_stopping.load(); });
 }
 
 void CProductServer::Misbehave(CPixlinkPortServer& port, const CPortRequest& request, const Fault& fault,

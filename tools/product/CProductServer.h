@@ -1,7 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,6 +39,8 @@ public:
     Activity Counts() const;
 
 private:
+    // Waits out a hang fault; true when the server stopped meanwhile.
+    bool HangUnlessStopped(std::chrono::milliseconds hang);
     void Serve(Platform::CPixlinkPortServer& port);
     void Handle(Platform::CPixlinkPortServer& port, const Platform::CPortRequest& request);
     void AnswerRequest(Platform::CPixlinkPortServer& port, const Platform::CPortRequest& request);
@@ -47,6 +52,9 @@ private:
     std::vector<std::unique_ptr<Platform::CPixlinkPortServer>> m_ports;
     std::vector<std::thread> m_threads;
     std::atomic<bool> m_stopping{false};
+    // Wakes a request held by a hang fault when the server stops.
+    std::mutex m_stopLock;
+    std::condition_variable m_stopped;
     bool m_lpcOnly = false;
     std::atomic<std::uint64_t> m_pings{0};
     std::atomic<std::uint64_t> m_requests{0};

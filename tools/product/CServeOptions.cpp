@@ -27,6 +27,10 @@ CServeOptions CServeOptions::Parse(const std::vector<std::string>& arguments,
             throw std::invalid_argument(argument + " needs a value");
         }
         const std::string& value = arguments[++i];
+        // An empty value would silently stand for the default.
+        if (value.empty()) {
+            throw std::invalid_argument(argument + " needs a value");
+        }
         if (argument == "--state") {
             options.StatePath = value;
         } else if (argument == "--control") {

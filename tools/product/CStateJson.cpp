@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <regex>
 
 #include "messages/Base64.h"
@@ -24,6 +25,46 @@ constexpr std::int64_t kUInt32Max = 0xFFFFFFFF;
 // A task's first, second and third identifier.
 constexpr std::size_t kTaskIdentifiers = 3;
 
+// The faults of one record, each field read on its own, so that a record shows all it has.
+class CRecordFaults {
+public:
+    void Read(const std::function<void()>& field) {
+        try {
+            field();
+        } catch (const CJsonError& e) {
+            m_errors.push_back(e.what());
+        }
+    }
+    void Finish(CJsonReader& reader) {
+        Read([&reader] { reader.Finish(); });
+        if (!m_errors.empty()) {
+            throw CJsonError(CStateJson::Lines(m_errors));
+        }
+    }
+
+private:
+    std::vector<std::string> m_errors;
+};
+
+// A recovery record is confirmed and answered by its Uid: two records under one Uid could not be
+// told apart.
+template <typename T>
+void CheckUniqueUids(const std::vector<T>& entries, const std::string& path) {
+    std::map<std::string, std::size_t> first;
+    std::vector<std::string> errors;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto seen = first.emplace(entries[i].Uid, i);
+        if (!seen.second) {
+            errors.push_back(path + "[" + std::to_string(i) + "].Uid: '" + entries[i].Uid +
+                             "' is given again (first at " + path + "[" + std::to_string(seen.first->second) +
+                             "])");
+        }
+    }
+    if (!errors.empty()) {
+        throw CJsonError(CStateJson::Lines(errors));
+    }
+}
+
 // Every record is read, so that one look at a state file shows all that is wrong with it.
 template <typename T>
 std::vector<T> ReadEach(const Poco::JSON::Array::Ptr& array, const std::string& path,
@@ -34,7 +75,6 @@ std::vector<T> ReadEach(const Poco::JSON::Array::Ptr& array, const std::string& 
         try {
             CJsonReader reader(array->get(static_cast<unsigned>(i)), path + "[" + std::to_string(i) + "]");
             entries.push_back(read(reader));
-            reader.Finish();
         } catch (const CJsonError& e) {
             errors.push_back(e.what());
         }
@@ -91,36 +131,50 @@ std::string ReadSecret(CJsonReader& reader) {
 
 StatusEntry ReadStatusEntry(CJsonReader& reader) {
     StatusEntry entry;
-    entry.Status = static_cast<std::uint32_t>(reader.Integer("Status", 0, kUInt32Max));
-    if (entry.Status != 0xFFFFFFFF && entry.Status > 2) {
-        throw CJsonError(reader.Path("Status") + ": must be 0, 1, 2 or 0xFFFFFFFF");
-    }
-    entry.CategoryResId = reader.OptionalInteger("CategoryResId", 0, kResIdMax);
-    entry.StatusResId = reader.OptionalInteger("StatusResId", 0, kResIdMax);
-    entry.DescriptionResId = reader.OptionalInteger("DescriptionResId", 0, kResIdMax);
-    if (entry.Status != 0xFFFFFFFF && (!entry.CategoryResId || !entry.StatusResId)) {
-        throw CJsonError(reader.Path("Status") + ": CategoryResId and StatusResId are required");
-    }
+    CRecordFaults faults;
+    bool statusRead = false;
+    faults.Read([&] {
+        entry.Status = static_cast<std::uint32_t>(reader.Integer("Status", 0, kUInt32Max));
+        statusRead = true;
+        if (entry.Status != 0xFFFFFFFF && entry.Status > 2) {
+            throw CJsonError(reader.Path("Status") + ": must be 0, 1, 2 or 0xFFFFFFFF");
+        }
+    });
+    faults.Read([&] { entry.CategoryResId = reader.OptionalInteger("CategoryResId", 0, kResIdMax); });
+    faults.Read([&] { entry.StatusResId = reader.OptionalInteger("StatusResId", 0, kResIdMax); });
+    faults.Read([&] { entry.DescriptionResId = reader.OptionalInteger("DescriptionResId", 0, kResIdMax); });
+    faults.Read([&] {
+        if (statusRead && entry.Status != 0xFFFFFFFF && (!entry.CategoryResId || !entry.StatusResId)) {
+            throw CJsonError(reader.Path("Status") + ": CategoryResId and StatusResId are required");
+        }
+    });
+    faults.Finish(reader);
     return entry;
 }
 
 LicenceEntry ReadLicenceEntry(CJsonReader& reader) {
     LicenceEntry entry;
-    entry.AssociatedSeatId = XmlText(reader, "AssociatedSeatId");
-    entry.LicensePublicId = XmlText(reader, "LicensePublicId");
-    entry.LicenseProductName = XmlText(reader, "LicenseProductName");
-    const auto expiration = reader.OptionalInteger("LicenseExpirationDate", INT32_MIN, INT32_MAX);
-    if (expiration) {
-        entry.LicenseExpirationDate = static_cast<std::int32_t>(*expiration);
-    }
-    entry.ActivatedByZun = reader.OptionalBool("ActivatedByZun").value_or(false);
-    entry.ProductCode = reader.OptionalInteger("ProductCode", INT64_MIN, INT64_MAX);
-    entry.SeatName = OptionalXmlText(reader, "SeatName");
-    entry.LicenseRenewalPeriod = reader.OptionalInteger("LicenseRenewalPeriod", INT64_MIN, INT64_MAX);
-    entry.LicenseType = OptionalXmlText(reader, "LicenseType");
-    entry.LicenseFlags = reader.OptionalInteger("LicenseFlags", INT64_MIN, INT64_MAX);
-    entry.LicenseModelType = OptionalXmlText(reader, "LicenseModelType");
-    entry.LicenseModelStatus = OptionalXmlText(reader, "LicenseModelStatus");
+    CRecordFaults faults;
+    faults.Read([&] { entry.AssociatedSeatId = XmlText(reader, "AssociatedSeatId"); });
+    faults.Read([&] { entry.LicensePublicId = XmlText(reader, "LicensePublicId"); });
+    faults.Read([&] { entry.LicenseProductName = XmlText(reader, "LicenseProductName"); });
+    faults.Read([&] {
+        const auto expiration = reader.OptionalInteger("LicenseExpirationDate", INT32_MIN, INT32_MAX);
+        if (expiration) {
+            entry.LicenseExpirationDate = static_cast<std::int32_t>(*expiration);
+        }
+    });
+    faults.Read([&] { entry.ActivatedByZun = reader.OptionalBool("ActivatedByZun").value_or(false); });
+    faults.Read([&] { entry.ProductCode = reader.OptionalInteger("ProductCode", INT64_MIN, INT64_MAX); });
+    faults.Read([&] { entry.SeatName = OptionalXmlText(reader, "SeatName"); });
+    faults.Read([&] {
+        entry.LicenseRenewalPeriod = reader.OptionalInteger("LicenseRenewalPeriod", INT64_MIN, INT64_MAX);
+    });
+    faults.Read([&] { entry.LicenseType = OptionalXmlText(reader, "LicenseType"); });
+    faults.Read([&] { entry.LicenseFlags = reader.OptionalInteger("LicenseFlags", INT64_MIN, INT64_MAX); });
+    faults.Read([&] { entry.LicenseModelType = OptionalXmlText(reader, "LicenseModelType"); });
+    faults.Read([&] { entry.LicenseModelStatus = OptionalXmlText(reader, "LicenseModelStatus"); });
+    faults.Finish(reader);
     return entry;
 }
 
@@ -140,34 +194,46 @@ std::vector<TaskResult> CStateJson::ReadTaskResults(const Poco::JSON::Array::Ptr
                                                     const std::string& path) {
     return ReadEach<TaskResult>(array, path, [](CJsonReader& reader) {
         TaskResult entry;
-        entry.UserData = UserData(reader, "UserData");
-        entry.Result =
-            static_cast<std::uint32_t>(reader.OptionalInteger("Result", 0, kUInt32Max).value_or(1));
+        CRecordFaults faults;
+        faults.Read([&] { entry.UserData = UserData(reader, "UserData"); });
+        faults.Read([&] {
+            entry.Result =
+                static_cast<std::uint32_t>(reader.OptionalInteger("Result", 0, kUInt32Max).value_or(1));
+        });
+        faults.Finish(reader);
         return entry;
     });
 }
 
 std::vector<RecoveryPasswordEntry> CStateJson::ReadPasswords(const Poco::JSON::Array::Ptr& array,
                                                              const std::string& path) {
-    return ReadEach<RecoveryPasswordEntry>(array, path, [](CJsonReader& reader) {
+    const auto entries = ReadEach<RecoveryPasswordEntry>(array, path, [](CJsonReader& reader) {
         RecoveryPasswordEntry entry;
-        entry.Uid = XmlText(reader, "Uid");
-        entry.DeviceId = XmlText(reader, "DeviceId");
-        entry.Index = XmlText(reader, "Index");
-        entry.Secret = ReadSecret(reader);
+        CRecordFaults faults;
+        faults.Read([&] { entry.Uid = XmlText(reader, "Uid"); });
+        faults.Read([&] { entry.DeviceId = XmlText(reader, "DeviceId"); });
+        faults.Read([&] { entry.Index = XmlText(reader, "Index"); });
+        faults.Read([&] { entry.Secret = ReadSecret(reader); });
+        faults.Finish(reader);
         return entry;
     });
+    CheckUniqueUids(entries, path);
+    return entries;
 }
 
 std::vector<RecoveryDataEntry> CStateJson::ReadRecoveryData(const Poco::JSON::Array::Ptr& array,
                                                             const std::string& path) {
-    return ReadEach<RecoveryDataEntry>(array, path, [](CJsonReader& reader) {
+    const auto entries = ReadEach<RecoveryDataEntry>(array, path, [](CJsonReader& reader) {
         RecoveryDataEntry entry;
-        entry.Uid = XmlText(reader, "Uid");
-        entry.DeviceId = XmlText(reader, "DeviceId");
-        entry.Secret = ReadSecret(reader);
+        CRecordFaults faults;
+        faults.Read([&] { entry.Uid = XmlText(reader, "Uid"); });
+        faults.Read([&] { entry.DeviceId = XmlText(reader, "DeviceId"); });
+        faults.Read([&] { entry.Secret = ReadSecret(reader); });
+        faults.Finish(reader);
         return entry;
     });
+    CheckUniqueUids(entries, path);
+    return entries;
 }
 
 std::string CStateJson::UserData(CJsonReader& reader, const std::string& key) {

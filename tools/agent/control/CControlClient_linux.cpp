@@ -10,6 +10,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "tools/common/PermissionHint.h"
+
 namespace Zun {
 namespace Tools {
 namespace Agent {
@@ -35,7 +37,9 @@ void Connect(const CSocket& s, const std::string& path) {
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     if (s.fd < 0 || connect(s.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        throw std::runtime_error("No agent answers on " + path + ": " + std::strerror(errno));
+        const bool refused = errno == EACCES || errno == EPERM;
+        throw std::runtime_error("No agent answers on " + path + ": " +
+                                 (refused ? kPermissionHint : std::strerror(errno)));
     }
     // A task may wipe a password: it goes to an agent of this user only, never to whoever put a
     // socket (or a link to one) under the name.

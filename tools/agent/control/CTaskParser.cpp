@@ -1,8 +1,10 @@
 #include "tools/agent/control/CTaskParser.h"
 
 #include <Poco/Base64Decoder.h>
+#include <Poco/DateTimeFormatter.h>
 #include <Poco/JSON/Array.h>
 #include <Poco/JSON/Parser.h>
+#include <Poco/Timestamp.h>
 #include <boost/make_shared.hpp>
 #include <limits>
 #include <regex>
@@ -20,7 +22,9 @@
 #include "host/CRequestConfigurationMessage.h"
 #include "host/CWipeFDELogin.h"
 #include "tools/agent/logs/CUtcTime.h"
+#include "tools/common/CJsonSyntax.h"
 #include "tools/common/CStrictJson.h"
+#include "tools/common/CSuggestion.h"
 
 namespace Zun {
 namespace Tools {
@@ -140,6 +144,10 @@ CTaskParser::MessagePtr Activation(const Object& task) {
     if (task.has("managed_activation")) {
         message->SetManagedActivation(String(task, "managed_activation"));
     }
+    // The product would be asked to activate with nothing to activate with.
+    if (!task.has("license_file_base64") && !task.has("managed_activation")) {
+        throw Bad("give 'license_file_base64' or 'managed_activation'");
+    }
     return message;
 }
 
@@ -218,15 +226,21 @@ Object::Ptr ParseObject(const std::string& line) {
     } catch (const Tools::CStrictJson::Error& e) {
         throw Bad(e.Path().empty() ? e.Problem() : "'" + e.Path() + "' " + e.Problem());
     }
+    try {
+        Tools::CJsonSyntax::Check(line);
+    } catch (const std::invalid_argument& e) {
+        throw Bad(std::string("not valid JSON: ") + e.what());
+    }
+    const std::string kind = Tools::CJsonSyntax::KindOf(line);
+    if (kind != "an object") {
+        throw Bad("a task must be a JSON object, not " + kind);
+    }
     Var parsed;
     try {
         Poco::JSON::Parser parser;
         parsed = parser.parse(line);
     } catch (const Poco::Exception& e) {
         throw Bad("not valid JSON: " + e.displayText());
-    }
-    if (parsed.type() != typeid(Object::Ptr)) {
-        throw Bad("a task must be a JSON object");
     }
     return parsed.extract<Object::Ptr>();
 }
@@ -258,7 +272,23 @@ std::vector<std::string> CTaskParser::Names() const {
     return names;
 }
 
-CTaskParser::Task CTaskParser::Parse(const std::string& given) const {
+namespace {
+
+// A window that ended before the task arrived would be taken, and end at once or never begin.
+void CheckStillDue(const std::string& name, const Object& task) {
+    if (name != "maintenance-on" || !task.has("until")) {
+        return;
+    }
+    const std::string now = Poco::DateTimeFormatter::format(Poco::Timestamp(), "%Y-%m-%dT%H:%M:%SZ");
+    // Both are checked ISO 8601 UTC times of the same form, which compare as text.
+    if (String(task, "until") <= now) {
+        throw Bad("'until' is in the past: " + String(task, "until") + " (now " + now + ")");
+    }
+}
+
+}  // namespace
+
+CTaskParser::Task CTaskParser::Parse(const std::string& given, Moment moment) const {
     // Windows tools put a byte order mark before UTF-8 text; it says nothing about the task.
     const std::string line = Tools::CStrictJson::WithoutByteOrderMark(given);
     const Object::Ptr json = ParseObject(line);
@@ -270,10 +300,14 @@ CTaskParser::Task CTaskParser::Parse(const std::string& given) const {
         task.name = String(*json, "task");
         const auto kind = m_kinds.find(task.name);
         if (kind == m_kinds.end()) {
-            throw Bad("unknown task '" + task.name + "'");
+            throw Bad("unknown task '" + task.name + "'" +
+                      Tools::CSuggestion::DidYouMean(task.name, Names()));
         }
         CheckFields(task.name, *json, kind->second);
         task.message = kind->second.build(*json);
+        if (moment == Moment::New) {
+            CheckStillDue(task.name, *json);
+        }
         task.ids = Identify(*json, kind->second, *task.message);
     } catch (const std::invalid_argument& e) {
         throw Bad(task.name.empty() ? e.what() : "task '" + task.name + "': " + e.what());

@@ -35,8 +35,11 @@ public:
 
     explicit CTaskParser(IdGenerator generate);
 
+    // A task as it arrives, or as an earlier run stored it: what depends on the moment (a
+    // maintenance window already over) is refused only when it arrives, as a stored task was taken.
+    enum class Moment { New, Stored };
     // Throws std::invalid_argument with a text that names what is wrong with the line.
-    Task Parse(const std::string& line) const;
+    Task Parse(const std::string& line, Moment moment = Moment::New) const;
     // The task names this parser knows, for help texts.
     std::vector<std::string> Names() const;
 

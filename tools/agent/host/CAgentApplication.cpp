@@ -25,6 +25,7 @@
 #include "tools/agent/host/CAgentHost.h"
 #include "tools/agent/host/CAgentLogger.h"
 #include "tools/agent/host/CAgentStatus.h"
+#include "tools/agent/host/CJournalStream.h"
 #include "tools/agent/host/CProcessHardening.h"
 #include "tools/agent/host/CProductLocation.h"
 #include "tools/agent/link/CServerLink.h"
@@ -137,9 +138,10 @@ void CAgentApplication::Open() {
     m_store.reset(new CAgentStore(
         m_options.database, CAgentStore::Mode::Create, limits,
         m_options.setAsideUnreadable ? CAgentStore::Unreadable::SetAside : CAgentStore::Unreadable::Refuse));
-    m_logger = boost::make_shared<CAgentLogger>(std::cerr, m_options.logFile,
-                                                static_cast<uint64_t>(m_options.logMaxBytes),
-                                                CAgentLogger::ParseLevel(m_options.logLevel));
+    m_logger = boost::make_shared<CAgentLogger>(
+        std::cerr, m_options.logFile, static_cast<uint64_t>(m_options.logMaxBytes),
+        CAgentLogger::ParseLevel(m_options.logLevel),
+        CJournalStream::IsStandardError() ? CAgentLogger::Stream::Journal : CAgentLogger::Stream::Plain);
     for (const std::string& notice : m_store->TakeNotices()) {
         Log(notice, kLevelWarning);
     }
@@ -458,7 +460,7 @@ void CAgentApplication::SettleEarlierTasks() {
     for (const CAgentStore::Task& stored : m_store->UnfinishedTasks()) {
         const std::string name = "task #" + std::to_string(stored.sequence);
         try {
-            const CTaskParser::Task task = m_parser->Parse(stored.line);
+            const CTaskParser::Task task = m_parser->Parse(stored.line, CTaskParser::Moment::Stored);
             if (stored.state == CAgentStore::TaskState::Handed && !task.ids.empty()) {
                 ReportCanceled(task, stored.sequence);
                 continue;

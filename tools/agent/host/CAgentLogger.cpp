@@ -22,6 +22,24 @@ const char* const kLevelNames[] = {"TRACE", "DEBUG", "INFO", "WARN", "ERROR"};
 const Level kModuleLevels[] = {Level::Trace, Level::Info, Level::Warn, Level::Error};
 const int kLowestModuleLevel = 1;
 const int kHighestModuleLevel = 4;
+// syslog's priorities of the levels, as the journal reads them: debug, debug, info, warning, err.
+const int kJournalPriorities[] = {7, 7, 6, 4, 3};
+
+// "LEVEL source: text" on one line whatever the text holds, so that a log reader never sees
+// forged entries.
+std::string Entry(const std::string& text, Level level, const std::string& sourceName) {
+    std::string line = CAgentLogger::LevelName(level) + " " + sourceName + ": ";
+    for (char c : text) {
+        if (c == '\n') {
+            line += "\\n";
+        } else if (c == '\r') {
+            line += "\\r";
+        } else {
+            line += c;
+        }
+    }
+    return line + "\n";
+}
 
 }  // namespace
 
@@ -29,8 +47,8 @@ const uint64_t CAgentLogger::kDefaultMaxBytes;
 const Level CAgentLogger::kDefaultThreshold;
 
 CAgentLogger::CAgentLogger(std::ostream& stream, const std::string& fileName, uint64_t maxBytes,
-                           Level threshold)
-    : m_stream(stream), m_fileName(fileName), m_maxBytes(maxBytes), m_threshold(threshold) {
+                           Level threshold, Stream style)
+    : m_stream(stream), m_fileName(fileName), m_maxBytes(maxBytes), m_threshold(threshold), m_style(style) {
     OpenFile();
 }
 
@@ -74,11 +92,13 @@ void CAgentLogger::WriteAll(const std::vector<std::string>& texts, Level level,
     }
     const std::string time = CAgentStore::Now();
     std::string lines;
+    std::string streamLines;
     for (const std::string& text : texts) {
         lines += Format(time, text, level, sourceName);
+        streamLines += StreamLine(time, text, level, sourceName);
     }
     boost::lock_guard<boost::mutex> guard(m_lock);
-    m_stream << lines << std::flush;
+    m_stream << streamLines << std::flush;
     if (m_file.is_open()) {
         m_file << lines << std::flush;
         m_bytes += lines.size();
@@ -97,8 +117,8 @@ void CAgentLogger::RotateIfFull() {
         Poco::File(m_fileName).renameTo(RotatedName(m_fileName));
         OpenFile();
     } catch (const std::exception& e) {
-        m_stream << Format(CAgentStore::Now(), "Cannot rotate the log file: " + std::string(e.what()),
-                           Level::Error, "quil-agent")
+        m_stream << StreamLine(CAgentStore::Now(), "Cannot rotate the log file: " + std::string(e.what()),
+                               Level::Error, "quil-agent")
                  << std::flush;
     }
 }
@@ -127,17 +147,19 @@ Level CAgentLogger::ParseLevel(const std::string& name) {
 
 std::string CAgentLogger::Format(const std::string& time, const std::string& text, Level level,
                                  const std::string& sourceName) {
-    std::string line = time + " " + LevelName(level) + " " + sourceName + ": ";
-    for (char c : text) {
-        if (c == '\n') {
-            line += "\\n";
-        } else if (c == '\r') {
-            line += "\\r";
-        } else {
-            line += c;
-        }
-    }
-    return line + "\n";
+    return time + " " + Entry(text, level, sourceName);
+}
+
+std::string CAgentLogger::FormatForJournal(const std::string& text, Level level,
+                                           const std::string& sourceName) {
+    return "<" + std::to_string(kJournalPriorities[static_cast<int>(level)]) + ">" +
+           Entry(text, level, sourceName);
+}
+
+std::string CAgentLogger::StreamLine(const std::string& time, const std::string& text, Level level,
+                                     const std::string& sourceName) const {
+    return m_style == Stream::Journal ? FormatForJournal(text, level, sourceName)
+                                      : Format(time, text, level, sourceName);
 }
 
 }  // namespace Agent

@@ -20,10 +20,13 @@ namespace Agent {
 // details nobody needs day to day, so its level 1 is TRACE here, 2 INFO, 3 WARN and 4 ERROR;
 // anything outside is clamped. The agent's own entries name their level directly. The file is owner-only
 // and never reached through a symlink; past maxBytes it becomes "<file>.1" (replacing the previous
-// one) and a fresh file is started, so the log never takes more than twice maxBytes.
+// one) and a fresh file is started, so the log never takes more than twice maxBytes. When the
+// stream is the journal, its lines open with the level's syslog priority ("<3>" for ERROR) and leave
+// the time to the journal.
 class CAgentLogger : public Common::Kernel::ILoggerResource {
 public:
     enum class Level { Trace, Debug, Info, Warn, Error };
+    enum class Stream { Plain, Journal };
 
     static const uint64_t kDefaultMaxBytes = 10 * 1024 * 1024;
     static const Level kDefaultThreshold = Level::Info;
@@ -31,7 +34,7 @@ public:
     // An empty file name logs to the stream only; a maxBytes of 0 never rotates. Throws
     // std::runtime_error naming the file when it cannot be trusted or opened for appending.
     CAgentLogger(std::ostream& stream, const std::string& fileName, uint64_t maxBytes = kDefaultMaxBytes,
-                 Level threshold = kDefaultThreshold);
+                 Level threshold = kDefaultThreshold, Stream style = Stream::Plain);
 
     // An entry at the module's level (1 to 4).
     void Write(const std::string& text, int level, const std::string& sourceName) override;
@@ -51,18 +54,23 @@ public:
     // One line whatever the text holds, so that a log reader never sees forged entries.
     static std::string Format(const std::string& time, const std::string& text, Level level,
                               const std::string& sourceName);
+    // The same line for the journal: the priority instead of the time.
+    static std::string FormatForJournal(const std::string& text, Level level, const std::string& sourceName);
 
     static std::string RotatedName(const std::string& fileName) { return fileName + ".1"; }
 
 private:
     void OpenFile();
     void RotateIfFull();
+    std::string StreamLine(const std::string& time, const std::string& text, Level level,
+                           const std::string& sourceName) const;
 
     boost::mutex m_lock;
     std::ostream& m_stream;
     std::string m_fileName;
     uint64_t m_maxBytes;
     Level m_threshold;
+    Stream m_style;
     uint64_t m_bytes = 0;  // in the current file
     std::ofstream m_file;
 };

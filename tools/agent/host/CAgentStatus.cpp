@@ -4,8 +4,6 @@
 #include <Poco/JSON/Parser.h>
 #include <boost/thread/lock_guard.hpp>
 
-#include <algorithm>
-
 #include "tools/agent/store/CAgentStore.h"
 
 namespace Zun {
@@ -18,6 +16,7 @@ namespace {
 const char* const kModuleSource = "CQUILConnectorModule";
 const std::string kDeactivated = "Connector was deactivated";
 const std::string kPingFailed = "Ping failed";
+const std::string kPingAnswered = "Ping answered again";
 const int kLevelError = 4;
 // Published by the module: its connector status once connected, the protection status (whose
 // level 6 row means the product cannot be reached) and, when deactivated, a product status
@@ -30,10 +29,6 @@ const int kProtectionLevelSymbol = 241;
 const int kUnreachableLevel = 6;
 const int kTaskStateSymbol = 2850;
 const int kTaskDone = 30;
-// Quiet watchdog cycles after the last failed ping before an answer counts as the product's return,
-// and a margin for a cycle held up by a request in progress or a busy machine.
-const int kQuietCycles = 2;
-const std::chrono::seconds kQuietMargin(1);
 
 bool StartsWith(const std::string& text, const std::string& opening) {
     return text.compare(0, opening.size(), opening) == 0;
@@ -68,14 +63,10 @@ bool IsUnreachableRow(const std::string& content) {
     return FirstRowValue(content, kProtectionLevelSymbol) == std::to_string(kUnreachableLevel);
 }
 
-// Published only with what the product answered: a protection status other than the unreachable
-// one, or a task the product reports done. Retries, cancellations and the agent's own rows are not.
-bool IsProductAnswer(uint32_t type, const std::string& content) {
-    if (type == kProtectionStatus) {
-        const std::string level = FirstRowValue(content, kProtectionLevelSymbol);
-        return !level.empty() && level != std::to_string(kUnreachableLevel);
-    }
-    return type == kTaskResult && FirstRowValue(content, kTaskStateSymbol) == std::to_string(kTaskDone);
+// Published only with what the product answered: retries, cancellations and the agent's own rows
+// carry other states.
+bool IsTaskDone(const std::string& content) {
+    return FirstRowValue(content, kTaskStateSymbol) == std::to_string(kTaskDone);
 }
 
 void SetOptional(Poco::JSON::Object& object, const std::string& key, const std::string& value) {
@@ -85,8 +76,6 @@ void SetOptional(Poco::JSON::Object& object, const std::string& key, const std::
 }
 
 }  // namespace
-
-const std::chrono::milliseconds CAgentStatus::kWatchdogPeriod(10000);
 
 // What one stored row proves about the product on its own, without the ping failures only the
 // agent sees: a connector status or a finished task says it answered, an unreachable protection
@@ -98,7 +87,7 @@ CAgentStatus::Evidence CAgentStatus::EvidenceOf(uint32_t type, const std::string
         return Evidence::Answered;
     }
     if (type == kTaskResult) {
-        return IsProductAnswer(type, content) ? Evidence::Answered : Evidence::None;
+        return IsTaskDone(content) ? Evidence::Answered : Evidence::None;
     }
     if (type == kProtectionStatus) {
         return IsUnreachableRow(content) ? Evidence::NotReachable : Evidence::None;
@@ -109,14 +98,8 @@ CAgentStatus::Evidence CAgentStatus::EvidenceOf(uint32_t type, const std::string
     return Evidence::None;
 }
 
-CAgentStatus::CAgentStatus(Common::Kernel::ILoggerResource& log, std::string location, LostHandler lost,
-                           std::function<Clock::time_point()> clock)
-    : m_log(log),
-      m_location(std::move(location)),
-      m_lost(std::move(lost)),
-      m_since(CAgentStore::Now()),
-      m_clock(std::move(clock)),
-      m_failureInterval(kWatchdogPeriod) {}
+CAgentStatus::CAgentStatus(Common::Kernel::ILoggerResource& log, std::string location, LostHandler lost)
+    : m_log(log), m_location(std::move(location)), m_lost(std::move(lost)), m_since(CAgentStore::Now()) {}
 
 void CAgentStatus::Write(const std::string& text, int level, const std::string& sourceName) {
     m_log.Write(text, level, sourceName);
@@ -133,18 +116,14 @@ void CAgentStatus::Write(const std::string& text, int level, const std::string& 
     } else if (StartsWith(text, kPingFailed)) {
         {
             boost::lock_guard<boost::mutex> guard(m_lock);
-            // A return that became due before this failure is a change of its own.
-            Settle();
-            const Clock::time_point now = m_clock();
-            if (m_pingFailed) {
-                m_failureInterval = std::min<Clock::duration>(now - m_lastFailure, kWatchdogPeriod);
-            }
-            m_pingFailed = true;
-            m_lastFailure = now;
-            m_answeredAt.clear();
             m_lastPingFailure = CAgentStore::Now();
         }
         Lost(Product::NotReachable, "product not reachable: " + text);
+    } else if (StartsWith(text, kPingAnswered)) {
+        boost::lock_guard<boost::mutex> guard(m_lock);
+        if (m_product == Product::NotReachable) {
+            Connected();
+        }
     }
 }
 
@@ -152,16 +131,7 @@ void CAgentStatus::Observe(uint32_t type, const std::string& content) {
     boost::lock_guard<boost::mutex> guard(m_lock);
     const bool deactivated = type == kProductStatus && Rows(content) && Rows(content)->size() == 0;
     if (type == kConnectorStatus && m_product != Product::Connected) {
-        m_product = Product::Connected;
-        m_since = CAgentStore::Now();
-        m_reason.clear();
-        m_pingFailed = false;
-        m_failureInterval = kWatchdogPeriod;
-    } else if (IsProductAnswer(type, content) && m_product != Product::NotInstalled) {
-        if (m_answeredAt.empty()) {
-            m_answeredAt = CAgentStore::Now();
-        }
-        Settle();
+        Connected();
     } else if (type == kProtectionStatus && m_product == Product::Starting && IsUnreachableRow(content)) {
         m_product = Product::NotReachable;
         m_since = CAgentStore::Now();
@@ -186,21 +156,14 @@ void CAgentStatus::Lost(Product product, const std::string& reason) {
     m_lost(reason);
 }
 
-void CAgentStatus::Settle() {
-    const bool waiting = m_product == Product::Starting || m_product == Product::NotReachable;
-    if (!waiting || m_answeredAt.empty() ||
-        (m_pingFailed && m_clock() - m_lastFailure < kQuietCycles * m_failureInterval + kQuietMargin)) {
-        return;
-    }
+void CAgentStatus::Connected() {
     m_product = Product::Connected;
-    m_since = m_answeredAt;
+    m_since = CAgentStore::Now();
     m_reason.clear();
-    m_answeredAt.clear();
 }
 
 CAgentStatus::Product CAgentStatus::State() {
     boost::lock_guard<boost::mutex> guard(m_lock);
-    Settle();
     return m_product;
 }
 
@@ -220,7 +183,6 @@ std::string CAgentStatus::Name(Product product) {
 
 Poco::JSON::Object::Ptr CAgentStatus::Report(std::size_t unfinishedTasks) {
     boost::lock_guard<boost::mutex> guard(m_lock);
-    Settle();
     Poco::JSON::Object::Ptr report = new Poco::JSON::Object(Poco::JSON_PRESERVE_KEY_ORDER);
     report->set("ok", true);
     report->set("product", Name(m_product));

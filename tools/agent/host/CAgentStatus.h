@@ -2,7 +2,6 @@
 
 #include <Poco/JSON/Object.h>
 #include <boost/thread/mutex.hpp>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -22,11 +21,10 @@ namespace Agent {
 // say so where the last protection status said "all clear": `lost` is called once per such change,
 // outside any lock, with the reason.
 //
-// The agent never sees a ping that succeeds, so after failed pings it takes the product back as
-// connected from what only the product's answers produce: a protection status that is not the
-// unreachable one, or a task the product reports done. A product that still fails its pings may
-// answer the status request each failure brings, so such an answer counts only once the pings have
-// stayed quiet for two of the watchdog's cycles (measured between the last two failures) and a second.
+// A product that stops answering pings may still answer requests, so its answers prove nothing about
+// the pings: after failed pings only the module's line that a ping was answered again, or a new
+// connection, takes the product back as connected; the next watchdog cycle after the product's
+// return brings either.
 class CAgentStatus : public Common::Kernel::ILoggerResource {
 public:
     enum class Product { Starting, Connected, NotInstalled, NotReachable };
@@ -35,12 +33,8 @@ public:
     // row with evidence tells its state where the agent's own view is not at hand (the server's).
     static Evidence EvidenceOf(uint32_t type, const std::string& content);
     typedef std::function<void(const std::string& reason)> LostHandler;
-    typedef std::chrono::steady_clock Clock;
-    // The module's watchdog period: how often a product that does not answer fails a ping.
-    static const std::chrono::milliseconds kWatchdogPeriod;
 
-    CAgentStatus(Common::Kernel::ILoggerResource& log, std::string location, LostHandler lost,
-                 std::function<Clock::time_point()> clock = &Clock::now);
+    CAgentStatus(Common::Kernel::ILoggerResource& log, std::string location, LostHandler lost);
 
     void Write(const std::string& text, int level, const std::string& sourceName) override;
     // A stored message of the module, its type and its content as the store keeps it.
@@ -53,8 +47,8 @@ public:
 
 private:
     void Lost(Product product, const std::string& reason);
-    // With the lock held: back to connected once an answer came and no ping failed for long enough.
-    void Settle();
+    // With the lock held: the product answers again.
+    void Connected();
 
     Common::Kernel::ILoggerResource& m_log;
     std::string m_location;
@@ -66,11 +60,6 @@ private:
     std::string m_lastPingFailure;
     std::string m_lastError;
     std::string m_lastErrorTime;
-    std::function<Clock::time_point()> m_clock;
-    bool m_pingFailed = false;  // since the last connect
-    Clock::time_point m_lastFailure;
-    Clock::duration m_failureInterval;
-    std::string m_answeredAt;  // the first answer of the product since the last failure, if any
 };
 
 }  // namespace Agent

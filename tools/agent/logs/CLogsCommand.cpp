@@ -15,6 +15,9 @@ namespace Agent {
 namespace {
 
 const char kName[] = "quil-agent logs: ";
+const uint32_t kTaskResultEvent = 10368;
+// A task's own record comes before its results, which retries make several.
+const size_t kTaskLookup = 16;
 
 }  // namespace
 
@@ -82,7 +85,7 @@ bool CLogsCommand::PrintPage(CAgentStore& store) {
     std::vector<CAgentStore::Record> records;
     const int64_t next = store.Scan(m_filter, m_position, kPage, CAgentStore::Order::Oldest, records);
     for (const CAgentStore::Record& record : records) {
-        Print(record);
+        Print(record, store);
     }
     m_out.flush();
     const bool more = next != m_position;
@@ -90,14 +93,36 @@ bool CLogsCommand::PrintPage(CAgentStore& store) {
     return more;
 }
 
-void CLogsCommand::Print(const CAgentStore::Record& record) {
+// A task's record carries its identifiers; its description names the task ("BlockFDELogin").
+std::string CLogsCommand::TaskName(const std::string& firstId, CAgentStore& store) {
+    const auto known = m_taskNames.find(firstId);
+    if (known != m_taskNames.end()) {
+        return known->second;
+    }
+    CAgentStore::Filter filter;
+    filter.task = firstId;
+    std::vector<CAgentStore::Record> records;
+    store.Scan(filter, 0, kTaskLookup, CAgentStore::Order::Oldest, records);
+    std::string name;
+    for (const CAgentStore::Record& record : records) {
+        if (record.content.find("\"ids\"") != std::string::npos && record.type != kTaskResultEvent) {
+            name = record.description;
+            break;
+        }
+    }
+    m_taskNames[firstId] = name;
+    return name;
+}
+
+void CLogsCommand::Print(const CAgentStore::Record& record, CAgentStore& store) {
     try {
         switch (m_options.format) {
             case CAgentOptions::Format::Json:
                 m_out << CRecordPrinter::JsonLine(record);
                 break;
             case CAgentOptions::Format::Summary:
-                m_out << CRecordPrinter::Summary(record);
+                m_out << CRecordPrinter::Summary(
+                    record, [this, &store](const std::string& first) { return TaskName(first, store); });
                 break;
             case CAgentOptions::Format::Table:
                 if (!m_headerShown) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <ostream>
 #include <string>
 
@@ -34,7 +35,9 @@ private:
     int64_t Start(CAgentStore& store) const;
     // Prints what is stored past the position; false once it is all printed.
     bool PrintPage(CAgentStore& store);
-    void Print(const CAgentStore::Record& record);
+    void Print(const CAgentStore::Record& record, CAgentStore& store);
+    // The name of the task a first identifier belongs to, from the task's own record.
+    std::string TaskName(const std::string& firstId, CAgentStore& store);
     void Follow(CAgentStore& store, CFollowWait& wait);
 
     const CAgentOptions& m_options;
@@ -44,6 +47,7 @@ private:
     int64_t m_position = 0;
     bool m_headerShown = false;
     int m_code = 0;
+    std::map<std::string, std::string> m_taskNames;  // first identifier -> task, "" when not stored
 };
 
 }  // namespace Agent

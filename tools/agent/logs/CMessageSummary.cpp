@@ -6,6 +6,7 @@
 #include <Poco/JSON/Parser.h>
 
 #include <cstdlib>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -56,7 +57,6 @@ enum Symbol : int {
 
 const char kAllClear[] = "0xFFFFFFFFFFFFFFFF";
 const char kUnreachableLevel[] = "6";
-const char kTaskDone[] = "30";
 
 // Typed access to the rows of symbols CMessageEncoder writes.
 class CSymbols {
@@ -147,8 +147,11 @@ void TaskResult(std::ostream& out, const CSymbols& m, const CMessageSummary::Tas
     const std::string first = m.Value(0, kTaskFirstId);
     const std::string name = namer ? namer(first) : std::string();
     const std::string state = m.Value(0, kTaskState);
+    static const std::map<std::string, std::string> labels = {
+        {"20", " (retrying)"}, {"30", " (done)"}, {"40", " (failed)"}};
+    const auto label = labels.find(state);
     out << "task result: " << (name.empty() ? first : name) << " state " << state
-        << (state == kTaskDone ? " (done)" : "") << ", code " << m.Value(0, kTaskCode);
+        << (label == labels.end() ? "" : label->second) << ", code " << m.Value(0, kTaskCode);
     if (m.Has(0, kTaskMessage)) {
         out << ", \"" << m.Value(0, kTaskMessage) << "\"";
     }
@@ -171,7 +174,8 @@ void Task(std::ostream& out, const std::string& description, const Object& field
     const Array::Ptr ids = fields.getArray("ids");
     const std::string first = ids && ids->size() > 0 ? Scalar(ids->get(0)) : std::string("?");
     const std::string name = namer ? namer(first) : std::string();
-    out << description << " task " << (name.empty() ? first : name);
+    // A name that only repeats the description says less than the identifier.
+    out << description << " task " << (name.empty() || name == description ? first : name);
     for (const std::string& key : fields.getNames()) {
         if (key != "ids" && !IsColumn(key)) {
             out << ", " << key << " " << Scalar(fields.get(key));
@@ -243,7 +247,7 @@ std::string CMessageSummary::Line(uint32_t type, const std::string& description,
     return CTerminalText::Escaped(out.str());
 }
 
-std::string CMessageSummary::Line(const CAgentStore::Record& record) {
+std::string CMessageSummary::Line(const CAgentStore::Record& record, const TaskNamer& namer) {
     Var parsed;
     try {
         parsed = Poco::JSON::Parser(new Poco::JSON::ParseHandler(true)).parse(record.content);
@@ -252,7 +256,7 @@ std::string CMessageSummary::Line(const CAgentStore::Record& record) {
     if (parsed.type() != typeid(Object::Ptr)) {
         throw std::runtime_error("Message #" + std::to_string(record.sequence) + " has damaged content");
     }
-    return Line(record.type, record.description, record.userContext, *parsed.extract<Object::Ptr>());
+    return Line(record.type, record.description, record.userContext, *parsed.extract<Object::Ptr>(), namer);
 }
 
 }  // namespace Agent

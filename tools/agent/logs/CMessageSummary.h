@@ -25,7 +25,7 @@ public:
     static std::string Line(uint32_t type, const std::string& description, const std::string& userContext,
                             const Poco::JSON::Object& fields, const TaskNamer& namer = TaskNamer());
     // Throws std::runtime_error when the stored content is not a JSON object (a damaged row).
-    static std::string Line(const CAgentStore::Record& record);
+    static std::string Line(const CAgentStore::Record& record, const TaskNamer& namer = TaskNamer());
 };
 
 }  // namespace Agent

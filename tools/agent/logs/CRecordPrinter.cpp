@@ -92,9 +92,10 @@ std::string CRecordPrinter::JsonLine(const CAgentStore::Record& record) {
     return CTerminalText::JsonEscaped(out.str()) + "\n";
 }
 
-std::string CRecordPrinter::Summary(const CAgentStore::Record& record) {
+std::string CRecordPrinter::Summary(const CAgentStore::Record& record,
+                                    const CMessageSummary::TaskNamer& namer) {
     return "#" + std::to_string(record.sequence) + " " + CTerminalText::Escaped(record.time) + " " +
-           CMessageSummary::Line(record) + "\n";
+           CMessageSummary::Line(record, namer) + "\n";
 }
 
 std::string CRecordPrinter::Symbols(const Var& symbols, const std::string& indent) {

@@ -3,6 +3,7 @@
 #include <Poco/Dynamic/Var.h>
 #include <string>
 
+#include "tools/agent/logs/CMessageSummary.h"
 #include "tools/agent/store/CAgentStore.h"
 
 namespace Zun {
@@ -21,7 +22,8 @@ public:
     static std::string TableHeader();
     static std::string JsonLine(const CAgentStore::Record& record);
     // "#12 2026-12-06T10:00:00.123Z 10044 protection status: all clear" (CMessageSummary).
-    static std::string Summary(const CAgentStore::Record& record);
+    static std::string Summary(const CAgentStore::Record& record,
+                               const CMessageSummary::TaskNamer& namer = CMessageSummary::TaskNamer());
 
 private:
     static std::string Symbols(const Poco::Dynamic::Var& symbols, const std::string& indent);

@@ -25,6 +25,7 @@
 #include "tools/agent/store/CSecretWiper.h"
 #include "tools/agent/store/CStoreWrites.h"
 #include "tools/agent/store/CTrustedFile.h"
+#include "tools/common/PermissionHint.h"
 
 namespace Zun {
 namespace Tools {
@@ -177,8 +178,16 @@ void CAgentStore::CheckOwnership() {
 }
 
 void CAgentStore::OpenForReading() {
+    // A folder we may not enter hides whether the file exists at all.
+    const Poco::File folder(FolderOf(m_path));
+    if (folder.exists() && !(folder.canRead() && folder.canExecute())) {
+        throw std::runtime_error(kPermissionHint);
+    }
     if (!Poco::File(m_path).exists()) {
         throw std::runtime_error("no such file");
+    }
+    if (!Poco::File(m_path).canRead()) {
+        throw std::runtime_error(kPermissionHint);
     }
     CTrustedPath::CheckFolder(FolderOf(m_path));
     for (const char* companion : kCompanions) {
