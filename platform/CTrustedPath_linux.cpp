@@ -146,6 +146,10 @@ void CTrustedPath::CheckSharedFolder(const std::string& path) {
     CheckFolderAndAncestors(path, true);
 }
 
+void CTrustedPath::CheckPlacement(const std::string& path) {
+    CheckAncestors(Absolute(path));
+}
+
 void CTrustedPath::EnsureFolder(const std::string& path) {
     const std::string absolute = Absolute(path);
     for (std::size_t slash = absolute.find('/', 1);; slash = absolute.find('/', slash + 1)) {

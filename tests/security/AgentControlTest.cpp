@@ -202,12 +202,32 @@ TEST_F(AgentControlTest, ALineBeyondTheLimitIsRefusedUnparsed) {
         size_t length;
         const char* answer;
     };
-    for (const Case& c :
-         {Case{kMaxLine, "not valid JSON"}, Case{kMaxLine + 1, "line longer than 1048576 bytes"}}) {
-        const std::string answer = Exchange(control, std::string(c.length, 'x'));
-        EXPECT_NE(std::string::npos, answer.find(c.answer)) << c.length << ": " << answer.substr(0, 200);
+    // With its line end, the line arrives whole in the read that takes the input past the limit.
+    for (const std::string& end : {std::string(), std::string("\n")}) {
+        for (const Case& c :
+             {Case{kMaxLine, "not valid JSON"}, Case{kMaxLine + 1, "line longer than 1048576 bytes"},
+              Case{kMaxLine + 36, "line longer than 1048576 bytes"}}) {
+            const std::string answer = Exchange(control, std::string(c.length, 'x') + end);
+            EXPECT_NE(std::string::npos, answer.find(c.answer))
+                << c.length << (end.empty() ? "" : " with its line end") << ": " << answer.substr(0, 200);
+        }
     }
     EXPECT_EQ(0, session.StopAgent());
+}
+
+// Anyone may write a 0777 folder: she could remove the agent's socket and serve her own at its name.
+TEST_F(AgentControlTest, AControlSocketInAFolderOthersMayWriteIsRefused) {
+    Zun::Testing::CTemporaryObjectRoot scratch;
+    const std::string open = scratch.Path() + "/open";
+    ASSERT_EQ(0, mkdir(open.c_str(), 0700));
+    ASSERT_EQ(0, chmod(open.c_str(), 0777));
+    std::string output;
+    EXPECT_NE(0, Agent({"run", "--db", scratch.Path() + "/agent/agent.db", "--module", QUIL_TESTING_MODULE,
+                        "--control", open + "/agent.sock"},
+                       output, ""));
+    EXPECT_NE(std::string::npos, output.find(open + ": writable by group or others")) << output;
+    struct stat info {};
+    EXPECT_NE(0, lstat((open + "/agent.sock").c_str(), &info)) << "a socket was left there";
 }
 
 // The module takes tasks faster than a hung product finishes them: past the limit the agent refuses

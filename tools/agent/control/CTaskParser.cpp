@@ -244,7 +244,7 @@ std::map<std::string, CTaskParser::Kind> CTaskParser::Kinds() {
         {"maintenance-on", {{"boots", "seconds", "until"}, true, &MaintenanceOn}},
         {"maintenance-off", {{}, true, &Plain<Quil::Task::CDisableFDEMaintenanceMode>}},
         {"export-configuration", {{"product_type"}, true, &ExportConfiguration}},
-        {"policy", {{"configuration"}, false, &Policy}},
+        {"policy", {{"configuration"}, false, &Policy, true}},
         {"recovery-response", {{"passwords", "data"}, false, &RecoveryResponse}},
         {"query", {{"kind"}, false, &Query}},
     };
@@ -275,6 +275,7 @@ CTaskParser::Task CTaskParser::Parse(const std::string& given) const {
         CheckFields(task.name, *json, kind->second);
         task.message = kind->second.build(*json);
         task.ids = Identify(*json, kind->second, *task.message);
+        task.keptByModule = kind->second.keptByModule;
     } catch (const std::invalid_argument& e) {
         throw Bad(task.name.empty() ? e.what() : "task '" + task.name + "': " + e.what());
     }

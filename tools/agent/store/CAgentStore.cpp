@@ -70,11 +70,13 @@ std::string Message(const std::exception& e) {
     return e.what();
 }
 
+// An empty file, or one that starts as SQLite's do: cut short within the header, it is still one.
 bool HasSQLiteHeader(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     std::string header(kSQLiteHeader.size(), '\0');
     file.read(&header[0], static_cast<std::streamsize>(header.size()));
-    return file.gcount() == 0 || header == kSQLiteHeader;
+    const auto got = static_cast<std::size_t>(file.gcount());
+    return header.compare(0, got, kSQLiteHeader, 0, got) == 0;
 }
 
 Poco::Data::BLOB BlobOf(const std::string& bytes) {
@@ -165,12 +167,20 @@ void CAgentStore::CheckOwnership() {
     if (!HasSQLiteHeader(m_path)) {
         throw std::runtime_error("not a database: no SQLite header; move it away or choose another --db");
     }
-    Connect();
-    const Content content = Classify();
+    // A file SQLite cannot even read (cut short, its write-ahead log lost or cut) is as damaged as
+    // one whose pages fail the check: it is kept aside for whoever investigates, never deleted.
+    Content content = Content::Empty;
+    std::string damage;
+    try {
+        Connect();
+        content = Classify();
+        damage = content == Content::Agent ? DamageOf() : std::string();
+    } catch (const std::exception& e) {
+        damage = Message(e);
+    }
     if (content == Content::Other) {
         throw std::runtime_error("holds tables of another application, not an agent database");
     }
-    const std::string damage = content == Content::Agent ? DamageOf() : std::string();
     if (!damage.empty()) {
         MoveAside(damage);
     }
@@ -227,8 +237,10 @@ std::string CAgentStore::DamageOf() {
 }
 
 void CAgentStore::MoveAside(const std::string& reason) {
-    m_session->close();
-    m_session.reset();
+    if (m_session) {
+        m_session->close();
+        m_session.reset();
+    }
     const std::string aside =
         DamagedName(m_path, Poco::DateTimeFormatter::format(Poco::Timestamp(), "%Y%m%dT%H%M%SZ"));
     for (const char* companion : kCompanions) {
