@@ -1,5 +1,7 @@
 #include "tools/agent/store/CAgentStore.h"
 
+#include <Poco/Base64Decoder.h>
+#include <Poco/Base64Encoder.h>
 #include <Poco/Data/LOB.h>
 #include <Poco/Data/SQLite/Connector.h>
 #include <Poco/Data/SQLite/SQLiteException.h>
@@ -15,8 +17,11 @@
 
 #include <algorithm>
 #include <boost/algorithm/string/predicate.hpp>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <mutex>
+#include <sstream>
 #include <stdexcept>
 
 #include "platform/CInstanceLock.h"
@@ -57,6 +62,8 @@ const int kThirdTaskId = 2846;
 const size_t kScanPage = 1000;
 // What the server acknowledged last, among the agent's settings.
 const char* const kAcknowledgedSetting = "server_committed_through";
+// Before a task line sealed at rest.
+const char* const kSealedLinePrefix = "sealed:";
 
 void RegisterConnector() {
     static std::once_flag once;
@@ -753,10 +760,39 @@ std::string CAgentStore::InstanceUUID(const std::function<std::string()>& genera
     }
 }
 
+// A task line may carry a licence (activate): it is sealed as the payloads are, so that neither the
+// database nor its write-ahead log holds it in plain text. Sealed lines are text, the sealed bytes in
+// Base64 after a prefix no task line (a JSON object) starts with.
+std::string CAgentStore::SealLine(const std::string& line) {
+    std::ostringstream text;
+    text << kSealedLinePrefix;
+    Poco::Base64Encoder encoder(text);
+    encoder.rdbuf()->setLineLength(0);
+    encoder << m_cipher->Seal(line);
+    encoder.close();
+    return text.str();
+}
+
+// Lines of databases written before lines were sealed are taken as they are. A line the key cannot
+// open comes back empty, which the agent then reports and drops as no task.
+std::string CAgentStore::OpenLine(const std::string& stored) {
+    if (stored.compare(0, std::strlen(kSealedLinePrefix), kSealedLinePrefix) != 0) {
+        return stored;
+    }
+    try {
+        std::istringstream text(stored.substr(std::strlen(kSealedLinePrefix)));
+        Poco::Base64Decoder decoder(text);
+        const std::string sealed((std::istreambuf_iterator<char>(decoder)), std::istreambuf_iterator<char>());
+        return m_cipher->Open(sealed);
+    } catch (const std::exception&) {
+        return std::string();
+    }
+}
+
 void CAgentStore::AddTask(int64_t sequence, const std::string& line) {
     boost::lock_guard<boost::mutex> guard(m_mutex);
     try {
-        Writes().InsertTask(sequence, line, static_cast<int>(TaskState::Stored));
+        Writes().InsertTask(sequence, SealLine(line), static_cast<int>(TaskState::Stored));
     } catch (const std::exception& e) {
         throw Failure("cannot keep task " + std::to_string(sequence), e);
     }
@@ -794,7 +830,7 @@ std::vector<CAgentStore::Task> CAgentStore::UnfinishedTasks() {
     std::vector<Task> tasks(sequences.size());
     for (size_t i = 0; i < tasks.size(); ++i) {
         tasks[i].sequence = sequences[i];
-        tasks[i].line = lines[i];
+        tasks[i].line = OpenLine(lines[i]);
         tasks[i].state = states[i] == 0 ? TaskState::Stored : TaskState::Handed;
     }
     return tasks;
