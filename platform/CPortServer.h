@@ -24,14 +24,18 @@ namespace Platform {
 // Clients are local users and may be hostile: one thread serves them all, so nothing a client does
 // may make it wait. Sends never block (an answer waits in the client's outbox), request data is
 // read from the client's memory between other clients' packets, and whatever a client claims is
-// checked against kPortMaxRequestData before anything is allocated for it. A client that breaks
-// these rules is dropped.
+// checked against kPortMaxRequestData and kMaxHeldRequestData before anything is allocated for it. A
+// client that breaks these rules is dropped, as is one whose request the server has no memory for.
 class CPortServer {
 public:
     typedef std::function<bool(const std::vector<std::uint8_t>& connectionData)> ConnectionFilter;
 
     // How long a client has to answer each read of its request data.
     static constexpr std::chrono::milliseconds kDataReadTimeout{2000};
+    // What all clients' request data being read may claim together: a few entries at the limit.
+    // A client whose entry would take the total past it is dropped before anything is read, so
+    // that many clients at once cannot exhaust the server's memory.
+    static constexpr std::size_t kMaxHeldRequestData = 4 * kPortMaxRequestData;
     // How long the listener rests when there is no descriptor left for another connection.
     static constexpr std::chrono::milliseconds kAcceptBackoff{250};
 
@@ -47,6 +51,8 @@ public:
     void SetConnectionFilter(ConnectionFilter filter) { m_filter = std::move(filter); }
     std::uint64_t AcceptedConnections() const { return m_accepted; }
     std::size_t Connections() const { return m_connections.size(); }
+    // Request data claimed by the entries being read, against kMaxHeldRequestData.
+    std::size_t HeldRequestData() const { return m_heldRequestData; }
 
     // Waits for the next request up to timeoutMs (-1: no limit), handling connections meanwhile.
     bool Receive(CPortRequest& request, int timeoutMs);
@@ -70,8 +76,25 @@ private:
         PortPacketHeader header;
         std::vector<std::uint8_t> bytes;
     };
+    // Request data reserved against kMaxHeldRequestData while one client's entry is read; given back
+    // when the read ends or the connection goes.
+    class CHeldData {
+    public:
+        CHeldData() = default;
+        ~CHeldData() { Release(); }
+        CHeldData(const CHeldData&) = delete;
+        CHeldData& operator=(const CHeldData&) = delete;
+        // False, and nothing reserved, when total would pass the bound.
+        bool Take(std::size_t& total, std::size_t bytes);
+        void Release();
+
+    private:
+        std::size_t* m_total = nullptr;
+        std::size_t m_bytes = 0;
+    };
     struct Connection {
         CPortSocket socket;
+        CHeldData held;
         bool accepted = false;
         // Writes into the data entries of the request being answered, sent with its reply.
         std::uint32_t writesFor = 0;
@@ -90,6 +113,7 @@ private:
     void Accept();
     void DropExpiredReads();
     // Handles one packet of a readable connection.
+    Outcome HandleWithinMemory(std::uint64_t id, Connection& connection, CPortRequest& request);
     Outcome Handle(std::uint64_t id, Connection& connection, CPortRequest& request);
     bool Handshake(Connection& connection, std::size_t length);
     Outcome TakeRequest(std::uint64_t id, Connection& connection, const PortPacketHeader& header,
@@ -106,6 +130,8 @@ private:
     CUniqueFd m_listener;
     ino_t m_inode = 0;
     ConnectionFilter m_filter;
+    // Before the connections, which give their share back as they go.
+    std::size_t m_heldRequestData = 0;
     std::map<std::uint64_t, Connection> m_connections;
     std::uint64_t m_nextConnection = 0;
     // Where the next round over the clients starts, so that a busy client cannot starve the rest.

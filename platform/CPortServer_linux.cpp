@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "platform/CObjectNamespace.h"
 #include "platform/CSharedSection.h"
@@ -140,7 +141,7 @@ bool CPortServer::Receive(CPortRequest& request, int timeoutMs) {
             if ((events & POLLOUT) != 0 && !connection.outbox.Flush(connection.socket)) {
                 outcome = Outcome::kDrop;
             } else if ((events & ~POLLOUT) != 0) {
-                outcome = Handle(ids[i], connection, request);
+                outcome = HandleWithinMemory(ids[i], connection, request);
             }
             if (outcome == Outcome::kDrop) {
                 m_connections.erase(found);
@@ -170,10 +171,33 @@ int CPortServer::PollTimeoutMs(const CDeadline& deadline) const {
     return timeoutMs;
 }
 
+bool CPortServer::CHeldData::Take(std::size_t& total, std::size_t bytes) {
+    Release();
+    if (bytes > kMaxHeldRequestData - total) {
+        return false;
+    }
+    total += bytes;
+    m_total = &total;
+    m_bytes = bytes;
+    return true;
+}
+
+void CPortServer::CHeldData::Release() {
+    if (m_total != nullptr) {
+        *m_total -= m_bytes;
+        m_total = nullptr;
+        m_bytes = 0;
+    }
+}
+
 void CPortServer::Accept() {
     CUniqueFd fd(accept4(m_listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (fd.IsOpen()) {
-        m_connections[++m_nextConnection].socket = CPortSocket(fd.Release());
+        try {
+            m_connections[++m_nextConnection].socket = CPortSocket(fd.Release());
+        } catch (const std::bad_alloc&) {
+            // No memory for one more client: its socket closes and the server goes on.
+        }
     } else if (IsOutOfDescriptors(errno)) {
         // The connection stays in the backlog and the listener readable: polling it now would spin.
         m_acceptPausedUntil = Clock::now() + kAcceptBackoff;
@@ -188,6 +212,17 @@ void CPortServer::DropExpiredReads() {
         } else {
             ++entry;
         }
+    }
+}
+
+// Memory that runs out while one client's packet is taken (its request, its view, its entry) costs
+// that client its connection, never the server the others.
+CPortServer::Outcome CPortServer::HandleWithinMemory(std::uint64_t id, Connection& connection,
+                                                     CPortRequest& request) {
+    try {
+        return Handle(id, connection, request);
+    } catch (const std::bad_alloc&) {
+        return Outcome::kDrop;
     }
 }
 
@@ -253,7 +288,7 @@ CPortServer::Outcome CPortServer::TakeRequest(std::uint64_t id, Connection& conn
         request = std::move(taken);
         return Outcome::kRequest;
     }
-    if (entrySize > kPortMaxRequestData) {
+    if (entrySize > kPortMaxRequestData || !connection.held.Take(m_heldRequestData, entrySize)) {
         return Outcome::kDrop;
     }
     // The first entry is read between other clients' packets; the request is handed out once it is in.
@@ -293,6 +328,7 @@ CPortServer::Outcome CPortServer::TakeData(Connection& connection, const PortPac
         connection.pending.SetEntryData(std::move(connection.data));
     }
     connection.reading = false;
+    connection.held.Release();
     connection.data.clear();
     request = std::move(connection.pending);
     connection.pending = CPortRequest();

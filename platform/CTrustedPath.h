@@ -18,6 +18,10 @@ public:
     // As CheckFolder, but root's folder is trusted too: an ordinary user's client opens what a
     // server running as root created (the object root under /run, for one).
     static void CheckSharedFolder(const std::string& path);
+    // Refuses a path whose folders others could change: each folder above it, its own included, must
+    // be ours or root's and not writable by group or others unless it is sticky (/tmp). For what is
+    // placed in a folder that need not be ours, such as a socket.
+    static void CheckPlacement(const std::string& path);
     // Creates the folder and its missing parents owner-only (0700), then checks it.
     static void EnsureFolder(const std::string& path);
     // Creates the file owner-only (0600) and exclusively when it is missing. An existing one must be

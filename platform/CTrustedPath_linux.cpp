@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -16,6 +18,8 @@ namespace {
 
 const mode_t kGroupOrOthersWrite = S_IWGRP | S_IWOTH;
 const mode_t kGroupOrOthersAny = S_IRWXG | S_IRWXO;
+// As many symbolic links as the kernel follows in one path.
+const int kMaxLinks = 40;
 
 std::runtime_error Refusal(const std::string& path, const std::string& reason) {
     return std::runtime_error(path + ": " + reason);
@@ -59,8 +63,71 @@ void CheckAncestor(const std::string& path) {
     }
 }
 
+// The names of a path, last first, for Resolve to take from the back.
+void PushNames(std::vector<std::string>& pending, const std::string& path) {
+    std::vector<std::string> names;
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t slash = std::min(path.find('/', start), path.size());
+        names.push_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+    pending.insert(pending.end(), names.rbegin(), names.rend());
+}
+
+std::string LinkTarget(const std::string& link) {
+    std::vector<char> target(PATH_MAX + 1);
+    const ssize_t length = readlink(link.c_str(), target.data(), target.size() - 1);
+    if (length < 0) {
+        throw SystemFailure(link, "cannot read the symbolic link");
+    }
+    return std::string(target.data(), static_cast<std::size_t>(length));
+}
+
+// Follows the path one name at a time, as the kernel would, and returns the real path. A symbolic
+// link on the way must be ours or root's: another user could point hers elsewhere once the check
+// is done, and move what we open there into a folder of hers.
+std::string Resolve(const std::string& absolute) {
+    std::vector<std::string> pending;
+    PushNames(pending, absolute);
+    std::string real;  // empty for "/"
+    int links = 0;
+    while (!pending.empty()) {
+        const std::string name = pending.back();
+        pending.pop_back();
+        if (name.empty() || name == ".") {
+            continue;
+        }
+        if (name == "..") {
+            real = real.substr(0, real.find_last_of('/') == std::string::npos ? 0 : real.find_last_of('/'));
+            continue;
+        }
+        const std::string next = real + "/" + name;
+        struct stat info;
+        if (lstat(next.c_str(), &info) != 0) {
+            throw SystemFailure(next, "cannot inspect");
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            real = next;
+            continue;
+        }
+        if (info.st_uid != 0 && info.st_uid != geteuid()) {
+            throw Refusal(next, "is a symbolic link " + OwnerText(info.st_uid) + " or root");
+        }
+        if (++links > kMaxLinks) {
+            throw Refusal(absolute, "too many symbolic links");
+        }
+        const std::string target = LinkTarget(next);
+        if (!target.empty() && target[0] == '/') {
+            real.clear();
+        }
+        PushNames(pending, target);
+    }
+    return real.empty() ? "/" : real;
+}
+
+// The folders above absolute, as they really are: each one's owner and mode, up to the root.
 void CheckAncestors(const std::string& absolute) {
-    for (std::string folder = Parent(absolute);; folder = Parent(folder)) {
+    for (std::string folder = Resolve(Parent(absolute));; folder = Parent(folder)) {
         CheckAncestor(folder);
         if (folder == "/") {
             return;
@@ -144,6 +211,10 @@ void CTrustedPath::CheckFolder(const std::string& path) {
 
 void CTrustedPath::CheckSharedFolder(const std::string& path) {
     CheckFolderAndAncestors(path, true);
+}
+
+void CTrustedPath::CheckPlacement(const std::string& path) {
+    CheckAncestors(Absolute(path));
 }
 
 void CTrustedPath::EnsureFolder(const std::string& path) {

@@ -45,6 +45,9 @@ void CTrustedPath::CheckSharedFolder(const std::string& path) {
     CheckFolder(path);
 }
 
+// Windows keeps who may change a folder in its ACL, which the installer sets; nothing to check here.
+void CTrustedPath::CheckPlacement(const std::string&) {}
+
 void CTrustedPath::EnsureFolder(const std::string& path) {
     Poco::File(path).createDirectories();
     CheckFolder(path);

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -122,6 +123,22 @@ public:
         CUniqueFd fd;
         return m_socket.Receive(header, m_buffer.data(), m_buffer.size(), length, fd,
                                 Platform::CDeadline::In(within)) == 0;
+    }
+    // Answers the server's reads of the request's first data entry until it asks no more; the
+    // number of bytes given.
+    std::size_t AnswerReads() {
+        std::size_t given = 0;
+        PortPacketHeader header;
+        while (Next(header) && header.kind == Platform::kPacketReadData) {
+            const std::vector<std::uint8_t> chunk(header.value2, 0x5A);
+            const PortPacketHeader answer = {Platform::kPacketDataReply, header.messageId, 0, header.value2,
+                                             header.offset};
+            if (!m_socket.Send(answer, chunk.data(), chunk.size())) {
+                break;
+            }
+            given += chunk.size();
+        }
+        return given;
     }
     // Whether the server hangs up within the deadline; what it sent before stays unread.
     bool IsDroppedWithin(std::chrono::milliseconds within) const {
@@ -362,6 +379,71 @@ INSTANTIATE_TEST_SUITE_P(
         EntryCase{"OneAboveTheLimit", static_cast<std::uint32_t>(Platform::kPortMaxRequestData) + 1, false},
         EntryCase{"OneGiB", kOneGiB, false}),
     [](const ::testing::TestParamInfo<EntryCase>& info) { return info.param.name; });
+
+// Many clients that each announce an entry at the limit: the server reads as many as its bound on
+// held request data allows, drops the rest before asking them for a byte, and takes a new one once
+// a read ends.
+TEST(HeldRequestDataTest, ClientsPastTheBoundAreDroppedUnreadAndTheShareComesBack) {
+    CTemporaryObjectRoot root;
+    CPortServer server(Platform::kPortLpc,
+                       Platform::CPixlinkPortServer::PortName(Platform::kPortLpc, kLocalId, kRemoteId));
+    ASSERT_TRUE(server.IsListening());
+    const std::size_t fitting = CPortServer::kMaxHeldRequestData / Platform::kPortMaxRequestData;
+    const std::vector<std::uint8_t> message =
+        LpcRequestWithEntry(static_cast<std::uint32_t>(Platform::kPortMaxRequestData));
+    Platform::CPortRequest request;
+    std::vector<std::unique_ptr<CPortSocket>> clients;
+    const auto announce = [&] {
+        clients.emplace_back(new CPortSocket);
+        CPortSocket& socket = *clients.back();
+        const PortPacketHeader connect = {Platform::kPacketConnect, 0, Platform::kPortLpc, 0, 0};
+        const PortPacketHeader header = {Platform::kPacketRequest, 1, 0, 0, 0};
+        ASSERT_EQ(0, CPortSocket::Connect(PortPath(Platform::kPortLpc), socket));
+        ASSERT_TRUE(socket.Send(connect, nullptr, 0));
+        EXPECT_FALSE(server.Receive(request, 100));
+        ASSERT_TRUE(socket.Send(header, message.data(), message.size()));
+        EXPECT_FALSE(server.Receive(request, 100));
+    };
+    for (std::size_t i = 0; i < fitting + 2; ++i) {
+        announce();
+    }
+    EXPECT_EQ(fitting, server.Connections()) << "the clients past the bound were dropped";
+    EXPECT_EQ(CPortServer::kMaxHeldRequestData, server.HeldRequestData());
+
+    clients.front().reset();  // one reader goes: its share comes back
+    EXPECT_FALSE(server.Receive(request, 100));
+    EXPECT_EQ(CPortServer::kMaxHeldRequestData - Platform::kPortMaxRequestData, server.HeldRequestData());
+    announce();
+    EXPECT_EQ(fitting, server.Connections());
+    EXPECT_EQ(CPortServer::kMaxHeldRequestData, server.HeldRequestData());
+}
+
+// Memory that runs out in the middle of one client's request data (the product under an
+// address-space limit) costs that client its connection; the product goes on serving the others.
+TEST_F(HostileClientTest, AnAllocationFailureDropsTheClientNotTheServer) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit leaves";
+#endif
+    m_product.reset(new CServerProcess([] {
+        const std::size_t kHeadroom = 12 * 1024 * 1024;  // less than one entry at the limit
+        std::ifstream statm("/proc/self/statm");
+        std::size_t pages = 0;
+        statm >> pages;
+        const rlim_t limit = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + kHeadroom;
+        const rlimit space{limit, limit};
+        setrlimit(RLIMIT_AS, &space);
+        CTestProduct(Platform::kPortLpc).Serve();
+    }));
+    ASSERT_TRUE(m_product->IsReady());
+    CRawClient hostile;
+    ASSERT_TRUE(hostile.Connect(Platform::kPortLpc));
+    ASSERT_TRUE(hostile.Send(LpcRequestWithEntry(static_cast<std::uint32_t>(Platform::kPortMaxRequestData))));
+    EXPECT_LT(hostile.AnswerReads(), Platform::kPortMaxRequestData) << "the whole entry was taken";
+    EXPECT_TRUE(hostile.IsDroppedWithin(std::chrono::milliseconds(5000)));
+    EXPECT_TRUE(ProductIsAlive());
+    EXPECT_LT(EchoTime(Platform::kPortLpc), kServedWithin);
+    EXPECT_TRUE(ProductIsAlive());
+}
 
 // With every descriptor taken, the listener rests instead of waking the server over and over.
 TEST(DescriptorExhaustionTest, ServerRestsAndAcceptsAgainOnceDescriptorsAreBack) {

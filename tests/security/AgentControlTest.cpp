@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -202,12 +203,68 @@ TEST_F(AgentControlTest, ALineBeyondTheLimitIsRefusedUnparsed) {
         size_t length;
         const char* answer;
     };
-    for (const Case& c :
-         {Case{kMaxLine, "not valid JSON"}, Case{kMaxLine + 1, "line longer than 1048576 bytes"}}) {
-        const std::string answer = Exchange(control, std::string(c.length, 'x'));
-        EXPECT_NE(std::string::npos, answer.find(c.answer)) << c.length << ": " << answer.substr(0, 200);
+    // With its line end, the line arrives whole in the read that takes the input past the limit.
+    for (const std::string& end : {std::string(), std::string("\n")}) {
+        for (const Case& c :
+             {Case{kMaxLine, "not valid JSON"}, Case{kMaxLine + 1, "line longer than 1048576 bytes"},
+              Case{kMaxLine + 36, "line longer than 1048576 bytes"}}) {
+            const std::string answer = Exchange(control, std::string(c.length, 'x') + end);
+            EXPECT_NE(std::string::npos, answer.find(c.answer))
+                << c.length << (end.empty() ? "" : " with its line end") << ": " << answer.substr(0, 200);
+        }
     }
     EXPECT_EQ(0, session.StopAgent());
+}
+
+std::string Contents(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// A licence reaches the agent only off the command line, and rests nowhere in clear: not in the
+// database, not in its write-ahead log, not in the log.
+TEST_F(AgentControlTest, ALicenceNeverRestsInClearNorRidesOnTheCommandLine) {
+    const std::string licence = "UVVJTC1MSUNFTkNFLTMxNDE1OTI2NTM1ODk3OTMyMzg0NjI2NDMz";  // Base64
+    const std::string decoded = "QUIL-LICENCE-31415926535897932384626433";
+    const std::string task = R"({"task":"activate","license_file_base64":")" + licence + R"("})";
+    session.StartAgent();
+    const std::string control = session.Folder() + "/agent/agent.sock";
+    std::string output;
+    EXPECT_EQ(1, Agent({"send", "--control", control, task}, output));
+    EXPECT_NE(std::string::npos, output.find("which every local user could read on a command line"))
+        << output;
+    const std::string escaped = R"({"task":"activate","license_file_base64":")" + licence + R"("})";
+    EXPECT_EQ(1, Agent({"send", "--control", control, escaped}, output))
+        << "an escaped name is the same field";
+    EXPECT_EQ(0, Agent({"send", "--control", control, "-"}, output, task + "\n")) << output;
+    // While the agent runs, as after it stopped (its last checkpoint empties the write-ahead log).
+    const std::string folder = session.Folder() + "/agent";
+    for (int running = 1; running >= 0; --running) {
+        if (!running) {
+            EXPECT_EQ(0, session.StopAgent());
+        }
+        for (const char* name : {"agent.db", "agent.db-wal", "agent.db-shm", "agent.log"}) {
+            const std::string bytes = Contents(folder + "/" + name);
+            EXPECT_EQ(std::string::npos, bytes.find(licence))
+                << name << (running ? " of the running agent" : "");
+            EXPECT_EQ(std::string::npos, bytes.find(decoded)) << name;
+        }
+    }
+}
+
+// Anyone may write a 0777 folder: she could remove the agent's socket and serve her own at its name.
+TEST_F(AgentControlTest, AControlSocketInAFolderOthersMayWriteIsRefused) {
+    Zun::Testing::CTemporaryObjectRoot scratch;
+    const std::string open = scratch.Path() + "/open";
+    ASSERT_EQ(0, mkdir(open.c_str(), 0700));
+    ASSERT_EQ(0, chmod(open.c_str(), 0777));
+    std::string output;
+    EXPECT_NE(0, Agent({"run", "--db", scratch.Path() + "/agent/agent.db", "--module", QUIL_TESTING_MODULE,
+                        "--control", open + "/agent.sock"},
+                       output, ""));
+    EXPECT_NE(std::string::npos, output.find(open + ": writable by group or others")) << output;
+    struct stat info {};
+    EXPECT_NE(0, lstat((open + "/agent.sock").c_str(), &info)) << "a socket was left there";
 }
 
 // The module takes tasks faster than a hung product finishes them: past the limit the agent refuses

@@ -200,4 +200,28 @@ TEST_F(AgentLifecycleTest, ATaskTheModuleNeverGotIsDeliveredAfterARestart) {
     EXPECT_EQ(0, session.StopAgent());
 }
 
+// The module keeps the last policy to apply it again after each reconnect, so its release never
+// comes: the task still ends once the module has it, and a restart does not apply it a second time.
+TEST_F(AgentLifecycleTest, APolicyThatRanEndsAndIsNotDeliveredAgainAfterARestart) {
+    const std::string applied = "Set policy request to product was successfull";
+    StartConnected();
+    session.Send(R"({"task":"policy","configuration":"<Policy/>"})");
+    session.RequireAgentLine(applied, 0, kDeadline);
+    WaitStored("the policy task to end", [&](const CPublishedLog&) {
+        return CAgentStore(session.Database(), CAgentStore::Mode::ReadOnly).UnfinishedTasks().empty();
+    });
+    const std::string status = session.Send(R"({"op":"status"})");
+    EXPECT_NE(std::string::npos, status.find("\"unfinished_tasks\":0")) << status;
+    EXPECT_EQ(0, session.StopAgent());
+
+    session.StartAgent();
+    // Once the module reached the product again it would have applied a delivered policy.
+    WaitStored("the connector's status after the restart",
+               [](const CPublishedLog& log) { return log.Count(10292) >= 2; });
+    EXPECT_EQ(0, session.StopAgent());
+    const std::string second = session.Agent()->Errors();
+    EXPECT_EQ(std::string::npos, second.find("again: the last run")) << second;
+    EXPECT_EQ(std::string::npos, second.find(applied)) << "applied again: " << second;
+}
+
 }  // namespace

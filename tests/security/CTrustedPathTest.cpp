@@ -104,6 +104,62 @@ INSTANTIATE_TEST_SUITE_P(
                    kOtherOwner.c_str()}),
     [](const ::testing::TestParamInfo<FolderCase>& info) { return std::string(info.param.name); });
 
+// A path that passes through symbolic links: another user's link could be pointed elsewhere after
+// the check (and the log or the database would follow it into her folder); ours or root's cannot.
+struct LinkedPathCase {
+    const char* name;
+    uid_t linkOwner;           // who makes the link in the shared sticky folder
+    bool targetParentForeign;  // the link leads into a folder of another user
+    const char* refusal;       // "" when trusted
+};
+
+class LinkedPathTest : public ::testing::TestWithParam<LinkedPathCase> {};
+
+TEST_P(LinkedPathTest, LinksOnTheWayAndTheRealAncestorsAreChecked) {
+    if (!CForeignUser::IsAvailable()) {
+        GTEST_SKIP() << "needs root";
+    }
+    const LinkedPathCase& c = GetParam();
+    Zun::Testing::CTemporaryObjectRoot root;
+    ASSERT_EQ(0, chmod(root.Path().c_str(), 0711));
+    const std::string shared = root.Path() + "/tmp";
+    ASSERT_EQ(0, mkdir(shared.c_str(), 01777));
+    ASSERT_EQ(0, chmod(shared.c_str(), 01777));
+    const std::string parent = root.Path() + (c.targetParentForeign ? "/hers" : "/ours");
+    ASSERT_EQ(0, mkdir(parent.c_str(), 0755));
+    if (c.targetParentForeign) {
+        ASSERT_EQ(0, chown(parent.c_str(), CForeignUser::kNobody, CForeignUser::kNobody));
+    }
+    const std::string target = parent + "/state";
+    ASSERT_EQ(0, mkdir(target.c_str(), 0700));  // ours, wherever it sits
+    const std::string link = shared + "/state";
+    if (c.linkOwner == geteuid()) {
+        ASSERT_EQ(0, symlink(target.c_str(), link.c_str()));
+    } else {
+        ASSERT_EQ(0, CForeignUser::Run(c.linkOwner, [&] { return symlink(target.c_str(), link.c_str()); }));
+    }
+    const std::string folder = link + "/var";
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+    const std::string refusal = Refusal([&] { CTrustedPath::CheckFolder(folder); });
+    if (*c.refusal == '\0') {
+        EXPECT_EQ("", refusal);
+    } else {
+        EXPECT_NE(std::string::npos, refusal.find(c.refusal)) << refusal;
+    }
+    EXPECT_EQ(refusal, Refusal([&] { CTrustedPath::CheckPlacement(folder + "/agent.sock"); }))
+        << "a socket's placement is judged alike";
+}
+
+const std::string kForeignLink = "/tmp/state: is a symbolic link owned by uid 65534";
+const std::string kForeignAncestor = "/hers: owned by uid 65534";
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, LinkedPathTest,
+    ::testing::Values(LinkedPathCase{"OursToOurs", 0, false, ""},
+                      LinkedPathCase{"AnotherUsersLink", CForeignUser::kNobody, false, kForeignLink.c_str()},
+                      LinkedPathCase{"OursIntoAnotherUsersFolder", 0, true, kForeignAncestor.c_str()}),
+    [](const ::testing::TestParamInfo<LinkedPathCase>& info) { return std::string(info.param.name); });
+
 class PrivateFileTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -142,6 +142,27 @@ void PrintSummary(const Poco::JSON::Object& report, std::ostream& out) {
     }
 }
 
+// The task's fields that carry what no one else may see.
+const char* const kSecretFields[] = {"license_file_base64"};
+
+// Every local user reads the command lines of the others (ps, /proc): a task that carries a licence
+// is refused there, read as the parser reads it, escapes and all.
+void RefuseSecretsOnTheCommandLine(const std::string& argument) {
+    Poco::JSON::Object::Ptr task;
+    try {
+        task = Poco::JSON::Parser().parse(argument).extract<Poco::JSON::Object::Ptr>();
+    } catch (const std::exception&) {
+        return;  // no task the agent would take; it says so
+    }
+    for (const char* field : kSecretFields) {
+        if (task && task->has(field)) {
+            throw std::runtime_error(std::string("the task carries '") + field +
+                                     "', which every local user could read on a command line; give the "
+                                     "task on standard input ('-') or in a file of yours (@FILE)");
+        }
+    }
+}
+
 // A task given as "-" comes from standard input and as "@FILE" from a file of ours, so that what
 // it carries (a licence, say) never shows on a command line.
 std::string TaskText(const std::string& argument, std::istream& input) {
@@ -163,6 +184,7 @@ std::string TaskText(const std::string& argument, std::istream& input) {
         }
         text = Platform::CTrustedPath::ReadTrustedFile(file, readLimit);
     } else {
+        RefuseSecretsOnTheCommandLine(argument);
         text = argument;
     }
     boost::algorithm::trim_right(text);

@@ -107,9 +107,24 @@ int64_t MessageTypeNumber(const std::string& text) {
 
 const int kMaxLimitDigits = 15;
 
+// The largest value each numeric setting takes. Each bound is far above any sensible use and far
+// below what would overflow where the value is used: days become a time span in microseconds,
+// seconds and milliseconds a steady-clock deadline in nanoseconds.
+const std::map<std::string, int64_t> kMaxima = {
+    {"--keep-rows", 1000000000LL},   // rows in the database
+    {"--keep-days", 36500},          // a century
+    {"--log-max-bytes", 1LL << 40},  // 1 TiB
+    {"--max-queued", 10000000},      // each queued task holds its line in memory
+    {"--grace-ms", 3600000},         // an hour
+    {"--timeout", 7LL * 24 * 3600},  // a week
+};
+
 int64_t LimitNumber(const std::string& name, const std::string& text) {
-    if (!std::regex_match(text, std::regex("[0-9]{1," + std::to_string(kMaxLimitDigits) + "}"))) {
-        throw std::invalid_argument(name + " needs a whole number (0 for no limit), not '" + text + "'");
+    const int64_t maximum = kMaxima.at(name);
+    if (!std::regex_match(text, std::regex("[0-9]{1," + std::to_string(kMaxLimitDigits) + "}")) ||
+        std::stoll(text) > maximum) {
+        throw std::invalid_argument(name + " needs a whole number from 0 to " + std::to_string(maximum) +
+                                    ", not '" + text + "'");
     }
     return std::stoll(text);
 }

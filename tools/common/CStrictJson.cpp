@@ -1,5 +1,6 @@
 #include "tools/common/CStrictJson.h"
 
+#include <cstdint>
 #include <set>
 #include <vector>
 
@@ -14,6 +15,9 @@ const std::string kLargestNegative = "9223372036854775808";   // -2^63
 // Far deeper than any task or state file; each level keeps its path, so an unbounded depth would
 // cost memory by the square of it.
 const size_t kMaxDepth = 64;
+// A \u escape's digits; kNoHex where they are not four hexadecimal digits.
+const size_t kHexDigits = 4;
+const uint32_t kNoHex = 0xFFFFFFFF;
 
 // Length of the UTF-8 sequence at text[at], or 0 when it is not one.
 size_t SequenceLength(const std::string& text, size_t at) {
@@ -128,14 +132,14 @@ private:
         ++m_at;
     }
 
+    // Names are compared as the parser will see them, escapes decoded: "t\u0061sk" is "task", and
+    // a second "task" spelled that way must not replace the first.
     void String() {
         std::string value;
         for (++m_at; m_at < m_text.size() && m_text[m_at] != '"'; ++m_at) {
             if (m_text[m_at] == '\\' && m_at + 1 < m_text.size()) {
                 ++m_at;
-                // A \u escape is kept as written, so "a" and "\u0061" count as two names; nobody
-                // spells field names that way, and the parser then still keeps one of them.
-                value += m_text[m_at] == 'u' ? std::string("\\u") : std::string(1, m_text[m_at]);
+                Escape(value);
                 continue;
             }
             value += m_text[m_at];
@@ -148,6 +152,67 @@ private:
         frame.key = value;
         if (!frame.keys.insert(value).second) {
             m_problems.emplace_back(ValuePath(), "given more than once");
+        }
+    }
+
+    // The escape at m_at (past its backslash), decoded onto value; m_at ends on its last character.
+    void Escape(std::string& value) {
+        static const std::string kShort = "\"\\/bfnrt";
+        static const std::string kMeaning = "\"\\/\b\f\n\r\t";
+        const char c = m_text[m_at];
+        if (c != 'u') {
+            const size_t known = kShort.find(c);
+            value += known == std::string::npos ? c : kMeaning[known];
+            return;
+        }
+        uint32_t point = HexAt(m_at + 1);
+        if (point == kNoHex) {
+            value += c;  // malformed: left to the parser, which names it
+            return;
+        }
+        m_at += kHexDigits;
+        const bool high = point >= 0xD800 && point <= 0xDBFF;
+        const uint32_t low = high && m_text.compare(m_at + 1, 2, "\\u") == 0 ? HexAt(m_at + 3) : kNoHex;
+        if (low != kNoHex && low >= 0xDC00 && low <= 0xDFFF) {
+            point = 0x10000 + ((point - 0xD800) << 10) + (low - 0xDC00);
+            m_at += 2 + kHexDigits;
+        }
+        // A lone surrogate keeps its own three bytes, which no valid UTF-8 text holds, so it
+        // equals only itself.
+        AppendUtf8(value, point);
+    }
+
+    uint32_t HexAt(size_t at) const {
+        if (at + kHexDigits > m_text.size()) {
+            return kNoHex;
+        }
+        uint32_t point = 0;
+        for (size_t i = at; i < at + kHexDigits; ++i) {
+            const char h = static_cast<char>(m_text[i] | 0x20);
+            const int digit = h >= '0' && h <= '9' ? h - '0' : h >= 'a' && h <= 'f' ? h - 'a' + 10 : -1;
+            if (digit < 0) {
+                return kNoHex;
+            }
+            point = point * 16 + static_cast<uint32_t>(digit);
+        }
+        return point;
+    }
+
+    static void AppendUtf8(std::string& value, uint32_t point) {
+        if (point < 0x80) {
+            value += static_cast<char>(point);
+        } else if (point < 0x800) {
+            value += static_cast<char>(0xC0 | (point >> 6));
+            value += static_cast<char>(0x80 | (point & 0x3F));
+        } else if (point < 0x10000) {
+            value += static_cast<char>(0xE0 | (point >> 12));
+            value += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+            value += static_cast<char>(0x80 | (point & 0x3F));
+        } else {
+            value += static_cast<char>(0xF0 | (point >> 18));
+            value += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+            value += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+            value += static_cast<char>(0x80 | (point & 0x3F));
         }
     }
 

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/CTrustedPath.h"
+
 namespace Zun {
 namespace Tools {
 namespace Agent {
@@ -82,6 +84,9 @@ void CControlServer::Bind() {
         throw std::runtime_error("Control socket path is longer than " + std::to_string(MaxPathLength()) +
                                  " bytes: " + m_path);
     }
+    // In a folder others may write, another user could remove the socket and serve one of her own
+    // at its name, taking the tasks meant for the agent.
+    Platform::CTrustedPath::CheckPlacement(m_path);
     if (SomeoneListens(m_path)) {
         throw std::runtime_error("Another agent serves the control socket " + m_path);
     }
@@ -256,13 +261,19 @@ void CControlServer::TakeLines(Client& client, size_t owner, std::vector<std::st
                                std::vector<size_t>& owners) {
     size_t start = 0;
     size_t end;
-    while ((end = client.input.find('\n', start)) != std::string::npos) {
-        lines.push_back(client.input.substr(start, end - start));
-        owners.push_back(owner);
-        start = end + 1;
+    // Each line is measured whole: one that ends in the read that takes it past the limit is as
+    // long as one that has not ended yet.
+    bool overlong = false;
+    while (!overlong && (end = client.input.find('\n', start)) != std::string::npos) {
+        overlong = end - start > kMaxLine;
+        if (!overlong) {
+            lines.push_back(client.input.substr(start, end - start));
+            owners.push_back(owner);
+            start = end + 1;
+        }
     }
     client.input.erase(0, start);
-    if (client.input.size() > kMaxLine) {
+    if (overlong || client.input.size() > kMaxLine) {
         client.output +=
             "{\"ok\":false,\"error\":\"line longer than " + std::to_string(kMaxLine) + " bytes\"}\n";
         client.input.clear();

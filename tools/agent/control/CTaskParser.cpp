@@ -258,7 +258,7 @@ std::map<std::string, CTaskParser::Kind> CTaskParser::Kinds() {
         {"maintenance-on", {{"boots", "seconds", "until"}, true, &MaintenanceOn}},
         {"maintenance-off", {{}, true, &Plain<Quil::Task::CDisableFDEMaintenanceMode>}},
         {"export-configuration", {{"product_type"}, true, &ExportConfiguration}},
-        {"policy", {{"configuration"}, false, &Policy}},
+        {"policy", {{"configuration"}, false, &Policy, true}},
         {"recovery-response", {{"passwords", "data"}, false, &RecoveryResponse}},
         {"query", {{"kind"}, false, &Query}},
     };
@@ -309,6 +309,7 @@ CTaskParser::Task CTaskParser::Parse(const std::string& given, Moment moment) co
             CheckStillDue(task.name, *json);
         }
         task.ids = Identify(*json, kind->second, *task.message);
+        task.keptByModule = kind->second.keptByModule;
     } catch (const std::invalid_argument& e) {
         throw Bad(task.name.empty() ? e.what() : "task '" + task.name + "': " + e.what());
     }

@@ -31,6 +31,9 @@ public:
         MessagePtr message;
         std::vector<std::string> ids;  // empty for messages that are no agent tasks
         std::string line;              // the task restated with its identifiers, for a later run
+        // The module keeps the message once it ran (the last policy, applied again after every
+        // reconnect): its release says nothing about when the task ended.
+        bool keptByModule = false;
     };
 
     explicit CTaskParser(IdGenerator generate);
@@ -49,6 +52,7 @@ private:
         std::set<std::string> fields;  // besides "task"
         bool hasIds;
         std::function<MessagePtr(const Json&)> build;
+        bool keptByModule = false;
     };
 
     static std::map<std::string, Kind> Kinds();

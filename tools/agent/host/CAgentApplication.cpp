@@ -211,8 +211,18 @@ void CAgentApplication::TakeInputLines() {
     std::vector<std::string> lines;
     size_t start = 0;
     for (size_t end; (end = m_input.find('\n', start)) != std::string::npos; start = end + 1) {
-        // The tail of an overlong line is no task of its own.
-        m_skippingInput ? void(m_skippingInput = false) : lines.push_back(m_input.substr(start, end - start));
+        // The tail of an overlong line is no task of its own; a line is measured whole, however
+        // the reads cut it.
+        if (m_skippingInput) {
+            m_skippingInput = false;
+        } else if (end - start > CControlServer::kMaxLine) {
+            AnswerInput(lines);
+            lines.clear();
+            RefuseOverlongInput();
+            m_skippingInput = false;
+        } else {
+            lines.push_back(m_input.substr(start, end - start));
+        }
     }
     m_input.erase(0, start);
     AnswerInput(lines);
@@ -220,13 +230,16 @@ void CAgentApplication::TakeInputLines() {
     if (m_input.size() > CControlServer::kMaxLine) {
         m_input.clear();
         if (!m_skippingInput) {
-            m_skippingInput = true;
-            const std::string error =
-                "line longer than " + std::to_string(CControlServer::kMaxLine) + " bytes";
-            Log("Refused a task from stdin: " + error, kLevelWarning);
-            std::cout << Refusal(error) << std::endl;
+            RefuseOverlongInput();
         }
     }
+}
+
+void CAgentApplication::RefuseOverlongInput() {
+    m_skippingInput = true;
+    const std::string error = "line longer than " + std::to_string(CControlServer::kMaxLine) + " bytes";
+    Log("Refused a task from stdin: " + error, kLevelWarning);
+    std::cout << Refusal(error) << std::endl;
 }
 
 void CAgentApplication::AnswerInput(const std::vector<std::string>& lines) {
@@ -363,17 +376,17 @@ CAgentBus::Publication CAgentApplication::Prepare(const CTaskParser::Task& task,
         throw std::runtime_error(std::to_string(m_unfinished.load()) +
                                  " tasks are waiting for the module already; try again later");
     }
-    auto sequence = std::make_shared<std::atomic<int64_t>>(-1);
+    auto tracked = std::make_shared<TrackedTask>();
     CAgentBus::Publication publication;
-    publication.hooks.recorded = [this, sequence, line = task.line, taken](int64_t recorded) {
-        *sequence = recorded;
+    publication.hooks.recorded = [this, tracked, line = task.line, taken](int64_t recorded) {
+        tracked->sequence = recorded;
         m_store->AddTask(recorded, line);
         if (taken) {
             taken();
         }
     };
-    publication.hooks.delivering = [this, sequence] { MarkHanded(*sequence); };
-    publication.message = Tracked(task.message, sequence);
+    publication.hooks.delivering = [this, tracked, kept = task.keptByModule] { MarkHanded(tracked, kept); };
+    publication.message = Tracked(task.message, tracked);
     publication.userContext = boost::make_shared<Common::Kernel::CUserContext>(source);
     return publication;
 }
@@ -434,21 +447,42 @@ void CAgentApplication::FailIfNoProduct(const CTaskParser::Task& task) {
 // The module lets go of a task's message once its tasks have run (or failed for good): the last
 // reference ending marks the task finished. Releases while the module stops prove nothing.
 CTaskParser::MessagePtr CAgentApplication::Tracked(const CTaskParser::MessagePtr& message,
-                                                   const std::shared_ptr<std::atomic<int64_t>>& sequence) {
+                                                   const TrackedTaskPtr& tracked) {
     ++m_unfinished;
-    return CTaskParser::MessagePtr(message.get(), [this, message, sequence](Common::Kernel::IMessage*) {
-        --m_unfinished;
-        if (m_tracking && *sequence >= 0) {
-            // Written with the next messages the bus records, off the module's thread.
-            const int64_t finished = *sequence;
-            m_bus->Defer([this, finished] {
-                Guarded("finish task #" + std::to_string(finished), [&] { m_store->FinishTask(finished); });
-            });
+    return CTaskParser::MessagePtr(message.get(), [this, message, tracked](Common::Kernel::IMessage*) {
+        if (m_tracking) {
+            Finish(tracked, true);
+        } else if (!tracked->finished.exchange(true)) {
+            --m_unfinished;
         }
     });
 }
 
-void CAgentApplication::MarkHanded(int64_t sequence) {
+// Deferred, the row goes with the next messages the bus records, off the module's thread; else at
+// once, in the bus's unit of work that calls it.
+void CAgentApplication::Finish(const TrackedTaskPtr& tracked, bool deferred) {
+    if (tracked->finished.exchange(true)) {
+        return;
+    }
+    --m_unfinished;
+    const int64_t finished = tracked->sequence;
+    const auto work = [this, finished] {
+        Guarded("finish task #" + std::to_string(finished), [&] { m_store->FinishTask(finished); });
+    };
+    if (finished >= 0) {
+        deferred ? m_bus->Defer(work) : work();
+    }
+}
+
+// A policy is kept by the module, which applies the last one again after every reconnect and lets it
+// go only for the next: once the module has it, the agent's part is done, and a restart must not
+// hand it over again.
+void CAgentApplication::MarkHanded(const TrackedTaskPtr& tracked, bool keptByModule) {
+    const int64_t sequence = tracked->sequence;
+    if (keptByModule) {
+        Finish(tracked, false);
+        return;
+    }
     Guarded("hand over task #" + std::to_string(sequence),
             [&] { m_store->SetTaskState(sequence, CAgentStore::TaskState::Handed); });
 }
@@ -461,14 +495,19 @@ void CAgentApplication::SettleEarlierTasks() {
         const std::string name = "task #" + std::to_string(stored.sequence);
         try {
             const CTaskParser::Task task = m_parser->Parse(stored.line, CTaskParser::Moment::Stored);
+            if (stored.state == CAgentStore::TaskState::Handed && task.keptByModule) {
+                SettleHanded(name, task, stored.sequence);
+                continue;
+            }
             if (stored.state == CAgentStore::TaskState::Handed && !task.ids.empty()) {
                 ReportCanceled(task, stored.sequence);
                 continue;
             }
-            auto sequence = std::make_shared<std::atomic<int64_t>>(stored.sequence);
-            m_bus->Redeliver(Tracked(task.message, sequence),
+            auto tracked = std::make_shared<TrackedTask>();
+            tracked->sequence = stored.sequence;
+            m_bus->Redeliver(Tracked(task.message, tracked),
                              boost::make_shared<Common::Kernel::CUserContext>(kReplaySource),
-                             [this, sequence] { MarkHanded(*sequence); });
+                             [this, tracked, kept = task.keptByModule] { MarkHanded(tracked, kept); });
             Log("Delivering " + name + " (" + task.name +
                     ") again: the last run stopped before the module got it",
                 kLevelInfo);
@@ -477,6 +516,14 @@ void CAgentApplication::SettleEarlierTasks() {
             Guarded("drop " + name, [&] { m_store->FinishTask(stored.sequence); });
         }
     }
+}
+
+// A task the module keeps that it already had: it ran, or the module held it until the end.
+void CAgentApplication::SettleHanded(const std::string& name, const CTaskParser::Task& task,
+                                     int64_t sequence) {
+    Log("Not delivering " + name + " (" + task.name + ") again: the last run had handed it to the module",
+        kLevelInfo);
+    Guarded("settle " + name, [&] { m_store->FinishTask(sequence); });
 }
 
 void CAgentApplication::ReportCanceled(const CTaskParser::Task& task, int64_t sequence) {

@@ -55,6 +55,8 @@ private:
     void Open();
     void Serve(CConsoleInput& console);
     void TakeInputLines();
+    // Answers an overlong stdin line with its refusal and skips what is left of it.
+    void RefuseOverlongInput();
     void AnswerInput(const std::vector<std::string>& lines);
     int64_t Record(const boost::shared_ptr<Common::Kernel::IMessage>& message,
                    const boost::shared_ptr<Common::Kernel::CUserContext>& userContext);
@@ -68,10 +70,19 @@ private:
     static std::string Acknowledgement(const CTaskParser::Task& task, int64_t sequence);
     void PrepareLink();
     void StartLink();
-    CTaskParser::MessagePtr Tracked(const CTaskParser::MessagePtr& message,
-                                    const std::shared_ptr<std::atomic<int64_t>>& sequence);
-    void MarkHanded(int64_t sequence);
+    // A task from its answer to its end: its row once stored, and whether it was counted finished,
+    // which happens once, whichever comes first of its release and (for a task the module keeps) its
+    // handing over.
+    struct TrackedTask {
+        std::atomic<int64_t> sequence{-1};
+        std::atomic<bool> finished{false};
+    };
+    typedef std::shared_ptr<TrackedTask> TrackedTaskPtr;
+    CTaskParser::MessagePtr Tracked(const CTaskParser::MessagePtr& message, const TrackedTaskPtr& tracked);
+    void Finish(const TrackedTaskPtr& tracked, bool deferred);
+    void MarkHanded(const TrackedTaskPtr& tracked, bool keptByModule);
     void SettleEarlierTasks();
+    void SettleHanded(const std::string& name, const CTaskParser::Task& task, int64_t sequence);
     void ReportCanceled(const CTaskParser::Task& task, int64_t sequence);
     void FailIfNoProduct(const CTaskParser::Task& task);
     void ReportFailed(const CTaskParser::Task& task, const std::string& text, const std::string& sender,

@@ -106,20 +106,33 @@ void CAgentLogger::WriteAll(const std::vector<std::string>& texts, Level level,
     }
 }
 
-// A rotation that fails (the folder became untrusted, the disk is full) leaves the log on stderr
-// only, and says so there.
+// A rotation that fails (something else at the rotated name, the disk full) keeps the file going
+// and is tried again after another maxBytes: one stray folder must not end file logging for good.
+// Only a file that can no longer be opened (the folder became untrusted) leaves the log on stderr.
 void CAgentLogger::RotateIfFull() {
     if (m_maxBytes == 0 || m_bytes < m_maxBytes) {
         return;
     }
     m_file.close();
+    std::string failure;
     try {
         Poco::File(m_fileName).renameTo(RotatedName(m_fileName));
+    } catch (const std::exception& e) {
+        failure = "Cannot rotate the log file: " + std::string(e.what()) + "; it grows on";
+    }
+    try {
         OpenFile();
     } catch (const std::exception& e) {
-        m_stream << StreamLine(CAgentStore::Now(), "Cannot rotate the log file: " + std::string(e.what()),
-                               Level::Error, "quil-agent")
-                 << std::flush;
+        failure = "Cannot rotate the log file: " + std::string(e.what());
+    }
+    if (failure.empty()) {
+        return;
+    }
+    const std::string time = CAgentStore::Now();
+    m_stream << StreamLine(time, failure, Level::Error, "quil-agent") << std::flush;
+    if (m_file.is_open()) {
+        m_file << Format(time, failure, Level::Error, "quil-agent") << std::flush;
+        m_bytes = 0;  // counts toward the next attempt
     }
 }
 

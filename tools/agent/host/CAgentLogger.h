@@ -20,9 +20,9 @@ namespace Agent {
 // details nobody needs day to day, so its level 1 is TRACE here, 2 INFO, 3 WARN and 4 ERROR;
 // anything outside is clamped. The agent's own entries name their level directly. The file is owner-only
 // and never reached through a symlink; past maxBytes it becomes "<file>.1" (replacing the previous
-// one) and a fresh file is started, so the log never takes more than twice maxBytes. When the
-// stream is the journal, its lines open with the level's syslog priority ("<3>" for ERROR) and leave
-// the time to the journal.
+// one) and a fresh file is started, so the log never takes more than twice maxBytes while that name
+// is free. When the stream is the journal, its lines open with the level's syslog priority ("<3>" for
+// ERROR) and leave the time to the journal.
 class CAgentLogger : public Common::Kernel::ILoggerResource {
 public:
     enum class Level { Trace, Debug, Info, Warn, Error };

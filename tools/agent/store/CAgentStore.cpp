@@ -1,5 +1,7 @@
 #include "tools/agent/store/CAgentStore.h"
 
+#include <Poco/Base64Decoder.h>
+#include <Poco/Base64Encoder.h>
 #include <Poco/Data/LOB.h>
 #include <Poco/Data/SQLite/Connector.h>
 #include <Poco/Data/SQLite/SQLiteException.h>
@@ -15,8 +17,11 @@
 
 #include <algorithm>
 #include <boost/algorithm/string/predicate.hpp>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <mutex>
+#include <sstream>
 #include <stdexcept>
 
 #include "platform/CInstanceLock.h"
@@ -58,6 +63,8 @@ const int kThirdTaskId = 2846;
 const size_t kScanPage = 1000;
 // What the server acknowledged last, among the agent's settings.
 const char* const kAcknowledgedSetting = "server_committed_through";
+// Before a task line sealed at rest.
+const char* const kSealedLinePrefix = "sealed:";
 
 void RegisterConnector() {
     static std::once_flag once;
@@ -71,11 +78,13 @@ std::string Message(const std::exception& e) {
     return e.what();
 }
 
+// An empty file, or one that starts as SQLite's do: cut short within the header, it is still one.
 bool HasSQLiteHeader(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     std::string header(kSQLiteHeader.size(), '\0');
     file.read(&header[0], static_cast<std::streamsize>(header.size()));
-    return file.gcount() == 0 || header == kSQLiteHeader;
+    const auto got = static_cast<std::size_t>(file.gcount());
+    return header.compare(0, got, kSQLiteHeader, 0, got) == 0;
 }
 
 Poco::Data::BLOB BlobOf(const std::string& bytes) {
@@ -166,12 +175,20 @@ void CAgentStore::CheckOwnership() {
     if (!HasSQLiteHeader(m_path)) {
         throw std::runtime_error("not a database: no SQLite header; move it away or choose another --db");
     }
-    Connect();
-    const Content content = Classify();
+    // A file SQLite cannot even read (cut short, its write-ahead log lost or cut) is as damaged as
+    // one whose pages fail the check: it is kept aside for whoever investigates, never deleted.
+    Content content = Content::Empty;
+    std::string damage;
+    try {
+        Connect();
+        content = Classify();
+        damage = content == Content::Agent ? DamageOf() : std::string();
+    } catch (const std::exception& e) {
+        damage = Message(e);
+    }
     if (content == Content::Other) {
         throw std::runtime_error("holds tables of another application, not an agent database");
     }
-    const std::string damage = content == Content::Agent ? DamageOf() : std::string();
     if (!damage.empty()) {
         MoveAside(damage);
     }
@@ -236,8 +253,10 @@ std::string CAgentStore::DamageOf() {
 }
 
 void CAgentStore::MoveAside(const std::string& reason) {
-    m_session->close();
-    m_session.reset();
+    if (m_session) {
+        m_session->close();
+        m_session.reset();
+    }
     const std::string aside =
         DamagedName(m_path, Poco::DateTimeFormatter::format(Poco::Timestamp(), "%Y%m%dT%H%M%SZ"));
     for (const char* companion : kCompanions) {
@@ -750,10 +769,39 @@ std::string CAgentStore::InstanceUUID(const std::function<std::string()>& genera
     }
 }
 
+// A task line may carry a licence (activate): it is sealed as the payloads are, so that neither the
+// database nor its write-ahead log holds it in plain text. Sealed lines are text, the sealed bytes in
+// Base64 after a prefix no task line (a JSON object) starts with.
+std::string CAgentStore::SealLine(const std::string& line) {
+    std::ostringstream text;
+    text << kSealedLinePrefix;
+    Poco::Base64Encoder encoder(text);
+    encoder.rdbuf()->setLineLength(0);
+    encoder << m_cipher->Seal(line);
+    encoder.close();
+    return text.str();
+}
+
+// Lines of databases written before lines were sealed are taken as they are. A line the key cannot
+// open comes back empty, which the agent then reports and drops as no task.
+std::string CAgentStore::OpenLine(const std::string& stored) {
+    if (stored.compare(0, std::strlen(kSealedLinePrefix), kSealedLinePrefix) != 0) {
+        return stored;
+    }
+    try {
+        std::istringstream text(stored.substr(std::strlen(kSealedLinePrefix)));
+        Poco::Base64Decoder decoder(text);
+        const std::string sealed((std::istreambuf_iterator<char>(decoder)), std::istreambuf_iterator<char>());
+        return m_cipher->Open(sealed);
+    } catch (const std::exception&) {
+        return std::string();
+    }
+}
+
 void CAgentStore::AddTask(int64_t sequence, const std::string& line) {
     boost::lock_guard<boost::mutex> guard(m_mutex);
     try {
-        Writes().InsertTask(sequence, line, static_cast<int>(TaskState::Stored));
+        Writes().InsertTask(sequence, SealLine(line), static_cast<int>(TaskState::Stored));
     } catch (const std::exception& e) {
         throw Failure("cannot keep task " + std::to_string(sequence), e);
     }
@@ -791,7 +839,7 @@ std::vector<CAgentStore::Task> CAgentStore::UnfinishedTasks() {
     std::vector<Task> tasks(sequences.size());
     for (size_t i = 0; i < tasks.size(); ++i) {
         tasks[i].sequence = sequences[i];
-        tasks[i].line = lines[i];
+        tasks[i].line = OpenLine(lines[i]);
         tasks[i].state = states[i] == 0 ? TaskState::Stored : TaskState::Handed;
     }
     return tasks;

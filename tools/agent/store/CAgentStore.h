@@ -162,6 +162,8 @@ private:
     int64_t PruneFloor(int64_t through) const;
     std::string SettingLocked(const std::string& name, const std::string& fallback);
     std::string Seal(const std::string& payload);
+    std::string SealLine(const std::string& line);
+    std::string OpenLine(const std::string& stored);
     CStoreWrites& Writes();
     static std::string ScanStatement(const Filter& filter, Order order, bool from);
     std::runtime_error Failure(const std::string& what, const std::exception& e) const;
