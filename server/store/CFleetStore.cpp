@@ -218,25 +218,21 @@ void CFleetStore::SetCommittedThrough(const std::string& name, int64_t sequence,
     });
 }
 
+// One statement: the engine says whether the row was new, so a row sent twice costs no lookup.
 bool CFleetStore::InsertRow(const std::string& computer, const Row& row, const std::string& receivedAt) {
-    bool inserted = false;
+    std::size_t inserted = 0;
     m_database.Use([&](Session& session) {
-        Poco::Int64 known = 0;
-        session << Q("SELECT COUNT(*) FROM agent_rows WHERE computer = ? AND sequence = ?"), bind(computer),
-            bind(static_cast<Poco::Int64>(row.sequence)), into(known), now;
-        if (known != 0) {
-            return;
-        }
-        session << Q(
+        Statement insert(session);
+        insert << Q(
             "INSERT INTO agent_rows (computer, sequence, time, type, class, description, user_context, "
             "content, received_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) "
             "ON CONFLICT (computer, sequence) DO NOTHING"),
             bind(computer), bind(static_cast<Poco::Int64>(row.sequence)), bind(row.time),
             bind(static_cast<Poco::Int64>(row.type)), bind(row.className), bind(row.description),
-            bind(row.userContext), bind(row.content), bind(receivedAt), now;
-        inserted = true;
+            bind(row.userContext), bind(row.content), bind(receivedAt);
+        inserted = insert.execute();
     });
-    return inserted;
+    return inserted != 0;
 }
 
 std::vector<CFleetStore::Row> CFleetStore::NewestRows(const std::string& computer,
