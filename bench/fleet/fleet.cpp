@@ -463,8 +463,9 @@ private:
             FormatNumber(m_connected, 0) + " of " + all + "; " + FormatNumber(m_committedRate, 0) + " rows/s",
             FormatNumber(m_sentRate, 0) + " rows/s sent; " + FormatNumber(m_rowsStored, 0) + " of " +
                 FormatNumber(m_rowsSent, 0) + " rows stored",
-            "lost " + FormatNumber(m_lost, 0), "all, every row",
-            Verdict(m_connected == m_count && m_lost == 0 && complete));
+            "lost " + FormatNumber(m_lost, 0) + ", undelivered " + FormatNumber(m_undelivered, 0),
+            "all, every row",
+            Verdict(m_connected == m_count && m_lost == 0 && m_undelivered == 0 && complete));
         const double p50 = Percentile(m_commit, 0.5);
         const double p99 = Percentile(m_commit, 0.99);
         WriteRow(what + "send to commit", "p50 " + Secs(p50) + " / p99 " + Secs(p99), "—", "—", "p99 ≤ 2 s",
