@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -100,6 +101,8 @@ void RaiseDescriptorLimit(int agents) {
 pid_t Spawn(const std::vector<std::string>& arguments, const std::string& log, bool wait) {
     const pid_t pid = fork();
     if (pid == 0) {
+        // A bench that dies leaves no server behind.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         dup2(out, STDOUT_FILENO);
         dup2(out, STDERR_FILENO);
