@@ -2,6 +2,7 @@
 
 #include <iostream>
 #include <map>
+#include <memory>
 
 #include "QuilVersion.h"
 #include "platform/CTrustedPath.h"
@@ -10,7 +11,9 @@
 #include "server/admin/CCertificateAuthority.h"
 #include "server/api/CLinkServer.h"
 #include "server/service/CFleetService.h"
+#include "server/store/CHistoryRetention.h"
 #include "server/store/CServerDatabase.h"
+#include "server/store/CTaskListener.h"
 #include "tools/ExitCodes.h"
 #include "tools/agent/store/CAgentStore.h"
 #include "tools/agent/store/CSecretWiper.h"
@@ -99,10 +102,28 @@ int CServerApplication::Run() {
                           authority.ServerKeyFile()},
                          service, log);
         link.Start();
+        // Servers sharing a PostgreSQL database hear of the tasks queued through the others.
+        std::unique_ptr<CTaskListener> listener;
+        if (database.Kind() == CServerDatabase::Engine::PostgreSQL) {
+            listener.reset(new CTaskListener(
+                m_options.database, service.ServerId(),
+                [&service](const std::string& computer) { service.WakeComputer(computer); },
+                [&service] { service.WakeAll(); }, log));
+            listener->Start();
+        }
+        // On a connection of its own, so that pruning never holds up the agents' commits.
+        CServerDatabase retentionDatabase(m_options.database);
+        CHistoryRetention retention(retentionDatabase, {m_options.retentionRows, m_options.retentionDays},
+                                    log);
+        retention.Start();
         Log(kInfo, "Serving agents on port " + std::to_string(link.Port()) + ", administrators on " +
                        m_options.adminSocket);
         const int signal = WaitForStop();
         Log(kInfo, "Stopping on signal " + std::to_string(signal));
+        retention.Stop();
+        if (listener) {
+            listener->Stop();
+        }
         link.Stop();
         admin.Stop();
         return ExitCode::kOk;

@@ -22,6 +22,7 @@ const std::set<std::string> kLevels = {"TRACE", "DEBUG", "INFO", "WARN", "ERROR"
 const char* const kCommandLine = "  quil-server ";
 const char* const kDescriptionIndent = "     ";
 const int kMaxValidDays = 3650;
+const int64_t kMaxRetention = 1000000000;
 
 std::invalid_argument Bad(const std::string& text) {
     return std::invalid_argument(text);
@@ -34,10 +35,21 @@ std::string Upper(std::string text) {
     return text;
 }
 
+// A count of 0 (no bound) or more.
+int64_t Count(const std::string& option, const std::string& value) {
+    if (value.empty() || value.size() > 10 || value.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoll(value) > kMaxRetention) {
+        throw Bad(option + " takes a count from 0 (keep all) to " + std::to_string(kMaxRetention) +
+                  ", not '" + value + "'");
+    }
+    return std::stoll(value);
+}
+
 bool TakesValue(const std::string& option) {
-    static const std::set<std::string> valued = {"--state",  "--db",        "--listen", "--admin-socket",
-                                                 "--log",    "--log-level", "--out",    "--device",
-                                                 "--reason", "--name",      "--days"};
+    static const std::set<std::string> valued = {
+        "--state",         "--db",     "--listen", "--admin-socket", "--log",  "--log-level",
+        "--out",           "--device", "--reason", "--name",         "--days", "--retention-rows",
+        "--retention-days"};
     return valued.count(option) != 0;
 }
 
@@ -122,6 +134,8 @@ void CServerOptions::Option(const std::string& option, const std::string& value)
             throw Bad("--days takes 1 to " + std::to_string(kMaxValidDays) + ", not '" + value + "'");
         }
         validDays = days;
+    } else if (option == "--retention-rows" || option == "--retention-days") {
+        (option == "--retention-rows" ? retentionRows : retentionDays) = Count(option, value);
     }
 }
 
@@ -178,6 +192,7 @@ std::string CServerOptions::Usage() {
     return "usage:\n"
            "  quil-server run [--state FOLDER] [--db FILE|postgresql:...] [--listen HOST:PORT]\n"
            "                  [--admin-socket SOCKET] [--log FILE] [--log-level LEVEL]\n"
+           "                  [--retention-rows N] [--retention-days N]\n"
            "      serves the agents' link and the admin socket until SIGINT or SIGTERM\n"
            "  quil-server ca init [--state FOLDER] [--name DNS-OR-ADDRESS]...\n"
            "      makes the server's CA and certificate in the state folder\n"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ public:
     std::string adminSocket;  // default: admin.sock in the state folder
     std::string logFile;      // default: server.log in the state folder
     std::string logLevel = "INFO";
+    // History kept: each computer's newest rows, and days of rows, superseded items and answered
+    // tasks; 0 keeps all.
+    int64_t retentionRows = 20000;
+    int64_t retentionDays = 365;
 
     std::string name;                      // host, reveal, task, enrol, revoke
     std::string out;                       // enrol: the bundle to write

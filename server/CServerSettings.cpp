@@ -19,6 +19,8 @@ const std::map<std::string, std::function<std::string(const CServerOptions&)>> k
     {"admin-socket", [](const CServerOptions& o) { return o.adminSocket; }},
     {"log-file", [](const CServerOptions& o) { return o.logFile; }},
     {"log-level", [](const CServerOptions& o) { return o.logLevel; }},
+    {"retention-rows", [](const CServerOptions& o) { return std::to_string(o.retentionRows); }},
+    {"retention-days", [](const CServerOptions& o) { return std::to_string(o.retentionDays); }},
 };
 
 }  // namespace
@@ -36,6 +38,8 @@ const CAgentConfiguration::Schema& CServerSettings::Schema() {
             {"admin-socket", "--admin-socket", "QUIL_SERVER_ADMIN_SOCKET", true},
             {"log-file", "--log", "QUIL_SERVER_LOG_FILE", false},
             {"log-level", "--log-level", "QUIL_SERVER_LOG_LEVEL", false},
+            {"retention-rows", "--retention-rows", "QUIL_SERVER_RETENTION_ROWS", false},
+            {"retention-days", "--retention-days", "QUIL_SERVER_RETENTION_DAYS", false},
         },
         kRunCommand,
         [](const CAgentConfiguration::Setting& setting, const std::string& value) {

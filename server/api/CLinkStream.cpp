@@ -77,7 +77,15 @@ std::string CLinkStream::Who() const {
     return m_computer + " (certificate " + m_serial + ", " + m_peer + ")";
 }
 
+// Work for a stream may run after its end: a Connect queued behind thousands of others on a loaded
+// server, say. A read started once gRPC is done with the stream would reach a freed call.
 void CLinkStream::Read() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closed || m_done) {
+            return;
+        }
+    }
     StartRead(&m_incoming);
 }
 

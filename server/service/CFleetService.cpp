@@ -5,7 +5,10 @@
 #include <Poco/JSON/Array.h>
 #include <Poco/JSON/Object.h>
 #include <Poco/JSON/Parser.h>
+#include <Poco/UUIDGenerator.h>
+#include <unistd.h>
 #include <boost/thread/lock_guard.hpp>
+
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -62,6 +65,15 @@ int64_t AnsweredSequence(const std::string& answer) {
     }
 }
 
+// The host, the process and a random part: unique among servers sharing a database, and readable in
+// the computers table.
+std::string NewServerId() {
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    return std::string(host) + ":" + std::to_string(getpid()) + ":" +
+           Poco::UUIDGenerator::defaultGenerator().createRandom().toString().substr(0, 8);
+}
+
 Poco::JSON::Array::Ptr Array(const std::vector<std::string>& items) {
     Poco::JSON::Array::Ptr array = new Poco::JSON::Array;
     for (const std::string& item : items) {
@@ -73,7 +85,11 @@ Poco::JSON::Array::Ptr Array(const std::vector<std::string>& items) {
 }  // namespace
 
 CFleetService::CFleetService(CFleetStore& store, const CItemSealer& sealer, SerialCheck isCurrent, Log log)
-    : m_store(store), m_sealer(sealer), m_isCurrent(std::move(isCurrent)), m_log(std::move(log)) {}
+    : m_store(store),
+      m_sealer(sealer),
+      m_isCurrent(std::move(isCurrent)),
+      m_log(std::move(log)),
+      m_serverId(NewServerId()) {}
 
 int64_t CFleetService::Connected(const std::string& computer, const std::string& certificateSerial,
                                  const quil::link::v1::Hello& hello, Wake wake) {
@@ -89,11 +105,14 @@ int64_t CFleetService::Connected(const std::string& computer, const std::string&
     record.instanceUuid = hello.instance_uuid();
     record.agentVersion = hello.agent_version();
     record.lastSeen = CAgentStore::Now();
+    record.connectedVia = m_serverId;
     m_store.Connected(record);
     RequeueUnanswered(computer);
     {
         boost::lock_guard<boost::mutex> guard(m_lock);
-        m_wakes[computer] = std::move(wake);
+        Link& link = m_links[computer];
+        link.wake = std::move(wake);
+        ++link.streams;
     }
     m_store.FindComputer(computer, record);
     m_log(kInfo, computer + " connected (agent " + hello.agent_version() + "), committed through " +
@@ -128,7 +147,7 @@ int64_t CFleetService::Commit(const std::string& computer, const std::vector<Sto
     int64_t through = 0;
     m_store.Database().InTransaction([&](Poco::Data::Session&) {
         CFleetStore::Computer record;
-        if (!m_store.FindComputer(computer, record)) {
+        if (!m_store.LockComputer(computer, record)) {
             throw std::runtime_error("rows from " + computer + ", which never connected");
         }
         through = record.committedThrough;
@@ -253,7 +272,10 @@ int64_t CFleetService::QueueTask(const std::string& computer, const std::string&
     task.purpose = CFleetStore::kAdministrator;
     task.taskIds = taskIds;
     task.queuedAt = CAgentStore::Now();
-    task.id = m_store.QueueTask(task);
+    m_store.Database().InTransaction([&](Poco::Data::Session&) {
+        task.id = m_store.QueueTask(task);
+        m_store.AnnounceTask(m_serverId, computer);
+    });
     // Not the line: an activation carries the licence, which has no place in a log.
     m_log(kInfo, "Queued task " + std::to_string(task.id) + " for " + computer +
                      (taskIds.empty() ? std::string() : " (ids " + taskIds + ")"));
@@ -305,31 +327,49 @@ void CFleetService::QueueVerification(const std::string& computer, const std::st
     m_store.QueueTask(task);
 }
 
+// A stream that ends after a newer one of the computer connected leaves the computer connected.
 void CFleetService::Disconnected(const std::string& computer) {
     {
         boost::lock_guard<boost::mutex> guard(m_lock);
-        m_wakes.erase(computer);
+        const auto found = m_links.find(computer);
+        if (found != m_links.end() && --found->second.streams > 0) {
+            return;
+        }
+        m_links.erase(computer);
     }
-    m_store.SetConnected(computer, false, CAgentStore::Now());
+    m_store.Disconnected(computer, m_serverId, CAgentStore::Now());
     m_log(kInfo, computer + " disconnected");
 }
 
 bool CFleetService::IsConnected(const std::string& computer) const {
     boost::lock_guard<boost::mutex> guard(m_lock);
-    return m_wakes.count(computer) != 0;
+    return m_links.count(computer) != 0;
 }
 
 void CFleetService::WakeComputer(const std::string& computer) {
     Wake wake;
     {
         boost::lock_guard<boost::mutex> guard(m_lock);
-        const auto found = m_wakes.find(computer);
-        if (found == m_wakes.end()) {
+        const auto found = m_links.find(computer);
+        if (found == m_links.end()) {
             return;
         }
-        wake = found->second;
+        wake = found->second.wake;
     }
     wake();
+}
+
+void CFleetService::WakeAll() {
+    std::vector<Wake> wakes;
+    {
+        boost::lock_guard<boost::mutex> guard(m_lock);
+        for (const auto& link : m_links) {
+            wakes.push_back(link.second.wake);
+        }
+    }
+    for (const Wake& wake : wakes) {
+        wake();
+    }
 }
 
 std::vector<CFleetService::Revealed> CFleetService::Reveal(const std::string& computer,

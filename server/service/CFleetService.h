@@ -47,9 +47,17 @@ public:
     void Answered(const std::string& computer, const quil::link::v1::TaskAnswer& answer) override;
     void Disconnected(const std::string& computer) override;
 
-    // Queues a task line (already checked) for the computer and wakes its stream when it is connected.
+    // Queues a task line (already checked) for the computer and wakes its stream when it is connected
+    // here; other servers on the same database hear of it through the store's announcement.
     int64_t QueueTask(const std::string& computer, const std::string& line, const std::string& taskIds);
     bool IsConnected(const std::string& computer) const;
+    // Has the computer's stream, when it is connected here, take what is queued for it.
+    void WakeComputer(const std::string& computer);
+    // Every stream connected here: after announcements from other servers may have been missed.
+    void WakeAll();
+    // This process among the servers that share the database: in the computers it holds and in the
+    // tasks it announces.
+    const std::string& ServerId() const { return m_serverId; }
     // The computer's recovery passwords (of one device, when given), after the audit row naming them
     // and the reason was written; nothing when it could not be. The caller wipes the secrets.
     std::vector<Revealed> Reveal(const std::string& computer, const std::string& device,
@@ -69,15 +77,21 @@ private:
     void QueueVerification(const std::string& computer, const std::string& time);
     void QueueResponse(const std::string& computer, const Response& response);
     void RequeueUnanswered(const std::string& computer);
-    void WakeComputer(const std::string& computer);
     static std::string ResponseLine(const Response& response);
 
     CFleetStore& m_store;
     const CItemSealer& m_sealer;
     SerialCheck m_isCurrent;
     Log m_log;
+    // A computer's streams here: a new one may connect before the server notices the old one's end.
+    struct Link {
+        Wake wake;  // the newest stream's
+        int streams = 0;
+    };
+
+    std::string m_serverId;
     mutable boost::mutex m_lock;
-    std::map<std::string, Wake> m_wakes;
+    std::map<std::string, Link> m_links;
 };
 
 }  // namespace Server

@@ -24,12 +24,13 @@ const char* const CFleetStore::kAnswered = "answered";
 const char* const CFleetStore::kAdministrator = "administrator";
 const char* const CFleetStore::kConfirmation = "confirmation";
 const char* const CFleetStore::kVerification = "verification";
+const char* const CFleetStore::kTaskChannel = "quil_task_queued";
 
 namespace {
 
 const char* const kComputerColumns =
     "name, certificate_serial, instance_uuid, agent_version, first_seen, last_seen, connected, "
-    "committed_through";
+    "committed_through, connected_via";
 const char* const kItemColumns =
     "id, computer, kind, internal_id, device_id, item_index, sealed, row_sequence, state, escrowed_at, "
     "confirmation_task, agent_task_sequence, confirmation_sent_at, confirmed_at, superseded_at";
@@ -68,6 +69,7 @@ CFleetStore::Computer ReadComputer(RecordSet& set) {
     c.lastSeen = Text(set, "last_seen");
     c.connected = Number(set, "connected") != 0;
     c.committedThrough = Number(set, "committed_through");
+    c.connectedVia = Text(set, "connected_via");
     return c;
 }
 
@@ -149,9 +151,9 @@ void CFleetStore::Connected(const Computer& c) {
         }
         session << Q(
             "UPDATE computers SET certificate_serial = ?, instance_uuid = ?, agent_version = ?, "
-            "last_seen = ?, connected = 1 WHERE name = ?"),
+            "last_seen = ?, connected = 1, connected_via = ? WHERE name = ?"),
             bind(c.certificateSerial), bind(c.instanceUuid), bind(c.agentVersion), bind(c.lastSeen),
-            bind(c.name), now;
+            bind(c.connectedVia), bind(c.name), now;
     });
 }
 
@@ -166,18 +168,30 @@ void CFleetStore::Enrolled(const std::string& name) {
     });
 }
 
-void CFleetStore::SetConnected(const std::string& name, bool connected, const std::string& time) {
+void CFleetStore::Disconnected(const std::string& name, const std::string& via, const std::string& time) {
     m_database.Use([&](Session& session) {
-        session << Q("UPDATE computers SET connected = ?, last_seen = ? WHERE name = ?"),
-            bind(connected ? 1 : 0), bind(time), bind(name), now;
+        session << Q(
+            "UPDATE computers SET connected = 0, last_seen = ? WHERE name = ? AND connected_via = ?"),
+            bind(time), bind(name), bind(via), now;
     });
 }
 
 bool CFleetStore::FindComputer(const std::string& name, Computer& computer) {
+    return SelectComputer(name, "", computer);
+}
+
+// SQLite has no row locks and needs none: its writers take turns on the whole file.
+bool CFleetStore::LockComputer(const std::string& name, Computer& computer) {
+    const bool rowLocks = m_database.Kind() == CServerDatabase::Engine::PostgreSQL;
+    return SelectComputer(name, rowLocks ? " FOR UPDATE" : "", computer);
+}
+
+bool CFleetStore::SelectComputer(const std::string& name, const std::string& suffix, Computer& computer) {
     std::vector<Computer> found;
     m_database.Use([&](Session& session) {
         Statement select(session);
-        select << Q(std::string("SELECT ") + kComputerColumns + " FROM computers WHERE name = ?"), bind(name);
+        select << Q(std::string("SELECT ") + kComputerColumns + " FROM computers WHERE name = ?" + suffix),
+            bind(name);
         found = ReadAll(select, &ReadComputer);
     });
     if (found.empty()) {
@@ -204,25 +218,21 @@ void CFleetStore::SetCommittedThrough(const std::string& name, int64_t sequence,
     });
 }
 
+// One statement: the engine says whether the row was new, so a row sent twice costs no lookup.
 bool CFleetStore::InsertRow(const std::string& computer, const Row& row, const std::string& receivedAt) {
-    bool inserted = false;
+    std::size_t inserted = 0;
     m_database.Use([&](Session& session) {
-        Poco::Int64 known = 0;
-        session << Q("SELECT COUNT(*) FROM agent_rows WHERE computer = ? AND sequence = ?"), bind(computer),
-            bind(static_cast<Poco::Int64>(row.sequence)), into(known), now;
-        if (known != 0) {
-            return;
-        }
-        session << Q(
+        Statement insert(session);
+        insert << Q(
             "INSERT INTO agent_rows (computer, sequence, time, type, class, description, user_context, "
             "content, received_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) "
             "ON CONFLICT (computer, sequence) DO NOTHING"),
             bind(computer), bind(static_cast<Poco::Int64>(row.sequence)), bind(row.time),
             bind(static_cast<Poco::Int64>(row.type)), bind(row.className), bind(row.description),
-            bind(row.userContext), bind(row.content), bind(receivedAt), now;
-        inserted = true;
+            bind(row.userContext), bind(row.content), bind(receivedAt);
+        inserted = insert.execute();
     });
-    return inserted;
+    return inserted != 0;
 }
 
 std::vector<CFleetStore::Row> CFleetStore::NewestRows(const std::string& computer,
@@ -342,6 +352,17 @@ int64_t CFleetStore::QueueTask(const Task& t) {
             bind(t.queuedAt), into(id), now;
     });
     return id;
+}
+
+void CFleetStore::AnnounceTask(const std::string& server, const std::string& computer) {
+    if (m_database.Kind() != CServerDatabase::Engine::PostgreSQL) {
+        return;
+    }
+    m_database.Use([&](Session& session) {
+        Statement notify(session);
+        notify << Q("SELECT pg_notify(?, ?)"), bind(std::string(kTaskChannel)), bind(server + " " + computer);
+        notify.execute();
+    });
 }
 
 std::vector<CFleetStore::Task> CFleetStore::TakeQueued(const std::string& computer, const std::string& time) {

@@ -24,6 +24,7 @@ public:
         std::string lastSeen;
         bool connected = false;
         int64_t committedThrough = 0;
+        std::string connectedVia;  // the server holding its link, when several share the database
     };
     struct Row {
         int64_t sequence = 0;
@@ -89,6 +90,8 @@ public:
     static const char* const kAdministrator;
     static const char* const kConfirmation;
     static const char* const kVerification;
+    // PostgreSQL's notification channel of queued tasks; each payload is "SERVER COMPUTER".
+    static const char* const kTaskChannel;
 
     explicit CFleetStore(CServerDatabase& database) : m_database(database) {}
 
@@ -96,11 +99,15 @@ public:
 
     // Computers.
     void Connected(const Computer& computer);
-    void SetConnected(const std::string& name, bool connected, const std::string& time);
+    // Marks the computer disconnected unless another server has taken its link meanwhile.
+    void Disconnected(const std::string& name, const std::string& via, const std::string& time);
     // A computer the CA issued a certificate to that has not connected yet, so that tasks can wait
     // for it; nothing changes for one that is known.
     void Enrolled(const std::string& name);
     bool FindComputer(const std::string& name, Computer& computer);
+    // FindComputer that, inside a transaction, holds the computer's row until it ends (PostgreSQL),
+    // so that two servers committing for one computer take turns rather than race.
+    bool LockComputer(const std::string& name, Computer& computer);
     std::vector<Computer> Computers();
     void SetCommittedThrough(const std::string& name, int64_t sequence, const std::string& time);
 
@@ -124,6 +131,9 @@ public:
 
     // Tasks.
     int64_t QueueTask(const Task& task);
+    // Tells the other servers on the database (PostgreSQL) that a task waits for the computer, once
+    // the transaction this runs in commits. SQLite serves one server: nothing to tell.
+    void AnnounceTask(const std::string& server, const std::string& computer);
     // The queued tasks, oldest first, now taken.
     std::vector<Task> TakeQueued(const std::string& computer, const std::string& time);
     // Taken and not answered: queued again, to be offered on the next connection.
@@ -140,6 +150,7 @@ public:
 private:
     // The statement in the engine's placeholder syntax.
     std::string Q(const std::string& sql) const;
+    bool SelectComputer(const std::string& name, const std::string& suffix, Computer& computer);
 
     CServerDatabase& m_database;
 };

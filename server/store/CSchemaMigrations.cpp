@@ -75,6 +75,19 @@ std::vector<std::string> PostgresMigration1() {
     return statements;
 }
 
+// Several servers may share one PostgreSQL database: each computer records the server that holds
+// its link, so that a server that notices a stream's end late does not mark a computer
+// disconnected that has moved on to another. Retention walks rows by the time they arrived.
+std::vector<std::string> Migration2() {
+    return {
+        "ALTER TABLE computers ADD COLUMN connected_via TEXT NOT NULL DEFAULT ''",
+        "CREATE INDEX agent_rows_by_arrival ON agent_rows (received_at)",
+        "CREATE INDEX recovery_items_by_row ON recovery_items (computer, row_sequence)",
+        "CREATE INDEX recovery_items_by_task ON recovery_items (confirmation_task)",
+        "CREATE INDEX tasks_by_answer ON tasks (state, answered_at)",
+    };
+}
+
 std::string Now() {
     return Poco::DateTimeFormatter::format(Poco::Timestamp(), "%Y-%m-%dT%H:%M:%S.%iZ");
 }
@@ -84,6 +97,7 @@ std::string Now() {
 const std::vector<CSchemaMigrations::Migration>& CSchemaMigrations::All() {
     static const std::vector<Migration> migrations = {
         {1, SqliteMigration1(), PostgresMigration1()},
+        {2, Migration2(), Migration2()},
     };
     return migrations;
 }

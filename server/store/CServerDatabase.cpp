@@ -52,6 +52,10 @@ CServerDatabase::Engine CServerDatabase::EngineOf(const std::string& location) {
     return StartsWith(location, kKeywordPrefix) ? Engine::PostgreSQL : Engine::SQLite;
 }
 
+std::string CServerDatabase::PostgresConnection(const std::string& location) {
+    return StartsWith(location, kKeywordPrefix) ? location.substr(kKeywordPrefix.size()) : location;
+}
+
 std::string CServerDatabase::EngineName(Engine engine) {
     return engine == Engine::SQLite ? "sqlite" : "postgresql";
 }
@@ -73,9 +77,8 @@ CServerDatabase::~CServerDatabase() = default;
 
 void CServerDatabase::Open(const std::string& location) {
     if (m_engine == Engine::PostgreSQL) {
-        const std::string connection =
-            StartsWith(location, kKeywordPrefix) ? location.substr(kKeywordPrefix.size()) : location;
-        m_session.reset(new Poco::Data::Session(Poco::Data::PostgreSQL::Connector::KEY, connection));
+        m_session.reset(
+            new Poco::Data::Session(Poco::Data::PostgreSQL::Connector::KEY, PostgresConnection(location)));
         // Notices ("already exists, skipping") would go to standard error through libpq.
         *m_session << "SET client_min_messages = warning", now;
         return;

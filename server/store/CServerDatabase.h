@@ -40,6 +40,8 @@ public:
     int SchemaVersion();
 
     static Engine EngineOf(const std::string& location);
+    // What libpq takes for a PostgreSQL location: its key=value pairs or the URI.
+    static std::string PostgresConnection(const std::string& location);
     static std::string EngineName(Engine engine);
 
 private:

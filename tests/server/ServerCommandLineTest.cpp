@@ -33,6 +33,9 @@ TEST(ServerOptionsTest, RefusesBadCommandLinesNamingTheCulprit) {
         {{"enrol", "pc-1", "--out", "b.pem", "--days", "0"}, "--days"},
         {{"hosts", "--colour"}, "--colour"},
         {{"run", "--db"}, "--db"},
+        {{"run", "--retention-rows", "-1"}, "--retention-rows"},
+        {{"run", "--retention-days", "12d"}, "--retention-days"},
+        {{"run", "--retention-days", "99999999999"}, "--retention-days"},
     };
     for (const auto& c : cases) {
         try {
@@ -49,6 +52,8 @@ TEST(ServerOptionsTest, FillsTheStateFolderIntoTheDefaultsAndBuildsRequests) {
     EXPECT_EQ(run.database, "/srv/q/server.db");
     EXPECT_EQ(run.adminSocket, "/srv/q/admin.sock");
     EXPECT_EQ(run.logLevel, "DEBUG");
+    EXPECT_GT(run.retentionRows, 0) << "history is bounded unless told otherwise";
+    EXPECT_EQ(CServerOptions::Parse({"run", "--retention-days", "0"}).retentionDays, 0);
     EXPECT_EQ(CServerOptions::Parse({"ca", "init", "--name", "fleet.example"}).serverNames.at(0),
               "fleet.example");
     EXPECT_EQ(CServerCommands::Request(
