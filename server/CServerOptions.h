@@ -10,7 +10,7 @@ namespace Server {
 // filled in. Throws std::invalid_argument naming the offending argument.
 class CServerOptions {
 public:
-    enum class Command { Help, Run, CaInit, Enrol, Revoke, Hosts, Host, Reveal, Audit, Task, Tasks };
+    enum class Command { Help, Run, CaInit, Enrol, Revoke, Hosts, Host, Reveal, Audit, Task, Tasks, UserAdd };
 
     static const char* const kDefaultStateFolder;
 
@@ -21,8 +21,12 @@ public:
     std::string adminSocket;  // default: admin.sock in the state folder
     std::string logFile;      // default: server.log in the state folder
     std::string logLevel = "INFO";
+    std::string consoleListen;       // empty: no console
+    std::string consoleCertificate;  // default: the CA's server certificate
+    std::string consoleKey;          // default: the CA's server key
 
-    std::string name;                      // host, reveal, task, enrol, revoke
+    std::string name;                      // host, reveal, task, enrol, revoke, user add
+    std::string role;                      // user add
     std::string out;                       // enrol: the bundle to write
     std::string device;                    // reveal
     std::string reason;                    // reveal
@@ -47,6 +51,7 @@ private:
     void FillDefaults();
 
     bool m_caInit = false;
+    bool m_userAdd = false;
 };
 
 }  // namespace Server

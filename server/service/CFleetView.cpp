@@ -125,6 +125,10 @@ Object::Ptr CFleetView::Host(const std::string& name) {
     return host;
 }
 
+Array::Ptr CFleetView::History(const std::string& name, int limit) {
+    return Lines(name, {kProtectionStatus, kConnectorStatus, kStorageStatus, kProductStatus}, limit);
+}
+
 Array::Ptr CFleetView::Lines(const std::string& name, const std::vector<int64_t>& types, int limit) {
     Array::Ptr lines = new Array;
     for (const CFleetStore::Row& row : m_store.NewestRows(name, types, limit)) {

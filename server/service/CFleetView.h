@@ -25,6 +25,8 @@ public:
     Poco::JSON::Object::Ptr Host(const std::string& name);
     // Every task with its state and the task result events that came back for its identifiers.
     Poco::JSON::Array::Ptr Tasks();
+    // The newest status rows (protection, connector, storage, product) as readable lines, newest first.
+    Poco::JSON::Array::Ptr History(const std::string& name, int limit);
     // "connected", "not installed", "not reachable", or "unknown" before any row tells.
     std::string ProductState(const std::string& name);
 
