@@ -119,6 +119,9 @@ void CConsoleRouter::Route(Exchange& exchange) {
         exchange.response.set("Cache-Control", "max-age=3600");
         return Send(exchange.response, HTTPResponse::HTTP_OK, "text/css; charset=utf-8", css);
     }
+    if (exchange.path == "/favicon.ico") {
+        return Refuse(exchange, HTTPResponse::HTTP_NOT_FOUND, "There is no icon.");
+    }
     if (exchange.path == "/login") {
         return exchange.post ? Login(exchange) : LoginPage(exchange, HTTPResponse::HTTP_OK, "");
     }
@@ -181,8 +184,13 @@ CPageLayout::Viewer CConsoleRouter::Viewer(const Exchange& exchange) const {
     return {exchange.session.user, exchange.session.role, exchange.session.csrf};
 }
 
+// The form token stays the browser's own while its cookie lives, so that a second sign-in page (another
+// tab, a request the browser makes by itself) does not spoil the form of the first.
 void CConsoleRouter::LoginPage(Exchange& exchange, Status status, const std::string& error) {
-    const std::string formToken = CConsoleSessions::NewToken();
+    std::string formToken = Cookie(exchange.request, kLoginCookie);
+    if (!CConsoleSessions::IsToken(formToken)) {
+        formToken = CConsoleSessions::NewToken();
+    }
     SetCookie(exchange.response, kLoginCookie, formToken, false);
     std::string html = CLoginPage::Render(error, formToken);
     Send(exchange.response, status, kHtml, html);

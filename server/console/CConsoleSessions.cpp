@@ -29,6 +29,10 @@ std::string CConsoleSessions::NewToken() {
     return Hex(bytes, sizeof bytes);
 }
 
+bool CConsoleSessions::IsToken(const std::string& text) {
+    return text.size() == kTokenBytes * 2 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
 bool CConsoleSessions::SameToken(const std::string& a, const std::string& b) {
     return !a.empty() && a.size() == b.size() && sodium_memcmp(a.data(), b.data(), a.size()) == 0;
 }
@@ -58,7 +62,7 @@ CConsoleSessions::Opened CConsoleSessions::Open(const std::string& user, const s
 }
 
 bool CConsoleSessions::Find(const std::string& token, Session& session) {
-    if (token.size() != kTokenBytes * 2) {
+    if (!IsToken(token)) {
         return false;
     }
     const Clock::time_point now = Clock::now();

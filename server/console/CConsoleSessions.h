@@ -36,6 +36,8 @@ public:
 
     // A new random token (hex of 32 bytes), also for the sign-in form's own CSRF pair.
     static std::string NewToken();
+    // Whether the text has the form of a token (what NewToken makes).
+    static bool IsToken(const std::string& text);
     // Compares in time that does not depend on where the texts differ.
     static bool SameToken(const std::string& a, const std::string& b);
 

@@ -29,6 +29,7 @@ public:
     ~CConsoleTestBed();
 
     CConsoleClient Client() const;
+    unsigned short Port() const { return m_server->Port(); }
     CTestDatabase& Database() { return m_database; }
     Server::CFleetService& Service() { return *m_service; }
     // Everything the service and the console logged.
