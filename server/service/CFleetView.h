@@ -2,7 +2,9 @@
 
 #include <Poco/JSON/Array.h>
 #include <Poco/JSON/Object.h>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "server/store/CFleetStore.h"
 
@@ -32,6 +34,10 @@ public:
 
 private:
     Poco::JSON::Object::Ptr Summary(const CFleetStore::Computer& computer);
+    Poco::JSON::Object::Ptr Summary(const CFleetStore::Computer& computer,
+                                    const std::vector<CFleetStore::Row>& newest,
+                                    const std::vector<CFleetStore::Row>& protection,
+                                    const std::map<std::string, int64_t>& states);
     Poco::JSON::Array::Ptr Lines(const std::string& name, const std::vector<int64_t>& types, int limit);
     Poco::JSON::Array::Ptr Escrow(const std::string& name);
     Poco::JSON::Array::Ptr Results(const CFleetStore::Task& task);
