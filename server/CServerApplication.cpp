@@ -10,6 +10,10 @@
 #include "server/admin/CAdminServer.h"
 #include "server/admin/CCertificateAuthority.h"
 #include "server/api/CLinkServer.h"
+#include "server/console/CConsoleAccounts.h"
+#include "server/console/CConsoleRouter.h"
+#include "server/console/CConsoleServer.h"
+#include "server/console/CPasswordPrompt.h"
 #include "server/service/CFleetService.h"
 #include "server/store/CHistoryRetention.h"
 #include "server/store/CServerDatabase.h"
@@ -98,6 +102,15 @@ int CServerApplication::Run() {
             },
             log);
         admin.Start();
+        CConsoleAccounts accounts(database);
+        CConsoleRouter router(accounts, store, service, commands, log);
+        CConsoleServer console(ConsoleSettings(authority), router);
+        if (!m_options.consoleListen.empty()) {
+            console.Start();
+            Log(kInfo, "Serving the console on https://" +
+                           m_options.consoleListen.substr(0, m_options.consoleListen.rfind(':')) + ":" +
+                           std::to_string(console.Port()) + "/");
+        }
         CLinkServer link({m_options.listen, authority.CaCertificateFile(), authority.ServerCertificateFile(),
                           authority.ServerKeyFile()},
                          service, log);
@@ -125,10 +138,48 @@ int CServerApplication::Run() {
             listener->Stop();
         }
         link.Stop();
+        console.Stop();
         admin.Stop();
         return ExitCode::kOk;
     } catch (const std::exception& e) {
         Log(kError, std::string("quil-server cannot run: ") + e.what());
+        return ExitCode::kFailure;
+    }
+}
+
+// The CA's server certificate unless the administrator named one; a key of their own must be a
+// private file of ours (made owner-only here when it was not).
+CConsoleServer::Settings CServerApplication::ConsoleSettings(const CCertificateAuthority& authority) const {
+    CConsoleServer::Settings settings{m_options.consoleListen, authority.ServerCertificateFile(),
+                                      authority.ServerKeyFile()};
+    if (!m_options.consoleCertificate.empty() || !m_options.consoleKey.empty()) {
+        if (m_options.consoleCertificate.empty() || m_options.consoleKey.empty()) {
+            throw std::invalid_argument("the console's certificate and key are given together");
+        }
+        Platform::CTrustedPath::EnsurePrivateFile(m_options.consoleKey);
+        settings.certificateFile = m_options.consoleCertificate;
+        settings.keyFile = m_options.consoleKey;
+    }
+    return settings;
+}
+
+int CServerApplication::UserAdd() {
+    try {
+        CServerDatabase database(m_options.database);
+        std::string password = CPasswordPrompt::Read("Password for " + m_options.name + ": ");
+        CConsoleAccounts accounts(database);
+        try {
+            accounts.Add(m_options.name, m_options.role, password);
+        } catch (...) {
+            Tools::Agent::CSecretWiper::Wipe(password);
+            throw;
+        }
+        Tools::Agent::CSecretWiper::Wipe(password);
+        std::cout << "added the console account " << m_options.name << " ("
+                  << CConsoleAccounts::RoleNamed(m_options.role) << ")\n";
+        return ExitCode::kOk;
+    } catch (const std::exception& e) {
+        std::cerr << "quil-server: " << e.what() << "\n";
         return ExitCode::kFailure;
     }
 }

@@ -14,9 +14,10 @@ namespace {
 typedef CServerOptions::Command Command;
 
 const std::map<std::string, Command> kCommands = {
-    {"run", Command::Run},     {"enrol", Command::Enrol}, {"revoke", Command::Revoke},
-    {"hosts", Command::Hosts}, {"host", Command::Host},   {"reveal", Command::Reveal},
-    {"audit", Command::Audit}, {"task", Command::Task},   {"tasks", Command::Tasks},
+    {"run", Command::Run},      {"enrol", Command::Enrol}, {"revoke", Command::Revoke},
+    {"hosts", Command::Hosts},  {"host", Command::Host},   {"reveal", Command::Reveal},
+    {"audit", Command::Audit},  {"task", Command::Task},   {"tasks", Command::Tasks},
+    {"user", Command::UserAdd},
 };
 const std::set<std::string> kLevels = {"TRACE", "DEBUG", "INFO", "WARN", "ERROR"};
 const char* const kCommandLine = "  quil-server ";
@@ -47,9 +48,9 @@ int64_t Count(const std::string& option, const std::string& value) {
 
 bool TakesValue(const std::string& option) {
     static const std::set<std::string> valued = {
-        "--state",         "--db",     "--listen", "--admin-socket", "--log",  "--log-level",
-        "--out",           "--device", "--reason", "--name",         "--days", "--retention-rows",
-        "--retention-days"};
+        "--state", "--db", "--listen", "--admin-socket", "--log", "--log-level", "--out", "--device",
+        "--reason", "--name", "--days", "--retention-rows", "--retention-days", "--role",
+        "--console-listen", "--console-certificate", "--console-key"};
     return valued.count(option) != 0;
 }
 
@@ -111,6 +112,17 @@ void CServerOptions::Option(const std::string& option, const std::string& value)
             throw Bad("--listen takes host:port, not '" + value + "'");
         }
         listen = value;
+    } else if (option == "--console-listen") {
+        if (value.find(':') == std::string::npos) {
+            throw Bad("--console-listen takes host:port, not '" + value + "'");
+        }
+        consoleListen = value;
+    } else if (option == "--console-certificate") {
+        consoleCertificate = value;
+    } else if (option == "--console-key") {
+        consoleKey = value;
+    } else if (option == "--role") {
+        role = value;
     } else if (option == "--admin-socket") {
         adminSocket = value;
     } else if (option == "--log") {
@@ -145,8 +157,13 @@ void CServerOptions::Positional(const std::string& value) {
         m_caInit = true;
         return;
     }
+    if (command == Command::UserAdd && !m_userAdd && value == "add") {
+        m_userAdd = true;
+        return;
+    }
     const bool named = command == Command::Host || command == Command::Reveal || command == Command::Enrol ||
-                       command == Command::Revoke || (command == Command::Task && !all);
+                       command == Command::Revoke || (command == Command::Task && !all) ||
+                       (command == Command::UserAdd && m_userAdd);
     if (named && name.empty()) {
         name = value;
     } else if (command == Command::Task && line.empty()) {
@@ -159,6 +176,9 @@ void CServerOptions::Positional(const std::string& value) {
 void CServerOptions::Check() const {
     if (command == Command::CaInit && !m_caInit) {
         throw Bad("'ca' takes 'init'");
+    }
+    if (command == Command::UserAdd && (!m_userAdd || name.empty() || role.empty())) {
+        throw Bad("'user' takes 'add NAME --role \"help desk\"|administrator'");
     }
     const bool named = command == Command::Host || command == Command::Reveal || command == Command::Enrol ||
                        command == Command::Revoke;
@@ -193,13 +213,16 @@ std::string CServerOptions::Usage() {
            "  quil-server run [--state FOLDER] [--db FILE|postgresql:...] [--listen HOST:PORT]\n"
            "                  [--admin-socket SOCKET] [--log FILE] [--log-level LEVEL]\n"
            "                  [--retention-rows N] [--retention-days N]\n"
-           "      serves the agents' link and the admin socket until SIGINT or SIGTERM\n"
+           "                  [--console-listen HOST:PORT] [--console-certificate FILE --console-key FILE]\n"
+           "      serves the agents' link, the admin socket and the web console until SIGINT or SIGTERM\n"
            "  quil-server ca init [--state FOLDER] [--name DNS-OR-ADDRESS]...\n"
            "      makes the server's CA and certificate in the state folder\n"
            "  quil-server enrol NAME --out FILE [--days N]\n"
            "      issues a certificate for the computer NAME into a new owner-only bundle\n"
            "  quil-server revoke NAME\n"
            "      revokes the computer's certificate; its agent is refused from its next connection\n"
+           "  quil-server user add NAME --role \"help desk\"|administrator\n"
+           "      adds a console account; its password is read from the terminal or standard input\n"
            "  quil-server hosts [--json]\n"
            "      the computers, their product and escrow state\n"
            "  quil-server host NAME\n"

@@ -11,7 +11,7 @@ namespace Server {
 // filled in. Throws std::invalid_argument naming the offending argument.
 class CServerOptions {
 public:
-    enum class Command { Help, Run, CaInit, Enrol, Revoke, Hosts, Host, Reveal, Audit, Task, Tasks };
+    enum class Command { Help, Run, CaInit, Enrol, Revoke, Hosts, Host, Reveal, Audit, Task, Tasks, UserAdd };
 
     static const char* const kDefaultStateFolder;
 
@@ -26,8 +26,12 @@ public:
     // tasks; 0 keeps all.
     int64_t retentionRows = 20000;
     int64_t retentionDays = 365;
+    std::string consoleListen;       // empty: no console
+    std::string consoleCertificate;  // default: the CA's server certificate
+    std::string consoleKey;          // default: the CA's server key
 
-    std::string name;                      // host, reveal, task, enrol, revoke
+    std::string name;                      // host, reveal, task, enrol, revoke, user add
+    std::string role;                      // user add
     std::string out;                       // enrol: the bundle to write
     std::string device;                    // reveal
     std::string reason;                    // reveal
@@ -52,6 +56,7 @@ private:
     void FillDefaults();
 
     bool m_caInit = false;
+    bool m_userAdd = false;
 };
 
 }  // namespace Server

@@ -51,6 +51,8 @@ int Dispatch(const CServerOptions& options) {
             return application.Enrol();
         case CServerOptions::Command::Revoke:
             return application.Revoke();
+        case CServerOptions::Command::UserAdd:
+            return application.UserAdd();
         case CServerOptions::Command::Help:
             std::cout << CServerOptions::Usage();
             return ExitCode::kUsage;

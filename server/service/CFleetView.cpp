@@ -30,6 +30,8 @@ const int64_t kMaintenanceOn = 740;
 const int64_t kMaintenanceOff = 741;
 // How far back the product's state is looked for; a row older than that has been outdated long ago.
 const int kStateRows = 200;
+// The rows per computer a fleet page reads at once; a computer they leave undecided is read on its own.
+const int kFleetStateRows = 8;
 // A licence log holds one row per licence, published together: the newest batch is enough.
 const int kLicenceRows = 20;
 
@@ -59,48 +61,99 @@ std::string SummaryLine(const CFleetStore::Row& row) {
 
 }  // namespace
 
-// The newest row that says something about the product decides, read by the agent's own rules.
+namespace {
+
+const std::vector<int64_t> kStateTypes = {kConnectorStatus, kProtectionStatus, kProductStatus, kTaskResult};
+
+// The product's state as the row tells it, by the agent's own rules; empty when it tells nothing.
+std::string StateOf(const CFleetStore::Row& row) {
+    switch (CAgentStatus::EvidenceOf(static_cast<uint32_t>(row.type), row.content)) {
+        case CAgentStatus::Evidence::Answered:
+            return CAgentStatus::Name(CAgentStatus::Product::Connected);
+        case CAgentStatus::Evidence::NotReachable:
+            return CAgentStatus::Name(CAgentStatus::Product::NotReachable);
+        case CAgentStatus::Evidence::NotInstalled:
+            return CAgentStatus::Name(CAgentStatus::Product::NotInstalled);
+        case CAgentStatus::Evidence::None:
+            break;
+    }
+    return std::string();
+}
+
+}  // namespace
+
+// The newest row that says something about the product decides.
 std::string CFleetView::ProductState(const std::string& name) {
-    for (const CFleetStore::Row& row : m_store.NewestRows(
-             name, {kConnectorStatus, kProtectionStatus, kProductStatus, kTaskResult}, kStateRows)) {
-        switch (CAgentStatus::EvidenceOf(static_cast<uint32_t>(row.type), row.content)) {
-            case CAgentStatus::Evidence::Answered:
-                return CAgentStatus::Name(CAgentStatus::Product::Connected);
-            case CAgentStatus::Evidence::NotReachable:
-                return CAgentStatus::Name(CAgentStatus::Product::NotReachable);
-            case CAgentStatus::Evidence::NotInstalled:
-                return CAgentStatus::Name(CAgentStatus::Product::NotInstalled);
-            case CAgentStatus::Evidence::None:
-                break;
+    for (const CFleetStore::Row& row : m_store.NewestRows(name, kStateTypes, kStateRows)) {
+        const std::string state = StateOf(row);
+        if (!state.empty()) {
+            return state;
         }
     }
     return "unknown";
 }
 
-Object::Ptr CFleetView::Summary(const CFleetStore::Computer& computer) {
+// newest: the computer's newest rows of kStateTypes, newest first, at most kFleetStateRows of them;
+// protection: its newest protection status row, if any. When none of those rows tells of the product
+// and there may be older ones that do, those are read (ProductState) as for a single computer.
+Object::Ptr CFleetView::Summary(const CFleetStore::Computer& computer,
+                                const std::vector<CFleetStore::Row>& newest,
+                                const std::vector<CFleetStore::Row>& protection,
+                                const std::map<std::string, int64_t>& states) {
     Object::Ptr host = NewObject();
     host->set("name", computer.name);
     host->set("connected", computer.connected);
     host->set("last_seen", computer.lastSeen);
-    host->set("product", ProductState(computer.name));
-    const Array::Ptr protection = Lines(computer.name, {kProtectionStatus}, 1);
-    host->set("protection", protection->size() == 0 ? std::string() : protection->getElement<std::string>(0));
-    int escrowed = 0;
-    int waiting = 0;
-    for (const CFleetStore::Item& item : m_store.Items(computer.name)) {
-        ++escrowed;
-        waiting +=
-            item.state == CFleetStore::kEscrowed || item.state == CFleetStore::kConfirmationSent ? 1 : 0;
+    std::string product;
+    for (auto row = newest.begin(); row != newest.end() && product.empty(); ++row) {
+        product = StateOf(*row);
     }
-    host->set("items", escrowed);
-    host->set("items_unconfirmed", waiting);
+    if (product.empty()) {
+        product =
+            newest.size() < static_cast<size_t>(kFleetStateRows) ? "unknown" : ProductState(computer.name);
+    }
+    host->set("product", product);
+    host->set("protection", protection.empty() ? std::string() : SummaryLine(protection.front()));
+    int64_t escrowed = 0;
+    int64_t waiting = 0;
+    for (const auto& state : states) {
+        escrowed += state.second;
+        const bool unconfirmed =
+            state.first == CFleetStore::kEscrowed || state.first == CFleetStore::kConfirmationSent;
+        waiting += unconfirmed ? state.second : 0;
+    }
+    host->set("items", static_cast<Poco::Int64>(escrowed));
+    host->set("items_unconfirmed", static_cast<Poco::Int64>(waiting));
     return host;
 }
 
+Object::Ptr CFleetView::Summary(const CFleetStore::Computer& computer) {
+    std::map<std::string, int64_t> states;
+    for (const CFleetStore::Item& item : m_store.Items(computer.name)) {
+        ++states[item.state];
+    }
+    return Summary(computer, m_store.NewestRows(computer.name, kStateTypes, kFleetStateRows),
+                   m_store.NewestRows(computer.name, {kProtectionStatus}, 1), states);
+}
+
+// The whole fleet in a few statements rather than a few per computer.
 Array::Ptr CFleetView::Hosts() {
+    typedef std::map<std::string, std::vector<CFleetStore::Row>> RowsByComputer;
+    const RowsByComputer newest = m_store.NewestRowsOfAll(kStateTypes, kFleetStateRows);
+    const RowsByComputer protection = m_store.NewestRowsOfAll({kProtectionStatus}, 1);
+    const std::map<std::string, std::map<std::string, int64_t>> states = m_store.ItemStates();
+    static const std::vector<CFleetStore::Row> kNoRows;
+    static const std::map<std::string, int64_t> kNoItems;
+    const auto rowsOf = [](const RowsByComputer& rows,
+                           const std::string& name) -> const std::vector<CFleetStore::Row>& {
+        const auto found = rows.find(name);
+        return found == rows.end() ? kNoRows : found->second;
+    };
     Array::Ptr hosts = new Array;
     for (const CFleetStore::Computer& computer : m_store.Computers()) {
-        hosts->add(Summary(computer));
+        const auto items = states.find(computer.name);
+        hosts->add(Summary(computer, rowsOf(newest, computer.name), rowsOf(protection, computer.name),
+                           items == states.end() ? kNoItems : items->second));
     }
     return hosts;
 }
@@ -123,6 +176,10 @@ Object::Ptr CFleetView::Host(const std::string& name) {
     host->set("escrow", Escrow(name));
     host->set("task_results", Lines(name, {kTaskResult}, kTaskResults));
     return host;
+}
+
+Array::Ptr CFleetView::History(const std::string& name, int limit) {
+    return Lines(name, {kProtectionStatus, kConnectorStatus, kStorageStatus, kProductStatus}, limit);
 }
 
 Array::Ptr CFleetView::Lines(const std::string& name, const std::vector<int64_t>& types, int limit) {

@@ -2,7 +2,9 @@
 
 #include <Poco/JSON/Array.h>
 #include <Poco/JSON/Object.h>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "server/store/CFleetStore.h"
 
@@ -25,11 +27,17 @@ public:
     Poco::JSON::Object::Ptr Host(const std::string& name);
     // Every task with its state and the task result events that came back for its identifiers.
     Poco::JSON::Array::Ptr Tasks();
+    // The newest status rows (protection, connector, storage, product) as readable lines, newest first.
+    Poco::JSON::Array::Ptr History(const std::string& name, int limit);
     // "connected", "not installed", "not reachable", or "unknown" before any row tells.
     std::string ProductState(const std::string& name);
 
 private:
     Poco::JSON::Object::Ptr Summary(const CFleetStore::Computer& computer);
+    Poco::JSON::Object::Ptr Summary(const CFleetStore::Computer& computer,
+                                    const std::vector<CFleetStore::Row>& newest,
+                                    const std::vector<CFleetStore::Row>& protection,
+                                    const std::map<std::string, int64_t>& states);
     Poco::JSON::Array::Ptr Lines(const std::string& name, const std::vector<int64_t>& types, int limit);
     Poco::JSON::Array::Ptr Escrow(const std::string& name);
     Poco::JSON::Array::Ptr Results(const CFleetStore::Task& task);

@@ -253,6 +253,29 @@ std::vector<CFleetStore::Row> CFleetStore::NewestRows(const std::string& compute
     return found;
 }
 
+std::map<std::string, std::vector<CFleetStore::Row>> CFleetStore::NewestRowsOfAll(
+    const std::vector<int64_t>& types, int limit) {
+    std::ostringstream list;
+    for (size_t i = 0; i < types.size(); ++i) {
+        list << (i == 0 ? "" : ", ") << types[i];
+    }
+    std::map<std::string, std::vector<Row>> found;
+    m_database.Use([&](Session& session) {
+        Statement select(session);
+        select << std::string("SELECT computer, ") + kRowColumns + " FROM (SELECT computer, " + kRowColumns +
+                      ", ROW_NUMBER() OVER (PARTITION BY computer ORDER BY sequence DESC) AS newness FROM "
+                      "agent_rows WHERE type IN (" +
+                      list.str() + ")) ranked WHERE newness <= " + std::to_string(limit) +
+                      " ORDER BY computer, sequence DESC";
+        select.execute();
+        RecordSet set(select);
+        for (bool more = set.moveFirst(); more; more = set.moveNext()) {
+            found[Text(set, "computer")].push_back(ReadRow(set));
+        }
+    });
+    return found;
+}
+
 int64_t CFleetStore::RowCount(const std::string& computer) {
     Poco::Int64 count = 0;
     m_database.Use([&](Session& session) {
@@ -290,6 +313,20 @@ void CFleetStore::InsertItem(const Item& i) {
             bind(i.sealed), bind(static_cast<Poco::Int64>(i.rowSequence)), bind(i.state), bind(i.escrowedAt),
             now;
     });
+}
+
+std::map<std::string, std::map<std::string, int64_t>> CFleetStore::ItemStates() {
+    std::map<std::string, std::map<std::string, int64_t>> found;
+    m_database.Use([&](Session& session) {
+        Statement select(session);
+        select << "SELECT computer, state, COUNT(*) AS items FROM recovery_items GROUP BY computer, state";
+        select.execute();
+        RecordSet set(select);
+        for (bool more = set.moveFirst(); more; more = set.moveNext()) {
+            found[Text(set, "computer")][Text(set, "state")] = Number(set, "items");
+        }
+    });
+    return found;
 }
 
 std::vector<CFleetStore::Item> CFleetStore::Items(const std::string& computer) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -117,12 +118,17 @@ public:
     // How many rows of the computer the server holds.
     int64_t RowCount(const std::string& computer);
     std::vector<Row> NewestRows(const std::string& computer, const std::vector<int64_t>& types, int limit);
+    // For every computer at once (a fleet page): its newest rows of the types, newest first, at most
+    // limit of them, by computer.
+    std::map<std::string, std::vector<Row>> NewestRowsOfAll(const std::vector<int64_t>& types, int limit);
 
     // Recovery items.
     bool FindItem(const std::string& computer, const std::string& kind, const std::string& internalId,
                   Item& item);
     void InsertItem(const Item& item);
     std::vector<Item> Items(const std::string& computer);
+    // How many items of each state every computer has, by computer and state.
+    std::map<std::string, std::map<std::string, int64_t>> ItemStates();
     // Marks items of the same device and kind (and index, for passwords) from earlier rows.
     void SupersedeOlder(const Item& newer, const std::string& time);
     void SetConfirmationTask(int64_t itemId, int64_t task);

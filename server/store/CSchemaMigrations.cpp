@@ -88,6 +88,16 @@ std::vector<std::string> Migration2() {
     };
 }
 
+// The console's local accounts: an Argon2id hash (libsodium's string, which names its own
+// parameters and salt), the role, and the count of failed sign-ins since the last good one.
+std::vector<std::string> ConsoleAccounts() {
+    return {
+        "CREATE TABLE console_accounts (name TEXT PRIMARY KEY, role TEXT NOT NULL, "
+        "password_hash TEXT NOT NULL, failures INTEGER NOT NULL DEFAULT 0, "
+        "locked_until TEXT NOT NULL DEFAULT '', created_at TEXT NOT NULL)",
+    };
+}
+
 std::string Now() {
     return Poco::DateTimeFormatter::format(Poco::Timestamp(), "%Y-%m-%dT%H:%M:%S.%iZ");
 }
@@ -98,6 +108,7 @@ const std::vector<CSchemaMigrations::Migration>& CSchemaMigrations::All() {
     static const std::vector<Migration> migrations = {
         {1, SqliteMigration1(), PostgresMigration1()},
         {2, Migration2(), Migration2()},
+        {3, ConsoleAccounts(), ConsoleAccounts()},
     };
     return migrations;
 }

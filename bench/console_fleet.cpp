@@ -1,0 +1,122 @@
+// The console's fleet page at fleet size: the rows of 10,000 computers read from the server's
+// database (SQLite), summarized as the fleet view summarizes them and rendered as the page a
+// browser gets, against 100 ms and 100 KB.
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "bench/BenchCommon.h"
+#include "server/console/CFleetPage.h"
+#include "server/service/CFleetView.h"
+#include "server/store/CFleetStore.h"
+#include "server/store/CServerDatabase.h"
+
+namespace {
+
+using Zun::Server::CFleetPage;
+using Zun::Server::CFleetStore;
+
+const int kComputers = 10000;
+const double kTargetMilliseconds = 100;
+const std::size_t kTargetBytes = 100 * 1024;
+const char* const kTime = "2026-12-06T10:00:00.000Z";
+const char* const kDayAgo = "2026-12-05T12:00:00.000Z";
+
+std::unique_ptr<Zun::Server::CServerDatabase> g_database;
+std::unique_ptr<CFleetStore> g_store;
+std::size_t g_pageBytes = 0;
+
+std::string Name(int i) {
+    return "pc-" + std::to_string(100000 + i);
+}
+
+// One computer as an agent leaves it: its row, one status row and one escrowed password.
+void AddComputer(CFleetStore& store, int i) {
+    CFleetStore::Computer computer;
+    computer.name = Name(i);
+    computer.firstSeen = computer.lastSeen = kTime;
+    computer.connected = i % 3 != 0;
+    store.Connected(computer);
+    CFleetStore::Row row;
+    row.sequence = 1;
+    row.time = kTime;
+    row.type = 10044;
+    row.className = "CStatusLog";
+    row.description = "protection status";
+    row.userContext = "bench";
+    row.content = "{}";
+    store.InsertRow(computer.name, row, kTime);
+    CFleetStore::Item item;
+    item.computer = computer.name;
+    item.kind = CFleetStore::kPassword;
+    item.internalId = "{5E1F0000-0000-0000-0000-" + std::to_string(100000000000 + i) + "}";
+    item.deviceId = "disk-0";
+    item.index = "1";
+    item.sealed = "sealed";
+    item.rowSequence = 1;
+    item.state = i % 2 == 0 ? CFleetStore::kConfirmed : CFleetStore::kEscrowed;
+    item.escrowedAt = kTime;
+    store.InsertItem(item);
+}
+
+void Seed(const std::string& folder) {
+    g_database.reset(new Zun::Server::CServerDatabase(folder + "/fleet.db"));
+    g_store.reset(new CFleetStore(*g_database));
+    g_database->InTransaction([](Poco::Data::Session&) {
+        for (int i = 0; i < kComputers; ++i) {
+            AddComputer(*g_store, i);
+        }
+    });
+}
+
+void BM_FleetPage(benchmark::State& state) {
+    Zun::Server::CFleetView view(*g_store);
+    for (auto _ : state) {
+        const std::string page =
+            CFleetPage::Render(CFleetPage::Rows(view.Hosts()), CFleetPage::Query(), kDayAgo);
+        g_pageBytes = page.size();
+        benchmark::DoNotOptimize(page.data());
+    }
+}
+
+void BM_FleetPageRenderOnly(benchmark::State& state) {
+    Zun::Server::CFleetView view(*g_store);
+    const std::vector<CFleetPage::Row> rows = CFleetPage::Rows(view.Hosts());
+    for (auto _ : state) {
+        const std::string page = CFleetPage::Render(rows, CFleetPage::Query(), kDayAgo);
+        benchmark::DoNotOptimize(page.data());
+    }
+}
+
+BENCHMARK(BM_FleetPage)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FleetPageRenderOnly)->Unit(benchmark::kMillisecond);
+
+void WriteRows(const QuilBench::CTimesReporter& times) {
+    const double page = times.Nanoseconds("BM_FleetPage");
+    const double render = times.Nanoseconds("BM_FleetPageRenderOnly");
+    const bool meets = page <= kTargetMilliseconds * 1e6 && g_pageBytes <= kTargetBytes;
+    QuilBench::WriteRow("Console: fleet page at 10,000 computers (SQLite: read, summarize, render)",
+                        QuilBench::FormatDuration(page) + ", " + std::to_string(g_pageBytes / 1024) + " KB",
+                        "render alone " + QuilBench::FormatDuration(render),
+                        std::isnan(page) ? "-" : QuilBench::FormatNumber(page / render, 1) + "×",
+                        "≤ 100 ms, ≤ 100 KB", QuilBench::Verdict(meets));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* work = std::getenv("QUIL_BENCH_WORK");
+    char pattern[] = "/tmp/quil-console-bench-XXXXXX";
+    const std::string folder = work ? std::string(work) : std::string(mkdtemp(pattern));
+    Seed(folder);
+    QuilBench::CTimesReporter times;
+    QuilBench::RunBenchmarks(argc, argv, times);
+    WriteRows(times);
+    g_store.reset();
+    g_database.reset();
+    std::remove((folder + "/fleet.db").c_str());
+    return 0;
+}

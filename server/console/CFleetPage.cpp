@@ -1,0 +1,188 @@
+#include "server/console/CFleetPage.h"
+
+#include <Poco/JSON/Object.h>
+#include <algorithm>
+#include <tuple>
+
+#include "server/console/CHtml.h"
+#include "server/store/CFleetStore.h"
+
+namespace Zun {
+namespace Server {
+
+using Poco::JSON::Object;
+
+const char* const CFleetPage::kNothingEscrowed = "nothing escrowed";
+const char* const CFleetPage::kWaiting = "escrowed, not yet confirmed";
+
+namespace {
+
+const char* const kAllClear = "all clear";
+const std::size_t kMaxFilter = 128;
+
+std::string EscrowState(const Object::Ptr& host) {
+    const int items = host->optValue<int>("items", 0);
+    const int waiting = host->optValue<int>("items_unconfirmed", 0);
+    if (items == 0) {
+        return CFleetPage::kNothingEscrowed;
+    }
+    return waiting > 0 ? CFleetPage::kWaiting : CFleetStore::kConfirmed;
+}
+
+std::string Field(const Poco::Net::NameValueCollection& form, const std::string& name) {
+    const std::string value = form.get(name, "");
+    return value.size() > kMaxFilter ? value.substr(0, kMaxFilter) : value;
+}
+
+std::string SortKey(const CFleetPage::Row& row, const std::string& sort) {
+    if (sort == "last_seen") {
+        return row.lastSeen;
+    }
+    if (sort == "product") {
+        return row.product;
+    }
+    return sort == "escrow" ? row.escrow : std::string();
+}
+
+}  // namespace
+
+CFleetPage::Query CFleetPage::Parse(const Poco::Net::NameValueCollection& form) {
+    Query query;
+    const std::string sort = form.get("sort", "name");
+    if (sort == "last_seen" || sort == "product" || sort == "escrow") {
+        query.sort = sort;
+    }
+    query.descending = form.get("order", "") == "desc";
+    query.product = Field(form, "product");
+    query.escrow = Field(form, "escrow");
+    query.text = Field(form, "q");
+    const std::string page = form.get("page", "0");
+    if (!page.empty() && page.size() < 7 && page.find_first_not_of("0123456789") == std::string::npos) {
+        query.page = std::stoul(page);
+    }
+    return query;
+}
+
+std::vector<CFleetPage::Row> CFleetPage::Rows(const Poco::JSON::Array::Ptr& hosts) {
+    std::vector<Row> rows;
+    rows.reserve(hosts->size());
+    for (std::size_t i = 0; i < hosts->size(); ++i) {
+        const Object::Ptr host = hosts->getObject(static_cast<unsigned>(i));
+        Row row;
+        row.name = host->optValue<std::string>("name", "");
+        row.lastSeen = host->optValue<std::string>("last_seen", "");
+        row.connected = host->optValue<bool>("connected", false);
+        row.product = host->optValue<std::string>("product", "");
+        row.protection = host->optValue<std::string>("protection", "");
+        row.escrow = EscrowState(host);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+bool CFleetPage::Matches(const Row& row, const Query& query) {
+    return (query.product.empty() || row.product == query.product) &&
+           (query.escrow.empty() || row.escrow == query.escrow) &&
+           (query.text.empty() || row.name.find(query.text) != std::string::npos);
+}
+
+std::string CFleetPage::Render(std::vector<Row> rows, const Query& query, const std::string& dayAgo) {
+    std::string html = Counts(rows, dayAgo) + Filters(query);
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [&](const Row& row) { return !Matches(row, query); }),
+               rows.end());
+    std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
+        const auto left = std::make_tuple(SortKey(a, query.sort), a.name);
+        const auto right = std::make_tuple(SortKey(b, query.sort), b.name);
+        return query.descending ? right < left : left < right;
+    });
+    return html + Table(rows, query, dayAgo) + Pages(rows.size(), query);
+}
+
+std::string CFleetPage::Counts(const std::vector<Row>& rows, const std::string& dayAgo) {
+    std::size_t connected = 0, clear = 0, escrowed = 0, confirmed = 0, unreachable = 0, stale = 0;
+    for (const Row& row : rows) {
+        connected += row.connected ? 1 : 0;
+        clear += row.protection.find(kAllClear) != std::string::npos ? 1 : 0;
+        escrowed += row.escrow != kNothingEscrowed ? 1 : 0;
+        confirmed += row.escrow == CFleetStore::kConfirmed ? 1 : 0;
+        unreachable += row.product == "not reachable" ? 1 : 0;
+        stale += !row.connected && row.lastSeen < dayAgo ? 1 : 0;
+    }
+    const std::pair<const char*, std::size_t> counts[] = {{"computers", rows.size()},
+                                                          {"connected", connected},
+                                                          {"protection all clear", clear},
+                                                          {"escrowed", escrowed},
+                                                          {"confirmed by the product", confirmed},
+                                                          {"product not reachable", unreachable},
+                                                          {"not seen for a day", stale}};
+    std::string html = "<ul class=\"counts\" aria-label=\"counts\">";
+    for (const auto& count : counts) {
+        html += "<li>" + std::string(count.first) + ": <strong>" + std::to_string(count.second) +
+                "</strong></li>";
+    }
+    return html + "</ul>";
+}
+
+std::string CFleetPage::Filters(const Query& query) {
+    return "<form method=\"get\" action=\"/fleet\"><label>Name contains <input name=\"q\" value=\"" +
+           CHtml::Escape(query.text) + "\"></label>" +
+           CHtml::Choice("product", "Product", query.product,
+                         {"", "connected", "not reachable", "not installed", "unknown"}) +
+           CHtml::Choice("escrow", "Escrow", query.escrow,
+                         {"", kNothingEscrowed, kWaiting, CFleetStore::kConfirmed}) +
+           CHtml::Hidden("sort", query.sort) + "<button type=\"submit\">Filter</button></form>";
+}
+
+std::string CFleetPage::Header(const Query& query, const std::string& key, const std::string& title) {
+    Query sorted = query;
+    sorted.descending = query.sort == key && !query.descending;
+    sorted.sort = key;
+    sorted.page = 0;
+    const std::string state = query.sort != key ? "none" : query.descending ? "descending" : "ascending";
+    return "<th aria-sort=\"" + state + "\"><a href=\"" + Href(sorted) + "\">" + CHtml::Escape(title) +
+           "</a></th>";
+}
+
+std::string CFleetPage::Table(const std::vector<Row>& rows, const Query& query, const std::string& dayAgo) {
+    std::string html = "<table><thead><tr>" + Header(query, "name", "Computer") +
+                       Header(query, "last_seen", "Last seen") + Header(query, "product", "Product") +
+                       "<th>Protection</th>" + Header(query, "escrow", "Escrow") + "</tr></thead><tbody>";
+    const std::size_t first = std::min(rows.size(), query.page * kPageRows);
+    const std::size_t last = std::min(rows.size(), first + kPageRows);
+    for (std::size_t i = first; i < last; ++i) {
+        const Row& row = rows[i];
+        const bool stale = !row.connected && row.lastSeen < dayAgo;
+        html += "<tr><td><a href=\"/computer?name=" + CHtml::Query(row.name) + "\">" +
+                CHtml::Escape(row.name) + "</a></td><td" + (stale ? " class=\"bad\"" : "") + ">" +
+                CHtml::Escape(row.lastSeen) + (row.connected ? " (connected)" : "") + "</td>" +
+                CHtml::Cell(row.product) + CHtml::Cell(row.protection) + CHtml::Cell(row.escrow) + "</tr>";
+    }
+    return html + "</tbody></table>";
+}
+
+std::string CFleetPage::Pages(std::size_t matching, const Query& query) {
+    const std::size_t pages = (matching + kPageRows - 1) / kPageRows;
+    std::string html = "<p>" + std::to_string(matching) + " matching";
+    if (pages > 1) {
+        html += ", page " + std::to_string(query.page + 1) + " of " + std::to_string(pages);
+        Query other = query;
+        if (query.page > 0) {
+            other.page = query.page - 1;
+            html += " <a href=\"" + Href(other) + "\" rel=\"prev\">previous</a>";
+        }
+        if (query.page + 1 < pages) {
+            other.page = query.page + 1;
+            html += " <a href=\"" + Href(other) + "\" rel=\"next\">next</a>";
+        }
+    }
+    return html + "</p>";
+}
+
+std::string CFleetPage::Href(Query query) {
+    return "/fleet?sort=" + CHtml::Query(query.sort) + "&amp;order=" + (query.descending ? "desc" : "asc") +
+           "&amp;product=" + CHtml::Query(query.product) + "&amp;escrow=" + CHtml::Query(query.escrow) +
+           "&amp;q=" + CHtml::Query(query.text) + "&amp;page=" + std::to_string(query.page);
+}
+
+}  // namespace Server
+}  // namespace Zun

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <Poco/JSON/Array.h>
+#include <Poco/Net/NameValueCollection.h>
+#include <string>
+#include <vector>
+
+namespace Zun {
+namespace Server {
+
+// The fleet page: the counts at the top, then one row per computer (name, last seen, product state,
+// protection, escrow), sorted and filtered by the query string, a page of kPageRows at a time so
+// that the page stays small at any fleet size.
+class CFleetPage {
+public:
+    static const std::size_t kPageRows = 200;
+    static const char* const kNothingEscrowed;
+    static const char* const kWaiting;
+
+    struct Query {
+        std::string sort = "name";  // name, last_seen, product, escrow
+        bool descending = false;
+        std::string product;  // a product state, or empty for any
+        std::string escrow;   // an escrow state, or empty for any
+        std::string text;     // part of the name
+        std::size_t page = 0;
+    };
+    struct Row {
+        std::string name;
+        std::string lastSeen;
+        bool connected = false;
+        std::string product;
+        std::string protection;
+        std::string escrow;
+    };
+
+    // Unknown sort keys and pages out of range fall back to the first; throws nothing.
+    static Query Parse(const Poco::Net::NameValueCollection& form);
+    static std::vector<Row> Rows(const Poco::JSON::Array::Ptr& hosts);
+    // dayAgo: the time a day before now as the fleet's rows write it, for "not seen for a day".
+    static std::string Render(std::vector<Row> rows, const Query& query, const std::string& dayAgo);
+
+private:
+    static std::string Counts(const std::vector<Row>& rows, const std::string& dayAgo);
+    static std::string Filters(const Query& query);
+    static std::string Table(const std::vector<Row>& rows, const Query& query, const std::string& dayAgo);
+    static std::string Header(const Query& query, const std::string& key, const std::string& title);
+    static std::string Pages(std::size_t matching, const Query& query);
+    static std::string Href(Query query);
+    static bool Matches(const Row& row, const Query& query);
+};
+
+}  // namespace Server
+}  // namespace Zun
