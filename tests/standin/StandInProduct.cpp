@@ -11,10 +11,9 @@ namespace IpcTest {
 
 using namespace Connectors::Common::Pixlink;
 using Testing::CPortStandIn;
+typedef std::vector<std::uint8_t> Bytes;
 
 namespace {
-
-typedef std::vector<std::uint8_t> Bytes;
 
 constexpr std::uint32_t kLyingAlpcLength = 60000;
 constexpr std::uint32_t kLyingLpcLength = 600;
@@ -36,25 +35,6 @@ std::size_t DataLength(const Bytes& message) {
     return message.size() - kPortHeaderSize;
 }
 
-// The request bytes, wherever the client put them.
-Bytes RequestBytes(const CPortStandIn::Request& request) {
-    const Bytes& message = request.message;
-    if (request.kind == CPortStandIn::kAlpc) {
-        if (!request.view.empty()) {
-            return request.view;
-        }
-        return Bytes(message.begin() + kAlpcDataOffset, message.end());
-    }
-    if (request.entries.empty()) {
-        return Bytes(message.begin() + kLpcSmallDataOffset, message.end());
-    }
-    const CPortStandIn::Request::Entry& first = request.entries[0];
-    if (first.size > 0) {
-        return Bytes(first.address, first.address + first.size);
-    }
-    return Bytes(message.begin() + kLpcLargeDataOffset, message.end());
-}
-
 std::uint32_t EntrySize(const CPortStandIn::Request& request, std::size_t index) {
     return index < request.entries.size() ? request.entries[index].size : 0;
 }
@@ -69,14 +49,14 @@ public:
             !request.wantsReply || (lpc && (Dword(request.message, kLpcFlagsOffset) & 1) != 0);
         if (oneWay) {
             ++m_datagrams;
-            return Reply(request, 0, {});
+            return ProductReply(request, 0, {});
         }
         const Bytes bytes = RequestBytes(request);
-        switch (Dword(request.message, kLpcTypeOffset)) {
+        switch (MessageType(request)) {
             case kEcho:
-                return Reply(request, 0, bytes);
+                return ProductReply(request, 0, bytes);
             case kSized:
-                return Reply(request, 0, Pattern(FirstWord(bytes)));
+                return ProductReply(request, 0, Pattern(FirstWord(bytes)));
             case kDeferred: {
                 CPortStandIn::Reply timedOut;
                 timedOut.status = request.hasTimeout ? 0x102 : static_cast<std::int32_t>(0xC0000001);
@@ -87,7 +67,7 @@ public:
             case kDropAlways:
                 return Dropped();
             case kResultWord:
-                return Reply(request, FirstWord(bytes), Pattern(16));
+                return ProductReply(request, FirstWord(bytes), Pattern(16));
             case kMalformed:
                 return Malformed(FirstWord(bytes));
             default:
@@ -102,29 +82,6 @@ private:
         return reply;
     }
 
-    // Short replies travel inline; longer ones in a view (ALPC) or written into the client's
-    // reply buffer through data entry 1 (LPC).
-    CPortStandIn::Reply Reply(const CPortStandIn::Request& request, std::uint32_t result,
-                              const Bytes& bytes) {
-        CPortStandIn::Reply reply;
-        const std::uint32_t length = static_cast<std::uint32_t>(bytes.size());
-        if (m_kind == CPortStandIn::kAlpc) {
-            const bool inlined = bytes.size() <= kAlpcInlineReplyMax;
-            reply.message = CPortStandIn::ReplyMessage(result, length, inlined ? bytes : Bytes());
-            if (!inlined) {
-                reply.view = bytes;
-                reply.viewFlags = kAlpcReplyViewFlag;
-            }
-            return reply;
-        }
-        const bool inlined = bytes.size() <= kLpcReplyInlineMax;
-        reply.message = CPortStandIn::ReplyMessage(result, length, inlined ? bytes : Bytes());
-        if (!inlined && request.entries.size() > 1 && request.entries[1].size >= bytes.size()) {
-            std::memcpy(request.entries[1].address, bytes.data(), bytes.size());
-        }
-        return reply;
-    }
-
     CPortStandIn::Reply Report(const CPortStandIn::Request& request, const Bytes& bytes) {
         const bool alpc = m_kind == CPortStandIn::kAlpc;
         std::vector<std::uint32_t> fields(kReportFields, 0);
@@ -132,7 +89,7 @@ private:
         fields[kDataInfoOffset] = alpc ? 0 : static_cast<std::uint16_t>(Dword(request.message, 4) >> 16);
         fields[kEntry0Size] = EntrySize(request, 0);
         fields[kEntry1Size] = EntrySize(request, 1);
-        fields[kCapacityField] = Dword(request.message, alpc ? kAlpcCapacityOffset : kLpcCapacityOffset);
+        fields[kCapacityField] = ReplyCapacity(request);
         fields[kViewSize] = static_cast<std::uint32_t>(request.view.size());
         fields[kViewFlags] = request.viewFlags;
         fields[kField44] = Dword(request.message, kAlpcToBufferOffset);
@@ -142,7 +99,7 @@ private:
         fields[kDatagrams] = m_datagrams;
         Bytes record(fields.size() * 4);
         std::memcpy(record.data(), fields.data(), record.size());
-        return Reply(request, 0, record);
+        return ProductReply(request, 0, record);
     }
 
     CPortStandIn::Reply Malformed(std::uint32_t which) const {
@@ -179,6 +136,54 @@ private:
 };
 
 }  // namespace
+
+Bytes RequestBytes(const CPortStandIn::Request& request) {
+    const Bytes& message = request.message;
+    if (request.kind == CPortStandIn::kAlpc) {
+        if (!request.view.empty()) {
+            return request.view;
+        }
+        return Bytes(message.begin() + kAlpcDataOffset, message.end());
+    }
+    if (request.entries.empty()) {
+        return Bytes(message.begin() + kLpcSmallDataOffset, message.end());
+    }
+    const CPortStandIn::Request::Entry& first = request.entries[0];
+    if (first.size > 0) {
+        return Bytes(first.address, first.address + first.size);
+    }
+    return Bytes(message.begin() + kLpcLargeDataOffset, message.end());
+}
+
+std::uint32_t MessageType(const CPortStandIn::Request& request) {
+    return Dword(request.message, kLpcTypeOffset);
+}
+
+std::uint32_t ReplyCapacity(const CPortStandIn::Request& request) {
+    return Dword(request.message,
+                 request.kind == CPortStandIn::kAlpc ? kAlpcCapacityOffset : kLpcCapacityOffset);
+}
+
+CPortStandIn::Reply ProductReply(const CPortStandIn::Request& request, std::uint32_t result,
+                                 const Bytes& bytes) {
+    CPortStandIn::Reply reply;
+    const std::uint32_t length = static_cast<std::uint32_t>(bytes.size());
+    if (request.kind == CPortStandIn::kAlpc) {
+        const bool inlined = bytes.size() <= kAlpcInlineReplyMax;
+        reply.message = CPortStandIn::ReplyMessage(result, length, inlined ? bytes : Bytes());
+        if (!inlined) {
+            reply.view = bytes;
+            reply.viewFlags = kAlpcReplyViewFlag;
+        }
+        return reply;
+    }
+    const bool inlined = bytes.size() <= kLpcReplyInlineMax;
+    reply.message = CPortStandIn::ReplyMessage(result, length, inlined ? bytes : Bytes());
+    if (!inlined && request.entries.size() > 1 && request.entries[1].size >= bytes.size()) {
+        std::memcpy(request.entries[1].address, bytes.data(), bytes.size());
+    }
+    return reply;
+}
 
 CPortStandIn::Handler StandInProduct(CPortStandIn::Kind kind) {
     auto product = std::make_shared<CProduct>(kind);
