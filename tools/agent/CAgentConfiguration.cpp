@@ -24,7 +24,7 @@ typedef CAgentConfiguration::Source Source;
 const char* const kObjectRootKey = "object-root";
 const char* const kRunCommand = "run";
 // --print-config's columns: the longest key, the longest source (the file's name aside).
-const int kKeyColumn = 15;
+const int kKeyColumn = 16;
 const int kSourceColumn = 38;
 
 // The value each setting ended with, as --print-config shows it.
@@ -42,6 +42,7 @@ const std::map<std::string, std::function<std::string(const CAgentOptions&)>> kE
     {"control", [](const CAgentOptions& o) { return o.control; }},
     {"server", [](const CAgentOptions& o) { return o.server; }},
     {"server-bundle", [](const CAgentOptions& o) { return o.serverBundle; }},
+    {"product-account", [](const CAgentOptions& o) { return o.productAccount; }},
 };
 
 const char* const kServerKey = "server";
@@ -88,6 +89,7 @@ const std::vector<CAgentConfiguration::Setting>& CAgentConfiguration::Settings()
         {"control", "--control", "QUIL_AGENT_CONTROL", true},
         {"server", "--server", "QUIL_AGENT_SERVER", false},
         {"server-bundle", "--server-bundle", "QUIL_AGENT_SERVER_BUNDLE", false},
+        {"product-account", "--product-account", "QUIL_AGENT_PRODUCT_ACCOUNT", false},
     };
     return settings;
 }
