@@ -115,6 +115,17 @@ TEST_F(AgentConfigurationTest, EverySettingIsReadFromTheFile) {
     }
 }
 
+// Windows paths keep their backslashes: a value is never read as escapes.
+TEST_F(AgentConfigurationTest, ValuesAreTakenLiterally) {
+    WriteFile(
+        "log-file = C:\\quil\\agent.log\ndatabase = C:\\quil\\t\\n.db\nmodule = \\\\server\\share\\m.dll\n");
+    const CAgentOptions o =
+        CAgentOptions::Parse(CAgentConfiguration({"run", "--config", file}, {}, "").Arguments());
+    EXPECT_EQ("C:\\quil\\agent.log", o.logFile);
+    EXPECT_EQ("C:\\quil\\t\\n.db", o.database);
+    EXPECT_EQ("\\\\server\\share\\m.dll", o.module);
+}
+
 TEST_F(AgentConfigurationTest, LogAndSocketFollowADatabaseFromTheFile) {
     WriteFile("database = " + folder + "/state/agent.db\n");
     const CAgentOptions o =

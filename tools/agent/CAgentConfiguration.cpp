@@ -59,6 +59,20 @@ const CAgentConfiguration::Setting* FindByOption(const std::vector<CAgentConfigu
     return nullptr;
 }
 
+// Values are taken literally, backslashes and all (log-file = C:\quil\agent.log): the property
+// format reads a backslash as an escape, so each one is doubled before the text is parsed.
+std::string LiteralBackslashes(const std::string& text) {
+    std::string literal;
+    literal.reserve(text.size());
+    for (char c : text) {
+        literal += c;
+        if (c == '\\') {
+            literal += c;
+        }
+    }
+    return literal;
+}
+
 bool IsOption(const std::string& argument) {
     return argument.rfind("-", 0) == 0;
 }
@@ -176,7 +190,7 @@ void CAgentConfiguration::ReadFile(const std::string& fileName) {
     } catch (const std::exception& e) {
         throw CError(ExitCode::kNoPermission, "cannot use configuration file " + fileName + ": " + e.what());
     }
-    std::istringstream stream(text);
+    std::istringstream stream(LiteralBackslashes(text));
     Poco::AutoPtr<Poco::Util::PropertyFileConfiguration> file;
     std::vector<std::string> keys;
     try {
