@@ -45,6 +45,25 @@ IPixlinkClient* CPixlinkChannel::CurrentClient() const {
     return m_legacy ? static_cast<IPixlinkClient*>(m_lpc.get()) : static_cast<IPixlinkClient*>(m_alpc.get());
 }
 
+Platform::NTSTATUS CPixlinkChannel::CurrentConnectStatus() const {
+    return m_legacy ? m_lpc->LastConnectStatus() : m_alpc->LastConnectStatus();
+}
+
+std::string CPixlinkChannel::RefusalNote(Platform::NTSTATUS connectStatus) const {
+    if (connectStatus != Platform::STATUS_SERVER_SID_MISMATCH) {
+        return std::string();
+    }
+    return " (refused: the port is served by another account than " + m_serverAccount.Text() +
+           "; nothing was sent)";
+}
+
+void CPixlinkChannel::SetServerAccount(const CServerAccount& account) {
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    m_serverAccount = account;
+    m_alpc->SetServerAccount(account);
+    m_lpc->SetServerAccount(account);
+}
+
 bool CPixlinkChannel::IsLegacy() {
     boost::lock_guard<boost::mutex> guard(m_lock);
     return m_legacy;
@@ -59,7 +78,8 @@ bool CPixlinkChannel::Ping(std::string& error) {
     if (result == kResultSuccess) {
         return true;
     }
-    error += "Ping (CCCOMM_PING) failed with " + std::to_string(result);
+    error += "Ping (CCCOMM_PING) failed with " + std::to_string(result) +
+             RefusalNote(m_alpc ? m_alpc->LastConnectStatus() : Platform::STATUS_SUCCESS);
     result =
         m_lpc ? m_lpc->Request(0, kMessagePing, nullptr, 0, nullptr, 0, &length, 0) : kResultNotSupported;
     if (result == kResultSuccess) {
@@ -69,7 +89,8 @@ bool CPixlinkChannel::Ping(std::string& error) {
     if (!error.empty()) {
         error += ", ";
     }
-    error += "Legacy ping (CCCOMM_PING) failed with " + std::to_string(result);
+    error += "Legacy ping (CCCOMM_PING) failed with " + std::to_string(result) +
+             RefusalNote(m_lpc ? m_lpc->LastConnectStatus() : Platform::STATUS_SUCCESS);
     return false;
 }
 
@@ -114,8 +135,8 @@ uint32_t CPixlinkChannel::RequestLocked(const std::vector<uint8_t>& request, std
         if (result == kResultSuccess || result == kResultBufferTooSmall) {
             return result;
         }
-        std::string message =
-            "CPixlinkChannel: Send request failed with pixlink error " + std::to_string(result);
+        std::string message = "CPixlinkChannel: Send request failed with pixlink error " +
+                              std::to_string(result) + RefusalNote(CurrentConnectStatus());
         if (!m_modeDecided) {
             m_modeDecided = true;
             m_legacy = true;

@@ -41,8 +41,15 @@ public:
 
     bool IsLegacy();
 
+    // The account that must serve the product's ports (LocalSystem unless set); both clients refuse
+    // a port served by anyone else before they send anything.
+    void SetServerAccount(const CServerAccount& account);
+
 private:
     IPixlinkClient* CurrentClient() const;
+    // Why the last request of a client never reached the product, or nothing.
+    std::string RefusalNote(Platform::NTSTATUS connectStatus) const;
+    Platform::NTSTATUS CurrentConnectStatus() const;
     uint32_t RequestLocked(const std::vector<uint8_t>& request, std::vector<uint8_t>& reply,
                            uint64_t capacity, uint64_t& length);
     static bool ReadReplyHeader(CPixlinkChannelBuffer& reply, uint32_t& bodyLength);
@@ -61,6 +68,7 @@ private:
     int32_t m_serverModuleIndex = -1;
     uint32_t m_userDataTimestamp = 0;
     uint32_t m_serverValue = 0xFFFFFFFF;
+    CServerAccount m_serverAccount;
 };
 
 }  // namespace Pixlink

@@ -11,6 +11,8 @@ Platform::RtlInitUnicodeStringFn CNtdll::RtlInitUnicodeString =
     &LazyStub<Platform::RtlInitUnicodeStringFn, &CNtdll::RtlInitUnicodeString, &CNtdll::Table>::Call;
 Platform::NtConnectPortFn CNtdll::NtConnectPort =
     &LazyStub<Platform::NtConnectPortFn, &CNtdll::NtConnectPort, &CNtdll::Table>::Call;
+Platform::NtSecureConnectPortFn CNtdll::NtSecureConnectPort =
+    &LazyStub<Platform::NtSecureConnectPortFn, &CNtdll::NtSecureConnectPort, &CNtdll::Table>::Call;
 Platform::NtRequestPortFn CNtdll::NtRequestPort =
     &LazyStub<Platform::NtRequestPortFn, &CNtdll::NtRequestPort, &CNtdll::Table>::Call;
 Platform::NtRequestWaitReplyPortFn CNtdll::NtRequestWaitReplyPort =
@@ -40,6 +42,8 @@ CLazyBindingTable& CNtdll::Table() {
     static const LazyBindingEntry entries[] = {
         LazyEntry<Platform::RtlInitUnicodeStringFn, &CNtdll::RtlInitUnicodeString, 0>("RtlInitUnicodeString"),
         LazyEntry<Platform::NtConnectPortFn, &CNtdll::NtConnectPort, 0xC0000001LL>("NtConnectPort"),
+        LazyEntry<Platform::NtSecureConnectPortFn, &CNtdll::NtSecureConnectPort, 0xC0000001LL>(
+            "NtSecureConnectPort"),
         LazyEntry<Platform::NtRequestPortFn, &CNtdll::NtRequestPort, 0xC0000001LL>("NtRequestPort"),
         LazyEntry<Platform::NtRequestWaitReplyPortFn, &CNtdll::NtRequestWaitReplyPort, 0xC0000001LL>(
             "NtRequestWaitReplyPort"),

@@ -16,6 +16,7 @@ public:
 
     static Platform::RtlInitUnicodeStringFn RtlInitUnicodeString;
     static Platform::NtConnectPortFn NtConnectPort;
+    static Platform::NtSecureConnectPortFn NtSecureConnectPort;
     static Platform::NtRequestPortFn NtRequestPort;
     static Platform::NtRequestWaitReplyPortFn NtRequestWaitReplyPort;
     static Platform::NtAlpcConnectPortFn NtAlpcConnectPort;

@@ -29,7 +29,8 @@ static_assert(sizeof(ConnectionMessage) == kAlpcConnectMessageSize, "connection 
 ALPC_PORT_ATTRIBUTES PortAttributes() {
     ALPC_PORT_ATTRIBUTES attributes = {};
     attributes.Flags = kAlpcPortFlags;
-    attributes.SecurityQos = {sizeof(SECURITY_QUALITY_OF_SERVICE), 2, 1, 0};
+    // The product learns who asks, but cannot act as the agent.
+    attributes.SecurityQos = {sizeof(SECURITY_QUALITY_OF_SERVICE), SecurityIdentification, 1, 0};
     attributes.MaxMessageLength = kAlpcMessageSize;
     attributes.MemoryBandwidth = 0;
     attributes.MaxPoolUsage = kUnlimited;
@@ -63,6 +64,12 @@ std::uint32_t CPixlinkAlpcClient::Close() {
     return kResultSuccess;
 }
 
+void CPixlinkAlpcClient::SetServerAccount(const CServerAccount& account) {
+    Disconnect();
+    std::lock_guard<CCriticalSection> guard(m_portLock);
+    m_serverAccount = account;
+}
+
 void CPixlinkAlpcClient::Disconnect() {
     std::lock_guard<CCriticalSection> guard(m_portLock);
     HANDLE port = m_port.exchange(nullptr);
@@ -91,9 +98,10 @@ bool CPixlinkAlpcClient::Connect() {
     message.largestInlineReply = kAlpcInlineReplyMax;
     ULONG bufferLength = sizeof(message);
     HANDLE port = nullptr;
-    const NTSTATUS status =
-        CNtdll::NtAlpcConnectPort(&port, &portName, nullptr, &attributes, kAlpcConnectFlags, nullptr,
-                                  &message.header, &bufferLength, nullptr, nullptr, nullptr);
+    const NTSTATUS status = CNtdll::NtAlpcConnectPort(
+        &port, &portName, nullptr, &attributes, kAlpcConnectFlags, m_serverAccount.Sid(), &message.header,
+        &bufferLength, nullptr, nullptr, nullptr);
+    m_connectStatus.store(status);
     if (!NT_SUCCESS(status)) {
         if (port != nullptr) {
             CKernel32::CloseHandle(port);

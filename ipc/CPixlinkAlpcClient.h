@@ -6,6 +6,7 @@
 #include "ipc/CAlpcExchange.h"
 #include "ipc/CCriticalSection.h"
 #include "ipc/CPixlinkCommonNt.h"
+#include "ipc/CServerAccount.h"
 #include "ipc/IPixlinkClient.h"
 
 namespace Zun {
@@ -31,6 +32,12 @@ public:
     std::uint32_t ReadBroadcast(std::int64_t offset, void* destination, std::uint64_t size) override;
     std::uint32_t ReadBroadcastDword(std::int64_t offset, std::uint32_t* value) override;
 
+    // The account the port must be served by; a connection made for another account is dropped.
+    void SetServerAccount(const CServerAccount& account);
+    // What the last connect attempt answered: STATUS_SERVER_SID_MISMATCH when another account
+    // serves the port.
+    Platform::NTSTATUS LastConnectStatus() const { return m_connectStatus.load(); }
+
 private:
     bool Connect();
     void Disconnect();
@@ -46,6 +53,8 @@ private:
     std::uint32_t m_flags = 0;
     CCriticalSection m_portLock;
     std::atomic<Platform::HANDLE> m_port{nullptr};
+    CServerAccount m_serverAccount;
+    std::atomic<Platform::NTSTATUS> m_connectStatus{Platform::STATUS_SUCCESS};
 };
 
 }  // namespace Pixlink

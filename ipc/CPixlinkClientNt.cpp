@@ -96,6 +96,13 @@ std::uint32_t CPixlinkClientNt<Address>::Close() {
 }
 
 template <class Address>
+void CPixlinkClientNt<Address>::SetServerAccount(const CServerAccount& account) {
+    std::lock_guard<CCriticalSection> guard(Lock());
+    ClosePort();
+    m_serverAccount = account;
+}
+
+template <class Address>
 void CPixlinkClientNt<Address>::ClosePort() {
     std::lock_guard<CCriticalSection> guard(Lock());
     HANDLE port = this->m_port.exchange(nullptr);
@@ -114,12 +121,14 @@ std::uint32_t CPixlinkClientNt<Address>::Connect() {
     CObjectName::Format(name, "\\BaseNamedObjects\\", this->m_localId, this->m_remoteId, "CommPort");
     UNICODE_STRING portName;
     CNtdll::RtlInitUnicodeString(&portName, name);
-    SECURITY_QUALITY_OF_SERVICE qos = {sizeof(SECURITY_QUALITY_OF_SERVICE), 2, 1, 0};
+    // The product learns who asks, but cannot act as the agent.
+    SECURITY_QUALITY_OF_SERVICE qos = {sizeof(SECURITY_QUALITY_OF_SERVICE), SecurityIdentification, 1, 0};
     std::uint32_t information[3] = {kMagicLow, kMagicHigh, kProtocolVersion};
     ULONG informationLength = kLpcConnectionInfoSize;
     HANDLE port = nullptr;
-    NTSTATUS status = CNtdll::NtConnectPort(&port, &portName, &qos, nullptr, nullptr, nullptr, information,
-                                            &informationLength);
+    NTSTATUS status = CNtdll::NtSecureConnectPort(&port, &portName, &qos, nullptr, m_serverAccount.Sid(),
+                                                  nullptr, nullptr, information, &informationLength);
+    m_connectStatus.store(status);
     this->m_port.store(port);
     if (NT_SUCCESS(status) && (this->m_flags & kInitFlagWorkerThread) != 0 && this->m_workerPool == nullptr) {
         CLpcWorkerPool* pool = new CLpcWorkerPool;

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "ipc/CPixlinkCommonNt.h"
 #include "ipc/CPixlinkStructsNt.h"
+#include "ipc/CServerAccount.h"
 #include "ipc/IPixlinkClient.h"
 
 namespace Zun {
@@ -33,6 +35,12 @@ public:
     std::uint32_t ReadBroadcast(std::int64_t offset, void* destination, std::uint64_t size) override;
     std::uint32_t ReadBroadcastDword(std::int64_t offset, std::uint32_t* value) override;
 
+    // The account the port must be served by; a connection made for another account is dropped.
+    void SetServerAccount(const CServerAccount& account);
+    // What the last connect attempt answered: STATUS_SERVER_SID_MISMATCH when another account
+    // serves the port.
+    Platform::NTSTATUS LastConnectStatus() const { return m_connectStatus.load(); }
+
 private:
     std::uint32_t Connect();
     void ClosePort();
@@ -42,6 +50,9 @@ private:
     Platform::NTSTATUS ExchangeOnWorker(Platform::PORT_MESSAGE* request, Platform::PORT_MESSAGE* reply);
     std::uint32_t ReadReply(const std::uint8_t* reply, void* buffer, std::uint64_t capacity,
                             std::uint64_t* replyLength) const;
+
+    CServerAccount m_serverAccount;
+    std::atomic<Platform::NTSTATUS> m_connectStatus{Platform::STATUS_SUCCESS};
 };
 
 extern template class CPixlinkClientNt<Platform::ULONG64>;

@@ -35,6 +35,7 @@ using Zun::Connectors::Common::Tasks::CProtectionStatusRow;
 
 const char* const CQUILConnectorModule::RegistryKey = Platform::kProductRegistryKey;
 const char* const CQUILConnectorModule::RegistryValue = Platform::kProductVersionValue;
+const char* const CQUILConnectorModule::ProductAccountSetting = "product-account";
 
 CQUILConnectorModule::CQUILConnectorModule() : m_watchdogPeriod(CProductWatchdog::Period) {}
 
@@ -54,10 +55,11 @@ CQUILConnectorModule::~CQUILConnectorModule() {
 }
 
 void CQUILConnectorModule::Initialize(Zun::Common::Kernel::IResourceProvider& resources) {
+    boost::shared_ptr<CQUILChannel> ownChannel;
     if (!m_channel) {
-        auto channel = boost::make_shared<CQUILChannel>();
-        m_channel = channel;
-        m_watchedChannel = channel;
+        ownChannel = boost::make_shared<CQUILChannel>();
+        m_channel = ownChannel;
+        m_watchedChannel = ownChannel;
     }
     m_factory = boost::make_shared<Common::Pixlink::Messages::CPixlinkMessageFactory>();
     m_networkGrpc =
@@ -65,6 +67,26 @@ void CQUILConnectorModule::Initialize(Zun::Common::Kernel::IResourceProvider& re
     m_agentConfiguration = Take<Zun::Common::Kernel::IAgentConfigurationResource>(
         resources, 12, "IAgentConfigurationResource", false);
     Common::CConnectorModule::Initialize(resources);
+    if (ownChannel) {
+        ConfigureServerAccount(*ownChannel);
+    }
+}
+
+// LocalSystem serves the product's ports unless the agent names another account. A setting that
+// is no security identifier leaves LocalSystem in force: refusing too much is the safe mistake.
+void CQUILConnectorModule::ConfigureServerAccount(CQUILChannel& channel) {
+    const std::string text =
+        m_agentConfiguration ? m_agentConfiguration->GetAgentValue(ProductAccountSetting) : std::string();
+    if (text.empty()) {
+        return;
+    }
+    Common::Pixlink::CServerAccount account;
+    if (!account.Parse(text)) {
+        Log(4) << "The product account \"" << text << "\" is no security identifier (S-1-...); the product's "
+               << "ports are accepted only from " << account.Text();
+        return;
+    }
+    channel.SetServerAccount(account);
 }
 
 bool CQUILConnectorModule::IsProductInstalled() {

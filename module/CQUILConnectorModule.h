@@ -21,6 +21,8 @@ class CImportConfigurationTask;
 }  // namespace Common
 namespace QUILConnector {
 
+class CQUILChannel;
+
 // The connector module of the QUIL full-disk-encryption product.
 class CQUILConnectorModule : public Common::CConnectorModule {
 public:
@@ -28,6 +30,8 @@ public:
     static constexpr int64_t ProductCode = 29;
     static const char* const RegistryKey;
     static const char* const RegistryValue;
+    // The agent's setting that names the account the product's ports must be served by.
+    static const char* const ProductAccountSetting;
 
     CQUILConnectorModule();
     ~CQUILConnectorModule() override;
@@ -55,6 +59,7 @@ private:
     void PublishProtectionStatus(int32_t level, int64_t statusText, int64_t status);
     void PublishConnectorStatus();
     void PublishProductStatus();
+    void ConfigureServerAccount(CQUILChannel& channel);
 
     boost::shared_ptr<Common::IChannel> m_channel;
     boost::shared_ptr<Common::IWatchedChannel> m_watchedChannel;

@@ -18,6 +18,10 @@ public:
     static NTSTATUS NtConnectPort(HANDLE* port, UNICODE_STRING* name, SECURITY_QUALITY_OF_SERVICE* qos,
                                   void* clientView, void* serverView, ULONG* maxMessageLength,
                                   void* connectionInformation, ULONG* connectionInformationLength);
+    static NTSTATUS NtSecureConnectPort(HANDLE* port, UNICODE_STRING* name, SECURITY_QUALITY_OF_SERVICE* qos,
+                                        void* clientView, void* requiredServerSid, void* serverView,
+                                        ULONG* maxMessageLength, void* connectionInformation,
+                                        ULONG* connectionInformationLength);
     static NTSTATUS NtRequestPort(HANDLE port, PORT_MESSAGE* request);
     static NTSTATUS NtRequestWaitReplyPort(HANDLE port, PORT_MESSAGE* request, PORT_MESSAGE* reply);
     static NTSTATUS NtAlpcConnectPort(HANDLE* port, UNICODE_STRING* name, void* objectAttributes,

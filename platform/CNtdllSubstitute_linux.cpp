@@ -24,19 +24,29 @@ std::size_t TotalLength(const PORT_MESSAGE* message) {
     return static_cast<std::uint16_t>(message->u1.s1.TotalLength);
 }
 
-// A message the kernel would accept: its lengths agree and it fits the port's largest message.
 // What the kernel accepts of a security quality of service, and what the product needs of it: it
-// impersonates its clients to tell who asks, so a client must allow impersonation (level 2 or more)
-// and have the product see its identity as it is at each request (dynamic tracking).
-constexpr std::int32_t kSecurityImpersonation = 2;
+// tells who asks from its client's identity, so a client must allow at least identification and
+// have the product see its identity as it is at each request (dynamic tracking).
 constexpr std::int32_t kSecurityDelegation = 3;
 constexpr BOOLEAN kDynamicTracking = 1;
 
 bool IsAcceptableQos(const SECURITY_QUALITY_OF_SERVICE* qos) {
     return qos != nullptr && qos->Length == sizeof(SECURITY_QUALITY_OF_SERVICE) &&
-           qos->ImpersonationLevel >= kSecurityImpersonation &&
+           qos->ImpersonationLevel >= SecurityIdentification &&
            qos->ImpersonationLevel <= kSecurityDelegation && qos->ContextTrackingMode == kDynamicTracking &&
            qos->EffectiveOnly == 0;
+}
+
+// A security identifier as the kernel checks one: revision 1 and at most 15 sub-authorities. The
+// substitute has no accounts of Windows: a port is served by the right account when its server
+// runs as root or as this process's own user (CObjectNamespace::IsTrustedOwner), whichever account
+// was named; other servers are refused with the kernel's status for a wrong server.
+constexpr std::uint8_t kSidRevision = 1;
+constexpr std::uint8_t kMaxSubAuthorities = 15;
+
+bool IsValidSid(const void* sid) {
+    const std::uint8_t* bytes = static_cast<const std::uint8_t*>(sid);
+    return bytes != nullptr && bytes[0] == kSidRevision && bytes[1] <= kMaxSubAuthorities;
 }
 
 // ALPC port attributes as the kernel checks them, with the product's needs: impersonation allowed,
@@ -53,6 +63,7 @@ bool IsAcceptablePortAttributes(const ALPC_PORT_ATTRIBUTES* attributes) {
            attributes->MaxTotalSectionSize == kNoLimit && attributes->DupObjectTypes == 0;
 }
 
+// A message the kernel would accept: its lengths agree and it fits the port's largest message.
 bool IsSendable(const PORT_MESSAGE* message, std::size_t maxLength) {
     const std::size_t total = TotalLength(message);
     const std::size_t data = static_cast<std::uint16_t>(message->u1.s1.DataLength);
@@ -208,6 +219,18 @@ NTSTATUS CNtdllSubstitute::NtConnectPort(HANDLE* port, UNICODE_STRING* name, SEC
     return status;
 }
 
+NTSTATUS CNtdllSubstitute::NtSecureConnectPort(HANDLE* port, UNICODE_STRING* name,
+                                               SECURITY_QUALITY_OF_SERVICE* qos, void* clientView,
+                                               void* requiredServerSid, void* serverView,
+                                               ULONG* maxMessageLength, void* connectionInformation,
+                                               ULONG* connectionInformationLength) {
+    if (requiredServerSid != nullptr && !IsValidSid(requiredServerSid)) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    return NtConnectPort(port, name, qos, clientView, serverView, maxMessageLength, connectionInformation,
+                         connectionInformationLength);
+}
+
 NTSTATUS CNtdllSubstitute::NtRequestPort(HANDLE handle, PORT_MESSAGE* request) {
     std::shared_ptr<CClientPort> port = FindPort(handle, kPortLpc);
     if (port == nullptr) {
@@ -245,7 +268,8 @@ NTSTATUS CNtdllSubstitute::NtAlpcConnectPort(HANDLE* port, UNICODE_STRING* name,
                                              ALPC_MESSAGE_ATTRIBUTES* inAttributes, LARGE_INTEGER* timeout) {
     // Only synchronous connections, without the options the product's clients never use.
     if (port == nullptr || objectAttributes != nullptr || !IsAcceptablePortAttributes(portAttributes) ||
-        flags != ALPC_MSGFLG_SYNC_REQUEST || requiredServerSid != nullptr || outAttributes != nullptr ||
+        flags != ALPC_MSGFLG_SYNC_REQUEST ||
+        (requiredServerSid != nullptr && !IsValidSid(requiredServerSid)) || outAttributes != nullptr ||
         inAttributes != nullptr || timeout != nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
@@ -398,6 +422,7 @@ const SubstituteExport* CNtdllSubstitute::Exports(std::size_t& count) {
     static const SubstituteExport exports[] = {
         {"RtlInitUnicodeString", ExportOf<RtlInitUnicodeStringFn>(&RtlInitUnicodeString)},
         {"NtConnectPort", ExportOf<NtConnectPortFn>(&NtConnectPort)},
+        {"NtSecureConnectPort", ExportOf<NtSecureConnectPortFn>(&NtSecureConnectPort)},
         {"NtRequestPort", ExportOf<NtRequestPortFn>(&NtRequestPort)},
         {"NtRequestWaitReplyPort", ExportOf<NtRequestWaitReplyPortFn>(&NtRequestWaitReplyPort)},
         {"NtAlpcConnectPort", ExportOf<NtAlpcConnectPortFn>(&NtAlpcConnectPort)},

@@ -99,7 +99,7 @@ NTSTATUS CPortSocket::Connect(const std::string& path, CPortSocket& socket) {
         return errno == EACCES ? STATUS_ACCESS_DENIED : STATUS_OBJECT_NAME_NOT_FOUND;
     }
     if (!CObjectNamespace::IsTrustedOwner(candidate.PeerUid())) {
-        return STATUS_ACCESS_DENIED;
+        return STATUS_SERVER_SID_MISMATCH;
     }
     socket = std::move(candidate);
     return STATUS_SUCCESS;

@@ -13,6 +13,10 @@ typedef void (*RtlInitUnicodeStringFn)(UNICODE_STRING* destination, const WCHAR*
 typedef NTSTATUS (*NtConnectPortFn)(HANDLE* port, UNICODE_STRING* name, SECURITY_QUALITY_OF_SERVICE* qos,
                                     void* clientView, void* serverView, ULONG* maxMessageLength,
                                     void* connectionInformation, ULONG* connectionInformationLength);
+typedef NTSTATUS (*NtSecureConnectPortFn)(HANDLE* port, UNICODE_STRING* name,
+                                          SECURITY_QUALITY_OF_SERVICE* qos, void* clientView,
+                                          void* requiredServerSid, void* serverView, ULONG* maxMessageLength,
+                                          void* connectionInformation, ULONG* connectionInformationLength);
 typedef NTSTATUS (*NtRequestPortFn)(HANDLE port, PORT_MESSAGE* request);
 typedef NTSTATUS (*NtRequestWaitReplyPortFn)(HANDLE port, PORT_MESSAGE* request, PORT_MESSAGE* reply);
 typedef NTSTATUS (*NtAlpcConnectPortFn)(HANDLE* port, UNICODE_STRING* name, void* objectAttributes,

@@ -253,6 +253,8 @@ constexpr NTSTATUS STATUS_INVALID_PORT_HANDLE = static_cast<NTSTATUS>(0xC0000042
 constexpr NTSTATUS STATUS_PORT_MESSAGE_TOO_LONG = static_cast<NTSTATUS>(0xC000002F);
 constexpr NTSTATUS STATUS_INVALID_VIEW_SIZE = static_cast<NTSTATUS>(0xC000001F);
 constexpr NTSTATUS STATUS_IO_TIMEOUT = static_cast<NTSTATUS>(0xC00000B5);
+// The port is served by another account than the one the client required.
+constexpr NTSTATUS STATUS_SERVER_SID_MISMATCH = static_cast<NTSTATUS>(0xC00002A0);
 
 // Wait results and other kernel32 constants.
 constexpr DWORD WAIT_OBJECT_0 = 0;
@@ -273,6 +275,11 @@ constexpr long ERROR_FILE_NOT_FOUND = 2;
 constexpr long ERROR_MORE_DATA = 234;
 constexpr DWORD REG_SZ = 1;
 constexpr DWORD KEY_READ = 0x20019;
+
+// Impersonation levels of a security quality of service: identification lets the server learn who
+// the client is, impersonation lets it act as the client.
+constexpr std::int32_t SecurityIdentification = 1;
+constexpr std::int32_t SecurityImpersonation = 2;
 
 // ALPC constants.
 constexpr ULONG ALPC_MSGFLG_RELEASE_MESSAGE = 0x10000;

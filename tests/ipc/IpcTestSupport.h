@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/ipc/CSlotOverride.h"
+#include "tests/ipc/TestCommands.h"
 #include "tests/support/CServerProcess.h"
 #include "tests/support/CTemporaryObjectRoot.h"
 
@@ -16,9 +17,6 @@ namespace IpcTest {
 
 using Testing::CServerProcess;
 using Testing::CTemporaryObjectRoot;
-
-std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed = 7);
-std::uint32_t Checksum(const std::uint8_t* bytes, std::size_t size);
 
 }  // namespace IpcTest
 }  // namespace Zun

@@ -50,6 +50,11 @@ std::vector<Binding> Bindings() {
              return CNtdll::NtConnectPort(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                           nullptr);
          }},
+        {"ntdll.dll", "NtSecureConnectPort", &CNtdll::Table, SlotOf(CNtdll::NtSecureConnectPort),
+         [] {
+             return CNtdll::NtSecureConnectPort(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                nullptr, nullptr);
+         }},
         {"ntdll.dll", "NtRequestPort", &CNtdll::Table, SlotOf(CNtdll::NtRequestPort),
          [] { return CNtdll::NtRequestPort(nullptr, nullptr); }},
         {"ntdll.dll", "NtRequestWaitReplyPort", &CNtdll::Table, SlotOf(CNtdll::NtRequestWaitReplyPort),
@@ -163,8 +168,8 @@ LRESULT CALLBACK RecordingWindow(HWND window, UINT message, WPARAM wParam, LPARA
 }
 
 Platform::NTSTATUS ConnectAnyway(Platform::HANDLE* port, Platform::UNICODE_STRING*,
-                                 Platform::SECURITY_QUALITY_OF_SERVICE*, void*, void*, Platform::ULONG*,
-                                 void*, Platform::ULONG*) {
+                                 Platform::SECURITY_QUALITY_OF_SERVICE*, void*, void*, void*,
+                                 Platform::ULONG*, void*, Platform::ULONG*) {
     *port = reinterpret_cast<Platform::HANDLE>(static_cast<std::uintptr_t>(0x7777));
     return 0;
 }
@@ -196,7 +201,8 @@ TEST(SystemLibrariesTest, WorkerThreadFlagKeepsTheCallerDispatchingWindowMessage
     g_window = ::CreateWindowExW(0, L"QuilPumpTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                  windowClass.hInstance, nullptr);
     ASSERT_NE(nullptr, g_window.load());
-    CSlotOverride<Platform::NtConnectPortFn> connect(CNtdll::Table(), CNtdll::NtConnectPort, &ConnectAnyway);
+    CSlotOverride<Platform::NtSecureConnectPortFn> connect(CNtdll::Table(), CNtdll::NtSecureConnectPort,
+                                                           &ConnectAnyway);
     CSlotOverride<Platform::NtRequestWaitReplyPortFn> exchange(
         CNtdll::Table(), CNtdll::NtRequestWaitReplyPort, &AnswerOnceDispatched);
     CSlotOverride<Platform::CloseHandleFn> close(CKernel32::Table(), CKernel32::CloseHandle, &CloseNothing);

@@ -12,18 +12,6 @@ using Platform::CPixlinkPortServer;
 using Platform::CPortRequest;
 using Platform::CPortServer;
 
-std::uint32_t FirstWord(const std::vector<std::uint8_t>& bytes) {
-    std::uint32_t word = 0;
-    std::memcpy(&word, bytes.data(), std::min<std::size_t>(bytes.size(), 4));
-    return word;
-}
-
-std::vector<std::uint8_t> Words(std::initializer_list<std::uint32_t> words) {
-    std::vector<std::uint8_t> bytes(words.size() * 4);
-    std::memcpy(bytes.data(), words.begin(), bytes.size());
-    return bytes;
-}
-
 CTestProduct::CTestProduct(std::uint32_t kind) : m_kind(kind), m_server(kind, kLocalId, kRemoteId) {}
 
 void CTestProduct::Serve() {

@@ -98,7 +98,8 @@ TEST_F(AgentConfigurationTest, EverySettingIsReadFromTheFile) {
               "/db/agent.db\nmodule = /opt/m.so\nlog-file = " + folder +
               "/a.log\nlog-level = trace\nlog-max-bytes = 11\nkeep-rows = 12\nkeep-days = 13\n"
               "max-queued = 14\ngrace-ms = 15\ncontrol = " +
-              folder + "/c.sock\nserver = quil.example:7443\nserver-bundle = " + folder + "/pc.pem\n");
+              folder + "/c.sock\nserver = quil.example:7443\nserver-bundle = " + folder +
+              "/pc.pem\nproduct-account = S-1-5-21-1-2-3-1001\n");
     const CAgentConfiguration configuration({"run", "--config", file}, {}, "");
     const CAgentOptions o = CAgentOptions::Parse(configuration.Arguments());
     EXPECT_EQ(folder + "/objects", o.objectRoot);
@@ -112,9 +113,21 @@ TEST_F(AgentConfigurationTest, EverySettingIsReadFromTheFile) {
     EXPECT_EQ(folder + "/c.sock", o.control);
     EXPECT_EQ("quil.example:7443", o.server);
     EXPECT_EQ(folder + "/pc.pem", o.serverBundle);
+    EXPECT_EQ("S-1-5-21-1-2-3-1001", o.productAccount);
     for (const CAgentConfiguration::Setting& setting : CAgentConfiguration::Settings()) {
         EXPECT_EQ(Source::File, configuration.SourceOf(setting.key)) << setting.key;
     }
+}
+
+// Windows paths keep their backslashes: a value is never read as escapes.
+TEST_F(AgentConfigurationTest, ValuesAreTakenLiterally) {
+    WriteFile(
+        "log-file = C:\\quil\\agent.log\ndatabase = C:\\quil\\t\\n.db\nmodule = \\\\server\\share\\m.dll\n");
+    const CAgentOptions o =
+        CAgentOptions::Parse(CAgentConfiguration({"run", "--config", file}, {}, "").Arguments());
+    EXPECT_EQ("C:\\quil\\agent.log", o.logFile);
+    EXPECT_EQ("C:\\quil\\t\\n.db", o.database);
+    EXPECT_EQ("\\\\server\\share\\m.dll", o.module);
 }
 
 TEST_F(AgentConfigurationTest, LogAndSocketFollowADatabaseFromTheFile) {

@@ -24,7 +24,7 @@ typedef CAgentConfiguration::Source Source;
 const char* const kObjectRootKey = "object-root";
 const char* const kRunCommand = "run";
 // --print-config's columns: the longest key, the longest source (the file's name aside).
-const int kKeyColumn = 15;
+const int kKeyColumn = 16;
 const int kSourceColumn = 38;
 
 // The value each setting ended with, as --print-config shows it.
@@ -42,6 +42,7 @@ const std::map<std::string, std::function<std::string(const CAgentOptions&)>> kE
     {"control", [](const CAgentOptions& o) { return o.control; }},
     {"server", [](const CAgentOptions& o) { return o.server; }},
     {"server-bundle", [](const CAgentOptions& o) { return o.serverBundle; }},
+    {"product-account", [](const CAgentOptions& o) { return o.productAccount; }},
 };
 
 const char* const kServerKey = "server";
@@ -56,6 +57,20 @@ const CAgentConfiguration::Setting* FindByOption(const std::vector<CAgentConfigu
         }
     }
     return nullptr;
+}
+
+// Values are taken literally, backslashes and all (log-file = C:\quil\agent.log): the file format
+// reads a backslash as an escape (and one at a line end as a continuation), so each one is doubled before the text is parsed.
+std::string LiteralBackslashes(const std::string& text) {
+    std::string literal;
+    literal.reserve(text.size());
+    for (char c : text) {
+        literal += c;
+        if (c == '\\') {
+            literal += c;
+        }
+    }
+    return literal;
 }
 
 bool IsOption(const std::string& argument) {
@@ -121,6 +136,7 @@ const std::vector<CAgentConfiguration::Setting>& CAgentConfiguration::Settings()
         {"control", "--control", "QUIL_AGENT_CONTROL", true},
         {"server", "--server", "QUIL_AGENT_SERVER", false},
         {"server-bundle", "--server-bundle", "QUIL_AGENT_SERVER_BUNDLE", false},
+        {"product-account", "--product-account", "QUIL_AGENT_PRODUCT_ACCOUNT", false},
     };
     return settings;
 }
@@ -208,7 +224,7 @@ void CAgentConfiguration::ReadFile(const std::string& fileName) {
         throw CError(ExitCode::kNoPermission, "cannot use configuration file " + fileName + ": " + e.what());
     }
     CheckLines(fileName, text, m_schema.settings);
-    for (const auto& entry : CConfigurationFile::Parse(text)) {
+    for (const auto& entry : CConfigurationFile::Parse(LiteralBackslashes(text))) {
         bool known = false;
         for (const Setting& setting : m_schema.settings) {
             known = known || entry.first == setting.key;

@@ -1,5 +1,6 @@
 #include "tools/agent/CAgentOptions.h"
 
+#include "ipc/CServerAccount.h"
 #include "tools/agent/host/CAgentLogger.h"
 #include "tools/agent/logs/CUtcTime.h"
 #include "tools/common/CSuggestion.h"
@@ -32,7 +33,7 @@ const std::map<Command, std::vector<std::string>> kOptions = {
     {Command::Run,
      {"--db", "--module", "--log", "--control", "--max-queued", "--keep-rows", "--keep-days",
       "--log-max-bytes", "--log-level", "--grace-ms", "--object-root", "--set-aside-unreadable", "--server",
-      "--server-bundle"}},
+      "--server-bundle", "--product-account"}},
     {Command::Send, {"--db", "--control", "--wait", "--timeout"}},
     {Command::Logs,
      {"--db", "--type", "--since", "--until", "--task", "--limit", "--follow", "--format", "--json"}},
@@ -246,6 +247,12 @@ void CAgentOptions::Option(const std::string& name, const std::string& value) {
         server = ServerAddress(value);
     } else if (name == "--server-bundle") {
         serverBundle = value;
+    } else if (name == "--product-account") {
+        if (!Connectors::Common::Pixlink::CServerAccount().Parse(value)) {
+            throw std::invalid_argument("--product-account needs a security identifier (S-1-5-18), not '" +
+                                        value + "'");
+        }
+        productAccount = value;
     }
 }
 
@@ -353,6 +360,7 @@ std::string CAgentOptions::Usage() {
            "                 [--keep-rows N] [--keep-days N] [--log-max-bytes N]\n"
            "                 [--log-level LEVEL] [--grace-ms N] [--object-root FOLDER]\n"
            "                 [--set-aside-unreadable] [--server HOST:PORT --server-bundle FILE]\n"
+           "                 [--product-account SID]\n"
            "      runs the connector module; agent tasks are read as JSON lines on standard input\n"
            "      and from the control socket; stops on SIGINT or SIGTERM; the database keeps the\n"
            "      newest N messages (100000) of the last N days (30), the log file rotates to\n"
@@ -364,7 +372,8 @@ std::string CAgentOptions::Usage() {
            "      to stop before it is forced; --set-aside-unreadable drops, once, the stored payloads\n"
            "      that the database's key can no longer open (a lost or replaced agent.db.key) and starts;\n"
            "      with --server it sends what it stores to quil-server and takes tasks from it,\n"
-           "      authenticated by the owner-only --server-bundle\n"
+           "      authenticated by the owner-only --server-bundle; the product's ports are used only\n"
+           "      when --product-account (S-1-5-18, LocalSystem) serves them\n"
            "  quil-agent send [--db FILE] [--control SOCKET] '<task JSON>' | - | @FILE\n"
            "      hands one task to a running agent; '-' reads it from standard input, @FILE from a file\n"
            "  quil-agent send --wait [--timeout SECONDS] ...\n"

@@ -55,6 +55,8 @@ public:
     // run: quil-server's link address (host:port) and this computer's bundle; no link when empty.
     std::string server;
     std::string serverBundle;
+    // run: the account that must serve the product's ports, as a security identifier.
+    std::string productAccount = "S-1-5-18";
 
     static const int64_t kDefaultGraceMs = 5000;
 

@@ -161,7 +161,7 @@ void CAgentApplication::Open() {
     m_status =
         boost::make_shared<CAgentStatus>(*m_logger, CProductLocation::Describe(),
                                          [this](const std::string& reason) { NoteProductLost(reason); });
-    m_host.reset(new CAgentHost(m_bus, m_status, instance));
+    m_host.reset(new CAgentHost(m_bus, m_status, instance, m_options.productAccount));
     m_host->Load(m_options.module);
     m_host->Start();
     m_tracking = true;

@@ -53,12 +53,19 @@ private:
     boost::uuids::random_generator m_generator;
 };
 
-// The agent has no settings of its own to offer yet; both views of number 12 answer with the
-// caller's fallback or nothing.
+// The agent's settings the module asks for: only the account that must serve the product's ports.
+// Anything else answers with the caller's fallback or nothing.
 class CConfiguration : public IConfigurationResource, public IAgentConfigurationResource {
 public:
+    explicit CConfiguration(std::string productAccount) : m_productAccount(std::move(productAccount)) {}
     std::string GetValue(const std::string&, const std::string& fallback) const override { return fallback; }
-    std::string GetAgentValue(const std::string&) const override { return std::string(); }
+    std::string GetAgentValue(const std::string& name) const override {
+        return name == kProductAccountSetting ? m_productAccount : std::string();
+    }
+
+private:
+    static constexpr const char* kProductAccountSetting = "product-account";
+    std::string m_productAccount;
 };
 
 // A call on a thread of its own that the caller waits for no longer than it chooses. A thread still
@@ -106,14 +113,15 @@ private:
 }  // namespace
 
 CAgentHost::CAgentHost(const boost::shared_ptr<IBusResource>& bus,
-                       const boost::shared_ptr<ILoggerResource>& logger, const std::string& instanceUUID)
+                       const boost::shared_ptr<ILoggerResource>& logger, const std::string& instanceUUID,
+                       const std::string& productAccount)
     : m_logger(logger) {
     m_resources[1] = bus;
     m_resources[2] = boost::make_shared<CInstallConfiguration>(instanceUUID);
     m_resources[3] = logger;
     m_resources[4] = boost::make_shared<CIdGenerator>();
-    m_resources[12] =
-        boost::static_pointer_cast<IConfigurationResource>(boost::make_shared<CConfiguration>());
+    m_resources[12] = boost::static_pointer_cast<IConfigurationResource>(
+        boost::make_shared<CConfiguration>(productAccount));
 }
 
 CAgentHost::~CAgentHost() {

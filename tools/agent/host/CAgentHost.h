@@ -26,7 +26,7 @@ public:
 
     CAgentHost(const boost::shared_ptr<Common::Kernel::IBusResource>& bus,
                const boost::shared_ptr<Common::Kernel::ILoggerResource>& logger,
-               const std::string& instanceUUID);
+               const std::string& instanceUUID, const std::string& productAccount);
     ~CAgentHost() override;
 
     void Load(const std::string& libraryPath);

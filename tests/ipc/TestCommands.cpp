@@ -1,6 +1,7 @@
-#include "tests/ipc/IpcTestSupport.h"
+#include "tests/ipc/TestCommands.h"
 
-
+#include <algorithm>
+#include <cstring>
 
 namespace Zun {
 namespace IpcTest {
@@ -19,6 +20,18 @@ std::uint32_t Checksum(const std::uint8_t* bytes, std::size_t size) {
         hash = (hash ^ bytes[i]) * 16777619u;
     }
     return hash;
+}
+
+std::uint32_t FirstWord(const std::vector<std::uint8_t>& bytes) {
+    std::uint32_t word = 0;
+    std::memcpy(&word, bytes.data(), std::min<std::size_t>(bytes.size(), 4));
+    return word;
+}
+
+std::vector<std::uint8_t> Words(std::initializer_list<std::uint32_t> words) {
+    std::vector<std::uint8_t> bytes(words.size() * 4);
+    std::memcpy(bytes.data(), words.begin(), bytes.size());
+    return bytes;
 }
 
 }  // namespace IpcTest
