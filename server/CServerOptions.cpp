@@ -47,10 +47,23 @@ int64_t Count(const std::string& option, const std::string& value) {
 }
 
 bool TakesValue(const std::string& option) {
-    static const std::set<std::string> valued = {
-        "--state", "--db", "--listen", "--admin-socket", "--log", "--log-level", "--out", "--device",
-        "--reason", "--name", "--days", "--retention-rows", "--retention-days", "--role",
-        "--console-listen", "--console-certificate", "--console-key"};
+    static const std::set<std::string> valued = {"--state",
+                                                 "--db",
+                                                 "--listen",
+                                                 "--admin-socket",
+                                                 "--log",
+                                                 "--log-level",
+                                                 "--out",
+                                                 "--device",
+                                                 "--reason",
+                                                 "--name",
+                                                 "--days",
+                                                 "--retention-rows",
+                                                 "--retention-days",
+                                                 "--role",
+                                                 "--console-listen",
+                                                 "--console-certificate",
+                                                 "--console-key"};
     return valued.count(option) != 0;
 }
 

@@ -60,7 +60,8 @@ const CAgentConfiguration::Setting* FindByOption(const std::vector<CAgentConfigu
 }
 
 // Values are taken literally, backslashes and all (log-file = C:\quil\agent.log): the file format
-// reads a backslash as an escape (and one at a line end as a continuation), so each one is doubled before the text is parsed.
+// reads a backslash as an escape (and one at a line end as a continuation), so each one is doubled before the
+// text is parsed.
 std::string LiteralBackslashes(const std::string& text) {
     std::string literal;
     literal.reserve(text.size());
