@@ -14,8 +14,8 @@ namespace Server {
 // while or a working day, whichever comes first.
 class CConsoleSessions {
 public:
-    static const int kIdleMinutes = 15;
-    static const int kLifetimeHours = 8;
+    static constexpr int kIdleMinutes = 15;
+    static constexpr int kLifetimeHours = 8;
     static const std::size_t kMaxSessions = 1000;
 
     struct Session {

@@ -195,9 +195,10 @@ void CAgentStore::CheckOwnership() {
 }
 
 void CAgentStore::OpenForReading() {
-    // A folder we may not enter hides whether the file exists at all.
+    // A folder we may not read hides whether the file exists at all. (Not canExecute: on Windows
+    // Poco answers that from the name's extension, which a folder has none of.)
     const Poco::File folder(FolderOf(m_path));
-    if (folder.exists() && !(folder.canRead() && folder.canExecute())) {
+    if (folder.exists() && !folder.canRead()) {
         throw std::runtime_error(kPermissionHint);
     }
     if (!Poco::File(m_path).exists()) {
