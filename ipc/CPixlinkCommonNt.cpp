@@ -77,15 +77,23 @@ bool CPixlinkCommonNt::HeaderIntact() const {
 }
 
 // Checked after every read: a view whose file was cut under it reads as zeros from the fault on
-// (see CViewGuard), and so does a header the product has wiped. Either way the area that was
-// opened is gone; what was just read is not trusted, and the next read opens the area anew, which
-// finds a restarted product's new area.
+// (see CViewGuard), and so does a header the product has wiped. A cut inside the view's last page
+// faults nothing and leaves the header in place, so the view's size is asked as well: it must
+// still hold the whole data area. Either way the area that was opened is gone; what was just read
+// is not trusted, and the next read opens the area anew, which finds a restarted product's new
+// area.
 bool CPixlinkCommonNt::StillOpen() {
-    if (HeaderIntact()) {
+    if (HeaderIntact() && DataAreaWhole()) {
         return true;
     }
     CloseBroadcast();
     return false;
+}
+
+bool CPixlinkCommonNt::DataAreaWhole() const {
+    MEMORY_BASIC_INFORMATION region;
+    return VirtualQuery(m_view, &region, sizeof(region)) == sizeof(region) &&
+           region.RegionSize >= static_cast<SIZE_T>(m_data - m_view) + m_dataSize;
 }
 
 void CPixlinkCommonNt::UnmapAndClose() {

@@ -33,7 +33,9 @@ private:
     std::uint32_t OpenBroadcast(std::uint32_t localId, std::uint32_t remoteId);
     bool ValidateHeader();
     bool HeaderIntact() const;
-    // False, with the area closed, when the header read at open is no longer there.
+    bool DataAreaWhole() const;
+    // False, with the area closed, when the header read at open is no longer there or the view
+    // no longer holds the whole data area.
     bool StillOpen();
     void UnmapAndClose();
 

@@ -36,11 +36,15 @@ void* CFileMapping::MapView() const {
         return nullptr;
     }
     // The file's writer may shrink it at any time; an unguarded view would then kill us on a read.
-    if (!CViewGuard::Add(base, m_size)) {
+    const int file = fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+    if (file < 0 || !CViewGuard::Add(base, m_size)) {
+        if (file >= 0) {
+            close(file);
+        }
         munmap(base, m_size);
         return nullptr;
     }
-    CViewRegistry::Add(base, m_size);
+    CViewRegistry::AddFileView(base, m_size, file);
     return base;
 }
 

@@ -78,7 +78,7 @@ SIZE_T VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* information, 
     information->AllocationBase = base;
     information->AllocationProtect = PAGE_READONLY;
     information->PartitionId = 0;
-    information->RegionSize = size - skipped;
+    information->RegionSize = size > skipped ? size - skipped : 0;  // a file view cut short of address
     information->State = MEM_COMMIT;
     information->Protect = PAGE_READONLY;
     information->Type = MEM_MAPPED;

@@ -500,12 +500,17 @@ enum class Previous { kNone, kHandler };
 
 struct TruncationCase {
     const char* name;
-    off_t length;       // what the area file is cut to
-    bool straySignal;   // a SIGBUS sent to the reader before the cut
-    Previous previous;  // what handled SIGBUS in the reader before its guard
+    off_t length;         // what the area file is cut to
+    bool straySignal;     // a SIGBUS sent to the reader before the cut
+    Previous previous;    // what handled SIGBUS in the reader before its guard
+    std::int64_t offset;  // where in the data area the reader reads
+    std::uint32_t dataSize;
 };
 
 class BroadcastTruncationTest : public ::testing::TestWithParam<TruncationCase> {};
+
+constexpr std::uint32_t kPagesBeyondTheCut = 3 * 4096;
+constexpr std::int64_t kLastPage = kPagesBeyondTheCut - 8;
 
 // One byte through a pipe, or false when none comes within the deadline.
 bool AwaitByte(int fd, std::chrono::milliseconds within) {
@@ -530,17 +535,17 @@ void SetPreviousDisposition(Previous previous) {
 }
 
 TEST_P(BroadcastTruncationTest, ReaderFailsThenReadsTheNewProductsArea) {
-    constexpr std::uint32_t kDataSize = 3 * 4096;  // pages beyond any cut
-    constexpr std::int64_t kLastPage = kDataSize - 8;
+    const std::uint32_t dataSize = GetParam().dataSize;
     constexpr std::uint32_t kOldValue = 0xC0FFEE;
     constexpr std::uint32_t kNewValue = 0xBEEF;
     // The reader's exit codes, by the step that went wrong.
     enum : int { kPassed = 0, kFirstRead = 2, kStray = 3, kReadAfterCut = 4, kReadOfNewArea = 5, kPipe = 6 };
     CTemporaryObjectRoot root;
     std::unique_ptr<Platform::CBroadcastWriter> writer(
-        new Platform::CBroadcastWriter(kLocalId, kRemoteId, kDataSize));
+        new Platform::CBroadcastWriter(kLocalId, kRemoteId, dataSize));
     ASSERT_TRUE(writer->IsOpen());
-    ASSERT_TRUE(writer->WriteDword(kLastPage, kOldValue));
+    const std::int64_t offset = GetParam().offset;
+    ASSERT_TRUE(writer->WriteDword(offset, kOldValue));
     int toParent[2];
     int toReader[2];
     ASSERT_EQ(0, pipe(toParent));
@@ -552,7 +557,7 @@ TEST_P(BroadcastTruncationTest, ReaderFailsThenReadsTheNewProductsArea) {
         SetPreviousDisposition(GetParam().previous);
         Pixlink::CPixlinkAlpcClient client;
         std::uint32_t value = 0;
-        if (client.Init(kLocalId, kRemoteId, 0) != 0 || client.ReadBroadcastDword(kLastPage, &value) != 0 ||
+        if (client.Init(kLocalId, kRemoteId, 0) != 0 || client.ReadBroadcastDword(offset, &value) != 0 ||
             value != kOldValue) {
             _exit(kFirstRead);
         }
@@ -566,15 +571,14 @@ TEST_P(BroadcastTruncationTest, ReaderFailsThenReadsTheNewProductsArea) {
             _exit(kPipe);
         }
         std::uint8_t bytes[8] = {};
-        if (client.ReadBroadcastDword(kLastPage, &value) == 0 ||
-            client.ReadBroadcast(kLastPage, bytes, 8) == 0) {
+        if (client.ReadBroadcastDword(offset, &value) == 0 || client.ReadBroadcast(offset, bytes, 8) == 0) {
             _exit(kReadAfterCut);
         }
         if (write(toParent[1], "f", 1) != 1 || !AwaitByte(toReader[0], std::chrono::seconds(10))) {
             _exit(kPipe);
         }
         value = 0;
-        if (client.ReadBroadcastDword(kLastPage, &value) != 0 || value != kNewValue) {
+        if (client.ReadBroadcastDword(offset, &value) != 0 || value != kNewValue) {
             _exit(kReadOfNewArea);
         }
         _exit(kPassed);
@@ -589,9 +593,9 @@ TEST_P(BroadcastTruncationTest, ReaderFailsThenReadsTheNewProductsArea) {
         EXPECT_EQ(1, write(toReader[1], "c", 1));
     }
     if (AwaitByte(toParent[0], std::chrono::seconds(10))) {
-        writer.reset(new Platform::CBroadcastWriter(kLocalId, kRemoteId, kDataSize));
+        writer.reset(new Platform::CBroadcastWriter(kLocalId, kRemoteId, dataSize));
         EXPECT_TRUE(writer->IsOpen());
-        EXPECT_TRUE(writer->WriteDword(kLastPage, kNewValue));
+        EXPECT_TRUE(writer->WriteDword(offset, kNewValue));
         EXPECT_EQ(1, write(toReader[1], "r", 1));
     }
     close(toReader[1]);
@@ -605,10 +609,17 @@ TEST_P(BroadcastTruncationTest, ReaderFailsThenReadsTheNewProductsArea) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cuts, BroadcastTruncationTest,
-    ::testing::Values(TruncationCase{"ToNothing", 0, false, Previous::kNone},
-                      TruncationCase{"ToOnePageAfterAStraySignal", 4096, true, Previous::kNone},
-                      TruncationCase{"ToNothingAfterAStraySignalForAnotherHandler", 0, true,
-                                     Previous::kHandler}),
+    ::testing::Values(
+        TruncationCase{"ToNothing", 0, false, Previous::kNone, kLastPage, kPagesBeyondTheCut},
+        TruncationCase{"ToOnePageAfterAStraySignal", 4096, true, Previous::kNone, kLastPage,
+                       kPagesBeyondTheCut},
+        TruncationCase{"ToNothingAfterAStraySignalForAnotherHandler", 0, true, Previous::kHandler, kLastPage,
+                       kPagesBeyondTheCut},
+        // The header and the first counters survive the cut; the reader reads only those.
+        TruncationCase{"KeepingTheHeaderUnderAReaderOfTheFirstCounters", 64, false, Previous::kNone, 0,
+                       kPagesBeyondTheCut},
+        // The whole area is one page: the cut faults nothing, the rest of the page reads as zeros.
+        TruncationCase{"InsideTheAreasOnlyPage", 64, false, Previous::kNone, 0, 256}),
     [](const ::testing::TestParamInfo<TruncationCase>& info) { return info.param.name; });
 
 // The guard keeps only its own views alive: a fault anywhere else still ends the process by SIGBUS.

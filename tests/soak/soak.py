@@ -5,9 +5,11 @@ quil-agent runs the connector module and takes a steady stream of agent tasks on
 while quil-product is killed and restarted, hangs, slows down, answers error statuses, garbage and
 oversize replies, abandons its broadcast mutex and has its broadcast area corrupted, and the agent
 itself is killed (SIGKILL) and stopped (SIGTERM) while the product hangs past its grace period, then
-started again. At the end the run prints a tally and fails unless every task the agent acknowledged
-is accounted for, no process crashed or hung, the agent's memory stayed flat and no recovery secret
-reached a log line, a text output or any file of the agent's folder (raw bytes, WAL included).
+started again. One round cuts the broadcast area short under the reading module and restarts the
+product: the agent must go on storing what the new product reports. At the end the run prints a
+tally and fails unless every task the agent acknowledged is accounted for, no process crashed or
+hung, the agent's memory stayed flat and no recovery secret reached a log line, a text output or
+any file of the agent's folder (raw bytes, WAL included).
 
     soak.py --minutes M --agent BIN --product BIN --module LIB [--keep]
 """
@@ -49,6 +51,7 @@ TASK_KINDS = [
 FAULTS = [
     ("error status", [{"op": "fault", "kind": "status", "status": 14, "count": 3}], 3),
     ("kill", "kill", 3),
+    ("truncated area", "truncate-area", 3),
     ("oversize", [{"op": "fault", "kind": "oversize", "count": 2}], 3),
     ("held mutex", [{"op": "hold-mutex", "ms": 3000}], 4),
     ("abandoned mutex", "die-holding-mutex", 3),
@@ -63,6 +66,10 @@ FAULTS = [
     ("agent killed", "kill-agent", 3),
     ("agent stopped while the product hangs", "stop-agent-hung", 3),
 ]
+# What the broadcast area is cut to: less than its header.
+TRUNCATED_AREA_BYTES = 64
+# How long the module has to store a task result from the product started after the cut.
+STORED_AFTER_TRUNCATION_DEADLINE = 45
 # Longer than the agent's grace period (5 s) plus its forced stop.
 HANG_PAST_GRACE_MS = 12000
 # The agent's grace period, its forced stop and a margin for a busy machine.
@@ -91,6 +98,7 @@ class Soak:
         self.problems = []
         self.rss = []
         self.faults_played = {}
+        self.after_truncation = []  # task results stored after each truncate-and-restart round
         self.product = None
         self.product_runs = 0
         self.answers = 0
@@ -233,12 +241,56 @@ class Soak:
         if code not in (0, EXIT_FORCED):
             self.problem("the agent stopped with %d while the product hung" % code)
 
+    def last_sequence(self):
+        connection = sqlite3.connect("file:%s?mode=ro" % self.db, uri=True, timeout=30)
+        try:
+            return connection.execute("SELECT coalesce(max(sequence), 0) FROM messages").fetchone()[0]
+        finally:
+            connection.close()
+
+    def results_after(self, sequence):
+        connection = sqlite3.connect("file:%s?mode=ro" % self.db, uri=True, timeout=30)
+        try:
+            return connection.execute("SELECT count(*) FROM messages WHERE sequence > ? AND type = ?",
+                                      (sequence, TASK_RESULT_EVENT)).fetchone()[0]
+        finally:
+            connection.close()
+
+    def truncate_area_and_restart(self):
+        """Cuts the broadcast area short while the module reads it, then replaces the product: the
+        module must treat the cut as the area going away and read the new product's area."""
+        objects = os.path.join(self.env["QUIL_OBJECT_ROOT"], "BaseNamedObjects")
+        areas = [name for name in os.listdir(objects) if name.endswith("Broadcast")]
+        if not areas:
+            self.problem("no broadcast area to truncate")
+            return
+        os.truncate(os.path.join(objects, areas[0]), TRUNCATED_AREA_BYTES)
+        self.stop.wait(2)
+        self.product.kill()
+        self.expect_product_end([-signal.SIGKILL])
+        self.remember_queued_results()
+        self.start_product()
+        mark = self.last_sequence()
+        deadline = time.time() + STORED_AFTER_TRUNCATION_DEADLINE
+        while time.time() < deadline and self.results_after(mark) == 0:
+            self.check_agent_alive()
+            time.sleep(0.5)
+        stored = self.results_after(mark)
+        self.after_truncation.append(stored)
+        if stored == 0:
+            self.problem("no task result stored within %d s after the area was cut and the product restarted"
+                         % STORED_AFTER_TRUNCATION_DEADLINE)
+
     def play(self, name, action, seconds):
         self.faults_played[name] = self.faults_played.get(name, 0) + 1
         if action in ("kill-agent", "stop-agent-hung"):
             self.replace_agent(self.kill_agent if action == "kill-agent" else self.stop_agent_while_hung)
             self.stop.wait(seconds)
             self.ctl({"op": "clear-faults"})
+            return
+        if action == "truncate-area":
+            self.truncate_area_and_restart()
+            self.stop.wait(seconds)
             return
         if action in ("kill", "die-holding-mutex"):
             if action == "kill":
@@ -435,6 +487,9 @@ class Soak:
         for kind in ("finished", "failed", "cancelled", "lost with the product", "never acknowledged",
                      "unaccounted"):
             print("soak:   %-22s %6d" % (kind, counts.get(kind, 0)))
+        if self.after_truncation:
+            print("soak: task results stored after the broadcast area was cut and the product restarted: %s"
+                  % ", ".join(str(n) for n in self.after_truncation))
         if self.rss:
             print("soak: agent memory %d kB at start, %d kB at the end, %d kB at most"
                   % (self.rss[0], self.rss[-1], max(self.rss)))
