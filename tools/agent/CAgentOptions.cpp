@@ -393,8 +393,8 @@ std::string CAgentOptions::Usage() {
            "shows each setting's value and source and exits; an option overrides a variable\n"
            "(QUIL_AGENT_DB, ...), which overrides the file\n"
            "defaults: --db var/agent.db; the log file and control socket sit next to the database\n"
-           "(agent.log, agent.sock); the module is ../lib/libquil_connector.so from the binary on Linux,\n"
-           "quil_connector.dll beside it on Windows, where tasks come from standard input only\n";
+           "(agent.log, agent.sock); the module is ../lib/quil/libquil_connector.so from the binary on\n"
+           "Linux, quil_connector.dll beside it on Windows, where tasks come from standard input only\n";
 }
 
 }  // namespace Agent

@@ -16,7 +16,7 @@ public:
 
     Command command = Command::Help;
     std::string database = "var/agent.db";
-    std::string module;   // default: libquil_connector.so in ../lib next to the binary
+    std::string module;   // default: libquil_connector.so in ../lib/quil from the binary
     std::string logFile;  // default: agent.log next to the database
     std::string control;  // default: agent.sock next to the database
     std::string task;     // send: the task line

@@ -18,7 +18,9 @@ std::string CAgentOptions::DefaultModulePath() {
     Poco::Path binary(std::string(self, static_cast<size_t>(length)));
     Poco::Path library(binary.parent());
     library.popDirectory();
+    // The project's libraries are private: a folder of their own below lib/, as in /usr/lib/quil.
     library.pushDirectory("lib");
+    library.pushDirectory("quil");
     library.setFileName("libquil_connector.so");
     return library.toString();
 }

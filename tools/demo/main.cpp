@@ -11,6 +11,7 @@
 
 #include "QuilVersion.h"
 #include "tools/ExitCodes.h"
+#include "tools/agent/CAgentOptions.h"
 #include "tools/demo/CDemo.h"
 #include "tools/demo/CFleetDemo.h"
 
@@ -90,7 +91,8 @@ int main(int argc, char** argv) {
     }
     const std::string bin = OwnFolder();
     options.binaries = bin;
-    options.module = bin + "/../lib/libquil_connector.so";
+    // The agent's own default: the demo and the agent share their folder.
+    options.module = Zun::Tools::Agent::CAgentOptions::DefaultModulePath();
     CatchSignals();
     if (fleet) {
         return RunFleet(options);
