@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/server/CConsoleTestBed.h"
-#include "tests/server/CHeadlessChromium.h"
+#include "tools/browser/CHeadlessChromium.h"
 
 namespace Zun {
 namespace Testing {
@@ -10,6 +10,7 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
+using Tools::CHeadlessChromium;
 
 // The console in a real browser: its cookies (Secure, SameSite, HttpOnly) kept and sent by Chromium,
 // its forms filled and sent as a person would, its pages read as shown.
