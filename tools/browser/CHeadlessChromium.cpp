@@ -158,6 +158,23 @@ void CHeadlessChromium::Submit(const std::string& script) {
     WaitForNewPage();
 }
 
+std::string CHeadlessChromium::Fill(const std::string& action, const std::string& field,
+                                    const std::string& value) {
+    std::string literal;
+    for (char c : value) {
+        if (c == '\\' || c == '\'') {
+            literal += '\\';
+        }
+        literal += c == '\n' ? std::string("\\n") : std::string(1, c);
+    }
+    return "document.querySelector('form[action=\"" + action + "\"] input[name=" + field + "]').value = '" +
+           literal + "'; ";
+}
+
+std::string CHeadlessChromium::Send(const std::string& action) {
+    return "document.querySelector('form[action=\"" + action + "\"]').submit();";
+}
+
 // The page that was marked is gone and its successor has loaded.
 void CHeadlessChromium::WaitForNewPage() {
     if (!WaitFor("window.quilOld !== true && document.readyState === 'complete'")) {

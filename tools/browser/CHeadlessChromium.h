@@ -30,6 +30,10 @@ public:
     void Navigate(const std::string& url);
     // Runs the script that sends a form (its last statement submits).
     void Submit(const std::string& script);
+    // Parts of such a script: a value typed into a field of the form with that action, and the form
+    // sent.
+    static std::string Fill(const std::string& action, const std::string& field, const std::string& value);
+    static std::string Send(const std::string& action);
     // The value of the expression in the page, as text.
     std::string Evaluate(const std::string& expression);
     // The page's text as a person reads it.

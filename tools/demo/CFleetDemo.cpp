@@ -84,12 +84,6 @@ std::string RandomPassword() {
     return password;
 }
 
-// The value typed into the console's form field, in a script for the browser.
-std::string Fill(const std::string& form, const std::string& field, const std::string& value) {
-    return "document.querySelector('form[action=\"" + form + "\"] input[name=" + field + "]').value = '" +
-           value + "'; ";
-}
-
 Poco::JSON::Array::Ptr ParseHosts(const std::string& json) {
     try {
         Poco::JSON::Parser parser;
@@ -400,8 +394,9 @@ void CFleetDemo::Screenshots() {
     Server({"user", "add", kDemoAccount, "--role", "administrator"}, password + "\n");
     Tools::CHeadlessChromium browser;
     browser.Navigate(m_console + "/login");
-    browser.Submit(Fill("/login", "user", kDemoAccount) + Fill("/login", "password", password) +
-                   "document.querySelector('form[action=\"/login\"]').submit();");
+    browser.Submit(Tools::CHeadlessChromium::Fill("/login", "user", kDemoAccount) +
+                   Tools::CHeadlessChromium::Fill("/login", "password", password) +
+                   Tools::CHeadlessChromium::Send("/login"));
     Agent::CSecretWiper::Wipe(password);
     if (browser.Path() != "/fleet") {
         throw std::runtime_error("the console did not sign the demo account in: " + browser.Text());
