@@ -22,8 +22,9 @@ void CTimesReporter::ReportRuns(const std::vector<Run>& runs) {
         const bool repeated = run.repetitions > 1;
         const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
         if (median || (!repeated && run.run_type == Run::RT_Iteration)) {
-            m_nanoseconds[run.run_name.str()] =
-                run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e9;
+            const double unit = benchmark::GetTimeUnitMultiplier(run.time_unit);
+            m_nanoseconds[run.run_name.str()] = run.GetAdjustedRealTime() / unit * 1e9;
+            m_cpuNanoseconds[run.run_name.str()] = run.GetAdjustedCPUTime() / unit * 1e9;
         }
     }
     ConsoleReporter::ReportRuns(runs);
@@ -32,6 +33,11 @@ void CTimesReporter::ReportRuns(const std::vector<Run>& runs) {
 double CTimesReporter::Nanoseconds(const std::string& name) const {
     const auto found = m_nanoseconds.find(name);
     return found == m_nanoseconds.end() ? std::numeric_limits<double>::quiet_NaN() : found->second;
+}
+
+double CTimesReporter::CpuNanoseconds(const std::string& name) const {
+    const auto found = m_cpuNanoseconds.find(name);
+    return found == m_cpuNanoseconds.end() ? std::numeric_limits<double>::quiet_NaN() : found->second;
 }
 
 void RunBenchmarks(int& argc, char** argv, CTimesReporter& reporter) {

@@ -19,9 +19,13 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override;
     // NaN when the benchmark did not run or failed.
     double Nanoseconds(const std::string& name) const;
+    // The CPU time of the benchmark's thread per iteration: on a machine shared with other work it
+    // says what the code costs where the real time says how busy the neighbours were.
+    double CpuNanoseconds(const std::string& name) const;
 
 private:
     std::map<std::string, double> m_nanoseconds;
+    std::map<std::string, double> m_cpuNanoseconds;
 };
 
 // Runs the benchmarks selected on the command line through the reporter.

@@ -231,7 +231,7 @@ void CConsoleRouter::Logout(Exchange& exchange) {
 void CConsoleRouter::Fleet(Exchange& exchange) {
     const CFleetPage::Query query = CFleetPage::Parse(exchange.form);
     Page(exchange, HTTPResponse::HTTP_OK, "Fleet",
-         CFleetPage::Render(CFleetPage::Rows(m_view.Hosts()), query, DayAgo()));
+         CFleetPage::Render(CFleetPage::Rows(m_view.Summaries()), query, DayAgo()));
 }
 
 void CConsoleRouter::Computer(Exchange& exchange) {

@@ -1,6 +1,5 @@
 #include "server/console/CFleetPage.h"
 
-#include <Poco/JSON/Object.h>
 #include <algorithm>
 #include <tuple>
 
@@ -10,8 +9,6 @@
 namespace Zun {
 namespace Server {
 
-using Poco::JSON::Object;
-
 const char* const CFleetPage::kNothingEscrowed = "nothing escrowed";
 const char* const CFleetPage::kWaiting = "escrowed, not yet confirmed";
 
@@ -20,13 +17,11 @@ namespace {
 const char* const kAllClear = "all clear";
 const std::size_t kMaxFilter = 128;
 
-std::string EscrowState(const Object::Ptr& host) {
-    const int items = host->optValue<int>("items", 0);
-    const int waiting = host->optValue<int>("items_unconfirmed", 0);
-    if (items == 0) {
+std::string EscrowState(const CFleetView::HostSummary& host) {
+    if (host.items == 0) {
         return CFleetPage::kNothingEscrowed;
     }
-    return waiting > 0 ? CFleetPage::kWaiting : CFleetStore::kConfirmed;
+    return host.itemsUnconfirmed > 0 ? CFleetPage::kWaiting : CFleetStore::kConfirmed;
 }
 
 std::string Field(const Poco::Net::NameValueCollection& form, const std::string& name) {
@@ -34,14 +29,15 @@ std::string Field(const Poco::Net::NameValueCollection& form, const std::string&
     return value.size() > kMaxFilter ? value.substr(0, kMaxFilter) : value;
 }
 
-std::string SortKey(const CFleetPage::Row& row, const std::string& sort) {
+// The field a sort orders by; the name, which breaks every tie, stands for itself.
+const std::string& SortKey(const CFleetPage::Row& row, const std::string& sort) {
     if (sort == "last_seen") {
         return row.lastSeen;
     }
     if (sort == "product") {
         return row.product;
     }
-    return sort == "escrow" ? row.escrow : std::string();
+    return sort == "escrow" ? row.escrow : row.name;
 }
 
 }  // namespace
@@ -63,19 +59,18 @@ CFleetPage::Query CFleetPage::Parse(const Poco::Net::NameValueCollection& form) 
     return query;
 }
 
-std::vector<CFleetPage::Row> CFleetPage::Rows(const Poco::JSON::Array::Ptr& hosts) {
+std::vector<CFleetPage::Row> CFleetPage::Rows(const std::vector<CFleetView::HostSummary>& hosts) {
     std::vector<Row> rows;
-    rows.reserve(hosts->size());
-    for (std::size_t i = 0; i < hosts->size(); ++i) {
-        const Object::Ptr host = hosts->getObject(static_cast<unsigned>(i));
+    rows.reserve(hosts.size());
+    for (const CFleetView::HostSummary& host : hosts) {
         Row row;
-        row.name = host->optValue<std::string>("name", "");
-        row.lastSeen = host->optValue<std::string>("last_seen", "");
-        row.connected = host->optValue<bool>("connected", false);
-        row.product = host->optValue<std::string>("product", "");
-        row.protection = host->optValue<std::string>("protection", "");
+        row.name = host.name;
+        row.lastSeen = host.lastSeen;
+        row.connected = host.connected;
+        row.product = host.product;
+        row.protection = host.protection;
         row.escrow = EscrowState(host);
-        rows.push_back(row);
+        rows.push_back(std::move(row));
     }
     return rows;
 }
@@ -91,11 +86,15 @@ std::string CFleetPage::Render(std::vector<Row> rows, const Query& query, const 
     rows.erase(std::remove_if(rows.begin(), rows.end(), [&](const Row& row) { return !Matches(row, query); }),
                rows.end());
     std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
-        const auto left = std::make_tuple(SortKey(a, query.sort), a.name);
-        const auto right = std::make_tuple(SortKey(b, query.sort), b.name);
+        const auto left = std::tie(SortKey(a, query.sort), a.name);
+        const auto right = std::tie(SortKey(b, query.sort), b.name);
         return query.descending ? right < left : left < right;
     });
-    return html + Table(rows, query, dayAgo) + Pages(rows.size(), query);
+    Query shown = query;
+    if (shown.page * kPageRows >= rows.size()) {
+        shown.page = 0;
+    }
+    return html + Table(rows, shown, dayAgo) + Pages(rows.size(), shown);
 }
 
 std::string CFleetPage::Counts(const std::vector<Row>& rows, const std::string& dayAgo) {

@@ -1,9 +1,10 @@
 #pragma once
 
-#include <Poco/JSON/Array.h>
 #include <Poco/Net/NameValueCollection.h>
 #include <string>
 #include <vector>
+
+#include "server/service/CFleetView.h"
 
 namespace Zun {
 namespace Server {
@@ -34,10 +35,11 @@ public:
         std::string escrow;
     };
 
-    // Unknown sort keys and pages out of range fall back to the first; throws nothing.
+    // Unknown sort keys fall back to the name; throws nothing.
     static Query Parse(const Poco::Net::NameValueCollection& form);
-    static std::vector<Row> Rows(const Poco::JSON::Array::Ptr& hosts);
-    // dayAgo: the time a day before now as the fleet's rows write it, for "not seen for a day".
+    static std::vector<Row> Rows(const std::vector<CFleetView::HostSummary>& hosts);
+    // dayAgo: the time a day before now as the fleet's rows write it, for "not seen for a day". A page
+    // past the last of the matching rows shows the first.
     static std::string Render(std::vector<Row> rows, const Query& query, const std::string& dayAgo);
 
 private:

@@ -96,38 +96,32 @@ std::string CFleetView::ProductState(const std::string& name) {
 // newest: the computer's newest rows of kStateTypes, newest first, at most kFleetStateRows of them;
 // protection: its newest protection status row, if any. When none of those rows tells of the product
 // and there may be older ones that do, those are read (ProductState) as for a single computer.
-Object::Ptr CFleetView::Summary(const CFleetStore::Computer& computer,
-                                const std::vector<CFleetStore::Row>& newest,
-                                const std::vector<CFleetStore::Row>& protection,
-                                const std::map<std::string, int64_t>& states) {
-    Object::Ptr host = NewObject();
-    host->set("name", computer.name);
-    host->set("connected", computer.connected);
-    host->set("last_seen", computer.lastSeen);
-    std::string product;
-    for (auto row = newest.begin(); row != newest.end() && product.empty(); ++row) {
-        product = StateOf(*row);
+CFleetView::HostSummary CFleetView::Summary(const CFleetStore::Computer& computer,
+                                            const std::vector<CFleetStore::Row>& newest,
+                                            const std::vector<CFleetStore::Row>& protection,
+                                            const std::map<std::string, int64_t>& states) {
+    HostSummary host;
+    host.name = computer.name;
+    host.connected = computer.connected;
+    host.lastSeen = computer.lastSeen;
+    for (auto row = newest.begin(); row != newest.end() && host.product.empty(); ++row) {
+        host.product = StateOf(*row);
     }
-    if (product.empty()) {
-        product =
+    if (host.product.empty()) {
+        host.product =
             newest.size() < static_cast<size_t>(kFleetStateRows) ? "unknown" : ProductState(computer.name);
     }
-    host->set("product", product);
-    host->set("protection", protection.empty() ? std::string() : SummaryLine(protection.front()));
-    int64_t escrowed = 0;
-    int64_t waiting = 0;
+    host.protection = protection.empty() ? std::string() : SummaryLine(protection.front());
     for (const auto& state : states) {
-        escrowed += state.second;
+        host.items += state.second;
         const bool unconfirmed =
             state.first == CFleetStore::kEscrowed || state.first == CFleetStore::kConfirmationSent;
-        waiting += unconfirmed ? state.second : 0;
+        host.itemsUnconfirmed += unconfirmed ? state.second : 0;
     }
-    host->set("items", static_cast<Poco::Int64>(escrowed));
-    host->set("items_unconfirmed", static_cast<Poco::Int64>(waiting));
     return host;
 }
 
-Object::Ptr CFleetView::Summary(const CFleetStore::Computer& computer) {
+CFleetView::HostSummary CFleetView::Summary(const CFleetStore::Computer& computer) {
     std::map<std::string, int64_t> states;
     for (const CFleetStore::Item& item : m_store.Items(computer.name)) {
         ++states[item.state];
@@ -136,24 +130,57 @@ Object::Ptr CFleetView::Summary(const CFleetStore::Computer& computer) {
                    m_store.NewestRows(computer.name, {kProtectionStatus}, 1), states);
 }
 
+Object::Ptr CFleetView::AsObject(const HostSummary& summary) {
+    Object::Ptr host = NewObject();
+    host->set("name", summary.name);
+    host->set("connected", summary.connected);
+    host->set("last_seen", summary.lastSeen);
+    host->set("product", summary.product);
+    host->set("protection", summary.protection);
+    host->set("items", static_cast<Poco::Int64>(summary.items));
+    host->set("items_unconfirmed", static_cast<Poco::Int64>(summary.itemsUnconfirmed));
+    return host;
+}
+
+// The computer's newest protection row: among its newest state rows, where it nearly always is;
+// read on its own only when those are full and hold none.
+std::vector<CFleetStore::Row> CFleetView::NewestProtection(const std::string& name,
+                                                           const std::vector<CFleetStore::Row>& newest) {
+    for (const CFleetStore::Row& row : newest) {
+        if (row.type == kProtectionStatus) {
+            return {row};
+        }
+    }
+    if (newest.size() < static_cast<size_t>(kFleetStateRows)) {
+        return {};
+    }
+    return m_store.NewestRows(name, {kProtectionStatus}, 1);
+}
+
 // The whole fleet in a few statements rather than a few per computer.
-Array::Ptr CFleetView::Hosts() {
+std::vector<CFleetView::HostSummary> CFleetView::Summaries() {
     typedef std::map<std::string, std::vector<CFleetStore::Row>> RowsByComputer;
     const RowsByComputer newest = m_store.NewestRowsOfAll(kStateTypes, kFleetStateRows);
-    const RowsByComputer protection = m_store.NewestRowsOfAll({kProtectionStatus}, 1);
     const std::map<std::string, std::map<std::string, int64_t>> states = m_store.ItemStates();
     static const std::vector<CFleetStore::Row> kNoRows;
     static const std::map<std::string, int64_t> kNoItems;
-    const auto rowsOf = [](const RowsByComputer& rows,
-                           const std::string& name) -> const std::vector<CFleetStore::Row>& {
-        const auto found = rows.find(name);
-        return found == rows.end() ? kNoRows : found->second;
-    };
-    Array::Ptr hosts = new Array;
-    for (const CFleetStore::Computer& computer : m_store.Computers()) {
+    const std::vector<CFleetStore::Computer> computers = m_store.Computers();
+    std::vector<HostSummary> hosts;
+    hosts.reserve(computers.size());
+    for (const CFleetStore::Computer& computer : computers) {
+        const auto rows = newest.find(computer.name);
+        const std::vector<CFleetStore::Row>& state = rows == newest.end() ? kNoRows : rows->second;
         const auto items = states.find(computer.name);
-        hosts->add(Summary(computer, rowsOf(newest, computer.name), rowsOf(protection, computer.name),
-                           items == states.end() ? kNoItems : items->second));
+        hosts.push_back(Summary(computer, state, NewestProtection(computer.name, state),
+                                items == states.end() ? kNoItems : items->second));
+    }
+    return hosts;
+}
+
+Array::Ptr CFleetView::Hosts() {
+    Array::Ptr hosts = new Array;
+    for (const HostSummary& summary : Summaries()) {
+        hosts->add(AsObject(summary));
     }
     return hosts;
 }
@@ -163,7 +190,7 @@ Object::Ptr CFleetView::Host(const std::string& name) {
     if (!m_store.FindComputer(name, computer)) {
         throw std::invalid_argument("no computer " + name + " has connected");
     }
-    Object::Ptr host = Summary(computer);
+    Object::Ptr host = AsObject(Summary(computer));
     host->set("certificate_serial", computer.certificateSerial);
     host->set("instance_uuid", computer.instanceUuid);
     host->set("agent_version", computer.agentVersion);

@@ -19,9 +19,23 @@ class CFleetView {
 public:
     static const int kTaskResults = 10;
 
+    // What the fleet's list shows of one computer.
+    struct HostSummary {
+        std::string name;
+        bool connected = false;
+        std::string lastSeen;
+        std::string product;     // as ProductState names it
+        std::string protection;  // the newest protection status as a readable line, or empty
+        int64_t items = 0;       // escrowed recovery items, in any state
+        int64_t itemsUnconfirmed = 0;
+    };
+
     explicit CFleetView(CFleetStore& store) : m_store(store) {}
 
-    // One object per computer, by name.
+    // One per computer, by name.
+    std::vector<HostSummary> Summaries();
+    // The same as JSON objects: name, connected, last_seen, product, protection, items,
+    // items_unconfirmed.
     Poco::JSON::Array::Ptr Hosts();
     // Throws std::invalid_argument for a computer the server never saw.
     Poco::JSON::Object::Ptr Host(const std::string& name);
@@ -33,11 +47,13 @@ public:
     std::string ProductState(const std::string& name);
 
 private:
-    Poco::JSON::Object::Ptr Summary(const CFleetStore::Computer& computer);
-    Poco::JSON::Object::Ptr Summary(const CFleetStore::Computer& computer,
-                                    const std::vector<CFleetStore::Row>& newest,
-                                    const std::vector<CFleetStore::Row>& protection,
-                                    const std::map<std::string, int64_t>& states);
+    HostSummary Summary(const CFleetStore::Computer& computer);
+    HostSummary Summary(const CFleetStore::Computer& computer, const std::vector<CFleetStore::Row>& newest,
+                        const std::vector<CFleetStore::Row>& protection,
+                        const std::map<std::string, int64_t>& states);
+    static Poco::JSON::Object::Ptr AsObject(const HostSummary& summary);
+    std::vector<CFleetStore::Row> NewestProtection(const std::string& name,
+                                                   const std::vector<CFleetStore::Row>& newest);
     Poco::JSON::Array::Ptr Lines(const std::string& name, const std::vector<int64_t>& types, int limit);
     Poco::JSON::Array::Ptr Escrow(const std::string& name);
     Poco::JSON::Array::Ptr Results(const CFleetStore::Task& task);

@@ -201,13 +201,29 @@ bool CFleetStore::SelectComputer(const std::string& name, const std::string& suf
     return true;
 }
 
+// Every computer, read column by column into typed vectors: at fleet size a record set's variant
+// per cell costs more than the database's own work.
 std::vector<CFleetStore::Computer> CFleetStore::Computers() {
-    std::vector<Computer> found;
+    std::vector<std::string> names, serials, uuids, versions, firstSeen, lastSeen, via;
+    std::vector<Poco::Int64> connected, committed;
     m_database.Use([&](Session& session) {
-        Statement select(session);
-        select << Q(std::string("SELECT ") + kComputerColumns + " FROM computers ORDER BY name");
-        found = ReadAll(select, &ReadComputer);
+        session << Q(std::string("SELECT ") + kComputerColumns + " FROM computers ORDER BY name"),
+            into(names), into(serials), into(uuids), into(versions), into(firstSeen), into(lastSeen),
+            into(connected), into(committed), into(via), now;
     });
+    std::vector<Computer> found(names.size());
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        Computer& c = found[i];
+        c.name = std::move(names[i]);
+        c.certificateSerial = std::move(serials[i]);
+        c.instanceUuid = std::move(uuids[i]);
+        c.agentVersion = std::move(versions[i]);
+        c.firstSeen = std::move(firstSeen[i]);
+        c.lastSeen = std::move(lastSeen[i]);
+        c.connected = connected[i] != 0;
+        c.committedThrough = committed[i];
+        c.connectedVia = std::move(via[i]);
+    }
     return found;
 }
 
@@ -253,26 +269,39 @@ std::vector<CFleetStore::Row> CFleetStore::NewestRows(const std::string& compute
     return found;
 }
 
+// Per computer, the sequence of its limit-th newest row of the types bounds what is read: one walk
+// down its index each, however long its history, rather than numbering every row of the fleet.
 std::map<std::string, std::vector<CFleetStore::Row>> CFleetStore::NewestRowsOfAll(
     const std::vector<int64_t>& types, int limit) {
     std::ostringstream list;
     for (size_t i = 0; i < types.size(); ++i) {
         list << (i == 0 ? "" : ", ") << types[i];
     }
-    std::map<std::string, std::vector<Row>> found;
+    std::vector<std::string> computers, times, classes, descriptions, contexts, contents;
+    std::vector<Poco::Int64> sequences, kinds;
     m_database.Use([&](Session& session) {
-        Statement select(session);
-        select << std::string("SELECT computer, ") + kRowColumns + " FROM (SELECT computer, " + kRowColumns +
-                      ", ROW_NUMBER() OVER (PARTITION BY computer ORDER BY sequence DESC) AS newness FROM "
-                      "agent_rows WHERE type IN (" +
-                      list.str() + ")) ranked WHERE newness <= " + std::to_string(limit) +
-                      " ORDER BY computer, sequence DESC";
-        select.execute();
-        RecordSet set(select);
-        for (bool more = set.moveFirst(); more; more = set.moveNext()) {
-            found[Text(set, "computer")].push_back(ReadRow(set));
-        }
+        session << "SELECT a.computer, a.sequence, a.time, a.type, a.class, a.description, a.user_context, "
+                   "a.content FROM computers c JOIN agent_rows a ON a.computer = c.name WHERE a.type IN (" +
+                       list.str() +
+                       ") AND a.sequence >= COALESCE((SELECT b.sequence FROM agent_rows b WHERE b.computer = "
+                       "c.name AND b.type IN (" +
+                       list.str() + ") ORDER BY b.sequence DESC LIMIT 1 OFFSET " + std::to_string(limit - 1) +
+                       "), -1) ORDER BY a.computer, a.sequence DESC",
+            into(computers), into(sequences), into(times), into(kinds), into(classes), into(descriptions),
+            into(contexts), into(contents), now;
     });
+    std::map<std::string, std::vector<Row>> found;
+    for (std::size_t i = 0; i < computers.size(); ++i) {
+        Row r;
+        r.sequence = sequences[i];
+        r.time = std::move(times[i]);
+        r.type = kinds[i];
+        r.className = std::move(classes[i]);
+        r.description = std::move(descriptions[i]);
+        r.userContext = std::move(contexts[i]);
+        r.content = std::move(contents[i]);
+        found[computers[i]].push_back(std::move(r));
+    }
     return found;
 }
 
@@ -316,16 +345,16 @@ void CFleetStore::InsertItem(const Item& i) {
 }
 
 std::map<std::string, std::map<std::string, int64_t>> CFleetStore::ItemStates() {
-    std::map<std::string, std::map<std::string, int64_t>> found;
+    std::vector<std::string> computers, states;
+    std::vector<Poco::Int64> counts;
     m_database.Use([&](Session& session) {
-        Statement select(session);
-        select << "SELECT computer, state, COUNT(*) AS items FROM recovery_items GROUP BY computer, state";
-        select.execute();
-        RecordSet set(select);
-        for (bool more = set.moveFirst(); more; more = set.moveNext()) {
-            found[Text(set, "computer")][Text(set, "state")] = Number(set, "items");
-        }
+        session << "SELECT computer, state, COUNT(*) AS items FROM recovery_items GROUP BY computer, state",
+            into(computers), into(states), into(counts), now;
     });
+    std::map<std::string, std::map<std::string, int64_t>> found;
+    for (std::size_t i = 0; i < computers.size(); ++i) {
+        found[computers[i]][states[i]] = counts[i];
+    }
     return found;
 }
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/server/CConsoleTestBed.h"
-#include "tests/server/CHeadlessChromium.h"
+#include "tools/browser/CHeadlessChromium.h"
 
 namespace Zun {
 namespace Testing {
@@ -10,6 +10,7 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
+using Tools::CHeadlessChromium;
 
 // The console in a real browser: its cookies (Secure, SameSite, HttpOnly) kept and sent by Chromium,
 // its forms filled and sent as a person would, its pages read as shown.
@@ -19,25 +20,18 @@ protected:
         return "https://localhost:" + std::to_string(m_bed.Port()) + path;
     }
 
-    static std::string Fill(const std::string& form, const std::string& field, const std::string& value) {
-        return "document.querySelector('form[action=\"" + form + "\"] input[name=" + field + "]').value = '" +
-               value + "'; ";
-    }
-    static std::string Send(const std::string& form) {
-        return "document.querySelector('form[action=\"" + form + "\"]').submit();";
-    }
-
     void SignIn(const std::string& user, const std::string& password) {
         m_browser.Navigate(Url("/login"));
-        m_browser.Submit(Fill("/login", "user", user) + Fill("/login", "password", password) +
-                         Send("/login"));
+        m_browser.Submit(CHeadlessChromium::Fill("/login", "user", user) +
+                         CHeadlessChromium::Fill("/login", "password", password) +
+                         CHeadlessChromium::Send("/login"));
     }
 
     void Reveal(const std::string& computer, const std::string& reason, const std::string& before = "") {
         m_browser.Navigate(Url("/recovery?q=" + computer));
-        m_browser.Submit(before + Fill("/recovery/reveal", "reason", reason) +
-                         Fill("/recovery/reveal", "password", CConsoleTestBed::kPassword) +
-                         Send("/recovery/reveal"));
+        m_browser.Submit(before + CHeadlessChromium::Fill("/recovery/reveal", "reason", reason) +
+                         CHeadlessChromium::Fill("/recovery/reveal", "password", CConsoleTestBed::kPassword) +
+                         CHeadlessChromium::Send("/recovery/reveal"));
     }
 
     CConsoleTestBed m_bed;

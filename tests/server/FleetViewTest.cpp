@@ -22,8 +22,8 @@ struct Case {
     const char* product;
 };
 
-// The fleet page reads every computer's newest rows at once; its verdict must be the one the
-// computer's own page reaches by reading back as far as it needs.
+// The fleet page reads every computer's newest rows at once; its verdict and protection line must be
+// the ones the computer's own page reaches by reading back as far as it needs.
 class FleetViewTest : public ::testing::TestWithParam<CTestDatabase::Engine> {};
 
 TEST_P(FleetViewTest, TheFleetAtOnceJudgesTheProductAsEachComputerAlone) {
@@ -35,6 +35,11 @@ TEST_P(FleetViewTest, TheFleetAtOnceJudgesTheProductAsEachComputerAlone) {
     for (int i = 0; i < 12; ++i) {
         quietAfterUnreachable.push_back({kProtection, kNothing});
     }
+    // Its protection row is older than the newest state rows the fleet reads at once.
+    std::vector<std::pair<int64_t, std::string>> protectionBehindConnects = {{kProtection, kNothing}};
+    for (int i = 0; i < 9; ++i) {
+        protectionBehindConnects.push_back({kConnector, "{}"});
+    }
     const Case cases[] = {
         {"pc-a", quietAfterUnreachable, "not reachable"},
         {"pc-b", {{kConnector, "{}"}, {kProtection, kUnreachable}}, "not reachable"},
@@ -42,6 +47,7 @@ TEST_P(FleetViewTest, TheFleetAtOnceJudgesTheProductAsEachComputerAlone) {
         {"pc-d", {{kProtection, kNothing}, {kProtection, kNothing}}, "unknown"},
         {"pc-e", {{kProduct, kNothing}}, "not installed"},
         {"pc-f", {}, "unknown"},
+        {"pc-g", protectionBehindConnects, "connected"},
     };
     CFleetStore& store = database.Store();
     for (const Case& c : cases) {
@@ -70,6 +76,9 @@ TEST_P(FleetViewTest, TheFleetAtOnceJudgesTheProductAsEachComputerAlone) {
         EXPECT_EQ(name, expected.what);
         EXPECT_EQ(host->getValue<std::string>("product"), expected.product) << name;
         EXPECT_EQ(view.ProductState(name), expected.product) << name;
+        EXPECT_EQ(host->getValue<std::string>("protection"),
+                  view.Host(name)->getValue<std::string>("protection"))
+            << name;
     }
 }
 

@@ -1,16 +1,21 @@
 #include "tools/demo/CFleetDemo.h"
 
+#include <Poco/File.h>
 #include <Poco/JSON/Array.h>
 #include <Poco/JSON/Object.h>
 #include <Poco/JSON/Parser.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
+
+#include "tools/agent/store/CSecretWiper.h"
+#include "tools/browser/CHeadlessChromium.h"
 
 namespace Zun {
 namespace Tools {
@@ -33,6 +38,19 @@ const milliseconds kPoll(500);
 const char kFolderPattern[] = "/tmp/quil-fleet-XXXXXX";
 const char kConfirmed[] = "confirmed by the product";
 const char kReason[] = "Help desk ticket 4711: user locked out after a BIOS update";
+const char kConsoleOpening[] = "Serving the console on ";
+// The console account the screenshots are taken as, with a password of its own on every run.
+const char kDemoAccount[] = "demo";
+const int kPasswordBytes = 16;
+// Wide enough for every column of the fleet table, small enough for a README.
+const int kScreenshotWidth = 1200;
+const char kFleetPicture[] = "console-fleet.png";
+const char kRecoveryPicture[] = "console-recovery.png";
+
+// The recovery password the computer's product holds.
+std::string SecretOf(int computer) {
+    return "11111" + std::to_string(computer) + "-222222-333333-444444";
+}
 
 // Each computer's product holds one recovery password and one recovery data block of its own.
 std::string ProductState(int computer) {
@@ -40,7 +58,7 @@ std::string ProductState(int computer) {
     return R"({
   "Status": [{"Status": 0, "CategoryResId": "0x12000001", "StatusResId": "0x120000FD", "DescriptionResId": "0x1"}],
   "RecoveryPasswords": [{"Uid": "rp-)" +
-           n + R"(", "DeviceId": "disk-0", "Index": "0", "Value": "11111)" + n + R"(-222222-333333-444444"}],
+           n + R"(", "DeviceId": "disk-0", "Index": "0", "Value": ")" + SecretOf(computer) + R"("}],
   "RecoveryData": [{"Uid": "rd-)" +
            n + R"(", "DeviceId": "disk-0", "ValueBase64": "cmVjb3ZlcnktYmxvY2s="}],
   "RecoveryReannounceSeconds": 0
@@ -49,6 +67,21 @@ std::string ProductState(int computer) {
 
 std::string Name(int computer) {
     return "desk-" + std::to_string(computer);
+}
+
+std::string RandomPassword() {
+    unsigned char bytes[kPasswordBytes];
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        throw std::runtime_error("no random bytes for the demo account's password");
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string password;
+    for (unsigned char byte : bytes) {
+        password += kHex[byte >> 4];
+        password += kHex[byte & 0xF];
+    }
+    Agent::CSecretWiper::Wipe(bytes, sizeof bytes);
+    return password;
 }
 
 Poco::JSON::Array::Ptr ParseHosts(const std::string& json) {
@@ -86,8 +119,11 @@ std::string ProductOf(const Poco::JSON::Object::Ptr& host) {
 
 }  // namespace
 
-CFleetDemo::CFleetDemo(const CSession::Options& options)
-    : m_options(options), m_start(std::chrono::steady_clock::now()) {
+CFleetDemo::CFleetDemo(const CSession::Options& options, const std::string& screenshots)
+    : m_options(options),
+      m_screenshots(screenshots),
+      m_steps(kSteps + (screenshots.empty() ? 0 : kScreenshotSteps)),
+      m_start(std::chrono::steady_clock::now()) {
     char pattern[sizeof kFolderPattern];
     std::copy(kFolderPattern, kFolderPattern + sizeof kFolderPattern, pattern);
     if (mkdtemp(pattern) == nullptr) {
@@ -116,6 +152,9 @@ void CFleetDemo::Run() {
         Reveal();
         TaskToAll();
         Unreachable();
+        if (!m_screenshots.empty()) {
+            Screenshots();
+        }
         StopAll();
         m_steps.Finish();
     } catch (const std::exception&) {
@@ -227,6 +266,7 @@ void CFleetDemo::StartServer() {
     mkdir((m_folder + "/server").c_str(), 0700);
     std::ofstream(m_config) << "state-folder = " << m_folder << "/server\n"
                             << "listen = 127.0.0.1:0\n"
+                            << "console-listen = 127.0.0.1:0\n"
                             << "admin-socket = " << m_folder << "/server/admin.sock\n"
                             << "log-file = " << m_folder << "/server/server.log\n";
     chmod(m_config.c_str(), 0600);
@@ -247,6 +287,14 @@ void CFleetDemo::StartServer() {
     const size_t at = server->Errors().find(opening) + opening.size();
     m_address = server->Errors().substr(at, server->Errors().find_first_of(" \n", at) - at);
     Fact("serving agents on " + m_address + " (mutual TLS 1.3)");
+    const size_t console = server->Errors().find(kConsoleOpening);
+    if (console == std::string::npos) {
+        throw std::runtime_error("quil-server did not serve its console: " + server->Errors());
+    }
+    const size_t from = console + sizeof kConsoleOpening - 1;
+    m_console = server->Errors().substr(from, server->Errors().find_first_of(" \n", from) - from);
+    m_console.erase(m_console.find_last_not_of('/') + 1);
+    Fact("serving the web console on " + m_console + "/");
 }
 
 void CFleetDemo::StartComputers() {
@@ -292,7 +340,7 @@ void CFleetDemo::EscrowLoop() {
 void CFleetDemo::Reveal() {
     Step("A help desk reveals " + Name(2) + "'s recovery password, behind a reason and an audit row");
     const std::string revealed = Server({"reveal", Name(2), "--reason", kReason});
-    if (revealed.find("111112-222222-333333-444444") == std::string::npos) {
+    if (revealed.find(SecretOf(2)) == std::string::npos) {
         throw std::runtime_error("the revealed password is not the product's: " + revealed);
     }
     Fact("revealed: " + revealed.substr(0, revealed.find('\n')));
@@ -329,6 +377,52 @@ void CFleetDemo::Unreachable() {
         [](const std::string& json) { return ProductOf(Host(json, Name(kComputers))) == "not reachable"; },
         kUnreachable);
     Fact(Server({"hosts"}));
+}
+
+// The fleet as the last steps left it (one computer not reachable), and the recovery page of the
+// computer whose password was revealed, as it is before a reveal: a picture never holds a secret.
+void CFleetDemo::Screenshots() {
+    Step("The console in a headless Chromium: the fleet page and the recovery page, kept in " +
+         m_screenshots);
+    if (!Tools::CHeadlessChromium::Installed()) {
+        Fact(std::string("skipped: no Chromium at ") + Tools::CHeadlessChromium::kProgram +
+             " (apt-get install chromium), so no screenshots");
+        return;
+    }
+    Poco::File(m_screenshots).createDirectories();
+    std::string password = RandomPassword();
+    Server({"user", "add", kDemoAccount, "--role", "administrator"}, password + "\n");
+    Tools::CHeadlessChromium browser;
+    browser.Navigate(m_console + "/login");
+    browser.Submit(Tools::CHeadlessChromium::Fill("/login", "user", kDemoAccount) +
+                   Tools::CHeadlessChromium::Fill("/login", "password", password) +
+                   Tools::CHeadlessChromium::Send("/login"));
+    Agent::CSecretWiper::Wipe(password);
+    if (browser.Path() != "/fleet") {
+        throw std::runtime_error("the console did not sign the demo account in: " + browser.Text());
+    }
+    Keep(browser, kFleetPicture);
+    browser.Navigate(m_console + "/recovery?q=" + Name(2));
+    const std::string page = browser.Text();
+    if (page.find(SecretOf(2)) != std::string::npos) {
+        throw std::runtime_error("the recovery page shows a recovery password before any reveal");
+    }
+    if (page.find("Reveal the passwords") == std::string::npos) {
+        throw std::runtime_error("the recovery page offers no reveal for " + Name(2) + ": " + page);
+    }
+    Keep(browser, kRecoveryPicture);
+}
+
+void CFleetDemo::Keep(Tools::CHeadlessChromium& browser, const std::string& name) {
+    const std::string png = browser.Screenshot(kScreenshotWidth);
+    const std::string path = m_screenshots + "/" + name;
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(png.data(), static_cast<std::streamsize>(png.size()));
+    if (!file.flush()) {
+        throw std::runtime_error("cannot write " + path);
+    }
+    Fact(path + ": " + browser.Path() + ", " + std::to_string(kScreenshotWidth) + " px wide, " +
+         std::to_string((png.size() + 1023) / 1024) + " KB");
 }
 
 void CFleetDemo::StopAll() {

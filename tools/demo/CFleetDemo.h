@@ -8,6 +8,7 @@
 
 #include <Poco/JSON/Object.h>
 
+#include "tools/browser/CHeadlessChromium.h"
 #include "tools/demo/CChildProcess.h"
 #include "tools/demo/CSession.h"
 #include "tools/demo/CStepTally.h"
@@ -21,9 +22,12 @@ namespace Demo {
 // escrow loop closes on every computer (items escrowed, confirmed to the product, confirmed by the
 // product), an administrator reveals one recovery password behind an audit row, one task goes to
 // every computer, and one product that stops answering shows as not reachable in the fleet view.
+// Asked for a screenshot folder, it then signs in to the web console in a headless Chromium and
+// keeps the fleet page and the recovery page (before any reveal) as PNG files there.
 class CFleetDemo {
 public:
-    explicit CFleetDemo(const CSession::Options& options);
+    // screenshots: the folder for the console's pictures, or empty for none.
+    CFleetDemo(const CSession::Options& options, const std::string& screenshots);
     ~CFleetDemo();
     void Run();
     // "N of M steps met their deadline", as the single-computer demo says it.
@@ -38,6 +42,9 @@ private:
     void Reveal();
     void TaskToAll();
     void Unreachable();
+    void Screenshots();
+    // The page the browser shows, as a PNG in the screenshot folder.
+    void Keep(Tools::CHeadlessChromium& browser, const std::string& name);
     void StopAll();
 
     void Step(const std::string& title);
@@ -54,15 +61,18 @@ private:
     void ShowServerTail();
 
     static const int kSteps = 7;
+    static const int kScreenshotSteps = 1;
     static const int kComputers = 3;
 
     CSession::Options m_options;
+    std::string m_screenshots;
     std::string m_folder;
     std::string m_config;
     std::string m_address;
+    std::string m_console;  // https://host:port, no slash at the end
     std::unique_ptr<CChildProcess> m_server;
     std::vector<std::unique_ptr<CSession>> m_computers;
-    CStepTally m_steps{kSteps};
+    CStepTally m_steps;
     int m_confirmed = 0;
     int m_reveals = 0;
     std::chrono::steady_clock::time_point m_start;

@@ -43,19 +43,21 @@ std::string OwnFolder() {
 }
 
 int Usage(std::ostream& out, int code) {
-    out << "usage: quil-demo [--fleet] [--keep] | --version | --help\n"
+    out << "usage: quil-demo [--fleet [--screenshots DIR]] [--keep] | --version | --help\n"
            "  Starts quil-product and quil-agent with the connector module in a fresh folder under /tmp,\n"
            "  runs a scenario of about 35 seconds and prints what the module published.\n"
            "  --fleet  quil-server and three computers linked to it instead: escrow confirmed by each\n"
            "           product, an audited reveal, a task to all, a product that stops answering\n"
+           "  --screenshots DIR  with --fleet: the console's fleet and recovery pages, as a headless\n"
+           "           Chromium shows them, saved as console-fleet.png and console-recovery.png in DIR\n"
            "  --keep   leave the folder (agent database and logs) for `quil-agent logs` afterwards\n";
     return code;
 }
 
-int RunFleet(const Zun::Tools::Demo::CSession::Options& options) {
+int RunFleet(const Zun::Tools::Demo::CSession::Options& options, const std::string& screenshots) {
     std::unique_ptr<Zun::Tools::Demo::CFleetDemo> demo;
     try {
-        demo.reset(new Zun::Tools::Demo::CFleetDemo(options));
+        demo.reset(new Zun::Tools::Demo::CFleetDemo(options, screenshots));
         demo->Run();
         std::cout << "\n" << demo->Outcome() << "\n" << demo->Verdict() << "\n";
         return ExitCode::kOk;
@@ -73,12 +75,19 @@ int RunFleet(const Zun::Tools::Demo::CSession::Options& options) {
 int main(int argc, char** argv) {
     Zun::Tools::Demo::CSession::Options options;
     bool fleet = false;
+    std::string screenshots;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--keep") {
             options.keep = true;
         } else if (argument == "--fleet") {
             fleet = true;
+        } else if (argument == "--screenshots") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                std::cerr << "quil-demo: --screenshots takes a folder\n";
+                return Usage(std::cerr, ExitCode::kUsage);
+            }
+            screenshots = argv[++i];
         } else if (argument == "--version") {
             std::cout << "quil-demo " << QUIL_VERSION << "\n";
             return ExitCode::kOk;
@@ -93,9 +102,13 @@ int main(int argc, char** argv) {
     options.binaries = bin;
     // The agent's own default: the demo and the agent share their folder.
     options.module = Zun::Tools::Agent::CAgentOptions::DefaultModulePath();
+    if (!screenshots.empty() && !fleet) {
+        std::cerr << "quil-demo: --screenshots goes with --fleet: only the fleet demo runs the console\n";
+        return Usage(std::cerr, ExitCode::kUsage);
+    }
     CatchSignals();
     if (fleet) {
-        return RunFleet(options);
+        return RunFleet(options, screenshots);
     }
     std::unique_ptr<Zun::Tools::Demo::CDemo> demo;
     try {

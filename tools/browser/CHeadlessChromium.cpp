@@ -1,5 +1,6 @@
-#include "tests/server/CHeadlessChromium.h"
+#include "tools/browser/CHeadlessChromium.h"
 
+#include <Poco/Base64Decoder.h>
 #include <Poco/Buffer.h>
 #include <Poco/JSON/Parser.h>
 #include <Poco/Net/HTTPClientSession.h>
@@ -8,13 +9,16 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace Zun {
-namespace Testing {
+namespace Tools {
 
 using Poco::JSON::Object;
 
@@ -27,12 +31,20 @@ const auto kPoll = std::chrono::milliseconds(100);
 const auto kPageTimeout = std::chrono::seconds(30);
 const int kReplyTimeoutSeconds = 60;
 const int kMaxMessage = 16 * 1024 * 1024;
+// A page is laid out in a window this high first, to learn how high it really is.
+const int kFirstHeight = 600;
+// No taller picture than this, whatever a page holds.
+const int kMaxHeight = 8000;
 
 Object::Ptr Params() {
     return new Object;
 }
 
 }  // namespace
+
+bool CHeadlessChromium::Installed() {
+    return access(kProgram, X_OK) == 0;
+}
 
 CHeadlessChromium::CHeadlessChromium() {
     char pattern[] = "/tmp/quil-chromium-XXXXXX";
@@ -146,6 +158,23 @@ void CHeadlessChromium::Submit(const std::string& script) {
     WaitForNewPage();
 }
 
+std::string CHeadlessChromium::Fill(const std::string& action, const std::string& field,
+                                    const std::string& value) {
+    std::string literal;
+    for (char c : value) {
+        if (c == '\\' || c == '\'') {
+            literal += '\\';
+        }
+        literal += c == '\n' ? std::string("\\n") : std::string(1, c);
+    }
+    return "document.querySelector('form[action=\"" + action + "\"] input[name=" + field + "]').value = '" +
+           literal + "'; ";
+}
+
+std::string CHeadlessChromium::Send(const std::string& action) {
+    return "document.querySelector('form[action=\"" + action + "\"]').submit();";
+}
+
 // The page that was marked is gone and its successor has loaded.
 void CHeadlessChromium::WaitForNewPage() {
     if (!WaitFor("window.quilOld !== true && document.readyState === 'complete'")) {
@@ -180,5 +209,27 @@ std::string CHeadlessChromium::Path() {
     return Evaluate("location.pathname");
 }
 
-}  // namespace Testing
+void CHeadlessChromium::SetWindow(int width, int height) {
+    Object::Ptr metrics = Params();
+    metrics->set("width", width);
+    metrics->set("height", height);
+    metrics->set("deviceScaleFactor", 1);
+    metrics->set("mobile", false);
+    Call("Emulation.setDeviceMetricsOverride", metrics);
+}
+
+std::string CHeadlessChromium::Screenshot(int width) {
+    SetWindow(width, kFirstHeight);
+    const int height = std::stoi(Evaluate("String(document.documentElement.scrollHeight)"));
+    SetWindow(width, std::min(std::max(height, 1), kMaxHeight));
+    Object::Ptr params = Params();
+    params->set("format", "png");
+    std::istringstream encoded(Call("Page.captureScreenshot", params)->getValue<std::string>("data"));
+    Poco::Base64Decoder decoder(encoded);
+    std::string png((std::istreambuf_iterator<char>(decoder)), std::istreambuf_iterator<char>());
+    Call("Emulation.clearDeviceMetricsOverride", Params());
+    return png;
+}
+
+}  // namespace Tools
 }  // namespace Zun

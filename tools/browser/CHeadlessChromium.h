@@ -8,7 +8,7 @@
 #include <string>
 
 namespace Zun {
-namespace Testing {
+namespace Tools {
 
 // Debian's Chromium, headless, driven through its DevTools protocol over a WebSocket: one page
 // (tab) that navigates, runs a line of script as a person's clicks and keys would, and reads what
@@ -17,6 +17,9 @@ namespace Testing {
 class CHeadlessChromium {
 public:
     static const char* const kProgram;
+
+    // Debian's package is there to be run.
+    static bool Installed();
 
     CHeadlessChromium();
     ~CHeadlessChromium();
@@ -27,16 +30,23 @@ public:
     void Navigate(const std::string& url);
     // Runs the script that sends a form (its last statement submits).
     void Submit(const std::string& script);
+    // Parts of such a script: a value typed into a field of the form with that action, and the form
+    // sent.
+    static std::string Fill(const std::string& action, const std::string& field, const std::string& value);
+    static std::string Send(const std::string& action);
     // The value of the expression in the page, as text.
     std::string Evaluate(const std::string& expression);
     // The page's text as a person reads it.
     std::string Text();
     std::string Path();
+    // The whole page as a PNG, laid out width CSS pixels wide at one device pixel each.
+    std::string Screenshot(int width);
 
 private:
     Poco::JSON::Object::Ptr Call(const std::string& method, const Poco::JSON::Object::Ptr& params,
                                  bool toPage = true);
     void WaitForDevTools();
+    void SetWindow(int width, int height);
     void WaitForNewPage();
     bool WaitFor(const std::string& condition);
 
@@ -49,5 +59,5 @@ private:
     std::string m_browserPath;
 };
 
-}  // namespace Testing
+}  // namespace Tools
 }  // namespace Zun
