@@ -138,7 +138,7 @@ Object::Ptr CHeadlessChromium::Call(const std::string& method, const Object::Ptr
             if (reply->has("error")) {
                 std::ostringstream error;
                 reply->getObject("error")->stringify(error);
-                throw std::runtime_error(method + " failed: " + error.str());
+                throw CDevToolsError(method + " failed: " + error.str());
             }
             return reply->getObject("result");
         }
@@ -182,11 +182,16 @@ void CHeadlessChromium::WaitForNewPage() {
     }
 }
 
+// Asked while a page is being replaced, the evaluation may meet no page at all: Chromium answers
+// that the context was destroyed or is not there yet, which only means "not yet".
 bool CHeadlessChromium::WaitFor(const std::string& condition) {
     const auto deadline = std::chrono::steady_clock::now() + kPageTimeout;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (Evaluate("String(" + condition + ")") == "true") {
-            return true;
+        try {
+            if (Evaluate("String(" + condition + ")") == "true") {
+                return true;
+            }
+        } catch (const CDevToolsError&) {
         }
         std::this_thread::sleep_for(kPoll);
     }

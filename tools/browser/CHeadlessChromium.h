@@ -5,6 +5,7 @@
 #include <Poco/Process.h>
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 namespace Zun {
@@ -17,6 +18,12 @@ namespace Tools {
 class CHeadlessChromium {
 public:
     static const char* const kProgram;
+
+    // An error that Chromium answered to a call (as opposed to a socket that broke).
+    class CDevToolsError : public std::runtime_error {
+    public:
+        using std::runtime_error::runtime_error;
+    };
 
     // Debian's package is there to be run.
     static bool Installed();
