@@ -13,6 +13,9 @@ const char* const kSource = "CAgentBus";
 constexpr std::size_t kMaxBatch = 256;
 // How long deferred work waits for messages to record with it.
 const boost::chrono::milliseconds kDeferredWait(10);
+// How long the publisher of a notice waits for its unit of work: that of a stalled disk, beyond which
+// the publisher goes on without the note rather than hang.
+const std::chrono::seconds kNoticeWait(30);
 }  // namespace
 
 CAgentBus::CAgentBus(Recorder recorder, Common::Kernel::ILoggerResource& logger, Batch batch, Stored stored)
@@ -51,10 +54,49 @@ void CAgentBus::DropSubscribers() {
 }
 
 void CAgentBus::Publish(const MessagePtr& message, const ContextPtr& userContext) {
+    const auto notice = message ? m_notices.find(message->GetType()) : m_notices.end();
+    if (notice != m_notices.end()) {
+        Note(notice->second, message);
+        return;
+    }
     Envelope envelope;
     envelope.message = message;
     envelope.userContext = userContext;
     Enqueue(std::move(envelope));
+}
+
+void CAgentBus::TakeNotices(Common::Kernel::MessageType type, Notice notice) {
+    m_notices[type] = std::move(notice);
+}
+
+void CAgentBus::Note(const Notice& notice, const MessagePtr& message) {
+    Deferred deferred;
+    deferred.work = [notice, message] { notice(message); };
+    deferred.done = std::make_shared<std::promise<void>>();
+    std::future<void> noted = deferred.done->get_future();
+    {
+        boost::lock_guard<boost::mutex> guard(m_lock);
+        // Once the bus has stopped, or on the bus thread itself, which cannot wait for its own unit
+        // of work, the notice runs at once, in a unit of its own.
+        if (!(m_stopping && !m_running) && m_thread.get_id() != boost::this_thread::get_id()) {
+            m_deferred.push_back(std::move(deferred));
+            m_noticeWaiting = true;
+            m_changed.notify_all();
+            deferred.work = nullptr;
+        }
+    }
+    try {
+        if (deferred.work) {
+            deferred.work();
+        } else if (noted.wait_for(kNoticeWait) != std::future_status::ready) {
+            Warn("Went on without the note of " + message->Describe() + ": its unit of work took over " +
+                 std::to_string(kNoticeWait.count()) + " s");
+        } else {
+            noted.get();
+        }
+    } catch (const std::exception& e) {
+        Warn("Could not note " + message->Describe() + ": " + e.what());
+    }
 }
 
 CAgentBus::Receipt CAgentBus::PublishRecorded(const MessagePtr& message, const ContextPtr& userContext,
@@ -146,7 +188,7 @@ void CAgentBus::Defer(std::function<void()> work) {
             // anything added while it waits out kDeferredWait or records would wake it for nothing,
             // once per finished task.
             const bool wake = m_deferred.empty() && !m_busy;
-            m_deferred.push_back(std::move(work));
+            m_deferred.push_back(Deferred{std::move(work), nullptr});
             if (wake) {
                 m_changed.notify_all();
             }
@@ -166,10 +208,12 @@ void CAgentBus::Run() {
     boost::unique_lock<boost::mutex> guard(m_lock);
     while (true) {
         m_changed.wait(guard, [this] { return !m_queue.empty() || !m_deferred.empty() || m_stopping; });
-        if (m_queue.empty() && !m_stopping) {
+        if (m_queue.empty() && !m_stopping && !m_noticeWaiting) {
             // Bookkeeping alone waits a moment for messages to share their unit of work: a commit of
-            // its own for each finished task cost more than the finishing.
-            m_changed.wait_for(guard, kDeferredWait, [this] { return !m_queue.empty() || m_stopping; });
+            // its own for each finished task cost more than the finishing. A waiting publisher of a
+            // notice ends the wait.
+            m_changed.wait_for(guard, kDeferredWait,
+                               [this] { return !m_queue.empty() || m_stopping || m_noticeWaiting; });
         }
         if (m_queue.empty() && m_deferred.empty()) {
             break;
@@ -178,8 +222,9 @@ void CAgentBus::Run() {
         std::vector<Envelope> envelopes(std::make_move_iterator(m_queue.begin()),
                                         std::make_move_iterator(m_queue.begin() + count));
         m_queue.erase(m_queue.begin(), m_queue.begin() + count);
-        std::vector<std::function<void()>> deferred;
+        std::vector<Deferred> deferred;
         deferred.swap(m_deferred);
+        m_noticeWaiting = false;
         m_busy = true;
         guard.unlock();
         RecordAll(envelopes, deferred);
@@ -190,6 +235,8 @@ void CAgentBus::Run() {
             }
         }
         envelopes.clear();  // the messages may belong to a module that is unloaded later
+        // A notice holds a task message whose last release defers work: never under the lock.
+        deferred.clear();
         guard.lock();
         m_busy = false;
         m_changed.notify_all();
@@ -197,11 +244,11 @@ void CAgentBus::Run() {
     m_running = false;
 }
 
-void CAgentBus::RecordAll(std::vector<Envelope>& envelopes, std::vector<std::function<void()>>& deferred) {
+void CAgentBus::RecordAll(std::vector<Envelope>& envelopes, std::vector<Deferred>& deferred) {
     const auto recordAll = [&] {
-        for (const std::function<void()>& work : deferred) {
+        for (const Deferred& work : deferred) {
             try {
-                work();
+                work.work();
             } catch (const std::exception& e) {
                 Warn(std::string("Deferred work failed: ") + e.what());
             }
@@ -223,7 +270,21 @@ void CAgentBus::RecordAll(std::vector<Envelope>& envelopes, std::vector<std::fun
             Warn("Could not record " + std::to_string(envelopes.size()) + " messages: " + failure);
         }
     }
+    Resolve(deferred, failure);
     Settle(envelopes, failure);
+}
+
+void CAgentBus::Resolve(std::vector<Deferred>& deferred, const std::string& batchFailure) {
+    for (Deferred& work : deferred) {
+        if (!work.done) {
+            continue;
+        }
+        if (batchFailure.empty()) {
+            work.done->set_value();
+        } else {
+            work.done->set_exception(std::make_exception_ptr(std::runtime_error(batchFailure)));
+        }
+    }
 }
 
 void CAgentBus::Record(Envelope& envelope) {
