@@ -74,21 +74,32 @@ void CAgentBus::Note(const Notice& notice, const MessagePtr& message) {
     deferred.work = [notice, message] { notice(message); };
     deferred.done = std::make_shared<std::promise<void>>();
     std::future<void> noted = deferred.done->get_future();
+    std::vector<Deferred> unit;
+    bool taken = false;  // the unit of work is the publisher's: the bus thread waits for it
     {
         boost::lock_guard<boost::mutex> guard(m_lock);
-        // Once the bus has stopped, or on the bus thread itself, which cannot wait for its own unit
-        // of work, the notice runs at once, in a unit of its own.
-        if (!(m_stopping && !m_running) && m_thread.get_id() != boost::this_thread::get_id()) {
+        if ((m_stopping && !m_running) || m_thread.get_id() == boost::this_thread::get_id()) {
+            // Once the bus has stopped, or on the bus thread itself, which cannot wait for its own
+            // unit of work, the notice runs at once, in a unit of its own.
+            unit.push_back(std::move(deferred));
+        } else if (!m_busy && m_queue.empty()) {
+            // An idle bus: the publisher runs the unit of work itself, with the bookkeeping that is
+            // due, sparing the hand-off to the bus thread and back that it would otherwise wait for.
+            m_busy = true;
+            taken = true;
+            unit.swap(m_deferred);
+            unit.push_back(std::move(deferred));
+        } else {
             m_deferred.push_back(std::move(deferred));
             m_noticeWaiting = true;
             m_changed.notify_all();
-            deferred.work = nullptr;
         }
     }
+    if (!unit.empty()) {
+        RunHere(unit, taken);
+    }
     try {
-        if (deferred.work) {
-            deferred.work();
-        } else if (noted.wait_for(kNoticeWait) != std::future_status::ready) {
+        if (noted.wait_for(kNoticeWait) != std::future_status::ready) {
             Warn("Went on without the note of " + message->Describe() + ": its unit of work took over " +
                  std::to_string(kNoticeWait.count()) + " s");
         } else {
@@ -96,6 +107,22 @@ void CAgentBus::Note(const Notice& notice, const MessagePtr& message) {
         }
     } catch (const std::exception& e) {
         Warn("Could not note " + message->Describe() + ": " + e.what());
+    }
+}
+
+// A unit of work of deferred work alone, on the caller's thread.
+void CAgentBus::RunHere(std::vector<Deferred>& unit, bool taken) {
+    std::vector<Envelope> none;
+    RecordAll(none, unit);
+    unit.clear();  // outside the lock, as in Run
+    if (taken) {
+        boost::lock_guard<boost::mutex> guard(m_lock);
+        m_busy = false;
+        // Woken for nothing once per task, the bus thread took a share of the two cores a task
+        // needs: only what waits for the bus to be free is woken.
+        if (!m_queue.empty() || !m_deferred.empty() || m_stopping || m_idleWaiters > 0) {
+            m_changed.notify_all();
+        }
     }
 }
 
@@ -200,23 +227,34 @@ void CAgentBus::Defer(std::function<void()> work) {
 
 bool CAgentBus::WaitIdle(boost::chrono::milliseconds timeout) {
     boost::unique_lock<boost::mutex> guard(m_lock);
-    return m_changed.wait_for(guard, timeout,
-                              [this] { return m_queue.empty() && m_deferred.empty() && !m_busy; });
+    ++m_idleWaiters;
+    const bool idle = m_changed.wait_for(guard, timeout,
+                                         [this] { return m_queue.empty() && m_deferred.empty() && !m_busy; });
+    --m_idleWaiters;
+    return idle;
 }
 
 void CAgentBus::Run() {
     boost::unique_lock<boost::mutex> guard(m_lock);
     while (true) {
-        m_changed.wait(guard, [this] { return !m_queue.empty() || !m_deferred.empty() || m_stopping; });
+        // A publisher of a notice may be running a unit of work of its own (Note).
+        m_changed.wait(guard,
+                       [this] { return (!m_queue.empty() || !m_deferred.empty() || m_stopping) && !m_busy; });
         if (m_queue.empty() && !m_stopping && !m_noticeWaiting) {
             // Bookkeeping alone waits a moment for messages to share their unit of work: a commit of
             // its own for each finished task cost more than the finishing. A waiting publisher of a
             // notice ends the wait.
             m_changed.wait_for(guard, kDeferredWait,
                                [this] { return !m_queue.empty() || m_stopping || m_noticeWaiting; });
+            if (m_busy) {
+                continue;
+            }
         }
         if (m_queue.empty() && m_deferred.empty()) {
-            break;
+            if (m_stopping) {
+                break;
+            }
+            continue;  // a publisher of a notice took the bookkeeping along
         }
         const std::size_t count = std::min(m_queue.size(), kMaxBatch);
         std::vector<Envelope> envelopes(std::make_move_iterator(m_queue.begin()),

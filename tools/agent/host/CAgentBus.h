@@ -108,6 +108,7 @@ private:
     };
 
     void Note(const Notice& notice, const MessagePtr& message);
+    void RunHere(std::vector<Deferred>& unit, bool taken);
     void Enqueue(Envelope envelope);
     void Enqueue(std::vector<Envelope> envelopes);
     void Run();
@@ -132,6 +133,7 @@ private:
     bool m_noticeWaiting = false;  // a publisher waits for deferred work: no waiting for company
     std::map<Common::Kernel::MessageType, Notice> m_notices;
     bool m_busy = false;
+    int m_idleWaiters = 0;  // callers of WaitIdle
     bool m_running = false;
     bool m_stopping = false;
     std::map<Common::Kernel::MessageType, std::vector<SubscriberPtr>> m_subscribers;
