@@ -213,8 +213,9 @@ void CAgentBus::Defer(std::function<void()> work) {
         if (!(m_stopping && !m_running)) {
             // The bus thread looks at the bookkeeping only when it was empty and the thread idle:
             // anything added while it waits out kDeferredWait or records would wake it for nothing,
-            // once per finished task.
-            const bool wake = m_deferred.empty() && !m_busy;
+            // once per finished task. (A publisher of a notice may have taken the bookkeeping along
+            // while the thread waits out kDeferredWait, which it then does to its end.)
+            const bool wake = m_deferred.empty() && !m_busy && !m_waitingForCompany;
             m_deferred.push_back(Deferred{std::move(work), nullptr});
             if (wake) {
                 m_changed.notify_all();
@@ -244,8 +245,10 @@ void CAgentBus::Run() {
             // Bookkeeping alone waits a moment for messages to share their unit of work: a commit of
             // its own for each finished task cost more than the finishing. A waiting publisher of a
             // notice ends the wait.
+            m_waitingForCompany = true;
             m_changed.wait_for(guard, kDeferredWait,
                                [this] { return !m_queue.empty() || m_stopping || m_noticeWaiting; });
+            m_waitingForCompany = false;
             if (m_busy) {
                 continue;
             }

@@ -133,7 +133,8 @@ private:
     bool m_noticeWaiting = false;  // a publisher waits for deferred work: no waiting for company
     std::map<Common::Kernel::MessageType, Notice> m_notices;
     bool m_busy = false;
-    int m_idleWaiters = 0;  // callers of WaitIdle
+    int m_idleWaiters = 0;             // callers of WaitIdle
+    bool m_waitingForCompany = false;  // the bus thread waits out kDeferredWait
     bool m_running = false;
     bool m_stopping = false;
     std::map<Common::Kernel::MessageType, std::vector<SubscriberPtr>> m_subscribers;
