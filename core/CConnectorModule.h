@@ -82,6 +82,7 @@ private:
     void ProcessTasks();
     bool ConnectPhase();
     void ProcessingLoop();
+    void AnnounceHandOver(const MessagePtr& message);
     void RunTasks(const MessagePtr& message, boost::unique_lock<boost::mutex>& lock);
     void WaitAndReconnect(boost::unique_lock<boost::mutex>& lock);
     bool ExecuteTask(const TaskPtr& task, const MessagePtr& message, bool& restart);

@@ -1,6 +1,8 @@
 // The worker thread of CConnectorModule: connecting, processing, reconnecting and cancelling.
 #include <boost/chrono.hpp>
+#include <boost/make_shared.hpp>
 
+#include "bus/CTaskHandOver.h"
 #include "core/CConnectorModule.h"
 #include "core/CLocalizedException.h"
 #include "core/CRestartNeededException.h"
@@ -69,11 +71,29 @@ void CConnectorModule::ProcessingLoop() {
     UserContextPtr context;
     while (m_subscriber->WaitForMessage(message, context)) {
         SetCurrentUserContext(context);
+        AnnounceHandOver(message);
         boost::unique_lock<boost::mutex> lock(m_lock);
         RunTasks(message, lock);
         lock.unlock();
         message.reset();
         context.reset();
+    }
+}
+
+// Before the first request of an agent task leaves: a host that returns only once it has noted that
+// knows, after a crash, which tasks of its own may have reached the product and which it can safely
+// hand over again. Outside the module lock, so that Stop and Terminate need not wait for the host.
+void CConnectorModule::AnnounceHandOver(const MessagePtr& message) {
+    if (TaskIdentifiersOf(message) == nullptr ||
+        m_tasks.count(static_cast<int32_t>(message->GetType())) == 0) {
+        return;
+    }
+    try {
+        auto handOver = boost::make_shared<Zun::Common::Message::CTaskHandOver>(message);
+        handOver->SetReadOnly();
+        Publish(handOver);
+    } catch (const std::exception& e) {
+        Log(4) << "Cannot announce " << message->Describe() << " to the host: " << e.what();
     }
 }
 

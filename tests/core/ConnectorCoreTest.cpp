@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <boost/thread/barrier.hpp>
 #include <future>
 
 #include "bus/CQUILRequest.h"
+#include "bus/CTaskHandOver.h"
 #include "core/CLocalizedException.h"
 #include "core/CRestartNeededException.h"
 #include "core/CRetryException.h"
@@ -73,12 +75,16 @@ TEST_F(ConnectorCoreTest, RetryTwiceThenCancelReportsEventsOnlyForAgentTasks) {
     struct Case {
         boost::shared_ptr<Common::Kernel::IMessage> message;
         size_t events;
+        size_t announced;  // hand-overs announced to the host, before the first run
     };
-    for (const Case& c : {Case{AgentTask(), 3}, Case{boost::make_shared<CQUILRequest>(0), 0}}) {
+    for (const Case& c : {Case{AgentTask(), 3, 1}, Case{boost::make_shared<CQUILRequest>(0), 0, 0}}) {
         CTestHost host;
         CFakeLink link;
-        auto failing = boost::make_shared<CFakeTask>(
-            c.message->GetType(), [](int, const auto&) { throw CRetryException("link lost"); });
+        std::atomic<size_t> announcedAtRun{99};
+        auto failing = boost::make_shared<CFakeTask>(c.message->GetType(), [&](int, const auto&) {
+            announcedAtRun = host.CountPublished(Common::Message::CTaskHandOver::Type);
+            throw CRetryException("link lost");
+        });
         CTestModule module(link, {failing});
         module.Initialize(host);
         module.Start();
@@ -87,6 +93,7 @@ TEST_F(ConnectorCoreTest, RetryTwiceThenCancelReportsEventsOnlyForAgentTasks) {
         const std::string line = std::string(kMaxRetries) + ", message was: " + c.message->Describe();
         ASSERT_TRUE(host.WaitFor([&] { return host.CountLines(line, 4) == 1; })) << c.message->Describe();
         EXPECT_EQ(2, failing->Runs());
+        EXPECT_EQ(c.announced, announcedAtRun.load()) << "announced before it ran, once however often it ran";
         EXPECT_EQ(3, link.connects.load()) << "the first connect and two reconnects";
         EXPECT_EQ(2u, host.CountLines("Reconnecting to product", 2));
         EXPECT_EQ(2u, host.CountLines("link lost", 4));

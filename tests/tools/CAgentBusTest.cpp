@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "bus/CQUILRequest.h"
+#include "bus/CTaskHandOver.h"
 #include "host/CBlockFDELogin.h"
 #include "tools/agent/host/CAgentBus.h"
 
 namespace {
 
 using namespace Zun::Common::Kernel;
+using Zun::Common::Message::CTaskHandOver;
 using Zun::Common::Message::Connectors::QUILConnector::CBlockFDELogin;
 using Zun::Common::Message::Connectors::QUILConnector::CQUILRequest;
 using Zun::Tools::Agent::CAgentBus;
@@ -293,6 +295,57 @@ TEST_F(CAgentBusTest, BookkeepingDeferredAtAnyMomentRuns) {
     }
     boost::lock_guard<boost::mutex> guard(lock);
     EXPECT_EQ(5 * kRounds, ran);
+}
+
+// A notice is the agent's bookkeeping, not data: it is noted in a unit of work before its publisher
+// goes on (on the publisher's thread when the bus is idle), and never recorded or delivered. On the
+// bus thread itself, which cannot wait for its own unit of work, and once the bus has stopped, it is
+// noted at once.
+TEST_F(CAgentBusTest, ANoticeIsNotedBeforeItsPublisherGoesOn) {
+    boost::mutex lock;
+    std::string events;  // n noted, r recorded
+    const auto note = [&](char event) {
+        boost::lock_guard<boost::mutex> guard(lock);
+        events += event;
+    };
+    const auto seen = [&] {
+        boost::lock_guard<boost::mutex> guard(lock);
+        return events;
+    };
+    CAgentBus noting(
+        [&](const CAgentBus::MessagePtr&, const CAgentBus::ContextPtr&) {
+            note('r');
+            return int64_t(1);
+        },
+        logger, [](const std::function<void()>& work) { work(); });
+    boost::thread::id notedOn;
+    noting.TakeNotices(CTaskHandOver::Type, [&](const CAgentBus::MessagePtr& notice) {
+        notedOn = boost::this_thread::get_id();
+        EXPECT_EQ(CTaskHandOver::Type, notice->GetType());
+        note('n');
+    });
+    auto module = NewSubscriber();
+    noting.Subscribe(module, CTaskHandOver::Type);
+    const auto handOver = [] {
+        return boost::make_shared<CTaskHandOver>(boost::make_shared<CBlockFDELogin>());
+    };
+    noting.Start();
+    noting.Defer([] {});  // bookkeeping that waits for company must not hold the notice up
+    noting.Publish(handOver(), boost::shared_ptr<CUserContext>());
+    EXPECT_EQ("n", seen()) << "noted before Publish returned";
+
+    auto announcing = NewSubscriber();
+    announcing->onMessage = [&](const boost::shared_ptr<IMessage>&) {
+        noting.Publish(handOver(), boost::shared_ptr<CUserContext>());
+    };
+    noting.Subscribe(announcing, CBlockFDELogin::Type);
+    noting.Publish(boost::make_shared<CBlockFDELogin>(), boost::shared_ptr<CUserContext>());
+    ASSERT_TRUE(noting.WaitIdle(kDeadline)) << "a notice on the bus thread waits for nothing";
+    noting.Stop();
+    noting.Publish(handOver(), boost::shared_ptr<CUserContext>());
+    EXPECT_EQ(boost::this_thread::get_id(), notedOn) << "once stopped, noted on the caller's thread";
+    EXPECT_EQ("nrnn", seen());
+    EXPECT_EQ(0u, module->Count()) << "a notice is never delivered";
 }
 
 TEST_F(CAgentBusTest, AFailingRecorderOrSubscriberDoesNotStopTheBus) {

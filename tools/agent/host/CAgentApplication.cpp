@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "QuilVersion.h"
+#include "bus/CTaskHandOver.h"
 #include "host/CTask.h"
 #include "logs/CStatusLog.h"
 #include "logs/CTaskResultEvent.h"
@@ -152,6 +153,8 @@ void CAgentApplication::Open() {
         [this](const CAgentBus::MessagePtr& m, const CAgentBus::ContextPtr& c) { return Record(m, c); },
         *m_logger, [this](const std::function<void()>& recordAll) { m_store->InTransaction(recordAll); },
         [this](const CAgentBus::MessagePtr& m, int64_t sequence) { Stored(*m, sequence); });
+    m_bus->TakeNotices(Common::Message::CTaskHandOver::Type,
+                       [this](const CAgentBus::MessagePtr& notice) { NoteSending(*notice); });
     m_bus->Start();
     m_control.reset(new CControlServer(
         m_options.control,
@@ -385,7 +388,7 @@ CAgentBus::Publication CAgentApplication::Prepare(const CTaskParser::Task& task,
             taken();
         }
     };
-    publication.hooks.delivering = [this, tracked, kept = task.keptByModule] { MarkHanded(tracked, kept); };
+    publication.hooks.delivering = HandingOver(tracked, task.keptByModule);
     publication.message = Tracked(task.message, tracked);
     publication.userContext = boost::make_shared<Common::Kernel::CUserContext>(source);
     return publication;
@@ -449,13 +452,19 @@ void CAgentApplication::FailIfNoProduct(const CTaskParser::Task& task) {
 CTaskParser::MessagePtr CAgentApplication::Tracked(const CTaskParser::MessagePtr& message,
                                                    const TrackedTaskPtr& tracked) {
     ++m_unfinished;
-    return CTaskParser::MessagePtr(message.get(), [this, message, tracked](Common::Kernel::IMessage*) {
-        if (m_tracking) {
-            Finish(tracked, true);
-        } else if (!tracked->finished.exchange(true)) {
-            --m_unfinished;
-        }
-    });
+    return CTaskParser::MessagePtr(message.get(), Release{this, message, tracked});
+}
+
+void CAgentApplication::Release::operator()(Common::Kernel::IMessage*) const {
+    application->Released(tracked);
+}
+
+void CAgentApplication::Released(const TrackedTaskPtr& tracked) {
+    if (m_tracking) {
+        Finish(tracked, true);
+    } else if (!tracked->finished.exchange(true)) {
+        --m_unfinished;
+    }
 }
 
 // Deferred, the row goes with the next messages the bus records, off the module's thread; else at
@@ -476,20 +485,33 @@ void CAgentApplication::Finish(const TrackedTaskPtr& tracked, bool deferred) {
 
 // A policy is kept by the module, which applies the last one again after every reconnect and lets it
 // go only for the next: once the module has it, the agent's part is done, and a restart must not
-// hand it over again.
-void CAgentApplication::MarkHanded(const TrackedTaskPtr& tracked, bool keptByModule) {
-    const int64_t sequence = tracked->sequence;
-    if (keptByModule) {
-        Finish(tracked, false);
+// hand it over again. Any other task stays until the module lets go of it; the module says when it
+// sends the task to the product (NoteSending).
+std::function<void()> CAgentApplication::HandingOver(const TrackedTaskPtr& tracked, bool keptByModule) {
+    if (!keptByModule) {
+        return std::function<void()>();
+    }
+    return [this, tracked] { Finish(tracked, false); };
+}
+
+// The module is about to send a task's first request to the product and goes on once this is
+// committed: a task so marked may have reached the product, and a restart will not run it again.
+// Until then it sits in the module's queue, and a restart delivers it again.
+void CAgentApplication::NoteSending(const Common::Kernel::IMessage& notice) {
+    const auto* handOver = dynamic_cast<const Common::Message::CTaskHandOver*>(&notice);
+    const Release* release = handOver ? boost::get_deleter<Release>(handOver->GetTask()) : nullptr;
+    if (release == nullptr || release->tracked->sequence < 0) {
         return;
     }
-    Guarded("hand over task #" + std::to_string(sequence),
+    const int64_t sequence = release->tracked->sequence;
+    Guarded("note task #" + std::to_string(sequence) + " as sent to the product",
             [&] { m_store->SetTaskState(sequence, CAgentStore::TaskState::Handed); });
 }
 
-// Tasks an earlier run answered but did not finish: one the module never got is delivered now; one
-// it had may have reached the product already, so rather than risk running it twice it is reported
-// canceled, as the server then expects to send it again.
+// Tasks an earlier run answered but did not finish: one whose request never left for the product
+// (stored, or still in the module's queue) is delivered now; one the module had begun to send may
+// have reached the product already, so rather than risk running it twice it is reported canceled,
+// as the server then expects to send it again.
 void CAgentApplication::SettleEarlierTasks() {
     for (const CAgentStore::Task& stored : m_store->UnfinishedTasks()) {
         const std::string name = "task #" + std::to_string(stored.sequence);
@@ -507,9 +529,9 @@ void CAgentApplication::SettleEarlierTasks() {
             tracked->sequence = stored.sequence;
             m_bus->Redeliver(Tracked(task.message, tracked),
                              boost::make_shared<Common::Kernel::CUserContext>(kReplaySource),
-                             [this, tracked, kept = task.keptByModule] { MarkHanded(tracked, kept); });
+                             HandingOver(tracked, task.keptByModule));
             Log("Delivering " + name + " (" + task.name +
-                    ") again: the last run stopped before the module got it",
+                    ") again: the last run stopped before it reached the product",
                 kLevelInfo);
         } catch (const std::exception& e) {
             Log("Dropped " + name + " left by the last run: " + e.what(), kLevelWarning);

@@ -78,9 +78,19 @@ private:
         std::atomic<bool> finished{false};
     };
     typedef std::shared_ptr<TrackedTask> TrackedTaskPtr;
+    // The deleter of a tracked task's message, which the module shares: through it a message the
+    // module names leads back to its task.
+    struct Release {
+        CAgentApplication* application;
+        CTaskParser::MessagePtr message;
+        TrackedTaskPtr tracked;
+        void operator()(Common::Kernel::IMessage*) const;
+    };
     CTaskParser::MessagePtr Tracked(const CTaskParser::MessagePtr& message, const TrackedTaskPtr& tracked);
+    void Released(const TrackedTaskPtr& tracked);
     void Finish(const TrackedTaskPtr& tracked, bool deferred);
-    void MarkHanded(const TrackedTaskPtr& tracked, bool keptByModule);
+    std::function<void()> HandingOver(const TrackedTaskPtr& tracked, bool keptByModule);
+    void NoteSending(const Common::Kernel::IMessage& notice);
     void SettleEarlierTasks();
     void SettleHanded(const std::string& name, const CTaskParser::Task& task, int64_t sequence);
     void ReportCanceled(const CTaskParser::Task& task, int64_t sequence);

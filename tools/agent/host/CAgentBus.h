@@ -44,12 +44,21 @@ public:
     };
     // Resolves with the record's number once it is committed, or with the failure to store it.
     typedef std::shared_future<int64_t> Receipt;
+    // The agent's bookkeeping for a message that a publisher announces (see TakeNotices).
+    typedef std::function<void(const MessagePtr&)> Notice;
 
     CAgentBus(Recorder recorder, Common::Kernel::ILoggerResource& logger, Batch batch = Batch(),
               Stored stored = Stored());
     ~CAgentBus() override;
 
+    // Queues the message; a message of a type given to TakeNotices is noted instead.
     void Publish(const MessagePtr& message, const ContextPtr& userContext) override;
+    // Messages of the type are announcements to the agent, not data: never recorded nor delivered.
+    // Publishing one runs the notice on the bus thread in the next unit of work (at once, without the
+    // wait of deferred work, sharing the commit with whatever else is due) and returns once that unit
+    // has ended, so the publisher goes on only when the agent has what it noted on disk. Call before
+    // Start.
+    void TakeNotices(Common::Kernel::MessageType type, Notice notice);
     // Publish, with a receipt for the record. A message that cannot be stored is not delivered.
     Receipt PublishRecorded(const MessagePtr& message, const ContextPtr& userContext, Hooks hooks);
     // One message of several that arrived together.
@@ -92,10 +101,19 @@ private:
         bool failed = false;
     };
 
+    // Work for the bus thread's next unit of work; `done`, when set, resolves once that unit has ended.
+    struct Deferred {
+        std::function<void()> work;
+        std::shared_ptr<std::promise<void>> done;
+    };
+
+    void Note(const Notice& notice, const MessagePtr& message);
+    void RunHere(std::vector<Deferred>& unit, bool taken);
     void Enqueue(Envelope envelope);
     void Enqueue(std::vector<Envelope> envelopes);
     void Run();
-    void RecordAll(std::vector<Envelope>& envelopes, std::vector<std::function<void()>>& deferred);
+    void RecordAll(std::vector<Envelope>& envelopes, std::vector<Deferred>& deferred);
+    static void Resolve(std::vector<Deferred>& deferred, const std::string& batchFailure);
     void Record(Envelope& envelope);
     void Settle(std::vector<Envelope>& envelopes, const std::string& batchFailure);
     void HandOver(std::vector<Envelope>& envelopes);
@@ -111,8 +129,12 @@ private:
     boost::mutex m_lock;
     boost::condition_variable m_changed;
     std::deque<Envelope> m_queue;
-    std::vector<std::function<void()>> m_deferred;
+    std::vector<Deferred> m_deferred;
+    bool m_noticeWaiting = false;  // a publisher waits for deferred work: no waiting for company
+    std::map<Common::Kernel::MessageType, Notice> m_notices;
     bool m_busy = false;
+    int m_idleWaiters = 0;             // callers of WaitIdle
+    bool m_waitingForCompany = false;  // the bus thread waits out kDeferredWait
     bool m_running = false;
     bool m_stopping = false;
     std::map<Common::Kernel::MessageType, std::vector<SubscriberPtr>> m_subscribers;

@@ -64,8 +64,9 @@ public:
     // operator says so, drop those payloads (their rows stay, masked content and all) and go on,
     // with a new key when nothing sealed is left.
     enum class Unreadable { Refuse, SetAside };
-    // Where an agent task stands: stored and answered, handed to the module, or done with (its row
-    // then goes). A run that ends early leaves the first two behind for the next run to settle.
+    // Where an agent task stands: stored and answered (and perhaps waiting in the module's queue),
+    // handed to the product (its request is about to leave or has left), or done with (its row then
+    // goes). A run that ends early leaves the first two behind for the next run to settle.
     enum class TaskState { Stored = 0, Handed = 1 };
     struct Task {
         int64_t sequence = 0;  // the task's message
