@@ -1,10 +1,18 @@
 # Shared helpers: every folder of ours is one static library with the same warning policy.
 set(QUIL_WARNINGS -Wall -Wextra -Werror)
 
+# A coverage build (windows/coverage) instruments only the libraries it measures, unoptimised so
+# that lines map to code; whatever links one of them links gcov's runtime through it.
+set(QUIL_COVERAGE_LIBRARIES "" CACHE STRING "Our libraries built with gcov instrumentation")
+
 function(quil_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${QUIL_WARNINGS})
+  if(name IN_LIST QUIL_COVERAGE_LIBRARIES)
+    target_compile_options(${name} PRIVATE --coverage -O0)
+    target_link_options(${name} INTERFACE --coverage)
+  endif()
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
