@@ -1,5 +1,6 @@
 # Shared helpers: every folder of ours is one static library with the same warning policy.
-set(QUIL_WARNINGS -Wall -Wextra -Werror)
+# C++ only: the Windows build also compiles resource scripts, whose compiler knows no such flags.
+set(QUIL_WARNINGS $<$<COMPILE_LANGUAGE:CXX>:-Wall> $<$<COMPILE_LANGUAGE:CXX>:-Wextra> $<$<COMPILE_LANGUAGE:CXX>:-Werror>)
 
 # A coverage build (windows/coverage) instruments only the libraries it measures, unoptimised so
 # that lines map to code; whatever links one of them links gcov's runtime through it.
