@@ -18,11 +18,27 @@ function(quil_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
+# Windows programs run with UTF-8 as their active code page, from the manifest this resource script
+# embeds; the test programs too, so that they see strings as the agent does.
+if(WIN32)
+  set(QUIL_UTF8_MANIFEST ${PROJECT_SOURCE_DIR}/packaging/windows/utf8.manifest)
+  set(QUIL_UTF8_RESOURCE ${PROJECT_BINARY_DIR}/generated/utf8.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/utf8.rc.in ${QUIL_UTF8_RESOURCE} @ONLY)
+endif()
+
+function(quil_utf8_program name)
+  if(WIN32)
+    target_sources(${name} PRIVATE ${QUIL_UTF8_RESOURCE})
+    set_property(SOURCE ${QUIL_UTF8_RESOURCE} APPEND PROPERTY OBJECT_DEPENDS ${QUIL_UTF8_MANIFEST})
+  endif()
+endfunction()
+
 # One GoogleTest executable per folder label; every test case becomes its own CTest entry.
 # label is the folder's; LABELS adds more (e.g. security), for ctest -L to pick across folders.
 function(quil_test name label)
   cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK;ENVIRONMENT" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
+  quil_utf8_program(${name})
   target_compile_options(${name} PRIVATE ${QUIL_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
   if(NOT ARG_TIMEOUT)
