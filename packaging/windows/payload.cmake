@@ -1,8 +1,8 @@
-# What the Windows archive holds, made from the built binaries (cmake -P, run by the build):
-# the programs and libraries named, and every DLL they import, directly or through one another,
-# found by walking the import tables (objdump -p's "DLL Name" entries) against the given folders. A DLL found in none
-# of them must be one of Windows' own, which the MinGW sysroot knows by its import library;
-# anything else stops the build, since the archive would not run. Each file is stripped into
+# What the Windows archive holds, made from the built binaries (cmake -P, run by the build): the
+# programs and libraries named, and every DLL they import, directly or through one another, found
+# by walking the import tables (objdump -p's "DLL Name" entries) against the given folders. A DLL
+# found in none of them must be one of Windows' own, which the MinGW sysroot knows by its import
+# library; anything else stops the build, since the archive would not run. Each file is stripped into
 # PAYLOAD_DIR/bin; its debug information goes to PAYLOAD_DIR/debug/<name>.debug, which the
 # stripped file names through a debug link.
 #
