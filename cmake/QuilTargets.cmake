@@ -1,12 +1,36 @@
 # Shared helpers: every folder of ours is one static library with the same warning policy.
-set(QUIL_WARNINGS -Wall -Wextra -Werror)
+# C++ only: the Windows build also compiles resource scripts, whose compiler knows no such flags.
+set(QUIL_WARNINGS $<$<COMPILE_LANGUAGE:CXX>:-Wall> $<$<COMPILE_LANGUAGE:CXX>:-Wextra> $<$<COMPILE_LANGUAGE:CXX>:-Werror>)
+
+# A coverage build (windows/coverage) instruments only the libraries it measures, unoptimised so
+# that lines map to code; whatever links one of them links gcov's runtime through it.
+set(QUIL_COVERAGE_LIBRARIES "" CACHE STRING "Our libraries built with gcov instrumentation")
 
 function(quil_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${QUIL_WARNINGS})
+  if(name IN_LIST QUIL_COVERAGE_LIBRARIES)
+    target_compile_options(${name} PRIVATE --coverage -O0)
+    target_link_options(${name} INTERFACE --coverage)
+  endif()
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# Windows programs run with UTF-8 as their active code page, from the manifest this resource script
+# embeds; the test programs too, so that they see strings as the agent does.
+if(WIN32)
+  set(QUIL_UTF8_MANIFEST ${PROJECT_SOURCE_DIR}/packaging/windows/utf8.manifest)
+  set(QUIL_UTF8_RESOURCE ${PROJECT_BINARY_DIR}/generated/utf8.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/utf8.rc.in ${QUIL_UTF8_RESOURCE} @ONLY)
+endif()
+
+function(quil_utf8_program name)
+  if(WIN32)
+    target_sources(${name} PRIVATE ${QUIL_UTF8_RESOURCE})
+    set_property(SOURCE ${QUIL_UTF8_RESOURCE} APPEND PROPERTY OBJECT_DEPENDS ${QUIL_UTF8_MANIFEST})
+  endif()
 endfunction()
 
 # One GoogleTest executable per folder label; every test case becomes its own CTest entry.
@@ -14,6 +38,7 @@ endfunction()
 function(quil_test name label)
   cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK;ENVIRONMENT" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
+  quil_utf8_program(${name})
   target_compile_options(${name} PRIVATE ${QUIL_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
   if(NOT ARG_TIMEOUT)
