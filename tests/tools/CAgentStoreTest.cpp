@@ -3,9 +3,13 @@
 #include <Poco/JSON/Parser.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <boost/make_shared.hpp>
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "bus/CQUILProcessRecoveryDataRequest.h"
 #include "host/CEnableFDEMaintenanceMode.h"
@@ -223,6 +227,38 @@ TEST_F(CAgentStoreTest, TaskRowsMoveOnlyForwardAndAFailedWriteLeavesTheStoreUsab
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string::npos, std::string(e.what()).find("cannot store plain")) << e.what();
     }
+}
+
+// The write-ahead log is copied back into the database by a thread of the store's, not by the
+// commit that fills it; once copied, the next commit starts it again and cuts the file back to its
+// limit. Left uncopied, it would grow with everything ever written.
+TEST_F(CAgentStoreTest, TheWriteAheadLogIsCopiedBackAndCutWhileTheAgentWrites) {
+    constexpr off_t kLogLimit = 4 * 1024 * 1024;
+    const auto logSize = [&] {
+        struct stat info;
+        return stat((path + "-wal").c_str(), &info) == 0 ? info.st_size : off_t(-1);
+    };
+    CAgentStore store(path, CAgentStore::Mode::Create);
+    CAgentStore::Record record;
+    record.description = "bulk";
+    record.content = std::string(3000, 'x');
+    size_t rows = 0;
+    for (int commit = 0; commit < 120; ++commit) {  // some 4,500 pages of log, in commits of 50 rows
+        store.InTransaction([&] {
+            for (int i = 0; i < 50; ++i, ++rows) {
+                store.Append(record);
+            }
+        });
+    }
+    EXPECT_GT(logSize(), kLogLimit) << "the log grew past its limit between copies";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    do {
+        store.Append(record);  // a commit after a complete copy starts the log again
+        ++rows;
+    } while (logSize() > kLogLimit && std::chrono::steady_clock::now() < deadline &&
+             (std::this_thread::sleep_for(std::chrono::milliseconds(5)), true));
+    EXPECT_LE(logSize(), kLogLimit) << "the log was never copied back";
+    EXPECT_EQ(rows, CAgentStore(path, CAgentStore::Mode::ReadOnly).Query(CAgentStore::Filter()).size());
 }
 
 TEST_F(CAgentStoreTest, TheInstanceUUIDIsMadeOnceAndKept) {

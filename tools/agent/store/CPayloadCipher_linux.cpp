@@ -1,6 +1,7 @@
 #include <Poco/Crypto/Cipher.h>
 #include <Poco/Crypto/CipherFactory.h>
 #include <Poco/Crypto/CipherKey.h>
+#include <Poco/Crypto/OpenSSLInitializer.h>
 #include <Poco/RandomStream.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -77,8 +78,16 @@ std::string Transform(Poco::Crypto::CryptoTransform& transform, const std::strin
     return output;
 }
 
+// Poco's crypto objects set OpenSSL up (reading its configuration file) when the first of them is made
+// and tear it down when the last goes: without one kept for the process's life, every seal and every
+// opening paid for both, more than the cipher itself.
+void KeepOpenSSLReady() {
+    static const Poco::Crypto::OpenSSLInitializer ready;
+}
+
 Poco::Crypto::Cipher::Ptr NewCipher(const std::vector<unsigned char>& key,
                                     const std::vector<unsigned char>& nonce) {
+    KeepOpenSSLReady();
     return Poco::Crypto::Cipher::Ptr(Poco::Crypto::CipherFactory::defaultFactory().createCipher(
         Poco::Crypto::CipherKey(kAlgorithm, key, nonce)));
 }

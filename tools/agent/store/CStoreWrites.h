@@ -11,10 +11,11 @@ namespace Agent {
 
 // The writes the bus thread makes for every message and task: a message row, a task's line, its
 // hand-over and its end. Where the SQLite library is reachable (Linux) they are prepared once and
-// reset between uses, as parsing them again for each message cost more than running them; on Windows,
-// where SQLite lives inside Poco's library, they go through Poco::Data as any other statement. The
-// caller holds the store's lock; failures are std::runtime_error with SQLite's reason. The session
-// must outlive this object.
+// reset between uses, as parsing them again for each message cost more than running them, and the
+// write-ahead log is checkpointed by a thread of its own rather than inside the commit that fills it;
+// on Windows, where SQLite lives inside Poco's library, they go through Poco::Data as any other
+// statement. The caller holds the store's lock; failures are std::runtime_error with SQLite's reason.
+// The session must outlive this object.
 class CStoreWrites {
 public:
     struct Message {

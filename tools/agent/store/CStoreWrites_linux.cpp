@@ -1,7 +1,10 @@
 #include <Poco/Data/SQLite/Utility.h>
 #include <sqlite3.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "tools/agent/store/CStoreWrites.h"
 
@@ -73,16 +76,96 @@ private:
     sqlite3_stmt* m_statement = nullptr;
 };
 
+// SQLite's own size at which the write-ahead log is copied back into the database, in pages.
+constexpr int kCheckpointPages = 1000;
+
+// Checkpoints off the writers' path. SQLite's own checkpoint runs inside the commit that takes the
+// log past its size, and flushes the log and the database to disk there (milliseconds, tens of them
+// on a busy machine) while the committing thread waits: the module's worker, say, whose task may not
+// leave before its mark is committed. Here such a commit only wakes a thread of ours, which copies
+// the log back through a connection of its own while the writer goes on.
+class CCheckpointer {
+public:
+    explicit CCheckpointer(sqlite3* db) : m_db(db) {
+        const char* file = sqlite3_db_filename(db, "main");
+        // The mode read back makes the new connection open the log, without which it has nothing to
+        // checkpoint.
+        if (file == nullptr || *file == '\0' ||
+            sqlite3_open_v2(file, &m_own, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) !=
+                SQLITE_OK ||
+            sqlite3_exec(m_own, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            sqlite3_close(m_own);  // the writer keeps checkpointing its own commits
+            m_own = nullptr;
+            return;
+        }
+        m_thread = std::thread([this] { Run(); });
+        sqlite3_wal_hook(m_db, &CCheckpointer::Committed, this);
+    }
+    ~CCheckpointer() {
+        if (m_own == nullptr) {
+            return;
+        }
+        sqlite3_wal_autocheckpoint(m_db, kCheckpointPages);
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_stopping = true;
+        }
+        m_changed.notify_one();
+        m_thread.join();
+        sqlite3_close(m_own);
+    }
+    CCheckpointer(const CCheckpointer&) = delete;
+    CCheckpointer& operator=(const CCheckpointer&) = delete;
+
+private:
+    static int Committed(void* self, sqlite3*, const char*, int pages) {
+        if (pages >= kCheckpointPages) {
+            auto* checkpointer = static_cast<CCheckpointer*>(self);
+            std::lock_guard<std::mutex> guard(checkpointer->m_lock);
+            if (!checkpointer->m_due) {
+                checkpointer->m_due = true;
+                checkpointer->m_changed.notify_one();
+            }
+        }
+        return SQLITE_OK;
+    }
+    void Run() {
+        std::unique_lock<std::mutex> guard(m_lock);
+        while (true) {
+            m_changed.wait(guard, [this] { return m_due || m_stopping; });
+            if (m_stopping) {
+                return;
+            }
+            guard.unlock();
+            // Passive: it copies what it can without waiting for the writer, whose next commit past
+            // the size asks again. A failure (a full disk) leaves the log to the next round.
+            sqlite3_wal_checkpoint_v2(m_own, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+            guard.lock();
+            m_due = false;
+        }
+    }
+
+    sqlite3* m_db;
+    sqlite3* m_own = nullptr;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_due = false;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
 }  // namespace
 
 struct CStoreWrites::Prepared {
     explicit Prepared(sqlite3* db)
         : db(db),
+          checkpointer(db),
           insertMessage(db, kInsertMessage),
           insertTask(db, kInsertTask),
           raiseTaskState(db, kRaiseTaskState),
           deleteTask(db, kDeleteTask) {}
     sqlite3* db;
+    CCheckpointer checkpointer;
     CStatement insertMessage;
     CStatement insertTask;
     CStatement raiseTaskState;
