@@ -56,6 +56,42 @@ TEST_F(ConsoleTest, AnAdministratorSeesTheFleetWithItsCounts) {
     EXPECT_THAT(fleet.body, Not(HasSubstr(CConsoleTestBed::SecretOf("pc-1"))));
 }
 
+// The storage status and the soonest licence expiry the agents reported, per computer; the count of
+// encrypted computers at the top.
+TEST_F(ConsoleTest, TheFleetShowsEncryptionAndLicenceExpiry) {
+    CConsoleClient client = SignedIn("alice");
+    const Reply fleet = client.Get("/fleet");
+    const struct {
+        const char* computer;
+        std::string encryption;
+        std::string expiry;
+    } expected[] = {{"pc-1", "in order, level 1", CConsoleTestBed::LicenceExpiryOf("pc-1")},
+                    {"pc-2", "in order, level 1", CConsoleTestBed::LicenceExpiryOf("pc-2")},
+                    {"pc-3", "unknown", ""}};
+    for (const auto& row : expected) {
+        const std::size_t at = fleet.body.find(">" + std::string(row.computer) + "</a>");
+        ASSERT_NE(at, std::string::npos) << row.computer;
+        const std::string cells = fleet.body.substr(at, fleet.body.find("</tr>", at) - at);
+        EXPECT_THAT(cells, HasSubstr("<td>" + row.encryption + "</td>")) << row.computer;
+        EXPECT_EQ(cells.substr(cells.rfind("<td>")), "<td>" + row.expiry + "</td>") << row.computer;
+    }
+    EXPECT_THAT(fleet.body, Not(HasSubstr("2031-01-01"))) << "the later licence is not the soonest";
+    EXPECT_THAT(fleet.body, HasSubstr("encrypted: <strong>2</strong>"));
+    // Descending, ties broken by the name, descending too.
+    const std::pair<std::string, std::vector<std::string>> sorts[] = {
+        {"encryption", {"pc-3", "pc-2", "pc-1"}}, {"licence", {"pc-2", "pc-1", "pc-3"}}};
+    for (const auto& sort : sorts) {
+        const Reply sorted = client.Get("/fleet?sort=" + sort.first + "&order=desc");
+        EXPECT_LT(sorted.body.find(">" + sort.second[0] + "</a>"),
+                  sorted.body.find(">" + sort.second[1] + "</a>"))
+            << sort.first;
+        EXPECT_LT(sorted.body.find(">" + sort.second[1] + "</a>"),
+                  sorted.body.find(">" + sort.second[2] + "</a>"))
+            << sort.first;
+        EXPECT_THAT(sorted.body, HasSubstr("aria-sort=\"descending\"")) << sort.first;
+    }
+}
+
 TEST_F(ConsoleTest, TheFleetIsFilteredAndSortedByItsQuery) {
     CConsoleClient client = SignedIn("alice");
     const Reply descending = client.Get("/fleet?sort=name&order=desc");

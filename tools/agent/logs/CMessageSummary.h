@@ -26,6 +26,12 @@ public:
                             const Poco::JSON::Object& fields, const TaskNamer& namer = TaskNamer());
     // Throws std::runtime_error when the stored content is not a JSON object (a damaged row).
     static std::string Line(const CAgentStore::Record& record, const TaskNamer& namer = TaskNamer());
+
+    // What an encryption storage status log says, in the words of its summary line: "in order,
+    // level N" or "no record in order".
+    static std::string Storage(const Poco::JSON::Object& fields);
+    // The soonest expiry among a licence log's licences (ISO time as stored), or "" when none has one.
+    static std::string SoonestExpiry(const Poco::JSON::Object& fields);
 };
 
 }  // namespace Agent
