@@ -98,6 +98,11 @@ std::vector<std::string> ConsoleAccounts() {
     };
 }
 
+// When each console account last signed in, for the administrators' list of accounts.
+std::vector<std::string> AccountSignIns() {
+    return {"ALTER TABLE console_accounts ADD COLUMN last_sign_in TEXT NOT NULL DEFAULT ''"};
+}
+
 std::string Now() {
     return Poco::DateTimeFormatter::format(Poco::Timestamp(), "%Y-%m-%dT%H:%M:%S.%iZ");
 }
@@ -109,6 +114,7 @@ const std::vector<CSchemaMigrations::Migration>& CSchemaMigrations::All() {
         {1, SqliteMigration1(), PostgresMigration1()},
         {2, Migration2(), Migration2()},
         {3, ConsoleAccounts(), ConsoleAccounts()},
+        {4, AccountSignIns(), AccountSignIns()},
     };
     return migrations;
 }
