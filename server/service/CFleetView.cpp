@@ -7,7 +7,6 @@
 #include "host/ILoggerResource.h"
 #include "tools/agent/host/CAgentStatus.h"
 #include "tools/agent/logs/CMessageSummary.h"
-#include "tools/agent/logs/CStoredSymbols.h"
 #include "tools/agent/store/CAgentStore.h"
 
 namespace Zun {
@@ -57,19 +56,6 @@ std::string SummaryLine(const CFleetStore::Row& row) {
         return row.time + " " + Tools::Agent::CMessageSummary::Line(AsRecord(row));
     } catch (const std::exception&) {
         return row.time + " " + std::to_string(row.type) + " damaged row #" + std::to_string(row.sequence);
-    }
-}
-
-// What the newest row of a log tells through the reading, or "" when there is no row or it is damaged.
-std::string Told(const std::vector<CFleetStore::Row>& newest,
-                 std::string (*reading)(const Poco::JSON::Object& fields)) {
-    if (newest.empty()) {
-        return std::string();
-    }
-    try {
-        return reading(*Tools::Agent::CStoredSymbols::Parse(newest.front().content));
-    } catch (const std::exception&) {
-        return std::string();
     }
 }
 
@@ -124,8 +110,8 @@ CFleetView::HostSummary CFleetView::Summary(const CFleetStore::Computer& compute
                            : ProductState(computer.name);
     }
     host.protection = newest.protection.empty() ? std::string() : SummaryLine(newest.protection.front());
-    host.storage = Told(newest.storage, &Tools::Agent::CMessageSummary::Storage);
-    host.licenceExpiry = Told(newest.licences, &Tools::Agent::CMessageSummary::SoonestExpiry);
+    host.storage = computer.encryption;
+    host.licenceExpiry = computer.licenceExpiry;
     for (const auto& state : states) {
         host.items += state.second;
         const bool unconfirmed =
@@ -142,11 +128,7 @@ CFleetView::HostSummary CFleetView::Summary(const CFleetStore::Computer& compute
     }
     const std::vector<CFleetStore::Row> state =
         m_store.NewestRows(computer.name, kStateTypes, kFleetStateRows);
-    const std::vector<CFleetStore::Row> storage = m_store.NewestRows(computer.name, {kStorageStatus}, 1);
-    const std::vector<CFleetStore::Row> licences = m_store.NewestRows(computer.name, {kLicences}, 1);
-    return Summary(computer,
-                   {state, m_store.NewestRows(computer.name, {kProtectionStatus}, 1), storage, licences},
-                   states);
+    return Summary(computer, {state, m_store.NewestRows(computer.name, {kProtectionStatus}, 1)}, states);
 }
 
 Object::Ptr CFleetView::AsObject(const HostSummary& summary) {
@@ -163,19 +145,18 @@ Object::Ptr CFleetView::AsObject(const HostSummary& summary) {
     return host;
 }
 
-// The computer's newest protection row: among its newest state rows, where it nearly always is;
-// read on its own only when those are full and hold none.
-std::vector<CFleetStore::Row> CFleetView::NewestProtection(const std::string& name,
-                                                           const std::vector<CFleetStore::Row>& newest) {
+std::vector<CFleetStore::Row> CFleetView::NewestOf(const std::string& name,
+                                                   const std::vector<CFleetStore::Row>& newest, int64_t type,
+                                                   int limit) {
     for (const CFleetStore::Row& row : newest) {
-        if (row.type == kProtectionStatus) {
+        if (row.type == type) {
             return {row};
         }
     }
-    if (newest.size() < static_cast<size_t>(kFleetStateRows)) {
+    if (newest.size() < static_cast<size_t>(limit)) {
         return {};
     }
-    return m_store.NewestRows(name, {kProtectionStatus}, 1);
+    return m_store.NewestRows(name, {type}, 1);
 }
 
 namespace {
@@ -193,8 +174,6 @@ const std::vector<CFleetStore::Row>& RowsOf(const std::map<std::string, std::vec
 std::vector<CFleetView::HostSummary> CFleetView::Summaries() {
     typedef std::map<std::string, std::vector<CFleetStore::Row>> RowsByComputer;
     const RowsByComputer newest = m_store.NewestRowsOfAll(kStateTypes, kFleetStateRows);
-    const RowsByComputer storage = m_store.NewestRowsOfAll({kStorageStatus}, 1);
-    const RowsByComputer licences = m_store.NewestRowsOfAll({kLicences}, 1);
     const std::map<std::string, std::map<std::string, int64_t>> states = m_store.ItemStates();
     static const std::map<std::string, int64_t> kNoItems;
     const std::vector<CFleetStore::Computer> computers = m_store.Computers();
@@ -204,8 +183,7 @@ std::vector<CFleetView::HostSummary> CFleetView::Summaries() {
         const std::vector<CFleetStore::Row>& state = RowsOf(newest, computer.name);
         const auto items = states.find(computer.name);
         hosts.push_back(Summary(computer,
-                                {state, NewestProtection(computer.name, state),
-                                 RowsOf(storage, computer.name), RowsOf(licences, computer.name)},
+                                {state, NewestOf(computer.name, state, kProtectionStatus, kFleetStateRows)},
                                 items == states.end() ? kNoItems : items->second));
     }
     return hosts;

@@ -53,16 +53,17 @@ private:
     struct NewestRows {
         const std::vector<CFleetStore::Row>& state;  // at most kFleetStateRows
         std::vector<CFleetStore::Row> protection;    // at most one
-        const std::vector<CFleetStore::Row>& storage;
-        const std::vector<CFleetStore::Row>& licences;
     };
 
     HostSummary Summary(const CFleetStore::Computer& computer);
     HostSummary Summary(const CFleetStore::Computer& computer, const NewestRows& newest,
                         const std::map<std::string, int64_t>& states);
     static Poco::JSON::Object::Ptr AsObject(const HostSummary& summary);
-    std::vector<CFleetStore::Row> NewestProtection(const std::string& name,
-                                                   const std::vector<CFleetStore::Row>& newest);
+    // The computer's newest row of the type: among its newest rows (at most limit of them, newest
+    // first), where it nearly always is; read on its own only when those are full and hold none.
+    std::vector<CFleetStore::Row> NewestOf(const std::string& name,
+                                           const std::vector<CFleetStore::Row>& newest, int64_t type,
+                                           int limit);
     Poco::JSON::Array::Ptr Lines(const std::string& name, const std::vector<int64_t>& types, int limit);
     Poco::JSON::Array::Ptr Escrow(const std::string& name);
     Poco::JSON::Array::Ptr Results(const CFleetStore::Task& task);

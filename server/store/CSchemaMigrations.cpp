@@ -98,9 +98,13 @@ std::vector<std::string> ConsoleAccounts() {
     };
 }
 
-// When each console account last signed in, for the administrators' list of accounts.
+// When each console account last signed in, for the administrators' list of accounts; what each
+// computer's newest storage status and licences said, kept as they arrive so that a fleet page
+// need not read every computer's logs.
 std::vector<std::string> AccountSignIns() {
-    return {"ALTER TABLE console_accounts ADD COLUMN last_sign_in TEXT NOT NULL DEFAULT ''"};
+    return {"ALTER TABLE console_accounts ADD COLUMN last_sign_in TEXT NOT NULL DEFAULT ''",
+            "ALTER TABLE computers ADD COLUMN encryption TEXT NOT NULL DEFAULT ''",
+            "ALTER TABLE computers ADD COLUMN licence_expiry TEXT NOT NULL DEFAULT ''"};
 }
 
 std::string Now() {

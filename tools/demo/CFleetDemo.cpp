@@ -46,6 +46,10 @@ const int kPasswordBytes = 16;
 const int kScreenshotWidth = 1200;
 const char kFleetPicture[] = "console-fleet.png";
 const char kRecoveryPicture[] = "console-recovery.png";
+const char kComputerPicture[] = "console-computer.png";
+const char kAuditPicture[] = "console-audit.png";
+const char kTasksPicture[] = "console-tasks.png";
+const char kAccountsPicture[] = "console-accounts.png";
 
 // The recovery password the computer's product holds.
 std::string SecretOf(int computer) {
@@ -379,11 +383,11 @@ void CFleetDemo::Unreachable() {
     Fact(Server({"hosts"}));
 }
 
-// The fleet as the last steps left it (one computer not reachable), and the recovery page of the
-// computer whose password was revealed, as it is before a reveal: a picture never holds a secret.
+// The fleet as the last steps left it (one computer not reachable), the recovery page of the
+// computer whose password was revealed, as it is before a reveal (a picture never holds a secret),
+// then the other pages: a computer, the audit with that reveal, the tasks and the accounts.
 void CFleetDemo::Screenshots() {
-    Step("The console in a headless Chromium: the fleet page and the recovery page, kept in " +
-         m_screenshots);
+    Step("The console in a headless Chromium: each page, kept in " + m_screenshots);
     if (!Tools::CHeadlessChromium::Installed()) {
         Fact(std::string("skipped: no Chromium at ") + Tools::CHeadlessChromium::kProgram +
              " (apt-get install chromium), so no screenshots");
@@ -411,6 +415,14 @@ void CFleetDemo::Screenshots() {
         throw std::runtime_error("the recovery page offers no reveal for " + Name(2) + ": " + page);
     }
     Keep(browser, kRecoveryPicture);
+    const std::pair<std::string, const char*> pages[] = {{"/computer?name=" + Name(1), kComputerPicture},
+                                                         {"/audit", kAuditPicture},
+                                                         {"/tasks", kTasksPicture},
+                                                         {"/accounts", kAccountsPicture}};
+    for (const auto& page : pages) {
+        browser.Navigate(m_console + page.first);
+        Keep(browser, page.second);
+    }
 }
 
 void CFleetDemo::Keep(Tools::CHeadlessChromium& browser, const std::string& name) {

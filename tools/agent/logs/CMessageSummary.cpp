@@ -39,6 +39,10 @@ const char kUnreachableLevel[] = "6";
 
 typedef CStoredSymbols CSymbols;
 
+std::string StorageWords(size_t rows, const std::string& level) {
+    return rows == 0 ? "no record in order" : "in order, level " + level;
+}
+
 std::string DecodeBase64(const std::string& text) {
     std::istringstream in(text);
     Poco::Base64Decoder decoder(in);
@@ -168,7 +172,7 @@ std::string CMessageSummary::Line(uint32_t type, const std::string& description,
             ProtectionStatus(out, m);
             break;
         case kEncryptionStorage:
-            out << "encryption storage: " << Storage(fields);
+            out << "encryption storage: " << StorageWords(m.Rows(), m.Value(0, CSymbols::kStorageLevel));
             break;
         case kLicences:
             Licences(out, m);
@@ -193,20 +197,21 @@ std::string CMessageSummary::Line(uint32_t type, const std::string& description,
     return CTerminalText::Escaped(out.str());
 }
 
-std::string CMessageSummary::Storage(const Object& fields) {
-    const CSymbols m(fields);
-    return m.Rows() == 0 ? "no record in order" : "in order, level " + m.Value(0, CSymbols::kStorageLevel);
+std::string CMessageSummary::Storage(const std::string& content) {
+    std::string level;
+    const size_t rows = CSymbols::Scan(content, [&](size_t row, int id, const std::string& value) {
+        level = row == 0 && id == CSymbols::kStorageLevel ? value : level;
+    });
+    return StorageWords(rows, level);
 }
 
-std::string CMessageSummary::SoonestExpiry(const Object& fields) {
-    const CSymbols m(fields);
+std::string CMessageSummary::SoonestExpiry(const std::string& content) {
     std::string soonest;
-    for (size_t r = 0; r < m.Rows(); ++r) {
-        const std::string expiry = m.Value(r, CSymbols::kLicenceExpiry);
-        if (!expiry.empty() && (soonest.empty() || expiry < soonest)) {
+    CSymbols::Scan(content, [&](size_t, int id, const std::string& expiry) {
+        if (id == CSymbols::kLicenceExpiry && !expiry.empty() && (soonest.empty() || expiry < soonest)) {
             soonest = expiry;
         }
-    }
+    });
     return soonest;
 }
 

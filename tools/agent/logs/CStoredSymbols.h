@@ -4,6 +4,7 @@
 #include <Poco/JSON/Object.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace Zun {
@@ -37,8 +38,14 @@ public:
     // Keeps a reference: the fields outlive this reader.
     explicit CStoredSymbols(const Poco::JSON::Object& fields) : m_fields(fields) {}
 
+    typedef std::function<void(std::size_t row, int id, const std::string& value)> Visit;
+
     // The content object of a stored row; throws std::runtime_error when it is not a JSON object.
     static Poco::JSON::Object::Ptr Parse(const std::string& content);
+    // Reads the content's rows of symbols without building its objects (for a page over the whole
+    // fleet), handing each symbol with a value to visit; returns the number of rows. Throws
+    // std::runtime_error when the content is not JSON.
+    static std::size_t Scan(const std::string& content, const Visit& visit);
 
     std::size_t Rows() const;
     bool Has(std::size_t row, int id) const;
