@@ -56,11 +56,24 @@ std::string SecretOf(int computer) {
     return "11111" + std::to_string(computer) + "-222222-333333-444444";
 }
 
-// Each computer's product holds one recovery password and one recovery data block of its own.
+// Each computer's licence runs out a month after the one before, from 2030-01-01, so that the fleet
+// page's licence column tells them apart.
+const long kLicenceExpiry = 1893456000;
+const long kLicenceStep = 31 * 24 * 3600;
+
+// Each computer's product holds one recovery password, one recovery data block and a licence of its
+// own.
 std::string ProductState(int computer) {
     const std::string n = std::to_string(computer);
     return R"({
   "Status": [{"Status": 0, "CategoryResId": "0x12000001", "StatusResId": "0x120000FD", "DescriptionResId": "0x1"}],
+  "Licenses": [{"AssociatedSeatId": "SEAT-)" +
+           n + R"(", "LicensePublicId": "VELM-FDE-000)" + n + R"(",
+                "LicenseProductName": "VELM Full Disk Encryption", "LicenseExpirationDate": )" +
+           std::to_string(kLicenceExpiry + computer * kLicenceStep) + R"(,
+                "ActivatedByZun": false, "ProductCode": 29, "SeatName": "demo-desk", "LicenseRenewalPeriod": 365,
+                "LicenseType": "Subscription", "LicenseFlags": 0, "LicenseModelType": "Seat",
+                "LicenseModelStatus": "Active"}],
   "RecoveryPasswords": [{"Uid": "rp-)" +
            n + R"(", "DeviceId": "disk-0", "Index": "0", "Value": ")" + SecretOf(computer) + R"("}],
   "RecoveryData": [{"Uid": "rd-)" +
