@@ -1,6 +1,7 @@
 // The console's fleet page at fleet size: the rows of 10,000 computers read from the server's
 // database (SQLite), summarized as the fleet view summarizes them and rendered as the page a
-// browser gets, against 100 ms and 100 KB.
+// browser gets, against 100 ms and 100 KB. Each computer has the rows the page reads: protection,
+// encryption storage and licences.
 #include <unistd.h>
 
 #include <cmath>
@@ -13,6 +14,7 @@
 #include "server/service/CFleetView.h"
 #include "server/store/CFleetStore.h"
 #include "server/store/CServerDatabase.h"
+#include "tools/agent/logs/CMessageSummary.h"
 
 namespace {
 
@@ -24,31 +26,55 @@ const double kTargetMilliseconds = 100;
 const std::size_t kTargetBytes = 100 * 1024;
 const char* const kTime = "2026-12-06T10:00:00.000Z";
 const char* const kDayAgo = "2026-12-05T12:00:00.000Z";
+const char* const kStorage =
+    "{\"rows\":[[{\"id\":4672,\"type\":\"int\",\"value\":1},{\"id\":4670,\"type\":\"uuid\",\"value\":"
+    "\"11111111-2222-3333-4444-555555555555\"},{\"id\":4673,\"type\":\"time_date\",\"value\":"
+    "\"2026-12-06T10:00:00Z\"}]]}";
+const char* const kLicences =
+    "{\"rows\":[[{\"id\":2693,\"type\":\"string\",\"value\":\"L-1\"},{\"id\":2696,\"type\":\"int\",\"value\":"
+    "1},"
+    "{\"id\":2698,\"type\":\"time_date\",\"value\":\"2030-01-01T00:00:00Z\"},{\"id\":2700,\"type\":\"time_"
+    "date\","
+    "\"value\":\"2026-01-01T00:00:00Z\"}],[{\"id\":2693,\"type\":\"string\",\"value\":\"L-2\"},{\"id\":2696,"
+    "\"type\":\"int\",\"value\":1},{\"id\":2698,\"type\":\"time_date\",\"value\":\"2031-01-01T00:00:00Z\"},"
+    "{\"id\":2700,\"type\":\"time_date\",\"value\":\"2026-01-01T00:00:00Z\"}]]}";
 
 std::unique_ptr<Zun::Server::CServerDatabase> g_database;
 std::unique_ptr<CFleetStore> g_store;
 std::size_t g_pageBytes = 0;
+const std::string g_storage = Zun::Tools::Agent::CMessageSummary::Storage(kStorage);
+const std::string g_expiry = Zun::Tools::Agent::CMessageSummary::SoonestExpiry(kLicences);
 
 std::string Name(int i) {
     return "pc-" + std::to_string(100000 + i);
 }
 
-// One computer as an agent leaves it: its row, one status row and one escrowed password.
+CFleetStore::Row StatusRow(int64_t sequence, int64_t type, const std::string& content) {
+    CFleetStore::Row row;
+    row.sequence = sequence;
+    row.time = kTime;
+    row.type = type;
+    row.className = "CStatusLog";
+    row.description = "status";
+    row.userContext = "bench";
+    row.content = content;
+    return row;
+}
+
+// One computer as an agent leaves it: its row, a protection status, an encryption storage status, a
+// licence log of two licences and one escrowed password.
 void AddComputer(CFleetStore& store, int i) {
     CFleetStore::Computer computer;
     computer.name = Name(i);
     computer.firstSeen = computer.lastSeen = kTime;
     computer.connected = i % 3 != 0;
     store.Connected(computer);
-    CFleetStore::Row row;
-    row.sequence = 1;
-    row.time = kTime;
-    row.type = 10044;
-    row.className = "CStatusLog";
-    row.description = "protection status";
-    row.userContext = "bench";
-    row.content = "{}";
-    store.InsertRow(computer.name, row, kTime);
+    store.InsertRow(computer.name, StatusRow(1, 10044, "{}"), kTime);
+    store.InsertRow(computer.name, StatusRow(2, 10553, kStorage), kTime);
+    store.InsertRow(computer.name, StatusRow(3, 10348, kLicences), kTime);
+    // As the fleet service keeps them when those rows arrive.
+    store.SetEncryption(computer.name, g_storage);
+    store.SetLicenceExpiry(computer.name, g_expiry);
     CFleetStore::Item item;
     item.computer = computer.name;
     item.kind = CFleetStore::kPassword;

@@ -119,9 +119,7 @@ CConsoleAccounts::Result CConsoleAccounts::SignIn(const std::string& name, const
         result.outcome = account.failures + 1 >= kMaxFailures ? Outcome::Locked : Outcome::Refused;
         return result;
     }
-    if (account.failures != 0 || !account.lockedUntil.empty()) {
-        ClearFailures(name);
-    }
+    SignedIn(name);
     result.outcome = Outcome::Accepted;
     result.role = account.role;
     return result;
@@ -169,12 +167,81 @@ void CConsoleAccounts::RecordFailure(const std::string& name, const Account& acc
     });
 }
 
-void CConsoleAccounts::ClearFailures(const std::string& name) {
+void CConsoleAccounts::SignedIn(const std::string& name) {
     m_database.Use([&](Session& session) {
         std::string key = name;
+        std::string time = Now();
         session << m_database.Placeholders(
-            "UPDATE console_accounts SET failures = 0, locked_until = '' WHERE name = ?"),
-            use(key), now;
+            "UPDATE console_accounts SET failures = 0, locked_until = '', last_sign_in = ? WHERE name = ?"),
+            use(time), use(key), now;
+    });
+}
+
+std::vector<CConsoleAccounts::Listed> CConsoleAccounts::List() {
+    std::vector<std::string> names, roles, lockedUntil, lastSignIn;
+    m_database.Use([&](Session& session) {
+        session << "SELECT name, role, locked_until, last_sign_in FROM console_accounts ORDER BY name",
+            into(names), into(roles), into(lockedUntil), into(lastSignIn), now;
+    });
+    const std::string time = Now();
+    std::vector<Listed> accounts(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        accounts[i] =
+            Listed{names[i], roles[i], !lockedUntil[i].empty() && lockedUntil[i] > time, lastSignIn[i]};
+    }
+    return accounts;
+}
+
+// PostgreSQL holds the administrators' rows until the transaction ends, so that two servers cannot
+// each take away one of the last two; SQLite's writers take turns already.
+void CConsoleAccounts::KeepAnAdministrator(Session& session, const std::string& name) {
+    std::vector<std::string> administrators;
+    std::string role = kAdministrator;
+    const std::string lock = m_database.Kind() == CServerDatabase::Engine::PostgreSQL ? " FOR UPDATE" : "";
+    session << m_database.Placeholders("SELECT name FROM console_accounts WHERE role = ?" + lock), use(role),
+        into(administrators), now;
+    if (administrators.size() == 1 && administrators.front() == name) {
+        throw std::invalid_argument(name + " is the last administrator; make another one first");
+    }
+}
+
+// The statement's last placeholder is the account's name; value, when given, fills the one before.
+void CConsoleAccounts::Change(const std::string& sql, const std::string& name, const std::string* value) {
+    m_database.InTransaction([&](Session& session) {
+        Account account;
+        if (!Find(name, account)) {
+            throw std::invalid_argument("there is no account " + name);
+        }
+        std::string key = name;
+        Poco::Data::Statement change(session);
+        change << m_database.Placeholders(sql);
+        std::string first = value ? *value : std::string();
+        if (value) {
+            change, use(first);
+        }
+        change, use(key);
+        change.execute();
+    });
+}
+
+void CConsoleAccounts::SetRole(const std::string& name, const std::string& role) {
+    const std::string canonical = RoleNamed(role);
+    m_database.InTransaction([&](Session& session) {
+        if (canonical != kAdministrator) {
+            KeepAnAdministrator(session, name);
+        }
+        Change("UPDATE console_accounts SET role = ? WHERE name = ?", name, &canonical);
+    });
+}
+
+void CConsoleAccounts::Unlock(const std::string& name) {
+    Change("UPDATE console_accounts SET failures = 0, locked_until = '' WHERE name = ?", name, nullptr);
+}
+
+void CConsoleAccounts::Remove(const std::string& name) {
+    m_database.InTransaction([&](Session& session) {
+        KeepAnAdministrator(session, name);
+        Change("DELETE FROM console_accounts WHERE name = ?", name, nullptr);
     });
 }
 

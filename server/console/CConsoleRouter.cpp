@@ -10,6 +10,7 @@
 #include <Poco/URI.h>
 #include <sstream>
 
+#include "server/console/CAccountsPage.h"
 #include "server/console/CAuditPage.h"
 #include "server/console/CComputerPage.h"
 #include "server/console/CFleetPage.h"
@@ -18,6 +19,7 @@
 #include "server/console/CRecoveryFinder.h"
 #include "server/console/CRecoveryPage.h"
 #include "server/console/CTasksPage.h"
+#include "tools/agent/store/CAgentStore.h"
 #include "tools/agent/store/CSecretWiper.h"
 
 namespace Zun {
@@ -43,6 +45,8 @@ const char* const kPolicy =
     "base-uri 'none'";
 const char* const kHtml = "text/html; charset=utf-8";
 const char* const kConsolePeer = " (console)";
+// The audit's action for a change to the console's accounts (a reveal's is the service's own).
+const char* const kAccountAction = "account";
 
 std::string DayAgo() {
     return Poco::DateTimeFormatter::format(Poco::Timestamp() - Poco::Timespan(1, 0, 0, 0, 0),
@@ -157,13 +161,17 @@ void CConsoleRouter::RouteSignedIn(Exchange& exchange) {
     if (path == "/recovery/reveal" && exchange.post) {
         return Reveal(exchange);
     }
-    const bool adminPage = path == "/fleet" || path == "/computer" || path == "/audit" || path == "/tasks";
+    const bool adminPage = path == "/fleet" || path == "/computer" || path == "/audit" || path == "/tasks" ||
+                           path == "/accounts";
     if (adminPage && !administrator) {
         m_log(kWarn, "Console: " + exchange.session.user + " (help desk) was refused " + path);
         return Refuse(exchange, HTTPResponse::HTTP_FORBIDDEN, "This page is for administrators.");
     }
     if (path == "/tasks") {
         return exchange.post ? SendTask(exchange) : Tasks(exchange, "", false);
+    }
+    if (path == "/accounts") {
+        return exchange.post ? ChangeAccount(exchange) : Accounts(exchange, "", false);
     }
     if (exchange.post) {
         return Refuse(exchange, HTTPResponse::HTTP_METHOD_NOT_ALLOWED, "This page takes no form.");
@@ -255,10 +263,7 @@ void CConsoleRouter::Recovery(Exchange& exchange, const std::string& query, cons
 // then the page, which no cache keeps.
 void CConsoleRouter::Reveal(Exchange& exchange) {
     const std::string computer = exchange.form.get("computer", "");
-    std::string password = exchange.form.get("password", "");
-    const CConsoleAccounts::Result again = m_accounts.SignIn(exchange.session.user, password);
-    Tools::Agent::CSecretWiper::Wipe(password);
-    if (again.outcome != CConsoleAccounts::Outcome::Accepted) {
+    if (!Reauthenticated(exchange)) {
         m_log(kWarn, "Console: " + exchange.session.user + " gave a wrong password to reveal " + computer);
         return Recovery(exchange, computer, "Your password was not accepted; nothing was revealed.");
     }
@@ -312,6 +317,84 @@ void CConsoleRouter::SendTask(Exchange& exchange) {
     m_log(kInfo, "Console: " + exchange.session.user + " queued a task for " + std::to_string(queued) +
                      " computers");
     Tasks(exchange, "Queued for " + std::to_string(queued) + " computer(s).", false);
+}
+
+bool CConsoleRouter::Reauthenticated(Exchange& exchange) {
+    std::string password = exchange.form.get("password", "");
+    exchange.form.set("password", "");
+    const CConsoleAccounts::Result again = m_accounts.SignIn(exchange.session.user, password);
+    Tools::Agent::CSecretWiper::Wipe(password);
+    return again.outcome == CConsoleAccounts::Outcome::Accepted;
+}
+
+void CConsoleRouter::Accounts(Exchange& exchange, const std::string& message, bool refused) {
+    Page(exchange, refused ? HTTPResponse::HTTP_BAD_REQUEST : HTTPResponse::HTTP_OK, "Accounts",
+         CAccountsPage::Render(m_accounts.List(), exchange.session.csrf, message, refused));
+}
+
+// The administrator's password again; then the change and its audit row, kept together or not at
+// all. An account whose role changed or that is gone has its sessions ended: it signs in anew.
+void CConsoleRouter::ChangeAccount(Exchange& exchange) {
+    const std::string action = exchange.form.get("action", "");
+    const std::string name = exchange.form.get("name", "");
+    if (!Reauthenticated(exchange)) {
+        m_log(kWarn, "Console: " + exchange.session.user + " gave a wrong password to change the account " +
+                         LoggedName(name));
+        return Accounts(exchange, "Your password was not accepted; nothing was changed.", true);
+    }
+    std::string done;
+    try {
+        m_store.Database().InTransaction([&](Poco::Data::Session&) {
+            done = ApplyAccountChange(exchange, action, name);
+            m_store.AppendAudit({0, Tools::Agent::CAgentStore::Now(), exchange.session.user + kConsolePeer,
+                                 -1, kAccountAction, "", name, done});
+        });
+    } catch (const std::invalid_argument& e) {
+        return Accounts(exchange, std::string("Nothing was changed: ") + e.what() + ".", true);
+    }
+    if (action != CAccountsPage::kAdd && action != CAccountsPage::kUnlock) {
+        m_sessions.CloseAllOf(name);
+    }
+    m_log(kInfo, "Console: " + exchange.session.user + " changed the account " + name + ": " + done);
+    if (name == exchange.session.user && action != CAccountsPage::kUnlock) {
+        return Redirect(exchange, "/login");
+    }
+    Accounts(exchange, "The account " + name + ": " + done + ".", false);
+}
+
+std::string CConsoleRouter::ApplyAccountChange(Exchange& exchange, const std::string& action,
+                                               const std::string& name) {
+    const std::string role = exchange.form.get("role", "");
+    if (action == CAccountsPage::kAdd) {
+        std::string password = exchange.form.get("new_password", "");
+        std::string again = exchange.form.get("new_password_again", "");
+        const bool same = password == again;
+        Tools::Agent::CSecretWiper::Wipe(again);
+        try {
+            if (!same) {
+                throw std::invalid_argument("the two passwords differ");
+            }
+            m_accounts.Add(name, role, password);
+        } catch (...) {
+            Tools::Agent::CSecretWiper::Wipe(password);
+            throw;
+        }
+        Tools::Agent::CSecretWiper::Wipe(password);
+        return "added as " + CConsoleAccounts::RoleNamed(role);
+    }
+    if (action == CAccountsPage::kSetRole) {
+        m_accounts.SetRole(name, role);
+        return "given the role " + CConsoleAccounts::RoleNamed(role);
+    }
+    if (action == CAccountsPage::kUnlock) {
+        m_accounts.Unlock(name);
+        return "unlocked";
+    }
+    if (action == CAccountsPage::kRemove) {
+        m_accounts.Remove(name);
+        return "removed";
+    }
+    throw std::invalid_argument("there is no change '" + action + "'");
 }
 
 void CConsoleRouter::Page(Exchange& exchange, Status status, const std::string& title,

@@ -61,6 +61,12 @@ private:
     void Audit(Exchange& exchange);
     void Tasks(Exchange& exchange, const std::string& message, bool refused);
     void SendTask(Exchange& exchange);
+    void Accounts(Exchange& exchange, const std::string& message, bool refused);
+    void ChangeAccount(Exchange& exchange);
+    // Applies the form's change to the accounts; returns what was done, for the audit and the page.
+    std::string ApplyAccountChange(Exchange& exchange, const std::string& action, const std::string& name);
+    // Whether the form's "password" is the signed-in account's own; wipes it from the form.
+    bool Reauthenticated(Exchange& exchange);
 
     void Page(Exchange& exchange, Poco::Net::HTTPResponse::HTTPStatus status, const std::string& title,
               const std::string& body);

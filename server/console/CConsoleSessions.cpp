@@ -82,6 +82,13 @@ void CConsoleSessions::Close(const std::string& token) {
     m_sessions.erase(Digest(token));
 }
 
+void CConsoleSessions::CloseAllOf(const std::string& user) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+        it = it->second.session.user == user ? m_sessions.erase(it) : std::next(it);
+    }
+}
+
 void CConsoleSessions::DropExpired(Clock::time_point now) {
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
         const bool idle = now - it->second.used > std::chrono::minutes(kIdleMinutes);

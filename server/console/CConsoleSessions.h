@@ -33,6 +33,8 @@ public:
     // Whether the token names a live session; refreshes its idle time.
     bool Find(const std::string& token, Session& session);
     void Close(const std::string& token);
+    // Ends every session of the account: its role changed or it is gone.
+    void CloseAllOf(const std::string& user);
 
     // A new random token (hex of 32 bytes), also for the sign-in form's own CSRF pair.
     static std::string NewToken();

@@ -11,10 +11,13 @@ namespace Server {
 
 const char* const CFleetPage::kNothingEscrowed = "nothing escrowed";
 const char* const CFleetPage::kWaiting = "escrowed, not yet confirmed";
+const char* const CFleetPage::kUnknown = "unknown";
 
 namespace {
 
 const char* const kAllClear = "all clear";
+// How a storage status whose record is in order begins.
+const char* const kInOrder = "in order";
 const std::size_t kMaxFilter = 128;
 
 std::string EscrowState(const CFleetView::HostSummary& host) {
@@ -29,15 +32,24 @@ std::string Field(const Poco::Net::NameValueCollection& form, const std::string&
     return value.size() > kMaxFilter ? value.substr(0, kMaxFilter) : value;
 }
 
-// The field a sort orders by; the name, which breaks every tie, stands for itself.
-const std::string& SortKey(const CFleetPage::Row& row, const std::string& sort) {
-    if (sort == "last_seen") {
-        return row.lastSeen;
+// The columns a sort may order by; the name, which breaks every tie, stands for itself.
+const std::pair<const char*, std::string CFleetPage::Row::*> kSortKeys[] = {
+    {"name", &CFleetPage::Row::name},       {"last_seen", &CFleetPage::Row::lastSeen},
+    {"product", &CFleetPage::Row::product}, {"encryption", &CFleetPage::Row::encryption},
+    {"escrow", &CFleetPage::Row::escrow},   {"licence", &CFleetPage::Row::licenceExpiry},
+};
+
+std::string CFleetPage::Row::*SortField(const std::string& sort) {
+    for (const auto& key : kSortKeys) {
+        if (sort == key.first) {
+            return key.second;
+        }
     }
-    if (sort == "product") {
-        return row.product;
-    }
-    return sort == "escrow" ? row.escrow : row.name;
+    return &CFleetPage::Row::name;
+}
+
+bool Encrypted(const CFleetPage::Row& row) {
+    return row.encryption.rfind(kInOrder, 0) == 0;
 }
 
 }  // namespace
@@ -45,8 +57,8 @@ const std::string& SortKey(const CFleetPage::Row& row, const std::string& sort) 
 CFleetPage::Query CFleetPage::Parse(const Poco::Net::NameValueCollection& form) {
     Query query;
     const std::string sort = form.get("sort", "name");
-    if (sort == "last_seen" || sort == "product" || sort == "escrow") {
-        query.sort = sort;
+    for (const auto& key : kSortKeys) {
+        query.sort = sort == key.first ? sort : query.sort;
     }
     query.descending = form.get("order", "") == "desc";
     query.product = Field(form, "product");
@@ -69,7 +81,9 @@ std::vector<CFleetPage::Row> CFleetPage::Rows(const std::vector<CFleetView::Host
         row.connected = host.connected;
         row.product = host.product;
         row.protection = host.protection;
+        row.encryption = host.storage.empty() ? kUnknown : host.storage;
         row.escrow = EscrowState(host);
+        row.licenceExpiry = host.licenceExpiry;
         rows.push_back(std::move(row));
     }
     return rows;
@@ -85,9 +99,10 @@ std::string CFleetPage::Render(std::vector<Row> rows, const Query& query, const 
     std::string html = Counts(rows, dayAgo) + Filters(query);
     rows.erase(std::remove_if(rows.begin(), rows.end(), [&](const Row& row) { return !Matches(row, query); }),
                rows.end());
+    std::string Row::*field = SortField(query.sort);
     std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
-        const auto left = std::tie(SortKey(a, query.sort), a.name);
-        const auto right = std::tie(SortKey(b, query.sort), b.name);
+        const auto left = std::tie(a.*field, a.name);
+        const auto right = std::tie(b.*field, b.name);
         return query.descending ? right < left : left < right;
     });
     Query shown = query;
@@ -98,9 +113,11 @@ std::string CFleetPage::Render(std::vector<Row> rows, const Query& query, const 
 }
 
 std::string CFleetPage::Counts(const std::vector<Row>& rows, const std::string& dayAgo) {
-    std::size_t connected = 0, clear = 0, escrowed = 0, confirmed = 0, unreachable = 0, stale = 0;
+    std::size_t connected = 0, clear = 0, encrypted = 0, escrowed = 0, confirmed = 0, unreachable = 0,
+                stale = 0;
     for (const Row& row : rows) {
         connected += row.connected ? 1 : 0;
+        encrypted += Encrypted(row) ? 1 : 0;
         clear += row.protection.find(kAllClear) != std::string::npos ? 1 : 0;
         escrowed += row.escrow != kNothingEscrowed ? 1 : 0;
         confirmed += row.escrow == CFleetStore::kConfirmed ? 1 : 0;
@@ -110,6 +127,7 @@ std::string CFleetPage::Counts(const std::vector<Row>& rows, const std::string& 
     const std::pair<const char*, std::size_t> counts[] = {{"computers", rows.size()},
                                                           {"connected", connected},
                                                           {"protection all clear", clear},
+                                                          {"encrypted", encrypted},
                                                           {"escrowed", escrowed},
                                                           {"confirmed by the product", confirmed},
                                                           {"product not reachable", unreachable},
@@ -145,7 +163,9 @@ std::string CFleetPage::Header(const Query& query, const std::string& key, const
 std::string CFleetPage::Table(const std::vector<Row>& rows, const Query& query, const std::string& dayAgo) {
     std::string html = "<table><thead><tr>" + Header(query, "name", "Computer") +
                        Header(query, "last_seen", "Last seen") + Header(query, "product", "Product") +
-                       "<th>Protection</th>" + Header(query, "escrow", "Escrow") + "</tr></thead><tbody>";
+                       "<th>Protection</th>" + Header(query, "encryption", "Encryption storage") +
+                       Header(query, "escrow", "Escrow") + Header(query, "licence", "Licence expiry") +
+                       "</tr></thead><tbody>";
     const std::size_t first = std::min(rows.size(), query.page * kPageRows);
     const std::size_t last = std::min(rows.size(), first + kPageRows);
     for (std::size_t i = first; i < last; ++i) {
@@ -154,7 +174,8 @@ std::string CFleetPage::Table(const std::vector<Row>& rows, const Query& query, 
         html += "<tr><td><a href=\"/computer?name=" + CHtml::Query(row.name) + "\">" +
                 CHtml::Escape(row.name) + "</a></td><td" + (stale ? " class=\"bad\"" : "") + ">" +
                 CHtml::Escape(row.lastSeen) + (row.connected ? " (connected)" : "") + "</td>" +
-                CHtml::Cell(row.product) + CHtml::Cell(row.protection) + CHtml::Cell(row.escrow) + "</tr>";
+                CHtml::Cell(row.product) + CHtml::Cell(row.protection) + CHtml::Cell(row.encryption) +
+                CHtml::Cell(row.escrow) + CHtml::Cell(row.licenceExpiry) + "</tr>";
     }
     return html + "</tbody></table>";
 }

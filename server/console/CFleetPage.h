@@ -10,16 +10,17 @@ namespace Zun {
 namespace Server {
 
 // The fleet page: the counts at the top, then one row per computer (name, last seen, product state,
-// protection, escrow), sorted and filtered by the query string, a page of kPageRows at a time so
-// that the page stays small at any fleet size.
+// protection, encryption storage, escrow, licence expiry), sorted and filtered by the query string, a page of
+// kPageRows at a time so that the page stays small at any fleet size.
 class CFleetPage {
 public:
     static const std::size_t kPageRows = 200;
     static const char* const kNothingEscrowed;
     static const char* const kWaiting;
+    static const char* const kUnknown;
 
     struct Query {
-        std::string sort = "name";  // name, last_seen, product, escrow
+        std::string sort = "name";  // name, last_seen, product, encryption, escrow, licence
         bool descending = false;
         std::string product;  // a product state, or empty for any
         std::string escrow;   // an escrow state, or empty for any
@@ -32,7 +33,9 @@ public:
         bool connected = false;
         std::string product;
         std::string protection;
+        std::string encryption;  // as the product words its storage status, or kUnknown
         std::string escrow;
+        std::string licenceExpiry;
     };
 
     // Unknown sort keys fall back to the name; throws nothing.

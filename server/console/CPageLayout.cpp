@@ -37,8 +37,8 @@ std::string CPageLayout::Navigation(const Viewer& viewer) {
     }
     std::string links;
     if (viewer.role == CConsoleAccounts::kAdministrator) {
-        links +=
-            CHtml::Link("/fleet", "Fleet") + CHtml::Link("/tasks", "Tasks") + CHtml::Link("/audit", "Audit");
+        links += CHtml::Link("/fleet", "Fleet") + CHtml::Link("/tasks", "Tasks") +
+                 CHtml::Link("/audit", "Audit") + CHtml::Link("/accounts", "Accounts");
     }
     links += CHtml::Link("/recovery", "Recovery");
     return "<nav aria-label=\"pages\">" + links + "<form method=\"post\" action=\"/logout\">" +

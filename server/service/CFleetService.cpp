@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tools/agent/logs/CMessageSummary.h"
 #include "tools/agent/store/CAgentStore.h"
 #include "tools/agent/store/CSecretWiper.h"
 
@@ -185,13 +186,32 @@ void CFleetService::CommitRow(const std::string& computer, const StoredRow& row,
     stored.description = row.description();
     stored.userContext = row.user_context();
     stored.content = row.content();
-    if (!m_store.InsertRow(computer, stored, CAgentStore::Now()) || row.type() != kRecoveryRequest) {
+    if (!m_store.InsertRow(computer, stored, CAgentStore::Now())) {
+        return;
+    }
+    if (row.type() == kStorageStatus || row.type() == kLicences) {
+        return Summarize(computer, stored);
+    }
+    if (row.type() != kRecoveryRequest) {
         return;
     }
     ConfirmAbsent(computer, row);
     Response response;
     Escrow(computer, row, response);
     responses.push_back(response);
+}
+
+// What the fleet's list shows of the storage and licences, read once as the row arrives; a damaged
+// row says nothing.
+void CFleetService::Summarize(const std::string& computer, const CFleetStore::Row& row) {
+    std::string told;
+    try {
+        told = row.type == kStorageStatus ? Tools::Agent::CMessageSummary::Storage(row.content)
+                                          : Tools::Agent::CMessageSummary::SoonestExpiry(row.content);
+    } catch (const std::runtime_error&) {
+    }
+    row.type == kStorageStatus ? m_store.SetEncryption(computer, told)
+                               : m_store.SetLicenceExpiry(computer, told);
 }
 
 void CFleetService::Escrow(const std::string& computer, const StoredRow& row, Response& response) {

@@ -37,6 +37,8 @@ public:
     };
 
     static const uint32_t kRecoveryRequest = 728;
+    static const uint32_t kStorageStatus = 10553;
+    static const uint32_t kLicences = 10348;
 
     CFleetService(CFleetStore& store, const CItemSealer& sealer, SerialCheck isCurrent, Log log);
 
@@ -70,6 +72,7 @@ private:
         std::vector<std::string> data;
     };
 
+    void Summarize(const std::string& computer, const CFleetStore::Row& row);
     void CommitRow(const std::string& computer, const quil::link::v1::StoredRow& row,
                    std::vector<Response>& responses);
     void Escrow(const std::string& computer, const quil::link::v1::StoredRow& row, Response& response);

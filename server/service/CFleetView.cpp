@@ -93,25 +93,25 @@ std::string CFleetView::ProductState(const std::string& name) {
     return "unknown";
 }
 
-// newest: the computer's newest rows of kStateTypes, newest first, at most kFleetStateRows of them;
-// protection: its newest protection status row, if any. When none of those rows tells of the product
-// and there may be older ones that do, those are read (ProductState) as for a single computer.
-CFleetView::HostSummary CFleetView::Summary(const CFleetStore::Computer& computer,
-                                            const std::vector<CFleetStore::Row>& newest,
-                                            const std::vector<CFleetStore::Row>& protection,
+// When none of the newest state rows tells of the product and there may be older ones that do,
+// those are read (ProductState) as for a single computer.
+CFleetView::HostSummary CFleetView::Summary(const CFleetStore::Computer& computer, const NewestRows& newest,
                                             const std::map<std::string, int64_t>& states) {
     HostSummary host;
     host.name = computer.name;
     host.connected = computer.connected;
     host.lastSeen = computer.lastSeen;
-    for (auto row = newest.begin(); row != newest.end() && host.product.empty(); ++row) {
+    for (auto row = newest.state.begin(); row != newest.state.end() && host.product.empty(); ++row) {
         host.product = StateOf(*row);
     }
     if (host.product.empty()) {
-        host.product =
-            newest.size() < static_cast<size_t>(kFleetStateRows) ? "unknown" : ProductState(computer.name);
+        host.product = newest.state.size() < static_cast<size_t>(kFleetStateRows)
+                           ? "unknown"
+                           : ProductState(computer.name);
     }
-    host.protection = protection.empty() ? std::string() : SummaryLine(protection.front());
+    host.protection = newest.protection.empty() ? std::string() : SummaryLine(newest.protection.front());
+    host.storage = computer.encryption;
+    host.licenceExpiry = computer.licenceExpiry;
     for (const auto& state : states) {
         host.items += state.second;
         const bool unconfirmed =
@@ -126,8 +126,9 @@ CFleetView::HostSummary CFleetView::Summary(const CFleetStore::Computer& compute
     for (const CFleetStore::Item& item : m_store.Items(computer.name)) {
         ++states[item.state];
     }
-    return Summary(computer, m_store.NewestRows(computer.name, kStateTypes, kFleetStateRows),
-                   m_store.NewestRows(computer.name, {kProtectionStatus}, 1), states);
+    const std::vector<CFleetStore::Row> state =
+        m_store.NewestRows(computer.name, kStateTypes, kFleetStateRows);
+    return Summary(computer, {state, m_store.NewestRows(computer.name, {kProtectionStatus}, 1)}, states);
 }
 
 Object::Ptr CFleetView::AsObject(const HostSummary& summary) {
@@ -137,41 +138,52 @@ Object::Ptr CFleetView::AsObject(const HostSummary& summary) {
     host->set("last_seen", summary.lastSeen);
     host->set("product", summary.product);
     host->set("protection", summary.protection);
+    host->set("encryption", summary.storage);
+    host->set("licence_expiry", summary.licenceExpiry);
     host->set("items", static_cast<Poco::Int64>(summary.items));
     host->set("items_unconfirmed", static_cast<Poco::Int64>(summary.itemsUnconfirmed));
     return host;
 }
 
-// The computer's newest protection row: among its newest state rows, where it nearly always is;
-// read on its own only when those are full and hold none.
-std::vector<CFleetStore::Row> CFleetView::NewestProtection(const std::string& name,
-                                                           const std::vector<CFleetStore::Row>& newest) {
+std::vector<CFleetStore::Row> CFleetView::NewestOf(const std::string& name,
+                                                   const std::vector<CFleetStore::Row>& newest, int64_t type,
+                                                   int limit) {
     for (const CFleetStore::Row& row : newest) {
-        if (row.type == kProtectionStatus) {
+        if (row.type == type) {
             return {row};
         }
     }
-    if (newest.size() < static_cast<size_t>(kFleetStateRows)) {
+    if (newest.size() < static_cast<size_t>(limit)) {
         return {};
     }
-    return m_store.NewestRows(name, {kProtectionStatus}, 1);
+    return m_store.NewestRows(name, {type}, 1);
 }
+
+namespace {
+
+const std::vector<CFleetStore::Row>& RowsOf(const std::map<std::string, std::vector<CFleetStore::Row>>& rows,
+                                            const std::string& computer) {
+    static const std::vector<CFleetStore::Row> kNoRows;
+    const auto found = rows.find(computer);
+    return found == rows.end() ? kNoRows : found->second;
+}
+
+}  // namespace
 
 // The whole fleet in a few statements rather than a few per computer.
 std::vector<CFleetView::HostSummary> CFleetView::Summaries() {
     typedef std::map<std::string, std::vector<CFleetStore::Row>> RowsByComputer;
     const RowsByComputer newest = m_store.NewestRowsOfAll(kStateTypes, kFleetStateRows);
     const std::map<std::string, std::map<std::string, int64_t>> states = m_store.ItemStates();
-    static const std::vector<CFleetStore::Row> kNoRows;
     static const std::map<std::string, int64_t> kNoItems;
     const std::vector<CFleetStore::Computer> computers = m_store.Computers();
     std::vector<HostSummary> hosts;
     hosts.reserve(computers.size());
     for (const CFleetStore::Computer& computer : computers) {
-        const auto rows = newest.find(computer.name);
-        const std::vector<CFleetStore::Row>& state = rows == newest.end() ? kNoRows : rows->second;
+        const std::vector<CFleetStore::Row>& state = RowsOf(newest, computer.name);
         const auto items = states.find(computer.name);
-        hosts.push_back(Summary(computer, state, NewestProtection(computer.name, state),
+        hosts.push_back(Summary(computer,
+                                {state, NewestOf(computer.name, state, kProtectionStatus, kFleetStateRows)},
                                 items == states.end() ? kNoItems : items->second));
     }
     return hosts;

@@ -24,9 +24,11 @@ public:
         std::string name;
         bool connected = false;
         std::string lastSeen;
-        std::string product;     // as ProductState names it
-        std::string protection;  // the newest protection status as a readable line, or empty
-        int64_t items = 0;       // escrowed recovery items, in any state
+        std::string product;        // as ProductState names it
+        std::string protection;     // the newest protection status as a readable line, or empty
+        std::string storage;        // the newest encryption storage status ("in order, level 1"), or empty
+        std::string licenceExpiry;  // the soonest expiry of the newest licence log, or empty
+        int64_t items = 0;          // escrowed recovery items, in any state
         int64_t itemsUnconfirmed = 0;
     };
 
@@ -34,8 +36,8 @@ public:
 
     // One per computer, by name.
     std::vector<HostSummary> Summaries();
-    // The same as JSON objects: name, connected, last_seen, product, protection, items,
-    // items_unconfirmed.
+    // The same as JSON objects: name, connected, last_seen, product, protection, encryption (the storage),
+    // licence_expiry, items, items_unconfirmed.
     Poco::JSON::Array::Ptr Hosts();
     // Throws std::invalid_argument for a computer the server never saw.
     Poco::JSON::Object::Ptr Host(const std::string& name);
@@ -47,13 +49,21 @@ public:
     std::string ProductState(const std::string& name);
 
 private:
+    // A computer's newest rows of each kind the fleet's list reads, newest first.
+    struct NewestRows {
+        const std::vector<CFleetStore::Row>& state;  // at most kFleetStateRows
+        std::vector<CFleetStore::Row> protection;    // at most one
+    };
+
     HostSummary Summary(const CFleetStore::Computer& computer);
-    HostSummary Summary(const CFleetStore::Computer& computer, const std::vector<CFleetStore::Row>& newest,
-                        const std::vector<CFleetStore::Row>& protection,
+    HostSummary Summary(const CFleetStore::Computer& computer, const NewestRows& newest,
                         const std::map<std::string, int64_t>& states);
     static Poco::JSON::Object::Ptr AsObject(const HostSummary& summary);
-    std::vector<CFleetStore::Row> NewestProtection(const std::string& name,
-                                                   const std::vector<CFleetStore::Row>& newest);
+    // The computer's newest row of the type: among its newest rows (at most limit of them, newest
+    // first), where it nearly always is; read on its own only when those are full and hold none.
+    std::vector<CFleetStore::Row> NewestOf(const std::string& name,
+                                           const std::vector<CFleetStore::Row>& newest, int64_t type,
+                                           int limit);
     Poco::JSON::Array::Ptr Lines(const std::string& name, const std::vector<int64_t>& types, int limit);
     Poco::JSON::Array::Ptr Escrow(const std::string& name);
     Poco::JSON::Array::Ptr Results(const CFleetStore::Task& task);

@@ -30,7 +30,7 @@ namespace {
 
 const char* const kComputerColumns =
     "name, certificate_serial, instance_uuid, agent_version, first_seen, last_seen, connected, "
-    "committed_through, connected_via";
+    "committed_through, connected_via, encryption, licence_expiry";
 const char* const kItemColumns =
     "id, computer, kind, internal_id, device_id, item_index, sealed, row_sequence, state, escrowed_at, "
     "confirmation_task, agent_task_sequence, confirmation_sent_at, confirmed_at, superseded_at";
@@ -70,6 +70,8 @@ CFleetStore::Computer ReadComputer(RecordSet& set) {
     c.connected = Number(set, "connected") != 0;
     c.committedThrough = Number(set, "committed_through");
     c.connectedVia = Text(set, "connected_via");
+    c.encryption = Text(set, "encryption");
+    c.licenceExpiry = Text(set, "licence_expiry");
     return c;
 }
 
@@ -204,12 +206,12 @@ bool CFleetStore::SelectComputer(const std::string& name, const std::string& suf
 // Every computer, read column by column into typed vectors: at fleet size a record set's variant
 // per cell costs more than the database's own work.
 std::vector<CFleetStore::Computer> CFleetStore::Computers() {
-    std::vector<std::string> names, serials, uuids, versions, firstSeen, lastSeen, via;
+    std::vector<std::string> names, serials, uuids, versions, firstSeen, lastSeen, via, encryption, expiry;
     std::vector<Poco::Int64> connected, committed;
     m_database.Use([&](Session& session) {
         session << Q(std::string("SELECT ") + kComputerColumns + " FROM computers ORDER BY name"),
             into(names), into(serials), into(uuids), into(versions), into(firstSeen), into(lastSeen),
-            into(connected), into(committed), into(via), now;
+            into(connected), into(committed), into(via), into(encryption), into(expiry), now;
     });
     std::vector<Computer> found(names.size());
     for (std::size_t i = 0; i < found.size(); ++i) {
@@ -223,6 +225,8 @@ std::vector<CFleetStore::Computer> CFleetStore::Computers() {
         c.connected = connected[i] != 0;
         c.committedThrough = committed[i];
         c.connectedVia = std::move(via[i]);
+        c.encryption = std::move(encryption[i]);
+        c.licenceExpiry = std::move(expiry[i]);
     }
     return found;
 }
@@ -231,6 +235,18 @@ void CFleetStore::SetCommittedThrough(const std::string& name, int64_t sequence,
     m_database.Use([&](Session& session) {
         session << Q("UPDATE computers SET committed_through = ?, last_seen = ? WHERE name = ?"),
             bind(static_cast<Poco::Int64>(sequence)), bind(time), bind(name), now;
+    });
+}
+
+void CFleetStore::SetEncryption(const std::string& name, const std::string& encryption) {
+    m_database.Use([&](Session& session) {
+        session << Q("UPDATE computers SET encryption = ? WHERE name = ?"), bind(encryption), bind(name), now;
+    });
+}
+
+void CFleetStore::SetLicenceExpiry(const std::string& name, const std::string& expiry) {
+    m_database.Use([&](Session& session) {
+        session << Q("UPDATE computers SET licence_expiry = ? WHERE name = ?"), bind(expiry), bind(name), now;
     });
 }
 

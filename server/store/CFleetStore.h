@@ -25,7 +25,9 @@ public:
         std::string lastSeen;
         bool connected = false;
         int64_t committedThrough = 0;
-        std::string connectedVia;  // the server holding its link, when several share the database
+        std::string connectedVia;   // the server holding its link, when several share the database
+        std::string encryption;     // what its newest encryption storage status said, or empty
+        std::string licenceExpiry;  // the soonest expiry its newest licences named, or empty
     };
     struct Row {
         int64_t sequence = 0;
@@ -111,6 +113,8 @@ public:
     bool LockComputer(const std::string& name, Computer& computer);
     std::vector<Computer> Computers();
     void SetCommittedThrough(const std::string& name, int64_t sequence, const std::string& time);
+    void SetEncryption(const std::string& name, const std::string& encryption);
+    void SetLicenceExpiry(const std::string& name, const std::string& expiry);
 
     // Rows: an insert of a row the computer sent before changes nothing and returns false.
     bool InsertRow(const std::string& computer, const Row& row, const std::string& receivedAt);

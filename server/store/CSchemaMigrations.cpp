@@ -98,6 +98,15 @@ std::vector<std::string> ConsoleAccounts() {
     };
 }
 
+// When each console account last signed in, for the administrators' list of accounts; what each
+// computer's newest storage status and licences said, kept as they arrive so that a fleet page
+// need not read every computer's logs.
+std::vector<std::string> AccountSignIns() {
+    return {"ALTER TABLE console_accounts ADD COLUMN last_sign_in TEXT NOT NULL DEFAULT ''",
+            "ALTER TABLE computers ADD COLUMN encryption TEXT NOT NULL DEFAULT ''",
+            "ALTER TABLE computers ADD COLUMN licence_expiry TEXT NOT NULL DEFAULT ''"};
+}
+
 std::string Now() {
     return Poco::DateTimeFormatter::format(Poco::Timestamp(), "%Y-%m-%dT%H:%M:%S.%iZ");
 }
@@ -109,6 +118,7 @@ const std::vector<CSchemaMigrations::Migration>& CSchemaMigrations::All() {
         {1, SqliteMigration1(), PostgresMigration1()},
         {2, Migration2(), Migration2()},
         {3, ConsoleAccounts(), ConsoleAccounts()},
+        {4, AccountSignIns(), AccountSignIns()},
     };
     return migrations;
 }

@@ -72,7 +72,34 @@ void CConsoleTestBed::Escrow(const std::string& computer) {
     item->set_device_id("disk-0");
     item->set_index("1");
     item->set_secret(SecretOf(computer));
-    m_service->Commit(computer, {row});
+    std::vector<StoredRow> rows = {row};
+    // Its encryption storage in order and two licences, except on the last computer, which has not
+    // told yet.
+    if (computer != kComputers[2]) {
+        rows.push_back(Status(2, 10553, "{\"rows\":[[{\"id\":4672,\"value\":1}]]}"));
+        rows.push_back(Status(3, 10348,
+                              "{\"rows\":[[{\"id\":2693,\"value\":\"L-1\"},{\"id\":2698,\"value\":\"" +
+                                  LicenceExpiryOf(computer) +
+                                  "\"}],[{\"id\":2693,\"value\":\"L-2\"},"
+                                  "{\"id\":2698,\"value\":\"2031-01-01T00:00:00Z\"}]]}"));
+    }
+    m_service->Commit(computer, rows);
+}
+
+std::string CConsoleTestBed::LicenceExpiryOf(const std::string& computer) {
+    return "2030-0" + std::string(1, computer.back()) + "-01T00:00:00Z";
+}
+
+StoredRow CConsoleTestBed::Status(int64_t sequence, uint32_t type, const std::string& content) {
+    StoredRow row;
+    row.set_sequence(sequence);
+    row.set_time("2026-12-06T10:00:01.000Z");
+    row.set_type(type);
+    row.set_class_name(type == 10553 ? "CStatusLog" : "CMultiProductStatusLog");
+    row.set_description("status");
+    row.set_user_context("test");
+    row.set_content(content);
+    return row;
 }
 
 }  // namespace Testing

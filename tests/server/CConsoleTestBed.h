@@ -18,7 +18,8 @@ namespace Testing {
 
 // The console as quil-server runs it, in the test's process: a database (SQLite), the fleet service,
 // the administrator's commands, the CA's server certificate and the HTTPS listener on a free port
-// of localhost. The fleet has three computers that escrowed a recovery password each, an
+// of localhost. The fleet has three computers that escrowed a recovery password each (the first two
+// also told their storage status and licences), an
 // administrator "alice" and a help desk "helen".
 class CConsoleTestBed {
 public:
@@ -37,9 +38,12 @@ public:
     // The secret escrowed for the computer's password.
     static std::string SecretOf(const std::string& computer);
     static std::string KeyIdOf(const std::string& computer);
+    // The soonest of the two licences the computer reported (the last computer reported none).
+    static std::string LicenceExpiryOf(const std::string& computer);
 
 private:
     void Escrow(const std::string& computer);
+    static quil::link::v1::StoredRow Status(int64_t sequence, uint32_t type, const std::string& content);
 
     CTestDatabase m_database;
     std::unique_ptr<Server::CCertificateAuthority> m_authority;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 #include "server/console/CConsoleAccounts.h"
 #include "tests/server/CPostgresCluster.h"
@@ -97,6 +98,43 @@ TEST_P(ConsoleAccountsTest, OnlyFailuresInARowLockTheAccount) {
     }
     EXPECT_EQ(m_accounts->SignIn("alice", "wrong").outcome, Outcome::Locked);
     EXPECT_EQ(m_accounts->SignIn("alice", kPassword).outcome, Outcome::Locked);
+}
+
+// The last administrator can be neither removed nor demoted; with a second one either can go. The
+// list shows roles, locks and sign-ins as they change.
+TEST_P(ConsoleAccountsTest, ThereIsAlwaysAnAdministratorLeft) {
+    m_accounts->Add("alice", "administrator", kPassword);
+    m_accounts->Add("helen", "help desk", kPassword);
+    const std::function<void()> refused[] = {
+        [&] { m_accounts->Remove("alice"); }, [&] { m_accounts->SetRole("alice", "help desk"); },
+        [&] { m_accounts->Remove("nobody"); }, [&] { m_accounts->SetRole("helen", "root"); },
+        [&] { m_accounts->Unlock("nobody"); }};
+    for (const auto& change : refused) {
+        EXPECT_THROW(change(), std::invalid_argument);
+    }
+    EXPECT_EQ(m_accounts->SignIn("alice", kPassword).role, CConsoleAccounts::kAdministrator);
+
+    m_accounts->SetRole("helen", "administrator");
+    m_accounts->SetRole("alice", "help desk");
+    EXPECT_THROW(m_accounts->Remove("helen"), std::invalid_argument);
+    for (int i = 0; i < CConsoleAccounts::kMaxFailures; ++i) {
+        m_accounts->SignIn("alice", "wrong password");
+    }
+    std::vector<CConsoleAccounts::Listed> listed = m_accounts->List();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].name, "alice");
+    EXPECT_EQ(listed[0].role, CConsoleAccounts::kHelpDesk);
+    EXPECT_TRUE(listed[0].locked);
+    EXPECT_FALSE(listed[0].lastSignIn.empty());
+    EXPECT_TRUE(listed[1].lastSignIn.empty());
+
+    m_accounts->Unlock("alice");
+    EXPECT_EQ(m_accounts->SignIn("alice", kPassword).outcome, Outcome::Accepted);
+    m_accounts->Remove("alice");
+    listed = m_accounts->List();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].name, "helen");
+    EXPECT_EQ(m_accounts->SignIn("alice", kPassword).outcome, Outcome::Refused);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ConsoleAccountsTest,

@@ -58,6 +58,22 @@ TEST_F(ConsoleBrowserTest, AnAdministratorSeesTheFleetRevealsAKeyAndFindsTheAudi
     EXPECT_THAT(audit, HasSubstr("ticket 4711"));
 }
 
+// The first form on the accounts page adds one; the new account then signs in as a help desk.
+TEST_F(ConsoleBrowserTest, AnAdministratorAddsAnAccountThatThenSignsIn) {
+    SignIn("alice", CConsoleTestBed::kPassword);
+    m_browser.Navigate(Url("/accounts"));
+    const std::string newPassword = "a new and long password";
+    m_browser.Submit(CHeadlessChromium::Fill("/accounts", "name", "bob") +
+                     CHeadlessChromium::Fill("/accounts", "new_password", newPassword) +
+                     CHeadlessChromium::Fill("/accounts", "new_password_again", newPassword) +
+                     CHeadlessChromium::Fill("/accounts", "password", CConsoleTestBed::kPassword) +
+                     CHeadlessChromium::Send("/accounts"));
+    EXPECT_THAT(m_browser.Text(), HasSubstr("The account bob: added as help desk.")) << m_bed.Log();
+    m_browser.Submit("document.querySelector('form[action=\"/logout\"]').submit();");
+    SignIn("bob", newPassword);
+    EXPECT_EQ(m_browser.Path(), "/recovery") << m_browser.Text();
+}
+
 TEST_F(ConsoleBrowserTest, TheBrowserIsRefusedWhatTheConsoleMustRefuse) {
     SignIn("helen", CConsoleTestBed::kPassword);
     ASSERT_EQ(m_browser.Path(), "/recovery") << m_browser.Text() << m_bed.Log();

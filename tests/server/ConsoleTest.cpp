@@ -41,6 +41,19 @@ protected:
 
     int64_t AuditRows() { return m_bed.Database().Count("audit"); }
 
+    static CConsoleClient::Form AddAccount(const CConsoleClient& client, const std::string& name,
+                                           const std::string& role) {
+        return {{"csrf", client.Csrf()},
+                {"action", "add"},
+                {"name", name},
+                {"role", role},
+                {"new_password", kNewPassword},
+                {"new_password_again", kNewPassword},
+                {"password", CConsoleTestBed::kPassword}};
+    }
+
+    static const char* const kNewPassword;
+
     CConsoleTestBed m_bed;
 };
 
@@ -54,6 +67,42 @@ TEST_F(ConsoleTest, AnAdministratorSeesTheFleetWithItsCounts) {
     EXPECT_THAT(fleet.body, HasSubstr("computers: <strong>3</strong>"));
     EXPECT_THAT(fleet.body, HasSubstr("escrowed: <strong>3</strong>"));
     EXPECT_THAT(fleet.body, Not(HasSubstr(CConsoleTestBed::SecretOf("pc-1"))));
+}
+
+// The storage status and the soonest licence expiry the agents reported, per computer; the count of
+// encrypted computers at the top.
+TEST_F(ConsoleTest, TheFleetShowsEncryptionAndLicenceExpiry) {
+    CConsoleClient client = SignedIn("alice");
+    const Reply fleet = client.Get("/fleet");
+    const struct {
+        const char* computer;
+        std::string encryption;
+        std::string expiry;
+    } expected[] = {{"pc-1", "in order, level 1", CConsoleTestBed::LicenceExpiryOf("pc-1")},
+                    {"pc-2", "in order, level 1", CConsoleTestBed::LicenceExpiryOf("pc-2")},
+                    {"pc-3", "unknown", ""}};
+    for (const auto& row : expected) {
+        const std::size_t at = fleet.body.find(">" + std::string(row.computer) + "</a>");
+        ASSERT_NE(at, std::string::npos) << row.computer;
+        const std::string cells = fleet.body.substr(at, fleet.body.find("</tr>", at) - at);
+        EXPECT_THAT(cells, HasSubstr("<td>" + row.encryption + "</td>")) << row.computer;
+        EXPECT_EQ(cells.substr(cells.rfind("<td>")), "<td>" + row.expiry + "</td>") << row.computer;
+    }
+    EXPECT_THAT(fleet.body, Not(HasSubstr("2031-01-01"))) << "the later licence is not the soonest";
+    EXPECT_THAT(fleet.body, HasSubstr("encrypted: <strong>2</strong>"));
+    // Descending, ties broken by the name, descending too.
+    const std::pair<std::string, std::vector<std::string>> sorts[] = {
+        {"encryption", {"pc-3", "pc-2", "pc-1"}}, {"licence", {"pc-2", "pc-1", "pc-3"}}};
+    for (const auto& sort : sorts) {
+        const Reply sorted = client.Get("/fleet?sort=" + sort.first + "&order=desc");
+        EXPECT_LT(sorted.body.find(">" + sort.second[0] + "</a>"),
+                  sorted.body.find(">" + sort.second[1] + "</a>"))
+            << sort.first;
+        EXPECT_LT(sorted.body.find(">" + sort.second[1] + "</a>"),
+                  sorted.body.find(">" + sort.second[2] + "</a>"))
+            << sort.first;
+        EXPECT_THAT(sorted.body, HasSubstr("aria-sort=\"descending\"")) << sort.first;
+    }
 }
 
 TEST_F(ConsoleTest, TheFleetIsFilteredAndSortedByItsQuery) {
@@ -78,9 +127,20 @@ TEST_F(ConsoleTest, WithoutASessionPagesSendToTheSignIn) {
 
 TEST_F(ConsoleTest, AHelpDeskIsRefusedTheAdministratorsPages) {
     CConsoleClient client = SignedIn("helen");
-    for (const char* path : {"/fleet", "/computer?name=pc-1", "/audit", "/tasks"}) {
+    for (const char* path : {"/fleet", "/computer?name=pc-1", "/audit", "/tasks", "/accounts"}) {
         EXPECT_EQ(client.Get(path).status, kForbidden) << path;
     }
+    EXPECT_EQ(client.Post("/accounts", AddAccount(client, "mallory", "administrator")).status, kForbidden);
+    EXPECT_EQ(client
+                  .Post("/accounts", {{"csrf", client.Csrf()},
+                                      {"action", "role"},
+                                      {"name", "helen"},
+                                      {"role", "administrator"},
+                                      {"password", CConsoleTestBed::kPassword}})
+                  .status,
+              kForbidden);
+    EXPECT_EQ(m_bed.Client().SignIn("mallory", CConsoleTestBed::kPassword).status, kUnauthorized);
+    EXPECT_EQ(SignedIn("helen").Get("/accounts").status, kForbidden) << "still a help desk";
     EXPECT_EQ(client.Post("/tasks", {{"csrf", client.Csrf()}, {"all", "1"}, {"line", "{\"task\":\"query\"}"}})
                   .status,
               kForbidden);
@@ -92,15 +152,17 @@ TEST_F(ConsoleTest, AHelpDeskIsRefusedTheAdministratorsPages) {
 TEST_F(ConsoleTest, AFormWithoutItsCsrfTokenChangesNothing) {
     CConsoleClient client = SignedIn("alice");
     CConsoleClient other = SignedIn("alice");
-    const CConsoleClient::Form forms[] = {{{"all", "1"}, {"line", "{\"task\":\"query\",\"kind\":1}"}},
-                                          {{"computer", "pc-1"},
-                                           {"device", "disk-0"},
-                                           {"reason", "r"},
-                                           {"password", CConsoleTestBed::kPassword}},
-                                          {}};
-    const char* const paths[] = {"/tasks", "/recovery/reveal", "/logout"};
+    const CConsoleClient::Form forms[] = {
+        {{"all", "1"}, {"line", "{\"task\":\"query\",\"kind\":1}"}},
+        {{"computer", "pc-1"},
+         {"device", "disk-0"},
+         {"reason", "r"},
+         {"password", CConsoleTestBed::kPassword}},
+        {},
+        {{"action", "remove"}, {"name", "helen"}, {"password", CConsoleTestBed::kPassword}}};
+    const char* const paths[] = {"/tasks", "/recovery/reveal", "/logout", "/accounts"};
     for (const std::string& token : {std::string(), other.Csrf()}) {
-        for (std::size_t i = 0; i < 3; ++i) {
+        for (std::size_t i = 0; i < 4; ++i) {
             CConsoleClient::Form form = forms[i];
             if (!token.empty()) {
                 form.push_back({"csrf", token});
@@ -112,6 +174,7 @@ TEST_F(ConsoleTest, AFormWithoutItsCsrfTokenChangesNothing) {
     }
     EXPECT_EQ(m_bed.Database().Count("tasks"), 3);
     EXPECT_EQ(AuditRows(), 0);
+    EXPECT_EQ(m_bed.Database().Count("console_accounts"), 2);
     EXPECT_EQ(client.Get("/fleet").status, kOk) << "still signed in";
 }
 
@@ -216,7 +279,8 @@ TEST_F(ConsoleTest, EveryAnswerCarriesTheSecurityHeadersAndSafeCookies) {
         EXPECT_THAT(login.setCookies[0], HasSubstr(attribute));
     }
     client.SignIn("alice", CConsoleTestBed::kPassword);
-    for (const char* path : {"/fleet", "/computer?name=pc-1", "/recovery", "/audit", "/tasks", "/nowhere"}) {
+    for (const char* path :
+         {"/fleet", "/computer?name=pc-1", "/recovery", "/audit", "/tasks", "/accounts", "/nowhere"}) {
         const Reply reply = client.Get(path);
         const std::string& policy = CConsoleClient::Header(reply, "Content-Security-Policy");
         EXPECT_THAT(policy, HasSubstr("frame-ancestors 'none'")) << path;
@@ -226,6 +290,90 @@ TEST_F(ConsoleTest, EveryAnswerCarriesTheSecurityHeadersAndSafeCookies) {
         EXPECT_EQ(CConsoleClient::Header(reply, "Cache-Control"), "no-store") << path;
         EXPECT_THAT(reply.body, Not(HasSubstr("<script"))) << path;
     }
+}
+
+const char* const ConsoleTest::kNewPassword = "a new and long password";
+
+// Each change asks for the administrator's password and writes an audit row with the change; a
+// refused one changes nothing and writes none.
+TEST_F(ConsoleTest, AnAdministratorManagesTheAccounts) {
+    CConsoleClient client = SignedIn("alice");
+    client.Get("/accounts");
+    const auto with = [&](CConsoleClient::Form form, const std::string& key, const std::string& value) {
+        for (auto& field : form) {
+            field.second = field.first == key ? value : field.second;
+        }
+        return form;
+    };
+    const CConsoleClient::Form add = AddAccount(client, "bob", "help desk");
+    const CConsoleClient::Form change = {{"csrf", client.Csrf()},
+                                         {"action", "role"},
+                                         {"name", "alice"},
+                                         {"role", "help desk"},
+                                         {"password", CConsoleTestBed::kPassword}};
+    const struct {
+        const char* what;
+        CConsoleClient::Form form;
+        int status;
+        const char* shown;
+    } steps[] = {
+        {"passwords differ", with(add, "new_password_again", "another long password"), kBadRequest,
+         "the two passwords differ"},
+        {"short password", with(with(add, "new_password", "short"), "new_password_again", "short"),
+         kBadRequest, "a password has"},
+        {"own password wrong", with(add, "password", "not my password"), kBadRequest,
+         "Your password was not accepted"},
+        {"bad name", with(add, "name", "<b>"), kBadRequest, "an account name is"},
+        {"last administrator demoted", change, kBadRequest, "alice is the last administrator"},
+        {"last administrator removed", with(change, "action", "remove"), kBadRequest,
+         "alice is the last administrator"},
+        {"no such change", with(change, "action", "rename"), kBadRequest, "there is no change"},
+        {"added", add, kOk, "The account bob: added as help desk."},
+        {"taken", add, kBadRequest, "an account bob exists already"},
+        {"promoted", with(with(change, "name", "bob"), "role", "administrator"), kOk,
+         "The account bob: given the role administrator."},
+        {"unlocked", with(with(change, "name", "helen"), "action", "unlock"), kOk,
+         "The account helen: unlocked."},
+        {"removed", with(with(change, "name", "helen"), "action", "remove"), kOk,
+         "The account helen: removed."},
+    };
+    int64_t audited = 0;
+    for (const auto& step : steps) {
+        const Reply reply = client.Post("/accounts", step.form);
+        EXPECT_EQ(reply.status, step.status) << step.what << ": " << reply.body;
+        EXPECT_THAT(reply.body, HasSubstr(step.shown)) << step.what;
+        audited += step.status == kOk ? 1 : 0;
+        EXPECT_EQ(AuditRows(), audited) << step.what;
+    }
+    const Reply accounts = client.Get("/accounts");
+    EXPECT_THAT(accounts.body, HasSubstr("<td>bob</td><td>administrator</td><td>no</td><td>never</td>"));
+    EXPECT_THAT(accounts.body, Not(HasSubstr("<td>helen</td>")));
+    EXPECT_EQ(m_bed.Client().SignIn("bob", kNewPassword).status, kSeeOther);
+    EXPECT_THAT(client.Get("/audit").body,
+                HasSubstr("<td>account</td><td></td><td>helen</td><td>removed</td>"));
+    EXPECT_THAT(m_bed.Log(), Not(HasSubstr(kNewPassword)));
+    EXPECT_THAT(m_bed.Log(), Not(HasSubstr(CConsoleTestBed::kPassword)));
+}
+
+// A demoted account loses its administrator's session at once: it signs in again as what it now is.
+TEST_F(ConsoleTest, ARoleChangeEndsTheAccountsSessions) {
+    CConsoleClient alice = SignedIn("alice");
+    alice.Get("/accounts");
+    ASSERT_EQ(alice.Post("/accounts", AddAccount(alice, "bob", "administrator")).status, kOk);
+    CConsoleClient bob = m_bed.Client();
+    ASSERT_EQ(bob.SignIn("bob", kNewPassword).status, kSeeOther);
+    ASSERT_EQ(bob.Get("/accounts").status, kOk);
+    ASSERT_EQ(alice
+                  .Post("/accounts", {{"csrf", alice.Csrf()},
+                                      {"action", "role"},
+                                      {"name", "bob"},
+                                      {"role", "help desk"},
+                                      {"password", CConsoleTestBed::kPassword}})
+                  .status,
+              kOk);
+    EXPECT_EQ(bob.Get("/accounts").status, kSeeOther) << "signed out";
+    ASSERT_EQ(bob.SignIn("bob", kNewPassword).status, kSeeOther);
+    EXPECT_EQ(bob.Get("/accounts").status, kForbidden);
 }
 
 TEST_F(ConsoleTest, SigningOutEndsTheSession) {

@@ -19,6 +19,7 @@
 #include "logs/CSymbolContainer.h"
 #include "tests/support/CTemporaryObjectRoot.h"
 #include "tools/agent/CAgentCommands.h"
+#include "tools/agent/logs/CMessageSummary.h"
 #include "tools/agent/store/CAgentStore.h"
 #include "tools/agent/store/CMessageEncoder.h"
 
@@ -403,6 +404,42 @@ TEST(LogsRelativeTimeTest, JournalctlFormsNameTheirMoment) {
     }
     for (const char* bad : {"3 fortnights ago", "tomorrow", "hours ago", "2027-01-01  10:00"}) {
         EXPECT_THROW(CAgentOptions::Parse({"logs", "--since", bad}), std::invalid_argument) << bad;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+using Zun::Tools::Agent::CMessageSummary;
+
+// What the server's fleet list keeps of a storage status and a licence log, read from the stored
+// content without building it: only symbols inside the rows count, the first row's level, the
+// soonest expiry of any row.
+TEST(StoredSymbolsTest, TheFleetsReadingsTakeOnlyTheRowsSymbols) {
+    const struct {
+        const char* content;
+        const char* storage;
+        const char* expiry;
+    } cases[] = {
+        {R"({"rows":[]})", "no record in order", ""},
+        {R"({})", "no record in order", ""},
+        {R"({"rows":[[{"id":4670,"type":"uuid","value":"u"},{"id":4672,"type":"int","value":1}]]})",
+         "in order, level 1", ""},
+        {R"({"rows":[[{"id":2698,"value":"2031-01-01T00:00:00Z"}],[{"id":2693,"value":"L"}],)"
+         R"([{"id":2698,"type":"time_date","value":"2030-05-01T00:00:00Z"}]]})",
+         "in order, level ", "2030-05-01T00:00:00Z"},
+        {R"({"product":[{"id":2698,"value":"2000-01-01T00:00:00Z"},{"id":4672,"value":9}],)"
+         R"("rows":[[{"id":2698,"value":"2030-01-01T00:00:00Z","extra":{"value":"1999"}}]]})",
+         "in order, level ", "2030-01-01T00:00:00Z"},
+        {R"({"rows":[[{"id":2698,"type":"empty"}]]})", "in order, level ", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CMessageSummary::Storage(c.content), c.storage) << c.content;
+        EXPECT_EQ(CMessageSummary::SoonestExpiry(c.content), c.expiry) << c.content;
+    }
+    for (const char* damaged : {"{", "", "[1,", "not json"}) {
+        EXPECT_THROW(CMessageSummary::Storage(damaged), std::runtime_error) << damaged;
     }
 }
 

@@ -46,17 +46,34 @@ const int kPasswordBytes = 16;
 const int kScreenshotWidth = 1200;
 const char kFleetPicture[] = "console-fleet.png";
 const char kRecoveryPicture[] = "console-recovery.png";
+const char kComputerPicture[] = "console-computer.png";
+const char kAuditPicture[] = "console-audit.png";
+const char kTasksPicture[] = "console-tasks.png";
+const char kAccountsPicture[] = "console-accounts.png";
 
 // The recovery password the computer's product holds.
 std::string SecretOf(int computer) {
     return "11111" + std::to_string(computer) + "-222222-333333-444444";
 }
 
-// Each computer's product holds one recovery password and one recovery data block of its own.
+// Each computer's licence runs out a month after the one before, from 2030-01-01, so that the fleet
+// page's licence column tells them apart.
+const long kLicenceExpiry = 1893456000;
+const long kLicenceStep = 31 * 24 * 3600;
+
+// Each computer's product holds one recovery password, one recovery data block and a licence of its
+// own.
 std::string ProductState(int computer) {
     const std::string n = std::to_string(computer);
     return R"({
   "Status": [{"Status": 0, "CategoryResId": "0x12000001", "StatusResId": "0x120000FD", "DescriptionResId": "0x1"}],
+  "Licenses": [{"AssociatedSeatId": "SEAT-)" +
+           n + R"(", "LicensePublicId": "VELM-FDE-000)" + n + R"(",
+                "LicenseProductName": "VELM Full Disk Encryption", "LicenseExpirationDate": )" +
+           std::to_string(kLicenceExpiry + computer * kLicenceStep) + R"(,
+                "ActivatedByZun": false, "ProductCode": 29, "SeatName": "demo-desk", "LicenseRenewalPeriod": 365,
+                "LicenseType": "Subscription", "LicenseFlags": 0, "LicenseModelType": "Seat",
+                "LicenseModelStatus": "Active"}],
   "RecoveryPasswords": [{"Uid": "rp-)" +
            n + R"(", "DeviceId": "disk-0", "Index": "0", "Value": ")" + SecretOf(computer) + R"("}],
   "RecoveryData": [{"Uid": "rd-)" +
@@ -379,11 +396,11 @@ void CFleetDemo::Unreachable() {
     Fact(Server({"hosts"}));
 }
 
-// The fleet as the last steps left it (one computer not reachable), and the recovery page of the
-// computer whose password was revealed, as it is before a reveal: a picture never holds a secret.
+// The fleet as the last steps left it (one computer not reachable), the recovery page of the
+// computer whose password was revealed, as it is before a reveal (a picture never holds a secret),
+// then the other pages: a computer, the audit with that reveal, the tasks and the accounts.
 void CFleetDemo::Screenshots() {
-    Step("The console in a headless Chromium: the fleet page and the recovery page, kept in " +
-         m_screenshots);
+    Step("The console in a headless Chromium: each page, kept in " + m_screenshots);
     if (!Tools::CHeadlessChromium::Installed()) {
         Fact(std::string("skipped: no Chromium at ") + Tools::CHeadlessChromium::kProgram +
              " (apt-get install chromium), so no screenshots");
@@ -411,6 +428,14 @@ void CFleetDemo::Screenshots() {
         throw std::runtime_error("the recovery page offers no reveal for " + Name(2) + ": " + page);
     }
     Keep(browser, kRecoveryPicture);
+    const std::pair<std::string, const char*> pages[] = {{"/computer?name=" + Name(1), kComputerPicture},
+                                                         {"/audit", kAuditPicture},
+                                                         {"/tasks", kTasksPicture},
+                                                         {"/accounts", kAccountsPicture}};
+    for (const auto& page : pages) {
+        browser.Navigate(m_console + page.first);
+        Keep(browser, page.second);
+    }
 }
 
 void CFleetDemo::Keep(Tools::CHeadlessChromium& browser, const std::string& name) {

@@ -2,14 +2,13 @@
 
 #include <Poco/Base64Decoder.h>
 #include <Poco/JSON/Array.h>
-#include <Poco/JSON/ParseHandler.h>
-#include <Poco/JSON/Parser.h>
 
 #include <cstdlib>
 #include <map>
 #include <sstream>
 #include <stdexcept>
 
+#include "tools/agent/logs/CStoredSymbols.h"
 #include "tools/agent/logs/CTerminalText.h"
 
 namespace Zun {
@@ -35,65 +34,14 @@ enum Type : uint32_t {
     kQUILRequest = 9,
 };
 
-// Symbols the lines show.
-enum Symbol : int {
-    kProtectionLevel = 241,
-    kProtectionState = 248,
-    kConnectorVersion = 2143,
-    kProductState = 3554,
-    kProductName = 3560,
-    kProductIdentifier = 4429,
-    kStorageLevel = 4672,
-    kLicenceId = 2693,
-    kLicenceSeat = 2696,
-    kLicenceExpiry = 2698,
-    kLicenceActivated = 2700,
-    kTaskFirstId = 2842,
-    kTaskCode = 2848,
-    kTaskState = 2850,
-    kTaskMessage = 2913,
-    kExportedConfiguration = 1892,
-};
-
 const char kAllClear[] = "0xFFFFFFFFFFFFFFFF";
 const char kUnreachableLevel[] = "6";
 
-// Typed access to the rows of symbols CMessageEncoder writes.
-class CSymbols {
-public:
-    explicit CSymbols(const Object& fields) : m_fields(fields) {}
+typedef CStoredSymbols CSymbols;
 
-    size_t Rows() const {
-        const Array::Ptr rows = m_fields.getArray("rows");
-        return rows ? rows->size() : 0;
-    }
-    bool Has(size_t row, int id) const { return Find(List(row), id) != nullptr; }
-    std::string Value(size_t row, int id) const { return ValueIn(List(row), id); }
-    std::string Product(int id) const { return ValueIn(m_fields.getArray("product"), id); }
-
-private:
-    Array::Ptr List(size_t row) const {
-        const Array::Ptr rows = m_fields.getArray("rows");
-        return rows && row < rows->size() ? rows->getArray(static_cast<unsigned>(row)) : nullptr;
-    }
-    static Object::Ptr Find(const Array::Ptr& symbols, int id) {
-        for (size_t i = 0; symbols && i < symbols->size(); ++i) {
-            const Object::Ptr symbol = symbols->getObject(static_cast<unsigned>(i));
-            if (symbol && symbol->optValue<int>("id", 0) == id) {
-                return symbol;
-            }
-        }
-        return nullptr;
-    }
-    static std::string ValueIn(const Array::Ptr& symbols, int id) {
-        const Object::Ptr symbol = Find(symbols, id);
-        return symbol && symbol->has("value") && !symbol->get("value").isEmpty()
-                   ? symbol->get("value").convert<std::string>()
-                   : std::string();
-    }
-
-    const Object& m_fields;
-};
+std::string StorageWords(size_t rows, const std::string& level) {
+    return rows == 0 ? "no record in order" : "in order, level " + level;
+}
 
 std::string DecodeBase64(const std::string& text) {
     std::istringstream in(text);
@@ -126,10 +74,11 @@ std::string Scalar(const Var& value) {
 void ProtectionStatus(std::ostream& out, const CSymbols& m) {
     out << "protection status:";
     for (size_t r = 0; r < m.Rows(); ++r) {
-        const std::string status = m.Value(r, kProtectionState);
-        out << (status == kAllClear ? " all clear"
-                                    : " level " + m.Value(r, kProtectionLevel) + " status " + status);
-        if (m.Value(r, kProtectionLevel) == kUnreachableLevel) {
+        const std::string status = m.Value(r, CSymbols::kProtectionState);
+        out << (status == kAllClear
+                    ? " all clear"
+                    : " level " + m.Value(r, CSymbols::kProtectionLevel) + " status " + status);
+        if (m.Value(r, CSymbols::kProtectionLevel) == kUnreachableLevel) {
             out << " (product unreachable)";
         }
     }
@@ -138,22 +87,23 @@ void ProtectionStatus(std::ostream& out, const CSymbols& m) {
 void Licences(std::ostream& out, const CSymbols& m) {
     out << "licences:";
     for (size_t r = 0; r < m.Rows(); ++r) {
-        out << " " << m.Value(r, kLicenceId) << " (" << m.Value(r, kLicenceSeat) << ") activated "
-            << m.Value(r, kLicenceActivated) << ", expires " << m.Value(r, kLicenceExpiry);
+        out << " " << m.Value(r, CSymbols::kLicenceId) << " (" << m.Value(r, CSymbols::kLicenceSeat)
+            << ") activated " << m.Value(r, CSymbols::kLicenceActivated) << ", expires "
+            << m.Value(r, CSymbols::kLicenceExpiry);
     }
 }
 
 void TaskResult(std::ostream& out, const CSymbols& m, const CMessageSummary::TaskNamer& namer) {
-    const std::string first = m.Value(0, kTaskFirstId);
+    const std::string first = m.Value(0, CSymbols::kTaskFirstId);
     const std::string name = namer ? namer(first) : std::string();
-    const std::string state = m.Value(0, kTaskState);
+    const std::string state = m.Value(0, CSymbols::kTaskState);
     static const std::map<std::string, std::string> labels = {
         {"20", " (retrying)"}, {"30", " (done)"}, {"40", " (failed)"}};
     const auto label = labels.find(state);
     out << "task result: " << (name.empty() ? first : name) << " state " << state
-        << (label == labels.end() ? "" : label->second) << ", code " << m.Value(0, kTaskCode);
-    if (m.Has(0, kTaskMessage)) {
-        out << ", \"" << m.Value(0, kTaskMessage) << "\"";
+        << (label == labels.end() ? "" : label->second) << ", code " << m.Value(0, CSymbols::kTaskCode);
+    if (m.Has(0, CSymbols::kTaskMessage)) {
+        out << ", \"" << m.Value(0, CSymbols::kTaskMessage) << "\"";
     }
 }
 
@@ -210,19 +160,19 @@ std::string CMessageSummary::Line(uint32_t type, const std::string& description,
     out << type << " ";
     switch (type) {
         case kConnectorStatus:
-            out << "connector status: running (" << m.Value(0, kConnectorVersion) << ")";
+            out << "connector status: running (" << m.Value(0, CSymbols::kConnectorVersion) << ")";
             break;
         case kProductStatus:
             out << "product status: "
-                << (m.Rows() == 0 ? "deactivated, product " + m.Product(kProductIdentifier)
-                                  : m.Value(0, kProductName) + ", state " + m.Value(0, kProductState));
+                << (m.Rows() == 0 ? "deactivated, product " + m.Product(CSymbols::kProductIdentifier)
+                                  : m.Value(0, CSymbols::kProductName) + ", state " +
+                                        m.Value(0, CSymbols::kProductState));
             break;
         case kProtectionStatus:
             ProtectionStatus(out, m);
             break;
         case kEncryptionStorage:
-            out << "encryption storage: "
-                << (m.Rows() == 0 ? "no record in order" : "in order, level " + m.Value(0, kStorageLevel));
+            out << "encryption storage: " << StorageWords(m.Rows(), m.Value(0, CSymbols::kStorageLevel));
             break;
         case kLicences:
             Licences(out, m);
@@ -231,7 +181,7 @@ std::string CMessageSummary::Line(uint32_t type, const std::string& description,
             TaskResult(out, m, namer);
             break;
         case kConfigurationExport:
-            out << "configuration export: " << DecodeBase64(m.Value(0, kExportedConfiguration));
+            out << "configuration export: " << DecodeBase64(m.Value(0, CSymbols::kExportedConfiguration));
             break;
         case kRecoveryEscrow:
             out << "recovery escrow: " << Count(fields, "recovery_passwords") << " password(s), "
@@ -247,16 +197,32 @@ std::string CMessageSummary::Line(uint32_t type, const std::string& description,
     return CTerminalText::Escaped(out.str());
 }
 
+std::string CMessageSummary::Storage(const std::string& content) {
+    std::string level;
+    const size_t rows = CSymbols::Scan(content, [&](size_t row, int id, const std::string& value) {
+        level = row == 0 && id == CSymbols::kStorageLevel ? value : level;
+    });
+    return StorageWords(rows, level);
+}
+
+std::string CMessageSummary::SoonestExpiry(const std::string& content) {
+    std::string soonest;
+    CSymbols::Scan(content, [&](size_t, int id, const std::string& expiry) {
+        if (id == CSymbols::kLicenceExpiry && !expiry.empty() && (soonest.empty() || expiry < soonest)) {
+            soonest = expiry;
+        }
+    });
+    return soonest;
+}
+
 std::string CMessageSummary::Line(const CAgentStore::Record& record, const TaskNamer& namer) {
-    Var parsed;
+    Object::Ptr fields;
     try {
-        parsed = Poco::JSON::Parser(new Poco::JSON::ParseHandler(true)).parse(record.content);
-    } catch (const Poco::Exception&) {
-    }
-    if (parsed.type() != typeid(Object::Ptr)) {
+        fields = CStoredSymbols::Parse(record.content);
+    } catch (const std::runtime_error&) {
         throw std::runtime_error("Message #" + std::to_string(record.sequence) + " has damaged content");
     }
-    return Line(record.type, record.description, record.userContext, *parsed.extract<Object::Ptr>(), namer);
+    return Line(record.type, record.description, record.userContext, *fields, namer);
 }
 
 }  // namespace Agent

@@ -26,6 +26,14 @@ public:
                             const Poco::JSON::Object& fields, const TaskNamer& namer = TaskNamer());
     // Throws std::runtime_error when the stored content is not a JSON object (a damaged row).
     static std::string Line(const CAgentStore::Record& record, const TaskNamer& namer = TaskNamer());
+
+    // From a stored row's content, read without building its objects (a page over the whole fleet);
+    // both throw std::runtime_error for content that is not JSON.
+    // What an encryption storage status log says, in the words of its summary line: "in order,
+    // level N" or "no record in order".
+    static std::string Storage(const std::string& content);
+    // The soonest expiry among a licence log's licences (ISO time as stored), or "" when none has one.
+    static std::string SoonestExpiry(const std::string& content);
 };
 
 }  // namespace Agent
