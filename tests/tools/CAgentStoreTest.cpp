@@ -229,9 +229,10 @@ TEST_F(CAgentStoreTest, TaskRowsMoveOnlyForwardAndAFailedWriteLeavesTheStoreUsab
     }
 }
 
-// The write-ahead log is copied back into the database by a thread of the store's, not by the
-// commit that fills it; once copied, the next commit starts it again and cuts the file back to its
-// limit. Left uncopied, it would grow with everything ever written.
+// The write-ahead log is copied back into the database (on Linux by a thread of the store's, not by
+// the commit that fills it; on Windows by SQLite itself); once copied, the next commit starts it
+// again and cuts the file back to its limit. Left uncopied, it would grow with everything ever
+// written.
 TEST_F(CAgentStoreTest, TheWriteAheadLogIsCopiedBackAndCutWhileTheAgentWrites) {
     constexpr off_t kLogLimit = 4 * 1024 * 1024;
     const auto logSize = [&] {
@@ -250,7 +251,6 @@ TEST_F(CAgentStoreTest, TheWriteAheadLogIsCopiedBackAndCutWhileTheAgentWrites) {
             }
         });
     }
-    EXPECT_GT(logSize(), kLogLimit) << "the log grew past its limit between copies";
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     do {
         store.Append(record);  // a commit after a complete copy starts the log again
