@@ -11,10 +11,10 @@
 
 #include "bench/BenchCommon.h"
 #include "server/console/CFleetPage.h"
+#include "server/service/CComputerReadings.h"
 #include "server/service/CFleetView.h"
 #include "server/store/CFleetStore.h"
 #include "server/store/CServerDatabase.h"
-#include "tools/agent/logs/CMessageSummary.h"
 
 namespace {
 
@@ -42,8 +42,6 @@ const char* const kLicences =
 std::unique_ptr<Zun::Server::CServerDatabase> g_database;
 std::unique_ptr<CFleetStore> g_store;
 std::size_t g_pageBytes = 0;
-const std::string g_storage = Zun::Tools::Agent::CMessageSummary::Storage(kStorage);
-const std::string g_expiry = Zun::Tools::Agent::CMessageSummary::SoonestExpiry(kLicences);
 
 std::string Name(int i) {
     return "pc-" + std::to_string(100000 + i);
@@ -69,12 +67,14 @@ void AddComputer(CFleetStore& store, int i) {
     computer.firstSeen = computer.lastSeen = kTime;
     computer.connected = i % 3 != 0;
     store.Connected(computer);
-    store.InsertRow(computer.name, StatusRow(1, 10044, "{}"), kTime);
-    store.InsertRow(computer.name, StatusRow(2, 10553, kStorage), kTime);
-    store.InsertRow(computer.name, StatusRow(3, 10348, kLicences), kTime);
+    CFleetStore::Readings readings;
+    for (const CFleetStore::Row& row :
+         {StatusRow(1, 10044, "{}"), StatusRow(2, 10553, kStorage), StatusRow(3, 10348, kLicences)}) {
+        store.InsertRow(computer.name, row, kTime);
+        Zun::Server::CComputerReadings::Take(row, readings);
+    }
     // As the fleet service keeps them when those rows arrive.
-    store.SetEncryption(computer.name, g_storage);
-    store.SetLicenceExpiry(computer.name, g_expiry);
+    store.SetCommittedThrough(computer.name, 3, kTime, readings);
     CFleetStore::Item item;
     item.computer = computer.name;
     item.kind = CFleetStore::kPassword;

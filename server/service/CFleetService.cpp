@@ -13,7 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "tools/agent/logs/CMessageSummary.h"
+#include "server/service/CComputerReadings.h"
 #include "tools/agent/store/CAgentStore.h"
 #include "tools/agent/store/CSecretWiper.h"
 
@@ -152,14 +152,15 @@ int64_t CFleetService::Commit(const std::string& computer, const std::vector<Sto
             throw std::runtime_error("rows from " + computer + ", which never connected");
         }
         through = record.committedThrough;
+        CFleetStore::Readings readings;
         for (const StoredRow& row : rows) {
             if (row.sequence() <= through) {
                 continue;
             }
-            CommitRow(computer, row, responses);
+            CommitRow(computer, row, responses, readings);
             through = row.sequence();
         }
-        m_store.SetCommittedThrough(computer, through, CAgentStore::Now());
+        m_store.SetCommittedThrough(computer, through, CAgentStore::Now(), readings);
     });
     // Only what is committed is confirmed to the product, which then forgets it. The rows stay
     // committed when queueing fails: the next connection queues a response for what is escrowed.
@@ -177,7 +178,7 @@ int64_t CFleetService::Commit(const std::string& computer, const std::vector<Sto
 }
 
 void CFleetService::CommitRow(const std::string& computer, const StoredRow& row,
-                              std::vector<Response>& responses) {
+                              std::vector<Response>& responses, CFleetStore::Readings& readings) {
     CFleetStore::Row stored;
     stored.sequence = row.sequence();
     stored.time = row.time();
@@ -189,9 +190,7 @@ void CFleetService::CommitRow(const std::string& computer, const StoredRow& row,
     if (!m_store.InsertRow(computer, stored, CAgentStore::Now())) {
         return;
     }
-    if (row.type() == kStorageStatus || row.type() == kLicences) {
-        return Summarize(computer, stored);
-    }
+    CComputerReadings::Take(stored, readings);
     if (row.type() != kRecoveryRequest) {
         return;
     }
@@ -199,19 +198,6 @@ void CFleetService::CommitRow(const std::string& computer, const StoredRow& row,
     Response response;
     Escrow(computer, row, response);
     responses.push_back(response);
-}
-
-// What the fleet's list shows of the storage and licences, read once as the row arrives; a damaged
-// row says nothing.
-void CFleetService::Summarize(const std::string& computer, const CFleetStore::Row& row) {
-    std::string told;
-    try {
-        told = row.type == kStorageStatus ? Tools::Agent::CMessageSummary::Storage(row.content)
-                                          : Tools::Agent::CMessageSummary::SoonestExpiry(row.content);
-    } catch (const std::runtime_error&) {
-    }
-    row.type == kStorageStatus ? m_store.SetEncryption(computer, told)
-                               : m_store.SetLicenceExpiry(computer, told);
 }
 
 void CFleetService::Escrow(const std::string& computer, const StoredRow& row, Response& response) {

@@ -37,8 +37,6 @@ public:
     };
 
     static const uint32_t kRecoveryRequest = 728;
-    static const uint32_t kStorageStatus = 10553;
-    static const uint32_t kLicences = 10348;
 
     CFleetService(CFleetStore& store, const CItemSealer& sealer, SerialCheck isCurrent, Log log);
 
@@ -72,9 +70,9 @@ private:
         std::vector<std::string> data;
     };
 
-    void Summarize(const std::string& computer, const CFleetStore::Row& row);
+    // Adds what the row tells of the computer to the readings its batch writes with its end.
     void CommitRow(const std::string& computer, const quil::link::v1::StoredRow& row,
-                   std::vector<Response>& responses);
+                   std::vector<Response>& responses, CFleetStore::Readings& readings);
     void Escrow(const std::string& computer, const quil::link::v1::StoredRow& row, Response& response);
     void ConfirmAbsent(const std::string& computer, const quil::link::v1::StoredRow& row);
     void QueueVerification(const std::string& computer, const std::string& time);

@@ -1,12 +1,12 @@
 #include "server/service/CFleetView.h"
 
 #include <Poco/JSON/Parser.h>
+#include <algorithm>
 #include <sstream>
 #include <stdexcept>
 
 #include "host/ILoggerResource.h"
-#include "tools/agent/host/CAgentStatus.h"
-#include "tools/agent/logs/CMessageSummary.h"
+#include "server/service/CComputerReadings.h"
 #include "tools/agent/store/CAgentStore.h"
 
 namespace Zun {
@@ -14,7 +14,6 @@ namespace Server {
 
 using Poco::JSON::Array;
 using Poco::JSON::Object;
-using Tools::Agent::CAgentStatus;
 using Tools::Agent::CAgentStore;
 
 namespace {
@@ -28,12 +27,12 @@ const int64_t kProductStatus = 10405;
 const int64_t kTaskResult = 10368;
 const int64_t kMaintenanceOn = 740;
 const int64_t kMaintenanceOff = 741;
-// How far back the product's state is looked for; a row older than that has been outdated long ago.
+// How far back a computer's state is looked for when its readings are read from its rows; a row
+// older than that has been outdated long ago.
 const int kStateRows = 200;
-// The rows per computer a fleet page reads at once; a computer they leave undecided is read on its own.
-const int kFleetStateRows = 8;
 // A licence log holds one row per licence, published together: the newest batch is enough.
 const int kLicenceRows = 20;
+const char* const kUnknown = "unknown";
 
 Object::Ptr NewObject() {
     return new Object(Poco::JSON_PRESERVE_KEY_ORDER);
@@ -51,65 +50,59 @@ CAgentStore::Record AsRecord(const CFleetStore::Row& row) {
     return record;
 }
 
-std::string SummaryLine(const CFleetStore::Row& row) {
-    try {
-        return row.time + " " + Tools::Agent::CMessageSummary::Line(AsRecord(row));
-    } catch (const std::exception&) {
-        return row.time + " " + std::to_string(row.type) + " damaged row #" + std::to_string(row.sequence);
-    }
+void Apply(const CFleetStore::Readings& readings, CFleetStore::Computer& computer) {
+    computer.product = readings.product.value_or(computer.product);
+    computer.protection = readings.protection.value_or(computer.protection);
+    computer.encryption = readings.encryption.value_or(computer.encryption);
+    computer.licenceExpiry = readings.licenceExpiry.value_or(computer.licenceExpiry);
+    computer.readingsKept = true;
 }
 
 }  // namespace
 
-namespace {
-
-const std::vector<int64_t> kStateTypes = {kConnectorStatus, kProtectionStatus, kProductStatus, kTaskResult};
-
-// The product's state as the row tells it, by the agent's own rules; empty when it tells nothing.
-std::string StateOf(const CFleetStore::Row& row) {
-    switch (CAgentStatus::EvidenceOf(static_cast<uint32_t>(row.type), row.content)) {
-        case CAgentStatus::Evidence::Answered:
-            return CAgentStatus::Name(CAgentStatus::Product::Connected);
-        case CAgentStatus::Evidence::NotReachable:
-            return CAgentStatus::Name(CAgentStatus::Product::NotReachable);
-        case CAgentStatus::Evidence::NotInstalled:
-            return CAgentStatus::Name(CAgentStatus::Product::NotInstalled);
-        case CAgentStatus::Evidence::None:
-            break;
-    }
-    return std::string();
-}
-
-}  // namespace
-
-// The newest row that says something about the product decides.
-std::string CFleetView::ProductState(const std::string& name) {
-    for (const CFleetStore::Row& row : m_store.NewestRows(name, kStateTypes, kStateRows)) {
-        const std::string state = StateOf(row);
-        if (!state.empty()) {
-            return state;
+// What the service keeps as rows arrive, read here from the rows the computer sent before the
+// server kept it, oldest first so that the newest that tells decides; held against rows arriving
+// meanwhile by the computer's lock.
+void CFleetView::ReadReadings(CFleetStore::Computer& computer) {
+    m_store.Database().InTransaction([&](Poco::Data::Session&) {
+        CFleetStore::Computer locked;
+        if (!m_store.LockComputer(computer.name, locked) || locked.readingsKept) {
+            computer = locked.name.empty() ? computer : locked;
+            return;
         }
-    }
-    return "unknown";
+        std::vector<CFleetStore::Row> rows =
+            m_store.NewestRows(computer.name, CComputerReadings::StateTypes(), kStateRows);
+        for (int64_t type : {kStorageStatus, kLicences}) {
+            const std::vector<CFleetStore::Row> newest = m_store.NewestRows(computer.name, {type}, 1);
+            rows.insert(rows.end(), newest.begin(), newest.end());
+        }
+        const std::vector<CFleetStore::Row> protection =
+            m_store.NewestRows(computer.name, {kProtectionStatus}, 1);
+        rows.insert(rows.end(), protection.begin(), protection.end());
+        std::sort(rows.begin(), rows.end(), [](const CFleetStore::Row& a, const CFleetStore::Row& b) {
+            return a.sequence < b.sequence;
+        });
+        CFleetStore::Readings readings;
+        for (const CFleetStore::Row& row : rows) {
+            CComputerReadings::Take(row, readings);
+        }
+        m_store.SetReadingsKept(computer.name, readings);
+        Apply(readings, locked);
+        computer = locked;
+    });
 }
 
-// When none of the newest state rows tells of the product and there may be older ones that do,
-// those are read (ProductState) as for a single computer.
-CFleetView::HostSummary CFleetView::Summary(const CFleetStore::Computer& computer, const NewestRows& newest,
+CFleetView::HostSummary CFleetView::Summary(CFleetStore::Computer& computer,
                                             const std::map<std::string, int64_t>& states) {
+    if (!computer.readingsKept) {
+        ReadReadings(computer);
+    }
     HostSummary host;
     host.name = computer.name;
     host.connected = computer.connected;
     host.lastSeen = computer.lastSeen;
-    for (auto row = newest.state.begin(); row != newest.state.end() && host.product.empty(); ++row) {
-        host.product = StateOf(*row);
-    }
-    if (host.product.empty()) {
-        host.product = newest.state.size() < static_cast<size_t>(kFleetStateRows)
-                           ? "unknown"
-                           : ProductState(computer.name);
-    }
-    host.protection = newest.protection.empty() ? std::string() : SummaryLine(newest.protection.front());
+    host.product = computer.product.empty() ? kUnknown : computer.product;
+    host.protection = computer.protection;
     host.storage = computer.encryption;
     host.licenceExpiry = computer.licenceExpiry;
     for (const auto& state : states) {
@@ -121,14 +114,12 @@ CFleetView::HostSummary CFleetView::Summary(const CFleetStore::Computer& compute
     return host;
 }
 
-CFleetView::HostSummary CFleetView::Summary(const CFleetStore::Computer& computer) {
+CFleetView::HostSummary CFleetView::Summary(CFleetStore::Computer& computer) {
     std::map<std::string, int64_t> states;
     for (const CFleetStore::Item& item : m_store.Items(computer.name)) {
         ++states[item.state];
     }
-    const std::vector<CFleetStore::Row> state =
-        m_store.NewestRows(computer.name, kStateTypes, kFleetStateRows);
-    return Summary(computer, {state, m_store.NewestRows(computer.name, {kProtectionStatus}, 1)}, states);
+    return Summary(computer, states);
 }
 
 Object::Ptr CFleetView::AsObject(const HostSummary& summary) {
@@ -145,46 +136,16 @@ Object::Ptr CFleetView::AsObject(const HostSummary& summary) {
     return host;
 }
 
-std::vector<CFleetStore::Row> CFleetView::NewestOf(const std::string& name,
-                                                   const std::vector<CFleetStore::Row>& newest, int64_t type,
-                                                   int limit) {
-    for (const CFleetStore::Row& row : newest) {
-        if (row.type == type) {
-            return {row};
-        }
-    }
-    if (newest.size() < static_cast<size_t>(limit)) {
-        return {};
-    }
-    return m_store.NewestRows(name, {type}, 1);
-}
-
-namespace {
-
-const std::vector<CFleetStore::Row>& RowsOf(const std::map<std::string, std::vector<CFleetStore::Row>>& rows,
-                                            const std::string& computer) {
-    static const std::vector<CFleetStore::Row> kNoRows;
-    const auto found = rows.find(computer);
-    return found == rows.end() ? kNoRows : found->second;
-}
-
-}  // namespace
-
-// The whole fleet in a few statements rather than a few per computer.
+// The whole fleet in two statements: what each computer's rows told is kept on its own row.
 std::vector<CFleetView::HostSummary> CFleetView::Summaries() {
-    typedef std::map<std::string, std::vector<CFleetStore::Row>> RowsByComputer;
-    const RowsByComputer newest = m_store.NewestRowsOfAll(kStateTypes, kFleetStateRows);
     const std::map<std::string, std::map<std::string, int64_t>> states = m_store.ItemStates();
     static const std::map<std::string, int64_t> kNoItems;
-    const std::vector<CFleetStore::Computer> computers = m_store.Computers();
+    std::vector<CFleetStore::Computer> computers = m_store.Computers();
     std::vector<HostSummary> hosts;
     hosts.reserve(computers.size());
-    for (const CFleetStore::Computer& computer : computers) {
-        const std::vector<CFleetStore::Row>& state = RowsOf(newest, computer.name);
+    for (CFleetStore::Computer& computer : computers) {
         const auto items = states.find(computer.name);
-        hosts.push_back(Summary(computer,
-                                {state, NewestOf(computer.name, state, kProtectionStatus, kFleetStateRows)},
-                                items == states.end() ? kNoItems : items->second));
+        hosts.push_back(Summary(computer, items == states.end() ? kNoItems : items->second));
     }
     return hosts;
 }
@@ -224,7 +185,7 @@ Array::Ptr CFleetView::History(const std::string& name, int limit) {
 Array::Ptr CFleetView::Lines(const std::string& name, const std::vector<int64_t>& types, int limit) {
     Array::Ptr lines = new Array;
     for (const CFleetStore::Row& row : m_store.NewestRows(name, types, limit)) {
-        lines->add(SummaryLine(row));
+        lines->add(CComputerReadings::Line(row));
     }
     return lines;
 }
@@ -258,7 +219,7 @@ Array::Ptr CFleetView::Results(const CFleetStore::Task& task) {
     const std::vector<CFleetStore::Row> rows = m_store.NewestRows(task.computer, {kTaskResult}, everyResult);
     for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
         if (CAgentStore::CarriesTask(AsRecord(*row), first)) {
-            results->add(SummaryLine(*row));
+            results->add(CComputerReadings::Line(*row));
         }
     }
     return results;

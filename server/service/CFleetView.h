@@ -24,7 +24,7 @@ public:
         std::string name;
         bool connected = false;
         std::string lastSeen;
-        std::string product;        // as ProductState names it
+        std::string product;        // "connected", "not installed", "not reachable", or "unknown"
         std::string protection;     // the newest protection status as a readable line, or empty
         std::string storage;        // the newest encryption storage status ("in order, level 1"), or empty
         std::string licenceExpiry;  // the soonest expiry of the newest licence log, or empty
@@ -45,25 +45,12 @@ public:
     Poco::JSON::Array::Ptr Tasks();
     // The newest status rows (protection, connector, storage, product) as readable lines, newest first.
     Poco::JSON::Array::Ptr History(const std::string& name, int limit);
-    // "connected", "not installed", "not reachable", or "unknown" before any row tells.
-    std::string ProductState(const std::string& name);
 
 private:
-    // A computer's newest rows of each kind the fleet's list reads, newest first.
-    struct NewestRows {
-        const std::vector<CFleetStore::Row>& state;  // at most kFleetStateRows
-        std::vector<CFleetStore::Row> protection;    // at most one
-    };
-
-    HostSummary Summary(const CFleetStore::Computer& computer);
-    HostSummary Summary(const CFleetStore::Computer& computer, const NewestRows& newest,
-                        const std::map<std::string, int64_t>& states);
+    void ReadReadings(CFleetStore::Computer& computer);
+    HostSummary Summary(CFleetStore::Computer& computer);
+    HostSummary Summary(CFleetStore::Computer& computer, const std::map<std::string, int64_t>& states);
     static Poco::JSON::Object::Ptr AsObject(const HostSummary& summary);
-    // The computer's newest row of the type: among its newest rows (at most limit of them, newest
-    // first), where it nearly always is; read on its own only when those are full and hold none.
-    std::vector<CFleetStore::Row> NewestOf(const std::string& name,
-                                           const std::vector<CFleetStore::Row>& newest, int64_t type,
-                                           int limit);
     Poco::JSON::Array::Ptr Lines(const std::string& name, const std::vector<int64_t>& types, int limit);
     Poco::JSON::Array::Ptr Escrow(const std::string& name);
     Poco::JSON::Array::Ptr Results(const CFleetStore::Task& task);

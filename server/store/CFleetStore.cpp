@@ -30,7 +30,7 @@ namespace {
 
 const char* const kComputerColumns =
     "name, certificate_serial, instance_uuid, agent_version, first_seen, last_seen, connected, "
-    "committed_through, connected_via, encryption, licence_expiry";
+    "committed_through, connected_via, product, protection, encryption, licence_expiry, readings_kept";
 const char* const kItemColumns =
     "id, computer, kind, internal_id, device_id, item_index, sealed, row_sequence, state, escrowed_at, "
     "confirmation_task, agent_task_sequence, confirmation_sent_at, confirmed_at, superseded_at";
@@ -70,8 +70,11 @@ CFleetStore::Computer ReadComputer(RecordSet& set) {
     c.connected = Number(set, "connected") != 0;
     c.committedThrough = Number(set, "committed_through");
     c.connectedVia = Text(set, "connected_via");
+    c.product = Text(set, "product");
+    c.protection = Text(set, "protection");
     c.encryption = Text(set, "encryption");
     c.licenceExpiry = Text(set, "licence_expiry");
+    c.readingsKept = Number(set, "readings_kept") != 0;
     return c;
 }
 
@@ -148,7 +151,8 @@ void CFleetStore::Connected(const Computer& c) {
         Poco::Int64 known = 0;
         session << Q("SELECT COUNT(*) FROM computers WHERE name = ?"), bind(c.name), into(known), now;
         if (known == 0) {
-            session << Q("INSERT INTO computers (name, first_seen, last_seen) VALUES (?, ?, ?)"),
+            session << Q(
+                "INSERT INTO computers (name, first_seen, last_seen, readings_kept) VALUES (?, ?, ?, 1)"),
                 bind(c.name), bind(c.lastSeen), bind(c.lastSeen), now;
         }
         session << Q(
@@ -164,7 +168,8 @@ void CFleetStore::Enrolled(const std::string& name) {
         Poco::Int64 known = 0;
         session << Q("SELECT COUNT(*) FROM computers WHERE name = ?"), bind(name), into(known), now;
         if (known == 0) {
-            session << Q("INSERT INTO computers (name, first_seen, last_seen) VALUES (?, '', '')"),
+            session << Q(
+                "INSERT INTO computers (name, first_seen, last_seen, readings_kept) VALUES (?, '', '', 1)"),
                 bind(name), now;
         }
     });
@@ -206,12 +211,14 @@ bool CFleetStore::SelectComputer(const std::string& name, const std::string& suf
 // Every computer, read column by column into typed vectors: at fleet size a record set's variant
 // per cell costs more than the database's own work.
 std::vector<CFleetStore::Computer> CFleetStore::Computers() {
-    std::vector<std::string> names, serials, uuids, versions, firstSeen, lastSeen, via, encryption, expiry;
-    std::vector<Poco::Int64> connected, committed;
+    std::vector<std::string> names, serials, uuids, versions, firstSeen, lastSeen, via, product, protection,
+        encryption, expiry;
+    std::vector<Poco::Int64> connected, committed, kept;
     m_database.Use([&](Session& session) {
         session << Q(std::string("SELECT ") + kComputerColumns + " FROM computers ORDER BY name"),
             into(names), into(serials), into(uuids), into(versions), into(firstSeen), into(lastSeen),
-            into(connected), into(committed), into(via), into(encryption), into(expiry), now;
+            into(connected), into(committed), into(via), into(product), into(protection), into(encryption),
+            into(expiry), into(kept), now;
     });
     std::vector<Computer> found(names.size());
     for (std::size_t i = 0; i < found.size(); ++i) {
@@ -225,29 +232,62 @@ std::vector<CFleetStore::Computer> CFleetStore::Computers() {
         c.connected = connected[i] != 0;
         c.committedThrough = committed[i];
         c.connectedVia = std::move(via[i]);
+        c.product = std::move(product[i]);
+        c.protection = std::move(protection[i]);
         c.encryption = std::move(encryption[i]);
         c.licenceExpiry = std::move(expiry[i]);
+        c.readingsKept = kept[i] != 0;
     }
     return found;
 }
 
-void CFleetStore::SetCommittedThrough(const std::string& name, int64_t sequence, const std::string& time) {
+namespace {
+
+// "column = ?, " for each reading given, and its value, in the order they are named.
+std::string ReadingColumns(const CFleetStore::Readings& readings, std::vector<std::string>& values) {
+    const std::pair<const char*, const std::optional<std::string>*> columns[] = {
+        {"product", &readings.product},
+        {"protection", &readings.protection},
+        {"encryption", &readings.encryption},
+        {"licence_expiry", &readings.licenceExpiry}};
+    std::string set;
+    for (const auto& column : columns) {
+        if (column.second->has_value()) {
+            set += std::string(column.first) + " = ?, ";
+            values.push_back(column.second->value());
+        }
+    }
+    return set;
+}
+
+}  // namespace
+
+// The readings first, then the values the rest of the statement names, then the computer's name.
+void CFleetStore::UpdateComputer(const std::string& name, const Readings& readings, const std::string& rest,
+                                 std::vector<Poco::Data::AbstractBinding::Ptr> bindings) {
+    std::vector<std::string> values;
+    const std::string set = ReadingColumns(readings, values);
     m_database.Use([&](Session& session) {
-        session << Q("UPDATE computers SET committed_through = ?, last_seen = ? WHERE name = ?"),
-            bind(static_cast<Poco::Int64>(sequence)), bind(time), bind(name), now;
+        Statement update(session);
+        update << Q("UPDATE computers SET " + set + rest + " WHERE name = ?");
+        for (const std::string& value : values) {
+            update, bind(value);
+        }
+        for (const auto& binding : bindings) {
+            update, binding;
+        }
+        update, bind(name), now;
     });
 }
 
-void CFleetStore::SetEncryption(const std::string& name, const std::string& encryption) {
-    m_database.Use([&](Session& session) {
-        session << Q("UPDATE computers SET encryption = ? WHERE name = ?"), bind(encryption), bind(name), now;
-    });
+void CFleetStore::SetCommittedThrough(const std::string& name, int64_t sequence, const std::string& time,
+                                      const Readings& readings) {
+    UpdateComputer(name, readings, "committed_through = ?, last_seen = ?",
+                   {bind(static_cast<Poco::Int64>(sequence)), bind(time)});
 }
 
-void CFleetStore::SetLicenceExpiry(const std::string& name, const std::string& expiry) {
-    m_database.Use([&](Session& session) {
-        session << Q("UPDATE computers SET licence_expiry = ? WHERE name = ?"), bind(expiry), bind(name), now;
-    });
+void CFleetStore::SetReadingsKept(const std::string& name, const Readings& readings) {
+    UpdateComputer(name, readings, "readings_kept = 1", {});
 }
 
 // One statement: the engine says whether the row was new, so a row sent twice costs no lookup.
@@ -287,40 +327,6 @@ std::vector<CFleetStore::Row> CFleetStore::NewestRows(const std::string& compute
 
 // Per computer, the sequence of its limit-th newest row of the types bounds what is read: one walk
 // down its index each, however long its history, rather than numbering every row of the fleet.
-std::map<std::string, std::vector<CFleetStore::Row>> CFleetStore::NewestRowsOfAll(
-    const std::vector<int64_t>& types, int limit) {
-    std::ostringstream list;
-    for (size_t i = 0; i < types.size(); ++i) {
-        list << (i == 0 ? "" : ", ") << types[i];
-    }
-    std::vector<std::string> computers, times, classes, descriptions, contexts, contents;
-    std::vector<Poco::Int64> sequences, kinds;
-    m_database.Use([&](Session& session) {
-        session << "SELECT a.computer, a.sequence, a.time, a.type, a.class, a.description, a.user_context, "
-                   "a.content FROM computers c JOIN agent_rows a ON a.computer = c.name WHERE a.type IN (" +
-                       list.str() +
-                       ") AND a.sequence >= COALESCE((SELECT b.sequence FROM agent_rows b WHERE b.computer = "
-                       "c.name AND b.type IN (" +
-                       list.str() + ") ORDER BY b.sequence DESC LIMIT 1 OFFSET " + std::to_string(limit - 1) +
-                       "), -1) ORDER BY a.computer, a.sequence DESC",
-            into(computers), into(sequences), into(times), into(kinds), into(classes), into(descriptions),
-            into(contexts), into(contents), now;
-    });
-    std::map<std::string, std::vector<Row>> found;
-    for (std::size_t i = 0; i < computers.size(); ++i) {
-        Row r;
-        r.sequence = sequences[i];
-        r.time = std::move(times[i]);
-        r.type = kinds[i];
-        r.className = std::move(classes[i]);
-        r.description = std::move(descriptions[i]);
-        r.userContext = std::move(contexts[i]);
-        r.content = std::move(contents[i]);
-        found[computers[i]].push_back(std::move(r));
-    }
-    return found;
-}
-
 int64_t CFleetStore::RowCount(const std::string& computer) {
     Poco::Int64 count = 0;
     m_database.Use([&](Session& session) {

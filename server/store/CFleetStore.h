@@ -1,7 +1,10 @@
 #pragma once
 
+#include <Poco/Data/AbstractBinding.h>
+
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,9 +28,21 @@ public:
         std::string lastSeen;
         bool connected = false;
         int64_t committedThrough = 0;
-        std::string connectedVia;   // the server holding its link, when several share the database
+        std::string connectedVia;  // the server holding its link, when several share the database
+        // What its rows told, kept as they arrive (CComputerReadings); readingsKept is false for a
+        // computer known before the server kept them, until they are read once from its rows.
+        std::string product;        // whether its agent reaches the product, or empty before a row tells
+        std::string protection;     // its newest protection status as a readable line, or empty
         std::string encryption;     // what its newest encryption storage status said, or empty
         std::string licenceExpiry;  // the soonest expiry its newest licences named, or empty
+        bool readingsKept = true;
+    };
+    // Readings to write on a computer's row; those left unset stay as they are.
+    struct Readings {
+        std::optional<std::string> product;
+        std::optional<std::string> protection;
+        std::optional<std::string> encryption;
+        std::optional<std::string> licenceExpiry;
     };
     struct Row {
         int64_t sequence = 0;
@@ -112,9 +127,11 @@ public:
     // so that two servers committing for one computer take turns rather than race.
     bool LockComputer(const std::string& name, Computer& computer);
     std::vector<Computer> Computers();
-    void SetCommittedThrough(const std::string& name, int64_t sequence, const std::string& time);
-    void SetEncryption(const std::string& name, const std::string& encryption);
-    void SetLicenceExpiry(const std::string& name, const std::string& expiry);
+    // With the readings the committed rows told, in the same statement.
+    void SetCommittedThrough(const std::string& name, int64_t sequence, const std::string& time,
+                             const Readings& readings = Readings());
+    // The readings read once from the rows of a computer known before the server kept them.
+    void SetReadingsKept(const std::string& name, const Readings& readings);
 
     // Rows: an insert of a row the computer sent before changes nothing and returns false.
     bool InsertRow(const std::string& computer, const Row& row, const std::string& receivedAt);
@@ -122,9 +139,6 @@ public:
     // How many rows of the computer the server holds.
     int64_t RowCount(const std::string& computer);
     std::vector<Row> NewestRows(const std::string& computer, const std::vector<int64_t>& types, int limit);
-    // For every computer at once (a fleet page): its newest rows of the types, newest first, at most
-    // limit of them, by computer.
-    std::map<std::string, std::vector<Row>> NewestRowsOfAll(const std::vector<int64_t>& types, int limit);
 
     // Recovery items.
     bool FindItem(const std::string& computer, const std::string& kind, const std::string& internalId,
@@ -160,6 +174,8 @@ public:
 private:
     // The statement in the engine's placeholder syntax.
     std::string Q(const std::string& sql) const;
+    void UpdateComputer(const std::string& name, const Readings& readings, const std::string& rest,
+                        std::vector<Poco::Data::AbstractBinding::Ptr> bindings);
     bool SelectComputer(const std::string& name, const std::string& suffix, Computer& computer);
 
     CServerDatabase& m_database;

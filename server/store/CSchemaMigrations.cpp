@@ -107,6 +107,15 @@ std::vector<std::string> AccountSignIns() {
             "ALTER TABLE computers ADD COLUMN licence_expiry TEXT NOT NULL DEFAULT ''"};
 }
 
+// Whether each computer's agent reaches the product and its newest protection line, kept as rows
+// arrive as the storage and licences are; computers known before are read once from their rows
+// (readings_kept 0), those added from now on start with nothing to read.
+std::vector<std::string> KeptReadings() {
+    return {"ALTER TABLE computers ADD COLUMN product TEXT NOT NULL DEFAULT ''",
+            "ALTER TABLE computers ADD COLUMN protection TEXT NOT NULL DEFAULT ''",
+            "ALTER TABLE computers ADD COLUMN readings_kept INTEGER NOT NULL DEFAULT 0"};
+}
+
 std::string Now() {
     return Poco::DateTimeFormatter::format(Poco::Timestamp(), "%Y-%m-%dT%H:%M:%S.%iZ");
 }
@@ -115,10 +124,9 @@ std::string Now() {
 
 const std::vector<CSchemaMigrations::Migration>& CSchemaMigrations::All() {
     static const std::vector<Migration> migrations = {
-        {1, SqliteMigration1(), PostgresMigration1()},
-        {2, Migration2(), Migration2()},
-        {3, ConsoleAccounts(), ConsoleAccounts()},
-        {4, AccountSignIns(), AccountSignIns()},
+        {1, SqliteMigration1(), PostgresMigration1()}, {2, Migration2(), Migration2()},
+        {3, ConsoleAccounts(), ConsoleAccounts()},     {4, AccountSignIns(), AccountSignIns()},
+        {5, KeptReadings(), KeptReadings()},
     };
     return migrations;
 }
