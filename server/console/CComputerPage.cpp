@@ -1,6 +1,7 @@
 #include "server/console/CComputerPage.h"
 
 #include "server/console/CHtml.h"
+#include "server/console/CTimelineChart.h"
 
 namespace Zun {
 namespace Server {
@@ -14,10 +15,23 @@ std::string Text(const Object::Ptr& object, const std::string& key) {
     return object->has(key) ? object->get(key).toString() : std::string();
 }
 
+// The time line's status rows (not its task results, listed from the host) as lines, newest first.
+Array::Ptr StatusLines(const Array::Ptr& timeline) {
+    Array::Ptr lines = new Array;
+    for (std::size_t i = timeline ? timeline->size() : 0; i > 0; --i) {
+        const Object::Ptr event = timeline->getObject(static_cast<unsigned>(i - 1));
+        if (Text(event, "kind") != "task") {
+            lines->add(Text(event, "line"));
+        }
+    }
+    return lines;
+}
+
 }  // namespace
 
-std::string CComputerPage::Render(const Object::Ptr& host, const Array::Ptr& history) {
-    return Facts(host) + Escrow(host->getArray("escrow")) + List("Status history", history) +
+std::string CComputerPage::Render(const Object::Ptr& host, const Array::Ptr& timeline) {
+    return Facts(host) + Escrow(host->getArray("escrow")) + CTimelineChart::Render(timeline) +
+           List("Status history", StatusLines(timeline)) +
            List("Task results", host->getArray("task_results")) + List("Storage", host->getArray("storage")) +
            List("Licences", host->getArray("licences")) + List("Maintenance", host->getArray("maintenance")) +
            "<p><a href=\"/recovery?q=" + CHtml::Query(Text(host, "name")) + "\">Recovery</a></p>";

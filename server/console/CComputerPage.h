@@ -8,11 +8,12 @@ namespace Zun {
 namespace Server {
 
 // One computer: what the fleet page shows of it and more (agent, certificate, storage, licences),
-// its escrowed items (never a secret), the history of its status rows and its task results.
+// its escrowed items (never a secret), a time line of its product state and rows, the history of its
+// status rows and its task results.
 class CComputerPage {
 public:
-    // host as CFleetView::Host gives it; history as CFleetView::History.
-    static std::string Render(const Poco::JSON::Object::Ptr& host, const Poco::JSON::Array::Ptr& history);
+    // host as CFleetView::Host gives it; timeline as CFleetView::Timeline.
+    static std::string Render(const Poco::JSON::Object::Ptr& host, const Poco::JSON::Array::Ptr& timeline);
 
 private:
     static std::string Facts(const Poco::JSON::Object::Ptr& host);

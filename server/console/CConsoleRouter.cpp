@@ -38,7 +38,7 @@ const int kWarn = 2;
 const int kError = 3;
 const int kMaxFields = 20;
 const int kMaxValue = 4096;
-const int kHistoryRows = 50;
+const int kHistoryRows = 100;
 // No script, no inline style, nothing from elsewhere, no framing: the pages are plain documents.
 const char* const kPolicy =
     "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'; frame-ancestors 'none'; "
@@ -251,7 +251,7 @@ void CConsoleRouter::Computer(Exchange& exchange) {
         return Refuse(exchange, HTTPResponse::HTTP_NOT_FOUND, "No computer of that name has connected.");
     }
     Page(exchange, HTTPResponse::HTTP_OK, "Computer " + name,
-         CComputerPage::Render(host, m_view.History(name, kHistoryRows)));
+         CComputerPage::Render(host, m_view.Timeline(name, kHistoryRows)));
 }
 
 void CConsoleRouter::Recovery(Exchange& exchange, const std::string& query, const std::string& error) {

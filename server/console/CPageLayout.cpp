@@ -22,6 +22,10 @@ const char* const kStyleSheet =
     ".bad{color:#a00000}.good{color:#006000}"
     ".secret{font-family:monospace;font-size:1.25rem;background:#ffd}"
     "form.inline{display:inline}"
+    "svg.timeline{width:100%;max-width:60rem;height:auto;font-size:12px}"
+    ".timeline .lane{fill:#222}.timeline .end{text-anchor:end}.timeline .axis{stroke:#ccc}"
+    ".timeline .mark{fill:#1a5fb4}.state-connected{fill:#2e7d32}.state-not-reachable{fill:#c62828}"
+    ".state-not-installed{fill:#757575}.state-unknown{fill:#d0d0d0}"
     "label{margin-right:.75rem}"
     "a:focus,button:focus,input:focus,select:focus{outline:3px solid #1a5fb4}";
 

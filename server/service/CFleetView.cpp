@@ -178,8 +178,43 @@ Object::Ptr CFleetView::Host(const std::string& name) {
     return host;
 }
 
-Array::Ptr CFleetView::History(const std::string& name, int limit) {
-    return Lines(name, {kProtectionStatus, kConnectorStatus, kStorageStatus, kProductStatus}, limit);
+namespace {
+
+const char* KindOf(int64_t type) {
+    switch (type) {
+        case kProtectionStatus:
+            return "protection";
+        case kConnectorStatus:
+            return "connector";
+        case kStorageStatus:
+            return "storage";
+        case kProductStatus:
+            return "product";
+        default:
+            return "task";
+    }
+}
+
+}  // namespace
+
+// Oldest first, each row with what the fleet's list would have said of the product right after it;
+// before the first row that tells, within the limit, that is "unknown".
+Array::Ptr CFleetView::Timeline(const std::string& name, int limit) {
+    static const std::vector<int64_t> kTypes = {kProtectionStatus, kConnectorStatus, kStorageStatus,
+                                                kProductStatus, kTaskResult};
+    const std::vector<CFleetStore::Row> rows = m_store.NewestRows(name, kTypes, limit);
+    CFleetStore::Readings readings;
+    Array::Ptr events = new Array;
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+        CComputerReadings::Take(*row, readings);
+        Object::Ptr event = NewObject();
+        event->set("time", row->time);
+        event->set("kind", std::string(KindOf(row->type)));
+        event->set("line", CComputerReadings::Line(*row));
+        event->set("product", readings.product.value_or(kUnknown));
+        events->add(event);
+    }
+    return events;
 }
 
 Array::Ptr CFleetView::Lines(const std::string& name, const std::vector<int64_t>& types, int limit) {

@@ -43,8 +43,10 @@ public:
     Poco::JSON::Object::Ptr Host(const std::string& name);
     // Every task with its state and the task result events that came back for its identifiers.
     Poco::JSON::Array::Ptr Tasks();
-    // The newest status rows (protection, connector, storage, product) as readable lines, newest first.
-    Poco::JSON::Array::Ptr History(const std::string& name, int limit);
+    // The newest status rows (protection, connector, storage, product) and task results, at most limit
+    // of them, oldest first: time, kind ("protection", "connector", "storage", "product", "task"),
+    // line (readable), product (the product state the rows so far tell, as Summaries names it).
+    Poco::JSON::Array::Ptr Timeline(const std::string& name, int limit);
 
 private:
     void ReadReadings(CFleetStore::Computer& computer);
