@@ -12,6 +12,7 @@ namespace Server {
 const char* const CFleetPage::kNothingEscrowed = "nothing escrowed";
 const char* const CFleetPage::kWaiting = "escrowed, not yet confirmed";
 const char* const CFleetPage::kUnknown = "unknown";
+const char* const CFleetPage::kNoDisks = "none escrowed";
 
 namespace {
 
@@ -34,9 +35,13 @@ std::string Field(const Poco::Net::NameValueCollection& form, const std::string&
 
 // The columns a sort may order by; the name, which breaks every tie, stands for itself.
 const std::pair<const char*, std::string CFleetPage::Row::*> kSortKeys[] = {
-    {"name", &CFleetPage::Row::name},       {"last_seen", &CFleetPage::Row::lastSeen},
-    {"product", &CFleetPage::Row::product}, {"encryption", &CFleetPage::Row::encryption},
-    {"escrow", &CFleetPage::Row::escrow},   {"licence", &CFleetPage::Row::licenceExpiry},
+    {"name", &CFleetPage::Row::name},
+    {"last_seen", &CFleetPage::Row::lastSeen},
+    {"product", &CFleetPage::Row::product},
+    {"encryption", &CFleetPage::Row::encryption},
+    {"disks", &CFleetPage::Row::disks},
+    {"escrow", &CFleetPage::Row::escrow},
+    {"licence", &CFleetPage::Row::licenceExpiry},
 };
 
 std::string CFleetPage::Row::*SortField(const std::string& sort) {
@@ -83,6 +88,10 @@ std::vector<CFleetPage::Row> CFleetPage::Rows(const std::vector<CFleetView::Host
         row.protection = host.protection;
         row.encryption = host.storage.empty() ? kUnknown : host.storage;
         row.escrow = EscrowState(host);
+        for (const std::string& disk : host.disks) {
+            row.disks += (row.disks.empty() ? "" : ", ") + disk;
+        }
+        row.disks = row.disks.empty() ? kNoDisks : row.disks;
         row.licenceExpiry = host.licenceExpiry;
         rows.push_back(std::move(row));
     }
@@ -164,8 +173,8 @@ std::string CFleetPage::Table(const std::vector<Row>& rows, const Query& query, 
     std::string html = "<table><thead><tr>" + Header(query, "name", "Computer") +
                        Header(query, "last_seen", "Last seen") + Header(query, "product", "Product") +
                        "<th>Protection</th>" + Header(query, "encryption", "Encryption storage") +
-                       Header(query, "escrow", "Escrow") + Header(query, "licence", "Licence expiry") +
-                       "</tr></thead><tbody>";
+                       Header(query, "disks", "Encrypted disks") + Header(query, "escrow", "Escrow") +
+                       Header(query, "licence", "Licence expiry") + "</tr></thead><tbody>";
     const std::size_t first = std::min(rows.size(), query.page * kPageRows);
     const std::size_t last = std::min(rows.size(), first + kPageRows);
     for (std::size_t i = first; i < last; ++i) {
@@ -175,7 +184,7 @@ std::string CFleetPage::Table(const std::vector<Row>& rows, const Query& query, 
                 CHtml::Escape(row.name) + "</a></td><td" + (stale ? " class=\"bad\"" : "") + ">" +
                 CHtml::Escape(row.lastSeen) + (row.connected ? " (connected)" : "") + "</td>" +
                 CHtml::Cell(row.product) + CHtml::Cell(row.protection) + CHtml::Cell(row.encryption) +
-                CHtml::Cell(row.escrow) + CHtml::Cell(row.licenceExpiry) + "</tr>";
+                CHtml::Cell(row.disks) + CHtml::Cell(row.escrow) + CHtml::Cell(row.licenceExpiry) + "</tr>";
     }
     return html + "</tbody></table>";
 }

@@ -10,17 +10,18 @@ namespace Zun {
 namespace Server {
 
 // The fleet page: the counts at the top, then one row per computer (name, last seen, product state,
-// protection, encryption storage, escrow, licence expiry), sorted and filtered by the query string, a page of
-// kPageRows at a time so that the page stays small at any fleet size.
+// protection, encryption storage, encrypted disks, escrow, licence expiry), sorted and filtered by the query
+// string, a page of kPageRows at a time so that the page stays small at any fleet size.
 class CFleetPage {
 public:
     static const std::size_t kPageRows = 200;
     static const char* const kNothingEscrowed;
     static const char* const kWaiting;
     static const char* const kUnknown;
+    static const char* const kNoDisks;
 
     struct Query {
-        std::string sort = "name";  // name, last_seen, product, encryption, escrow, licence
+        std::string sort = "name";  // name, last_seen, product, encryption, disks, escrow, licence
         bool descending = false;
         std::string product;  // a product state, or empty for any
         std::string escrow;   // an escrow state, or empty for any
@@ -34,6 +35,7 @@ public:
         std::string product;
         std::string protection;
         std::string encryption;  // as the product words its storage status, or kUnknown
+        std::string disks;       // the disks it keeps recovery material for, or kNoDisks
         std::string escrow;
         std::string licenceExpiry;
     };

@@ -2,6 +2,7 @@
 
 #include <Poco/JSON/Parser.h>
 #include <algorithm>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -93,7 +94,8 @@ void CFleetView::ReadReadings(CFleetStore::Computer& computer) {
 }
 
 CFleetView::HostSummary CFleetView::Summary(CFleetStore::Computer& computer,
-                                            const std::map<std::string, int64_t>& states) {
+                                            const std::map<std::string, int64_t>& states,
+                                            std::vector<std::string> disks) {
     if (!computer.readingsKept) {
         ReadReadings(computer);
     }
@@ -105,6 +107,7 @@ CFleetView::HostSummary CFleetView::Summary(CFleetStore::Computer& computer,
     host.protection = computer.protection;
     host.storage = computer.encryption;
     host.licenceExpiry = computer.licenceExpiry;
+    host.disks = std::move(disks);
     for (const auto& state : states) {
         host.items += state.second;
         const bool unconfirmed =
@@ -116,10 +119,14 @@ CFleetView::HostSummary CFleetView::Summary(CFleetStore::Computer& computer,
 
 CFleetView::HostSummary CFleetView::Summary(CFleetStore::Computer& computer) {
     std::map<std::string, int64_t> states;
+    std::set<std::string> disks;
     for (const CFleetStore::Item& item : m_store.Items(computer.name)) {
         ++states[item.state];
+        if (item.state != CFleetStore::kSuperseded) {
+            disks.insert(item.deviceId);
+        }
     }
-    return Summary(computer, states);
+    return Summary(computer, states, std::vector<std::string>(disks.begin(), disks.end()));
 }
 
 Object::Ptr CFleetView::AsObject(const HostSummary& summary) {
@@ -131,6 +138,11 @@ Object::Ptr CFleetView::AsObject(const HostSummary& summary) {
     host->set("protection", summary.protection);
     host->set("encryption", summary.storage);
     host->set("licence_expiry", summary.licenceExpiry);
+    Array::Ptr disks = new Array;
+    for (const std::string& disk : summary.disks) {
+        disks->add(disk);
+    }
+    host->set("disks", disks);
     host->set("items", static_cast<Poco::Int64>(summary.items));
     host->set("items_unconfirmed", static_cast<Poco::Int64>(summary.itemsUnconfirmed));
     return host;
@@ -139,13 +151,16 @@ Object::Ptr CFleetView::AsObject(const HostSummary& summary) {
 // The whole fleet in two statements: what each computer's rows told is kept on its own row.
 std::vector<CFleetView::HostSummary> CFleetView::Summaries() {
     const std::map<std::string, std::map<std::string, int64_t>> states = m_store.ItemStates();
+    std::map<std::string, std::vector<std::string>> disks = m_store.LiveDevices();
     static const std::map<std::string, int64_t> kNoItems;
     std::vector<CFleetStore::Computer> computers = m_store.Computers();
     std::vector<HostSummary> hosts;
     hosts.reserve(computers.size());
     for (CFleetStore::Computer& computer : computers) {
         const auto items = states.find(computer.name);
-        hosts.push_back(Summary(computer, items == states.end() ? kNoItems : items->second));
+        const auto live = disks.find(computer.name);
+        hosts.push_back(Summary(computer, items == states.end() ? kNoItems : items->second,
+                                live == disks.end() ? std::vector<std::string>() : std::move(live->second)));
     }
     return hosts;
 }

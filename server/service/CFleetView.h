@@ -28,7 +28,10 @@ public:
         std::string protection;     // the newest protection status as a readable line, or empty
         std::string storage;        // the newest encryption storage status ("in order, level 1"), or empty
         std::string licenceExpiry;  // the soonest expiry of the newest licence log, or empty
-        int64_t items = 0;          // escrowed recovery items, in any state
+        // The disks the product keeps recovery material for, each one it encrypts (the devices of the
+        // items not superseded), sorted.
+        std::vector<std::string> disks;
+        int64_t items = 0;  // escrowed recovery items, in any state
         int64_t itemsUnconfirmed = 0;
     };
 
@@ -37,7 +40,7 @@ public:
     // One per computer, by name.
     std::vector<HostSummary> Summaries();
     // The same as JSON objects: name, connected, last_seen, product, protection, encryption (the storage),
-    // licence_expiry, items, items_unconfirmed.
+    // licence_expiry, disks, items, items_unconfirmed.
     Poco::JSON::Array::Ptr Hosts();
     // Throws std::invalid_argument for a computer the server never saw.
     Poco::JSON::Object::Ptr Host(const std::string& name);
@@ -51,7 +54,8 @@ public:
 private:
     void ReadReadings(CFleetStore::Computer& computer);
     HostSummary Summary(CFleetStore::Computer& computer);
-    HostSummary Summary(CFleetStore::Computer& computer, const std::map<std::string, int64_t>& states);
+    HostSummary Summary(CFleetStore::Computer& computer, const std::map<std::string, int64_t>& states,
+                        std::vector<std::string> disks);
     static Poco::JSON::Object::Ptr AsObject(const HostSummary& summary);
     Poco::JSON::Array::Ptr Lines(const std::string& name, const std::vector<int64_t>& types, int limit);
     Poco::JSON::Array::Ptr Escrow(const std::string& name);

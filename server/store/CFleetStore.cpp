@@ -380,6 +380,21 @@ std::map<std::string, std::map<std::string, int64_t>> CFleetStore::ItemStates() 
     return found;
 }
 
+std::map<std::string, std::vector<std::string>> CFleetStore::LiveDevices() {
+    std::vector<std::string> computers, devices;
+    m_database.Use([&](Session& session) {
+        session << Q(
+            "SELECT DISTINCT computer, device_id FROM recovery_items WHERE state <> ? "
+            "ORDER BY computer, device_id"),
+            bind(std::string(kSuperseded)), into(computers), into(devices), now;
+    });
+    std::map<std::string, std::vector<std::string>> found;
+    for (std::size_t i = 0; i < computers.size(); ++i) {
+        found[computers[i]].push_back(std::move(devices[i]));
+    }
+    return found;
+}
+
 std::vector<CFleetStore::Item> CFleetStore::Items(const std::string& computer) {
     std::vector<Item> found;
     m_database.Use([&](Session& session) {

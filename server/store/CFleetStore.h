@@ -147,6 +147,8 @@ public:
     std::vector<Item> Items(const std::string& computer);
     // How many items of each state every computer has, by computer and state.
     std::map<std::string, std::map<std::string, int64_t>> ItemStates();
+    // The devices every computer has items for that are not superseded, by computer, sorted.
+    std::map<std::string, std::vector<std::string>> LiveDevices();
     // Marks items of the same device and kind (and index, for passwords) from earlier rows.
     void SupersedeOlder(const Item& newer, const std::string& time);
     void SetConfirmationTask(int64_t itemId, int64_t task);

@@ -111,6 +111,19 @@ TEST_P(FleetViewTest, WhatIsKeptAsRowsArriveIsWhatTheRowsTell) {
     for (const Case& c : cases) {
         Send(c, batched = !batched);
     }
+    // Its disks are those the product keeps recovery material for.
+    StoredRow recovery;
+    recovery.set_sequence(4);
+    recovery.set_type(CFleetService::kRecoveryRequest);
+    for (const char* device : {"disk-1", "disk-0", "disk-1"}) {
+        quil::link::v1::RecoveryItem* item = recovery.add_recovery_items();
+        item->set_kind(quil::link::v1::RecoveryItem::PASSWORD);
+        item->set_internal_id(std::string("pw-") + device + std::to_string(recovery.recovery_items_size()));
+        item->set_device_id(device);
+        item->set_index(std::to_string(recovery.recovery_items_size()));
+        item->set_secret("secret");
+    }
+    m_service->Commit("pc-e", {recovery});
     CFleetView view(m_database->Store());
     const Poco::JSON::Array::Ptr kept = view.Hosts();
     ASSERT_EQ(kept->size(), sizeof cases / sizeof cases[0]);
@@ -124,6 +137,12 @@ TEST_P(FleetViewTest, WhatIsKeptAsRowsArriveIsWhatTheRowsTell) {
     EXPECT_EQ(kept->getObject(4)->getValue<std::string>("encryption").rfind("in order", 0), 0u);
     EXPECT_EQ(kept->getObject(4)->getValue<std::string>("licence_expiry").rfind("2030-01-01", 0), 0u);
     EXPECT_EQ(kept->getObject(7)->getValue<std::string>("encryption"), "");
+    const Poco::JSON::Array::Ptr disks = kept->getObject(4)->getArray("disks");
+    ASSERT_EQ(disks->size(), 2u);
+    EXPECT_EQ(disks->getElement<std::string>(0), "disk-0");
+    EXPECT_EQ(disks->getElement<std::string>(1), "disk-1");
+    EXPECT_EQ(Json(view.Host("pc-e")->getArray("disks")), Json(disks));
+    EXPECT_EQ(kept->getObject(3)->getArray("disks")->size(), 0u);
     EXPECT_NE(kept->getObject(8)->getValue<std::string>("protection").find("damaged row #1"),
               std::string::npos);
 
