@@ -150,17 +150,13 @@ Object::Ptr CFleetView::AsObject(const HostSummary& summary) {
 
 // The whole fleet in two statements: what each computer's rows told is kept on its own row.
 std::vector<CFleetView::HostSummary> CFleetView::Summaries() {
-    const std::map<std::string, std::map<std::string, int64_t>> states = m_store.ItemStates();
-    std::map<std::string, std::vector<std::string>> disks = m_store.LiveDevices();
-    static const std::map<std::string, int64_t> kNoItems;
-    std::vector<CFleetStore::Computer> computers = m_store.Computers();
+    std::map<std::string, CFleetStore::ItemSummary> items = m_store.ItemSummaries();
+    std::vector<CFleetStore::Computer> computers = m_store.FleetList();
     std::vector<HostSummary> hosts;
     hosts.reserve(computers.size());
     for (CFleetStore::Computer& computer : computers) {
-        const auto items = states.find(computer.name);
-        const auto live = disks.find(computer.name);
-        hosts.push_back(Summary(computer, items == states.end() ? kNoItems : items->second,
-                                live == disks.end() ? std::vector<std::string>() : std::move(live->second)));
+        CFleetStore::ItemSummary& held = items[computer.name];
+        hosts.push_back(Summary(computer, held.states, std::move(held.liveDevices)));
     }
     return hosts;
 }

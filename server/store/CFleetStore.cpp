@@ -280,6 +280,30 @@ void CFleetStore::UpdateComputer(const std::string& name, const Readings& readin
     });
 }
 
+std::vector<CFleetStore::Computer> CFleetStore::FleetList() {
+    std::vector<std::string> names, lastSeen, product, protection, encryption, expiry;
+    std::vector<Poco::Int64> connected, kept;
+    m_database.Use([&](Session& session) {
+        session << "SELECT name, last_seen, connected, product, protection, encryption, licence_expiry, "
+                   "readings_kept FROM computers ORDER BY name",
+            into(names), into(lastSeen), into(connected), into(product), into(protection), into(encryption),
+            into(expiry), into(kept), now;
+    });
+    std::vector<Computer> found(names.size());
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        Computer& c = found[i];
+        c.name = std::move(names[i]);
+        c.lastSeen = std::move(lastSeen[i]);
+        c.connected = connected[i] != 0;
+        c.product = std::move(product[i]);
+        c.protection = std::move(protection[i]);
+        c.encryption = std::move(encryption[i]);
+        c.licenceExpiry = std::move(expiry[i]);
+        c.readingsKept = kept[i] != 0;
+    }
+    return found;
+}
+
 void CFleetStore::SetCommittedThrough(const std::string& name, int64_t sequence, const std::string& time,
                                       const Readings& readings) {
     UpdateComputer(name, readings, "committed_through = ?, last_seen = ?",
@@ -366,31 +390,23 @@ void CFleetStore::InsertItem(const Item& i) {
     });
 }
 
-std::map<std::string, std::map<std::string, int64_t>> CFleetStore::ItemStates() {
-    std::vector<std::string> computers, states;
+// One pass over the items, grouped; a device counts as live when any of its items is.
+std::map<std::string, CFleetStore::ItemSummary> CFleetStore::ItemSummaries() {
+    std::vector<std::string> computers, states, devices;
     std::vector<Poco::Int64> counts;
     m_database.Use([&](Session& session) {
-        session << "SELECT computer, state, COUNT(*) AS items FROM recovery_items GROUP BY computer, state",
-            into(computers), into(states), into(counts), now;
+        session << "SELECT computer, state, device_id, COUNT(*) FROM recovery_items "
+                   "GROUP BY computer, device_id, state ORDER BY computer, device_id",
+            into(computers), into(states), into(devices), into(counts), now;
     });
-    std::map<std::string, std::map<std::string, int64_t>> found;
+    std::map<std::string, ItemSummary> found;
     for (std::size_t i = 0; i < computers.size(); ++i) {
-        found[computers[i]][states[i]] = counts[i];
-    }
-    return found;
-}
-
-std::map<std::string, std::vector<std::string>> CFleetStore::LiveDevices() {
-    std::vector<std::string> computers, devices;
-    m_database.Use([&](Session& session) {
-        session << Q(
-            "SELECT DISTINCT computer, device_id FROM recovery_items WHERE state <> ? "
-            "ORDER BY computer, device_id"),
-            bind(std::string(kSuperseded)), into(computers), into(devices), now;
-    });
-    std::map<std::string, std::vector<std::string>> found;
-    for (std::size_t i = 0; i < computers.size(); ++i) {
-        found[computers[i]].push_back(std::move(devices[i]));
+        ItemSummary& summary = found[computers[i]];
+        summary.states[states[i]] += counts[i];
+        std::vector<std::string>& live = summary.liveDevices;
+        if (states[i] != kSuperseded && (live.empty() || live.back() != devices[i])) {
+            live.push_back(std::move(devices[i]));
+        }
     }
     return found;
 }

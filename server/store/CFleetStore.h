@@ -127,6 +127,9 @@ public:
     // so that two servers committing for one computer take turns rather than race.
     bool LockComputer(const std::string& name, Computer& computer);
     std::vector<Computer> Computers();
+    // Every computer with only what a fleet's list shows (name, last seen, connected and the kept
+    // readings), for the fleet's size: the other columns are left empty.
+    std::vector<Computer> FleetList();
     // With the readings the committed rows told, in the same statement.
     void SetCommittedThrough(const std::string& name, int64_t sequence, const std::string& time,
                              const Readings& readings = Readings());
@@ -145,10 +148,13 @@ public:
                   Item& item);
     void InsertItem(const Item& item);
     std::vector<Item> Items(const std::string& computer);
-    // How many items of each state every computer has, by computer and state.
-    std::map<std::string, std::map<std::string, int64_t>> ItemStates();
-    // The devices every computer has items for that are not superseded, by computer, sorted.
-    std::map<std::string, std::vector<std::string>> LiveDevices();
+    // What a fleet's list shows of every computer's items, by computer: how many of each state, and
+    // the devices of those not superseded, sorted.
+    struct ItemSummary {
+        std::map<std::string, int64_t> states;
+        std::vector<std::string> liveDevices;
+    };
+    std::map<std::string, ItemSummary> ItemSummaries();
     // Marks items of the same device and kind (and index, for passwords) from earlier rows.
     void SupersedeOlder(const Item& newer, const std::string& time);
     void SetConfirmationTask(int64_t itemId, int64_t task);
