@@ -10,6 +10,7 @@
 #include "server/service/CFleetService.h"
 #include "tests/server/CPostgresCluster.h"
 #include "tests/server/CTestDatabase.h"
+#include "tools/agent/link/CLinkStore.h"
 #include "tools/agent/link/CServerLink.h"
 #include "tools/agent/store/CAgentStore.h"
 
@@ -66,8 +67,9 @@ protected:
         settings.instance = "instance-1";
         settings.firstRetry = std::chrono::milliseconds(20);
         settings.maxRetry = std::chrono::milliseconds(200);
+        m_linkStore.reset(new Tools::Agent::CLinkStore(*m_store));
         m_link.reset(new CServerLink(
-            settings, *m_store,
+            settings, *m_linkStore,
             [this](const std::string& line, const std::function<void()>& taken) {
                 int64_t sequence = 0;
                 m_store->InTransaction([&] {
@@ -129,6 +131,7 @@ protected:
     std::unique_ptr<CFleetService> m_service;
     std::unique_ptr<CLinkServer> m_server;
     std::unique_ptr<CAgentStore> m_store;
+    std::unique_ptr<Tools::Agent::CLinkStore> m_linkStore;
     std::unique_ptr<CServerLink> m_link;
     std::mutex m_mutex;
     std::vector<std::string> m_lines;

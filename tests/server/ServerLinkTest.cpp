@@ -11,6 +11,7 @@
 
 #include "host/proto/Encryption.pb.h"
 #include "tests/server/CLinkTestBed.h"
+#include "tools/agent/link/CLinkStore.h"
 #include "tools/agent/link/CReconnectBackoff.h"
 #include "tools/agent/link/CServerLink.h"
 #include "tools/agent/store/CAgentStore.h"
@@ -75,8 +76,9 @@ protected:
         settings.instance = "instance-1";
         settings.firstRetry = std::chrono::milliseconds(20);
         settings.maxRetry = std::chrono::milliseconds(200);
+        m_linkStore.reset(new Tools::Agent::CLinkStore(*m_store));
         m_link.reset(new CServerLink(
-            settings, *m_store,
+            settings, *m_linkStore,
             [this](const std::string& line, const std::function<void()>& taken) {
                 taken();
                 std::lock_guard<std::mutex> lock(m_mutex);
@@ -113,6 +115,7 @@ protected:
 
     CLinkTestBed m_bed;
     std::unique_ptr<CAgentStore> m_store;
+    std::unique_ptr<Tools::Agent::CLinkStore> m_linkStore;
     std::unique_ptr<CServerLink> m_link;
     std::mutex m_mutex;
     std::condition_variable m_logged;

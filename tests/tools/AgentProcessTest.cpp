@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -126,6 +127,24 @@ protected:
     std::string database;
     std::string control;
 };
+
+// The server link and gRPC cost an agent some 4 MiB of memory: one without a server must not map them.
+TEST_F(AgentProcessTest, WithoutAServerTheLinkIsNeverLoaded) {
+    auto agent = StartAgent();
+    std::ifstream maps("/proc/" + std::to_string(agent->Pid()) + "/maps");
+    ASSERT_TRUE(maps.good());
+    std::string line;
+    bool any = false;
+    while (std::getline(maps, line)) {
+        any = true;
+        for (const char* library : {"libquil_agent_link", "libgrpc", "libabsl"}) {
+            EXPECT_EQ(std::string::npos, line.find(library)) << line;
+        }
+    }
+    EXPECT_TRUE(any);
+    agent->Signal(SIGTERM);
+    EXPECT_EQ(0, agent->WaitForExit(kDeadline)) << agent->Errors();
+}
 
 TEST_F(AgentProcessTest, TasksFromInputAndSendAreStoredWithTheirSender) {
     auto agent = StartAgent();

@@ -28,6 +28,7 @@ public:
     // The exit code, or -1 when the process did not end in time (it is killed then) or died of a signal.
     int WaitForExit(std::chrono::milliseconds timeout);
 
+    pid_t Pid() const { return m_pid; }
     const std::string& Output() const { return m_output; }
     const std::string& Errors() const { return m_errors; }
 

@@ -29,7 +29,8 @@
 #include "tools/agent/host/CJournalStream.h"
 #include "tools/agent/host/CProcessHardening.h"
 #include "tools/agent/host/CProductLocation.h"
-#include "tools/agent/link/CServerLink.h"
+#include "tools/agent/link/CLinkStore.h"
+#include "tools/agent/link/CServerLinkLoader.h"
 #include "tools/agent/store/CAgentStore.h"
 #include "tools/agent/store/CEscrowRetention.h"
 #include "tools/agent/store/CMessageEncoder.h"
@@ -340,12 +341,13 @@ void CAgentApplication::PrepareLink() {
     settings.bundle = m_options.serverBundle;
     settings.agentVersion = QUIL_VERSION;
     settings.instance = m_instance;
-    m_link.reset(new CServerLink(
-        settings, *m_store,
+    m_linkStore.reset(new CLinkStore(*m_store));
+    m_link = CServerLinkLoader::Create(
+        settings, *m_linkStore,
         [this](const std::string& line, const std::function<void()>& taken) {
             return HandleTask(line, "server", taken);
         },
-        [this](const std::string& text, CAgentLogger::Level level) { Log(text, level); }));
+        [this](const std::string& text, CAgentLogger::Level level) { Log(text, level); });
 }
 
 void CAgentApplication::StartLink() {

@@ -26,7 +26,8 @@ class CAgentStatus;
 class CAgentStore;
 class CConsoleInput;
 class CControlServer;
-class CServerLink;
+class IServerLink;
+class ILinkStore;
 
 // `quil-agent run`: wires store, logger, bus, module host and control socket together, takes tasks
 // from standard input and the socket until SIGINT or SIGTERM, then stops the module and shuts
@@ -112,7 +113,8 @@ private:
     boost::shared_ptr<CAgentBus> m_bus;
     std::unique_ptr<CAgentHost> m_host;
     std::unique_ptr<CControlServer> m_control;
-    std::unique_ptr<CServerLink> m_link;  // made before the bus, which wakes it, and started last
+    std::unique_ptr<ILinkStore> m_linkStore;  // the store as the link sees it
+    std::unique_ptr<IServerLink> m_link;      // made before the bus, which wakes it, and started last
     std::unique_ptr<CTaskParser> m_parser;
     std::string m_instance;
     // Tasks published and not yet let go of by the module.

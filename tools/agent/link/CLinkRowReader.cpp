@@ -1,7 +1,7 @@
 #include "tools/agent/link/CLinkRowReader.h"
 
 #include "host/proto/Encryption.pb.h"
-#include "tools/agent/store/CAgentStore.h"
+#include "tools/agent/link/ILinkStore.h"
 #include "tools/agent/store/CSecretWiper.h"
 
 namespace Zun {
@@ -11,7 +11,7 @@ namespace Agent {
 using quil::link::v1::RecoveryItem;
 using quil::link::v1::StoredRow;
 
-CLinkRowReader::CLinkRowReader(CAgentStore& store) : m_store(store) {}
+CLinkRowReader::CLinkRowReader(ILinkStore& store) : m_store(store) {}
 
 std::vector<StoredRow> CLinkRowReader::After(int64_t sequence, std::size_t count) {
     const int64_t committed = m_store.CommittedThrough();

@@ -10,7 +10,7 @@ namespace Zun {
 namespace Tools {
 namespace Agent {
 
-class CAgentStore;
+class ILinkStore;
 
 // Reads the rows the server link sends: committed rows only (a transaction still open may yet be
 // rolled back, and its sequences handed out again), oldest first, with the recovery items of a
@@ -19,7 +19,7 @@ class CLinkRowReader {
 public:
     static const uint32_t kRecoveryDataRequest = 728;
 
-    explicit CLinkRowReader(CAgentStore& store);
+    explicit CLinkRowReader(ILinkStore& store);
 
     // Up to `count` committed rows after `sequence`.
     std::vector<quil::link::v1::StoredRow> After(int64_t sequence, std::size_t count);
@@ -30,7 +30,7 @@ public:
 private:
     void AddRecoveryItems(quil::link::v1::StoredRow& row);
 
-    CAgentStore& m_store;
+    ILinkStore& m_store;
 };
 
 }  // namespace Agent

@@ -7,12 +7,13 @@
 #include <string>
 
 #include "tools/agent/host/CAgentLogger.h"
+#include "tools/agent/link/IServerLink.h"
 
 namespace Zun {
 namespace Tools {
 namespace Agent {
 
-class CAgentStore;
+class ILinkStore;
 
 // The agent's link to quil-server, on a thread of its own: one gRPC stream over mutual TLS with the
 // computer's certificate from its bundle. It sends every committed row the server has not
@@ -22,8 +23,10 @@ class CAgentStore;
 // task id taken is kept in the store with the task itself.
 //
 // When the stream breaks it reconnects after a back-off with full jitter (CReconnectBackoff).
-// Not available on Windows yet: Start there throws, naming the reason.
-class CServerLink {
+// Not available on Windows yet: Start there throws, naming the reason. On Linux it is built into a
+// library of its own with gRPC, which the agent loads only when a server is configured
+// (CServerLinkLoader): an agent without a server never maps gRPC's pages.
+class CServerLink : public IServerLink {
 public:
     struct Settings {
         std::string server;  // host:port
@@ -41,18 +44,16 @@ public:
 
     static bool IsAvailable();
 
-    CServerLink(const Settings& settings, CAgentStore& store, TaskRunner runner, Log log);
-    ~CServerLink();
+    CServerLink(const Settings& settings, ILinkStore& store, TaskRunner runner, Log log);
+    ~CServerLink() override;
     CServerLink(const CServerLink&) = delete;
     CServerLink& operator=(const CServerLink&) = delete;
 
     // Checks the bundle (owner-only, holds a key and two certificates) and starts the link's thread;
     // throws std::runtime_error naming what is wrong.
-    void Start();
-    // New rows were committed.
-    void Wake();
-    // Ends the stream and the thread; the link does not come back.
-    void Stop();
+    void Start() override;
+    void Wake() override;
+    void Stop() override;
 
 private:
     class CImpl;

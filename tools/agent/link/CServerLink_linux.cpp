@@ -12,7 +12,7 @@
 #include "tools/agent/link/CLinkRowReader.h"
 #include "tools/agent/link/CReconnectBackoff.h"
 #include "tools/agent/link/CServerLink.h"
-#include "tools/agent/store/CAgentStore.h"
+#include "tools/agent/link/ILinkStore.h"
 #include "tools/agent/store/CSecretWiper.h"
 #include "tools/agent/store/CTrustedFile.h"
 
@@ -88,7 +88,7 @@ bool AnswerIsOk(const std::string& answer) {
 
 class CServerLink::CImpl {
 public:
-    CImpl(const Settings& settings, CAgentStore& store, TaskRunner runner, Log log)
+    CImpl(const Settings& settings, ILinkStore& store, TaskRunner runner, Log log)
         : m_settings(settings),
           m_store(store),
           m_runner(std::move(runner)),
@@ -341,7 +341,7 @@ private:
     }
 
     Settings m_settings;
-    CAgentStore& m_store;
+    ILinkStore& m_store;
     TaskRunner m_runner;
     Log m_log;
     CReconnectBackoff m_backoff;
@@ -360,7 +360,7 @@ bool CServerLink::IsAvailable() {
     return true;
 }
 
-CServerLink::CServerLink(const Settings& settings, CAgentStore& store, TaskRunner runner, Log log)
+CServerLink::CServerLink(const Settings& settings, ILinkStore& store, TaskRunner runner, Log log)
     : m_impl(new CImpl(settings, store, std::move(runner), std::move(log))) {}
 
 CServerLink::~CServerLink() = default;

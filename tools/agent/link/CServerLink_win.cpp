@@ -13,7 +13,7 @@ bool CServerLink::IsAvailable() {
     return false;
 }
 
-CServerLink::CServerLink(const Settings&, CAgentStore&, TaskRunner, Log) {}
+CServerLink::CServerLink(const Settings&, ILinkStore&, TaskRunner, Log) {}
 
 CServerLink::~CServerLink() = default;
 
