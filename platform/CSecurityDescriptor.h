@@ -19,6 +19,8 @@ public:
     static CSecurityDescriptor AdministratorsOnly();
     // The SDDL string form of this process's user (S-1-5-21-…, or S-1-5-18 for LocalSystem).
     static std::string CurrentUserSid();
+    // The same of another process; empty when it cannot be told.
+    static std::string ProcessUserSid(unsigned long processId);
 
     // The SECURITY_DESCRIPTOR, valid while this object lives.
     void* Get() const { return m_descriptor.get(); }

@@ -47,10 +47,13 @@ CSecurityDescriptor CSecurityDescriptor::AdministratorsOnly() {
     return CSecurityDescriptor(kAdministratorsOnly);
 }
 
-std::string CSecurityDescriptor::CurrentUserSid() {
+namespace {
+
+// The user a process runs as, in SDDL form; empty when it cannot be told.
+std::string TokenUserSid(HANDLE process) {
     HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        throw Failure("cannot open the process's token");
+    if (process == nullptr || !::OpenProcessToken(process, TOKEN_QUERY, &token)) {
+        return std::string();
     }
     DWORD size = 0;
     ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
@@ -59,11 +62,30 @@ std::string CSecurityDescriptor::CurrentUserSid() {
     ::CloseHandle(token);
     LPWSTR text = nullptr;
     if (!read || !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text)) {
-        throw Failure("cannot tell the process's user");
+        return std::string();
     }
     std::string sid;
     Poco::UnicodeConverter::toUTF8(std::wstring(text), sid);
     ::LocalFree(text);
+    return sid;
+}
+
+}  // namespace
+
+std::string CSecurityDescriptor::CurrentUserSid() {
+    const std::string sid = TokenUserSid(::GetCurrentProcess());
+    if (sid.empty()) {
+        throw Failure("cannot tell the process's user");
+    }
+    return sid;
+}
+
+std::string CSecurityDescriptor::ProcessUserSid(unsigned long processId) {
+    const HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    const std::string sid = TokenUserSid(process);
+    if (process != nullptr) {
+        ::CloseHandle(process);
+    }
     return sid;
 }
 
