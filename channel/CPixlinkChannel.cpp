@@ -1,5 +1,6 @@
 #include "channel/CPixlinkChannel.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "channel/CPixlinkErrorReplyException.h"
@@ -62,6 +63,24 @@ void CPixlinkChannel::SetServerAccount(const CServerAccount& account) {
     m_serverAccount = account;
     m_alpc->SetServerAccount(account);
     m_lpc->SetServerAccount(account);
+}
+
+namespace {
+
+std::string StatusText(Platform::NTSTATUS status) {
+    char text[sizeof "0x00000000"];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
+    return text;
+}
+
+}  // namespace
+
+std::string CPixlinkChannel::ConnectStatuses() {
+    boost::lock_guard<boost::mutex> guard(m_lock);
+    return "ALPC connect NTSTATUS " +
+           StatusText(m_alpc ? m_alpc->LastConnectStatus() : Platform::STATUS_SUCCESS) +
+           ", LPC connect NTSTATUS " +
+           StatusText(m_lpc ? m_lpc->LastConnectStatus() : Platform::STATUS_SUCCESS);
 }
 
 bool CPixlinkChannel::IsLegacy() {

@@ -40,6 +40,9 @@ public:
     uint32_t GetBroadcast(uint32_t id);
 
     bool IsLegacy();
+    // What the last connect of each port answered, for the trace log: "ALPC connect NTSTATUS
+    // 0xC0000034, LPC connect NTSTATUS 0xC0000034" (0x00000000 for a port never refused).
+    std::string ConnectStatuses();
 
     // The account that must serve the product's ports (LocalSystem unless set); both clients refuse
     // a port served by anyone else before they send anything.

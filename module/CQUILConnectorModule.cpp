@@ -131,6 +131,10 @@ void CQUILConnectorModule::Connect() {
         m_channel->Start();
     } catch (const std::exception& e) {
         Log(3) << e.what();
+        // Which NT status refused the connect tells a missing port from a refused or foreign one.
+        if (auto* pixlink = dynamic_cast<Common::Pixlink::CPixlinkChannel*>(m_channel.get())) {
+            Log(1) << "Connecting to the product failed: " << pixlink->ConnectStatuses();
+        }
         PublishProtectionStatus(6, 0x0710000000000221LL, 0x00000001000000B3LL);
         throw std::runtime_error(std::string("Starting QUIL connector module failed with: ") + e.what());
     }

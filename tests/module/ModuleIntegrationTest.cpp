@@ -169,11 +169,17 @@ TEST_F(ModuleIntegrationTest, UnreachableProductIsReported) {
     EXPECT_EQ(0x0710000000000221LL, status->GetRows()->GetRow(0)->GetResId(247));
     EXPECT_EQ(0u, host.CountPublished(10292));
     bool logged = false;
+    bool traced = false;
     for (const auto& line : host.Lines()) {
         logged |= line.level == 3 &&
                   line.text.find("Cannot start pixlink channel: Ping (CCCOMM_PING) failed with ") == 0;
+        // No product serves the ports: both connects are refused with STATUS_OBJECT_NAME_NOT_FOUND.
+        traced |= line.level == 1 && line.text ==
+                                         "Connecting to the product failed: ALPC connect NTSTATUS "
+                                         "0xC0000034, LPC connect NTSTATUS 0xC0000034";
     }
     EXPECT_TRUE(logged);
+    EXPECT_TRUE(traced);
 }
 
 }  // namespace

@@ -149,6 +149,8 @@ TEST_F(ChannelExchangeTest, StartGivesUpAfterSixtyPingsWithTheLastError) {
         "failed with 1",
         error);
     EXPECT_EQ(60u, m_ports.Requests()) << "each attempt reached the product once";
+    // The trace log's account of the connects: the ALPC port answered, no LPC port exists.
+    EXPECT_EQ("ALPC connect NTSTATUS 0x00000000, LPC connect NTSTATUS 0xC0000034", channel.ConnectStatuses());
 }
 
 TEST_F(ChannelExchangeTest, UndecidedTransportFailureFallsBackToTheLegacyPort) {

@@ -47,7 +47,6 @@ const std::map<std::string, std::function<std::string(const CAgentOptions&)>> kE
 
 const char* const kServerKey = "server";
 const std::string kNoServer = "(none: no server link)";
-const std::string kModuleDefaultRoot = "(the module's own: /run/quil for root, else $XDG_RUNTIME_DIR/quil)";
 
 const CAgentConfiguration::Setting* FindByOption(const std::vector<CAgentConfiguration::Setting>& settings,
                                                  const std::string& option) {
@@ -119,7 +118,6 @@ void CheckLines(const std::string& fileName, const std::string& text,
 
 }  // namespace
 
-const char* const CAgentConfiguration::kDefaultFile = "/etc/quil/agent.conf";
 const std::size_t CAgentConfiguration::kMaxFileBytes;
 
 const std::vector<CAgentConfiguration::Setting>& CAgentConfiguration::Settings() {
@@ -321,7 +319,7 @@ void CAgentConfiguration::Print(std::ostream& out, const CAgentOptions& effectiv
         if (!value.empty() || SourceOf(key) != Source::Default) {
             return value;
         }
-        return key == kObjectRootKey ? kModuleDefaultRoot : key == kServerKey ? kNoServer : value;
+        return key == kObjectRootKey ? ModuleDefaultRoot() : key == kServerKey ? kNoServer : value;
     });
 }
 

@@ -75,6 +75,10 @@ public:
     // setting the command takes, at the value that won.
     std::vector<std::string> Arguments() const;
     bool PrintRequested() const { return m_print; }
+    // The configuration file read; empty when none was.
+    const std::string& FileName() const { return m_fileName; }
+    // What --print-config shows for the object root the module chooses itself.
+    static std::string ModuleDefaultRoot();
     // One line per setting of the command: its effective value and where it came from.
     void Print(std::ostream& out, const CAgentOptions& effective) const;
     void Print(std::ostream& out, const Effective& effective) const;

@@ -8,6 +8,14 @@ namespace Zun {
 namespace Tools {
 namespace Agent {
 
+const char* const CAgentConfiguration::kDefaultFile = "C:\\ProgramData\\quil\\agent.conf";
+
+// The module reaches the product through the system's own namespaces: its ports under
+// \BaseNamedObjects, its broadcast area and mutex as named kernel objects.
+std::string CAgentConfiguration::ModuleDefaultRoot() {
+    return "(the system's: ports under \\BaseNamedObjects, broadcast area and mutex under Global\\)";
+}
+
 // The Windows module names its objects in the system's own namespace; the variable is set all the
 // same, so that --print-config and the module agree on every platform.
 void CAgentConfiguration::ExportObjectRoot(const std::string& root) {

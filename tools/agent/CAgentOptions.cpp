@@ -24,26 +24,35 @@ namespace {
 
 typedef CAgentOptions::Command Command;
 
-const std::map<std::string, Command> kCommands = {
-    {"run", Command::Run},     {"send", Command::Send}, {"logs", Command::Logs},    {"help", Command::Help},
-    {"--help", Command::Help}, {"-h", Command::Help},   {"status", Command::Status}};
+const std::map<std::string, Command> kCommands = {{"run", Command::Run},
+                                                  {"send", Command::Send},
+                                                  {"logs", Command::Logs},
+                                                  {"help", Command::Help},
+                                                  {"--help", Command::Help},
+                                                  {"-h", Command::Help},
+                                                  {"status", Command::Status},
+                                                  {"install-service", Command::InstallService},
+                                                  {"uninstall-service", Command::UninstallService}};
 
 // The options each command takes; all but the flags have a value.
 const std::map<Command, std::vector<std::string>> kOptions = {
     {Command::Run,
      {"--db", "--module", "--log", "--control", "--max-queued", "--keep-rows", "--keep-days",
       "--log-max-bytes", "--log-level", "--grace-ms", "--object-root", "--set-aside-unreadable", "--server",
-      "--server-bundle", "--product-account"}},
+      "--server-bundle", "--product-account", "--service"}},
     {Command::Send, {"--db", "--control", "--wait", "--timeout"}},
     {Command::Logs,
      {"--db", "--type", "--since", "--until", "--task", "--limit", "--follow", "--format", "--json"}},
     {Command::Help, {}},
-    {Command::Status, {"--db", "--control", "--json"}}};
+    {Command::Status, {"--db", "--control", "--json"}},
+    {Command::InstallService, {"--db", "--control"}},
+    {Command::UninstallService, {"--db", "--control"}}};
 
 // "YYYY-MM-DD", before the time of day.
 const size_t kDateLength = 10;
 
-const std::vector<std::string> kFlags = {"--json", "--follow", "--wait", "--set-aside-unreadable"};
+const std::vector<std::string> kFlags = {"--json", "--follow", "--wait", "--set-aside-unreadable",
+                                         "--service"};
 // Short forms, of `logs` only.
 const std::map<std::string, std::string> kShortLogsOptions = {{"-n", "--limit"}, {"-f", "--follow"}};
 
@@ -148,7 +157,8 @@ CAgentOptions CAgentOptions::Parse(const std::vector<std::string>& arguments, Pu
     if (command == kCommands.end()) {
         throw std::invalid_argument(
             "unknown command '" + arguments[0] + "'" +
-            CSuggestion::DidYouMean(arguments[0], {"run", "send", "status", "logs", "help"}));
+            CSuggestion::DidYouMean(arguments[0], {"run", "send", "status", "logs", "help", "install-service",
+                                                   "uninstall-service"}));
     }
     options.command = command->second;
     options.Fill(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
@@ -266,6 +276,8 @@ void CAgentOptions::Flag(const std::string& name) {
         wait = true;
     } else if (name == "--set-aside-unreadable") {
         setAsideUnreadable = true;
+    } else if (name == "--service") {
+        service = true;
     }
 }
 
@@ -275,7 +287,7 @@ void CAgentOptions::FillDefaults() {
         logFile = Poco::Path(folder, "agent.log").toString();
     }
     if (control.empty()) {
-        control = Poco::Path(folder, "agent.sock").toString();
+        control = DefaultControl(folder.toString());
     }
     if (module.empty()) {
         module = DefaultModulePath();
@@ -387,6 +399,12 @@ std::string CAgentOptions::Usage() {
            "      TIME is any start of 2027-01-01T10:00:00.000 (UTC; --until includes all it names; a\n"
            "      space may stand for the T), now, today, yesterday or 'N minutes|hours|days ago',\n"
            "      --type repeats, -n keeps the newest N matching messages, --follow then waits for more\n"
+           "  quil-agent install-service [--db FILE] [--control PIPE] (Windows)\n"
+           "      registers 'quil-agent run --service' with the service manager, started\n"
+           "      automatically as LocalSystem; the database defaults to C:\\ProgramData\\quil\\agent.db\n"
+           "      and a configuration file in use is passed on; the service stops with --grace-ms\n"
+           "  quil-agent uninstall-service (Windows)\n"
+           "      stops the service and removes it; its database stays\n"
            "  quil-agent --version | --help | help <command> | <command> --help\n"
            "options take their value as --name VALUE or --name=VALUE; every command also takes\n"
            "--config FILE (default /etc/quil/agent.conf when it exists) and --print-config, which\n"
@@ -394,7 +412,9 @@ std::string CAgentOptions::Usage() {
            "(QUIL_AGENT_DB, ...), which overrides the file\n"
            "defaults: --db var/agent.db; the log file and control socket sit next to the database\n"
            "(agent.log, agent.sock); the module is ../lib/quil/libquil_connector.so from the binary on\n"
-           "Linux, quil_connector.dll beside it on Windows, where tasks come from standard input only\n";
+           "Linux; on Windows it is quil_connector.dll beside the binary, the control channel is the\n"
+           "named pipe \\\\.\\pipe\\quil-agent (SYSTEM and Administrators only), the configuration file\n"
+           "C:\\ProgramData\\quil\\agent.conf, and 'run' in a console also stops when its input ends\n";
 }
 
 }  // namespace Agent

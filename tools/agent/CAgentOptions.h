@@ -12,13 +12,13 @@ namespace Agent {
 // The command line of quil-agent: one command and its options, with the defaults filled in.
 class CAgentOptions {
 public:
-    enum class Command { Run, Send, Logs, Help, Status };
+    enum class Command { Run, Send, Logs, Help, Status, InstallService, UninstallService };
 
     Command command = Command::Help;
     std::string database = "var/agent.db";
     std::string module;   // default: libquil_connector.so in ../lib/quil from the binary
     std::string logFile;  // default: agent.log next to the database
-    std::string control;  // default: agent.sock next to the database
+    std::string control;  // default: agent.sock next to the database; \\.\pipe\quil-agent on Windows
     std::string task;     // send: the task line
     std::string topic;    // help: the command whose usage is asked for; empty for all
     enum class Format { Table, Json, Summary };
@@ -52,6 +52,8 @@ public:
     // run: drop the stored payloads the key cannot open (a lost or replaced key file) and start; a
     // one-off, so a command-line flag only, never a setting.
     bool setAsideUnreadable = false;
+    // run: under Windows' service manager, which starts the agent so (see install-service).
+    bool service = false;
     // run: quil-server's link address (host:port) and this computer's bundle; no link when empty.
     std::string server;
     std::string serverBundle;
@@ -66,6 +68,9 @@ public:
     static CAgentOptions Parse(const std::vector<std::string>& arguments, Purpose purpose = Purpose::Command);
     static std::string Usage();
     static std::string DefaultModulePath();
+    // The control channel when none is given: a socket in the database's folder, a named pipe on
+    // Windows.
+    static std::string DefaultControl(const std::string& databaseFolder);
     // Accepts 2027-01-01, 2027-01-01T10:00, 2027-01-01T10:00:00[.123][Z]; returns the prefix the
     // stored times compare against. Throws std::invalid_argument for anything else.
     static std::string NormalizeSince(const std::string& text);

@@ -9,6 +9,10 @@ namespace Zun {
 namespace Tools {
 namespace Agent {
 
+std::string CAgentOptions::DefaultControl(const std::string& databaseFolder) {
+    return Poco::Path(Poco::Path(databaseFolder), "agent.sock").toString();
+}
+
 std::string CAgentOptions::DefaultModulePath() {
     char self[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);

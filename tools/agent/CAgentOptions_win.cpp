@@ -15,6 +15,11 @@ constexpr DWORD kMaxPath = 32768;
 
 }  // namespace
 
+// One pipe name for the computer: a second agent is refused it, as a second one on the same socket.
+std::string CAgentOptions::DefaultControl(const std::string&) {
+    return "\\\\.\\pipe\\quil-agent";
+}
+
 std::string CAgentOptions::DefaultModulePath() {
     std::wstring self(kMaxPath, L'\0');
     const DWORD length = ::GetModuleFileNameW(nullptr, &self[0], kMaxPath);

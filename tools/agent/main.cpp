@@ -12,6 +12,9 @@
 #include "tools/agent/CAgentConfiguration.h"
 #include "tools/agent/CAgentOptions.h"
 #include "tools/agent/host/CAgentApplication.h"
+#include "tools/agent/host/CAgentService.h"
+
+#include <Poco/Path.h>
 
 using namespace Zun::Tools::Agent;
 namespace ExitCode = Zun::Tools::ExitCode;
@@ -65,6 +68,24 @@ std::string UsageHint(const std::vector<std::string>& arguments) {
     return usage.empty() ? "run 'quil-agent --help' for the commands\n" : "usage:\n" + usage;
 }
 
+// What install-service records: absolute paths, since a service starts in the system's folder, and
+// the database a service keeps unless one is given.
+CAgentService::Installation ServiceInstallation(const CAgentConfiguration& configuration,
+                                                const CAgentOptions& options) {
+    typedef CAgentConfiguration::Source Source;
+    CAgentService::Installation installation;
+    installation.database = configuration.SourceOf("database") == Source::Default
+                                ? CAgentService::DefaultDatabase()
+                                : Poco::Path(options.database).absolute().toString();
+    if (!configuration.FileName().empty()) {
+        installation.configFile = Poco::Path(configuration.FileName()).absolute().toString();
+    }
+    if (configuration.SourceOf("control") != Source::Default) {
+        installation.control = options.control;
+    }
+    return installation;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -74,6 +95,7 @@ int main(int argc, char* argv[]) {
         return informational;
     }
     CAgentOptions options;
+    CAgentService::Installation installation;
     try {
         const CAgentConfiguration configuration(arguments, CAgentConfiguration::ReadEnvironment());
         options = CAgentOptions::Parse(configuration.Arguments(), configuration.PrintRequested()
@@ -82,6 +104,9 @@ int main(int argc, char* argv[]) {
         if (configuration.PrintRequested()) {
             configuration.Print(std::cout, options);
             return ExitCode::kOk;
+        }
+        if (options.command == CAgentOptions::Command::InstallService) {
+            installation = ServiceInstallation(configuration, options);
         }
         if (options.command == CAgentOptions::Command::Run && !options.objectRoot.empty()) {
             CAgentConfiguration::ExportObjectRoot(options.objectRoot);
@@ -98,7 +123,12 @@ int main(int argc, char* argv[]) {
     }
     switch (options.command) {
         case CAgentOptions::Command::Run:
-            return CAgentApplication(options).Run();
+            return options.service ? CAgentService::Run(options, std::cerr)
+                                   : CAgentApplication(options).Run();
+        case CAgentOptions::Command::InstallService:
+            return CAgentService::Install(installation, std::cout, std::cerr);
+        case CAgentOptions::Command::UninstallService:
+            return CAgentService::Uninstall(std::cout, std::cerr);
         case CAgentOptions::Command::Send:
             return CAgentCommands::Send(options, std::cout, std::cerr);
         case CAgentOptions::Command::Status:

@@ -23,6 +23,12 @@ public:
     // Empty when the stop requests are watched; otherwise why they cannot be.
     const std::string& SetupError() const { return m_setupError; }
 
+    // Whether the end of standard input ends `quil-agent run`: on Windows a console agent is its
+    // operator's and goes with its input; on Linux the control socket keeps taking tasks.
+    static bool InputEndStopsRun();
+    // A stop request from elsewhere (Windows' service manager), seen by Wait as Stop with reason.
+    static void Interrupt(const char* reason);
+
     // Waits for the next event. Input appends what arrived to chunk; Stop and Failed describe
     // themselves in detail. Once Input has been closed, only Stop and Failed follow.
     Event Wait(std::string& chunk, std::string& detail);

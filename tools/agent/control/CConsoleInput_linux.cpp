@@ -35,6 +35,15 @@ int BlockWatchedSignals() {
 
 }  // namespace
 
+bool CConsoleInput::InputEndStopsRun() {
+    return false;
+}
+
+// The signal descriptor takes it as it takes a SIGTERM from outside.
+void CConsoleInput::Interrupt(const char*) {
+    kill(getpid(), SIGTERM);
+}
+
 CConsoleInput::CConsoleInput() : m_state(std::make_shared<State>()) {
     m_state->signals = BlockWatchedSignals();
     if (m_state->signals < 0) {

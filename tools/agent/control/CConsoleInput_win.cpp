@@ -45,17 +45,21 @@ const char* ReasonOf(DWORD controlType) {
     }
 }
 
-BOOL WINAPI OnControl(DWORD controlType) {
+bool RequestStop(const char* reason) {
     std::shared_ptr<CConsoleInput::State> state = std::atomic_load(&Watched());
     if (state == nullptr) {
-        return FALSE;
+        return false;
     }
     {
         std::lock_guard<std::mutex> guard(state->lock);
-        state->stopReason = ReasonOf(controlType);
+        state->stopReason = reason;
     }
     state->changed.notify_all();
-    return TRUE;
+    return true;
+}
+
+BOOL WINAPI OnControl(DWORD controlType) {
+    return RequestStop(ReasonOf(controlType)) ? TRUE : FALSE;
 }
 
 void ReadInput(std::shared_ptr<CConsoleInput::State> state) {
@@ -85,6 +89,14 @@ CConsoleInput::CConsoleInput() : m_state(std::make_shared<State>()) {
         m_setupError = "cannot watch for Ctrl+C (error " + std::to_string(::GetLastError()) + ")";
     }
     std::thread(&ReadInput, m_state).detach();
+}
+
+bool CConsoleInput::InputEndStopsRun() {
+    return true;
+}
+
+void CConsoleInput::Interrupt(const char* reason) {
+    RequestStop(reason);
 }
 
 CConsoleInput::~CConsoleInput() {

@@ -2,6 +2,7 @@
 
 #include <boost/thread/thread.hpp>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,14 +14,14 @@ namespace Zun {
 namespace Tools {
 namespace Agent {
 
-// The agent's control socket: a Unix stream socket, readable by its owner only, that takes JSON
-// lines and answers each with one line from the handler. One thread serves every client and never
-// waits for any of them: sockets are non-blocking, an answer the client does not take at once
-// waits in its outbox, and the client's next lines are not read until it has taken it. The lines
-// that arrived together, from one client or from several, go to the handler in one call, so that
-// their tasks are stored together. A client that goes quiet, or leaves an answer untaken, for
-// kIdleMilliseconds, or sends a line that is too long, is dropped; Stop ends the thread whatever
-// the clients do.
+// The agent's control channel: on Linux a Unix stream socket, readable by its owner only; on Windows
+// a named pipe (\\.\pipe\NAME) that only SYSTEM and Administrators may open and that refuses remote
+// clients. It takes JSON lines and answers each with one line from the handler. One thread serves every
+// client and never waits for any of them: sockets are non-blocking, an answer the client does not take at
+// once waits in its outbox, and the client's next lines are not read until it has taken it. The lines that
+// arrived together, from one client or from several, go to the handler in one call, so that their tasks are
+// stored together. A client that goes quiet, or leaves an answer untaken, for kIdleMilliseconds, or sends a
+// line that is too long, is dropped; Stop ends the thread whatever the clients do.
 class CControlServer {
 public:
     // Returns the replies to request lines that arrived together, one per line and in their order,
@@ -45,12 +46,14 @@ public:
 
     // The longest socket path the system takes.
     static size_t MaxPathLength();
-    // False where the agent has no control channel (Windows): tasks come from standard input only,
-    // and Bind, Start and Stop do nothing.
+    // False where the agent has no control channel: tasks come from standard input only, and Bind,
+    // Start and Stop do nothing.
     static bool IsAvailable();
 
 private:
     struct Client;
+    // The Windows side: its pipe instances and the threads that serve them.
+    struct Pipes;
 
     void Run();
     void Serve(std::vector<Client>& clients, const std::vector<pollfd>& fds);
@@ -69,6 +72,7 @@ private:
     int m_listener = -1;
     int m_wake[2] = {-1, -1};
     boost::thread m_thread;
+    std::shared_ptr<Pipes> m_pipes;
 };
 
 }  // namespace Agent

@@ -110,7 +110,7 @@ CAgentApplication::~CAgentApplication() {
     Close();
 }
 
-int CAgentApplication::Run() {
+int CAgentApplication::Run(InputEnd inputEnd, const std::function<void()>& running) {
     const std::string unhardened = CProcessHardening::Apply();
     if (!unhardened.empty()) {
         std::cerr << "quil-agent: " << unhardened << "\n";
@@ -128,7 +128,10 @@ int CAgentApplication::Run() {
         Close();
         return 1;
     }
-    Serve(console);
+    if (running) {
+        running();
+    }
+    Serve(console, inputEnd);
     return Close();
 }
 
@@ -173,12 +176,12 @@ void CAgentApplication::Open() {
     m_control->Start();
     StartLink();
     Log("Agent " + instance + " running: database " + m_options.database +
-            (CControlServer::IsAvailable() ? ", control socket " + m_options.control
+            (CControlServer::IsAvailable() ? ", control " + m_options.control
                                            : ", tasks from standard input only"),
         kLevelInfo);
 }
 
-void CAgentApplication::Serve(CConsoleInput& console) {
+void CAgentApplication::Serve(CConsoleInput& console, InputEnd inputEnd) {
     while (true) {
         std::string detail;
         switch (console.Wait(m_input, detail)) {
@@ -190,9 +193,11 @@ void CAgentApplication::Serve(CConsoleInput& console) {
                     AnswerInput({m_input});  // a last line without its line end
                 }
                 m_input.clear();
-                if (!CControlServer::IsAvailable()) {
-                    Log("Standard input closed; stopping, as no control channel takes tasks here",
-                        kLevelInfo);
+                if (inputEnd == InputEnd::Ignored) {
+                    break;
+                }
+                if (!CControlServer::IsAvailable() || CConsoleInput::InputEndStopsRun()) {
+                    Log("Standard input closed; stopping", kLevelInfo);
                     return;
                 }
                 Log("Standard input closed; tasks come from the control socket only", kLevelDebug);

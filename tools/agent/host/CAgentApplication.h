@@ -40,9 +40,14 @@ public:
     explicit CAgentApplication(const CAgentOptions& options);
     ~CAgentApplication();
 
+    // How a run ends besides a stop request: with its standard input (see
+    // CConsoleInput::InputEndStopsRun), or only on request (a service has no input).
+    enum class InputEnd { Platform, Ignored };
+
     // Returns the process exit code: 0 after a clean stop, 1 when the agent could not start, 2
-    // when the module had to be forced to stop.
-    int Run();
+    // when the module had to be forced to stop. `running` is called once the agent serves.
+    int Run(InputEnd inputEnd = InputEnd::Platform,
+            const std::function<void()>& running = std::function<void()>());
     // Lines that arrived together, each a task or {"op":"status"}: their tasks are stored in one
     // transaction, and each line is answered (in its order) once that is committed. Returns the
     // JSON answers, one per line. Never throws.
@@ -54,7 +59,7 @@ public:
 
 private:
     void Open();
-    void Serve(CConsoleInput& console);
+    void Serve(CConsoleInput& console, InputEnd inputEnd);
     void TakeInputLines();
     // Answers an overlong stdin line with its refusal and skips what is left of it.
     void RefuseOverlongInput();
