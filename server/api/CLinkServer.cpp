@@ -13,6 +13,7 @@
 #include "server/api/CLinkStream.h"
 #include "server/api/CWorkPool.h"
 #include "server/api/link.grpc.pb.h"
+#include "server/service/IAgentLinkHandler.h"
 
 namespace Zun {
 namespace Server {
@@ -76,7 +77,7 @@ public:
         options.set_cert_request_type(GRPC_SSL_REQUEST_AND_REQUIRE_CLIENT_CERTIFICATE_BUT_DONT_VERIFY);
         options.set_certificate_verifier(
             grpc::experimental::ExternalCertificateVerifier::Create<CClientCertificateVerifier>(ca, m_log));
-        m_pool.reset(new CWorkPool(kWorkers));
+        m_pool.reset(new CWorkPool(kWorkers, [this] { m_handler.WorkerStarted(); }));
         m_service.reset(new CLinkService(m_handler, *m_pool, m_log));
         grpc::ServerBuilder builder;
         builder.AddListeningPort(m_settings.listen, grpc::experimental::TlsServerCredentials(options),

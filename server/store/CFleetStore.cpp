@@ -143,30 +143,30 @@ std::string CFleetStore::Q(const std::string& sql) const {
     return m_database.Placeholders(sql);
 }
 
-void CFleetStore::Connected(const Computer& c) {
+// Two statements, whether the computer is known or not: at fleet size a connection's round trips
+// are what a server restarted under its agents waits for.
+int64_t CFleetStore::Connected(const Computer& c) {
+    Poco::Int64 committed = 0;
     m_database.InTransaction([&](Session& session) {
-        Poco::Int64 known = 0;
-        session << Q("SELECT COUNT(*) FROM computers WHERE name = ?"), bind(c.name), into(known), now;
-        if (known == 0) {
-            session << Q("INSERT INTO computers (name, first_seen, last_seen) VALUES (?, ?, ?)"),
-                bind(c.name), bind(c.lastSeen), bind(c.lastSeen), now;
-        }
+        session << Q(
+            "INSERT INTO computers (name, first_seen, last_seen) VALUES (?, ?, ?) "
+            "ON CONFLICT (name) DO NOTHING"),
+            bind(c.name), bind(c.lastSeen), bind(c.lastSeen), now;
         session << Q(
             "UPDATE computers SET certificate_serial = ?, instance_uuid = ?, agent_version = ?, "
-            "last_seen = ?, connected = 1, connected_via = ? WHERE name = ?"),
+            "last_seen = ?, connected = 1, connected_via = ? WHERE name = ? RETURNING committed_through"),
             bind(c.certificateSerial), bind(c.instanceUuid), bind(c.agentVersion), bind(c.lastSeen),
-            bind(c.connectedVia), bind(c.name), now;
+            bind(c.connectedVia), bind(c.name), into(committed), now;
     });
+    return committed;
 }
 
 void CFleetStore::Enrolled(const std::string& name) {
-    m_database.InTransaction([&](Session& session) {
-        Poco::Int64 known = 0;
-        session << Q("SELECT COUNT(*) FROM computers WHERE name = ?"), bind(name), into(known), now;
-        if (known == 0) {
-            session << Q("INSERT INTO computers (name, first_seen, last_seen) VALUES (?, '', '')"),
-                bind(name), now;
-        }
+    m_database.Use([&](Session& session) {
+        session << Q(
+            "INSERT INTO computers (name, first_seen, last_seen) VALUES (?, '', '') "
+            "ON CONFLICT (name) DO NOTHING"),
+            bind(name), now;
     });
 }
 

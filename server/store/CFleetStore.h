@@ -100,8 +100,8 @@ public:
 
     CServerDatabase& Database() { return m_database; }
 
-    // Computers.
-    void Connected(const Computer& computer);
+    // Computers. Returns the sequence committed through for the computer.
+    int64_t Connected(const Computer& computer);
     // Marks the computer disconnected unless another server has taken its link meanwhile.
     void Disconnected(const std::string& name, const std::string& via, const std::string& time);
     // A computer the CA issued a certificate to that has not connected yet, so that tasks can wait
