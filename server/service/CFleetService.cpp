@@ -322,9 +322,8 @@ void CFleetService::Escrow(const std::string& computer, const StoredRow& row, Re
             item.rowSequence = row.sequence();
             item.state = CFleetStore::kEscrowed;
             item.escrowedAt = CAgentStore::Now();
-            m_store.InsertItem(item);
+            item.id = m_store.InsertItem(item);
             m_store.SupersedeOlder(item, item.escrowedAt);
-            m_store.FindItem(computer, kind, given.internal_id(), item);
             m_log(kInfo, "Escrowed " + kind + " " + item.internalId + " of device " + item.deviceId + " of " +
                              computer);
         }

@@ -349,15 +349,17 @@ bool CFleetStore::FindItem(const std::string& computer, const std::string& kind,
     return true;
 }
 
-void CFleetStore::InsertItem(const Item& i) {
+int64_t CFleetStore::InsertItem(const Item& i) {
+    Poco::Int64 id = 0;
     m_database.Use([&](Session& session) {
         session << Q(
             "INSERT INTO recovery_items (computer, kind, internal_id, device_id, item_index, sealed, "
-            "row_sequence, state, escrowed_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+            "row_sequence, state, escrowed_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"),
             bind(i.computer), bind(i.kind), bind(i.internalId), bind(i.deviceId), bind(i.index),
             bind(i.sealed), bind(static_cast<Poco::Int64>(i.rowSequence)), bind(i.state), bind(i.escrowedAt),
-            now;
+            into(id), now;
     });
+    return id;
 }
 
 std::map<std::string, std::map<std::string, int64_t>> CFleetStore::ItemStates() {

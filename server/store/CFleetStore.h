@@ -129,7 +129,8 @@ public:
     // Recovery items.
     bool FindItem(const std::string& computer, const std::string& kind, const std::string& internalId,
                   Item& item);
-    void InsertItem(const Item& item);
+    // Returns the item's id.
+    int64_t InsertItem(const Item& item);
     std::vector<Item> Items(const std::string& computer);
     // How many items of each state every computer has, by computer and state.
     std::map<std::string, std::map<std::string, int64_t>> ItemStates();
