@@ -13,6 +13,7 @@
 #include "server/api/CLinkStream.h"
 #include "server/api/CWorkPool.h"
 #include "server/api/link.grpc.pb.h"
+#include "server/service/IAgentLinkHandler.h"
 
 namespace Zun {
 namespace Server {
@@ -29,6 +30,11 @@ const std::chrono::seconds kShutdownGrace(2);
 const int kKeepaliveMs = 60 * 1000;
 const int kKeepaliveTimeoutMs = 20 * 1000;
 const int kMinAgentPingMs = 30 * 1000;
+// What an idle connection holds is what ten thousand agents cost: TLS records of at most 4 KiB
+// (gRPC keeps a buffer of one per connection, 16 KiB by default) and reads that start at 4 KiB.
+// Agents' messages are a few hundred bytes; a larger row comes in several records.
+const int kTlsFrameBytes = 4 * 1024;
+const int kReadChunkBytes = 4 * 1024;
 
 class CLinkService : public quil::link::v1::AgentLink::CallbackService {
 public:
@@ -76,7 +82,7 @@ public:
         options.set_cert_request_type(GRPC_SSL_REQUEST_AND_REQUIRE_CLIENT_CERTIFICATE_BUT_DONT_VERIFY);
         options.set_certificate_verifier(
             grpc::experimental::ExternalCertificateVerifier::Create<CClientCertificateVerifier>(ca, m_log));
-        m_pool.reset(new CWorkPool(kWorkers));
+        m_pool.reset(new CWorkPool(kWorkers, [this] { m_handler.WorkerStarted(); }));
         m_service.reset(new CLinkService(m_handler, *m_pool, m_log));
         grpc::ServerBuilder builder;
         builder.AddListeningPort(m_settings.listen, grpc::experimental::TlsServerCredentials(options),
@@ -86,6 +92,10 @@ public:
         // Agents ping about once a minute on an idle stream; gRPC's default (one ping in 5 minutes)
         // would count that as abuse and close their connections.
         builder.AddChannelArgument(GRPC_ARG_HTTP2_MIN_RECV_PING_INTERVAL_WITHOUT_DATA_MS, kMinAgentPingMs);
+        builder.AddChannelArgument(GRPC_ARG_TSI_MAX_FRAME_SIZE, kTlsFrameBytes);
+        builder.AddChannelArgument(GRPC_ARG_TCP_READ_CHUNK_SIZE, kReadChunkBytes);
+        // No probing for a larger window: nothing an agent sends needs one.
+        builder.AddChannelArgument(GRPC_ARG_HTTP2_BDP_PROBE, 0);
         builder.RegisterService(m_service.get());
         m_server = builder.BuildAndStart();
         if (!m_server || m_port == 0) {

@@ -205,7 +205,7 @@ void CLinkStream::CommitPending() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         rows.swap(m_pending);
-        m_commitQueued = false;
+        m_commitQueued = !rows.empty();
         resume = m_readPaused && !m_closed;
         m_readPaused = false;
     }
@@ -215,16 +215,36 @@ void CLinkStream::CommitPending() {
     if (rows.empty()) {
         return;
     }
-    try {
-        ServerMessage ack;
-        ack.mutable_ack()->set_committed_through(m_handler.Commit(m_computer, rows));
-        m_log(kDebug, "Committed " + std::to_string(rows.size()) + " rows of " + m_computer + " through " +
-                          std::to_string(ack.ack().committed_through()));
-        Send(ack);
-    } catch (const std::exception& e) {
+    const std::size_t count = rows.size();
+    std::shared_ptr<void> hold = m_pool.Hold();
+    m_handler.CommitAsync(
+        m_computer, std::move(rows),
+        [self = shared_from_this(), count, hold](int64_t through, const std::string& error) {
+            self->Committed(count, through, error);
+        });
+}
+
+// On whichever thread committed: what came meanwhile goes to the next commit.
+void CLinkStream::Committed(std::size_t rows, int64_t through, const std::string& error) {
+    if (!error.empty()) {
         // The agent comes back and resends from what was committed.
-        m_log(kError, "Cannot commit the rows of " + Who() + ": " + e.what());
-        Close(grpc::Status(grpc::StatusCode::UNAVAILABLE, std::string("cannot commit: ") + e.what()));
+        m_log(kError, "Cannot commit the rows of " + Who() + ": " + error);
+        Close(grpc::Status(grpc::StatusCode::UNAVAILABLE, "cannot commit: " + error));
+        return;
+    }
+    m_log(kDebug, "Committed " + std::to_string(rows) + " rows of " + m_computer + " through " +
+                      std::to_string(through));
+    ServerMessage ack;
+    ack.mutable_ack()->set_committed_through(through);
+    Send(ack);
+    bool more = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        more = !m_pending.empty() && !m_closed && !m_done;
+        m_commitQueued = more;
+    }
+    if (more) {
+        Post([this] { CommitPending(); });
     }
 }
 

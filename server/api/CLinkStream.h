@@ -24,7 +24,9 @@ class IAgentLinkHandler;
 // stream at a time and in order, never on gRPC's threads (it may wait for the database).
 //
 // Rows that arrive while a commit runs are gathered for the next one, so a busy agent costs one
-// transaction per round trip rather than one per row. Only one write is in flight; the rest wait.
+// commit per round trip rather than one per row; the handler may group them with other streams'
+// rows, and the ack goes out once they are committed. One commit and one write are in flight at a
+// time; the rest wait.
 // The stream owns itself until gRPC is done with it and the handler has heard of its end.
 class CLinkStream
     : public grpc::ServerBidiReactor<quil::link::v1::AgentMessage, quil::link::v1::ServerMessage>,
@@ -52,6 +54,7 @@ private:
     void Drain();
     void Connect(const quil::link::v1::Hello& hello);
     void CommitPending();
+    void Committed(std::size_t rows, int64_t through, const std::string& error);
     void Deliver();
     void Answer(const quil::link::v1::TaskAnswer& answer);
     void End();
@@ -77,7 +80,7 @@ private:
     bool m_greeted = false;
     bool m_connected = false;
     bool m_readPaused = false;
-    bool m_commitQueued = false;
+    bool m_commitQueued = false;  // queued on the pool or in the handler's hands
     std::vector<quil::link::v1::StoredRow> m_pending;
     std::deque<std::function<void()>> m_work;
     bool m_working = false;

@@ -3,9 +3,9 @@
 namespace Zun {
 namespace Server {
 
-CWorkPool::CWorkPool(std::size_t threads) {
+CWorkPool::CWorkPool(std::size_t threads, std::function<void()> started) {
     for (std::size_t i = 0; i < threads; ++i) {
-        m_threads.emplace_back([this] { Run(); });
+        m_threads.emplace_back([this, started] { Run(started); });
     }
 }
 
@@ -19,6 +19,23 @@ void CWorkPool::Submit(std::function<void()> work) {
         m_work.push_back(std::move(work));
     }
     m_changed.notify_one();
+}
+
+// Counted as busy: no thread leaves while work elsewhere may still submit more.
+std::shared_ptr<void> CWorkPool::Hold() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_busy;
+    }
+    return std::shared_ptr<void>(nullptr, [this](void*) { Release(); });
+}
+
+void CWorkPool::Release() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        --m_busy;
+    }
+    m_changed.notify_all();
 }
 
 void CWorkPool::Stop() {
@@ -36,7 +53,10 @@ void CWorkPool::Stop() {
 }
 
 // A thread leaves only when nothing is queued and no other thread could still queue more.
-void CWorkPool::Run() {
+void CWorkPool::Run(const std::function<void()>& started) {
+    if (started) {
+        started();
+    }
     std::unique_lock<std::mutex> lock(m_mutex);
     while (true) {
         m_changed.wait(lock, [this] { return !m_work.empty() || (m_stopping && m_busy == 0); });

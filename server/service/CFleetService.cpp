@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <boost/thread/lock_guard.hpp>
 
+#include <algorithm>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -90,7 +91,30 @@ CFleetService::CFleetService(CFleetStore& store, const CItemSealer& sealer, Seri
       m_sealer(sealer),
       m_isCurrent(std::move(isCurrent)),
       m_log(std::move(log)),
-      m_serverId(NewServerId()) {}
+      m_serverId(NewServerId()) {
+    const bool postgres = m_store.Database().Kind() == CServerDatabase::Engine::PostgreSQL;
+    m_commits.reset(new CCommitQueue(
+        postgres ? kPostgresWriters : 1, [this] { BindSession(); },
+        [this](std::vector<CCommitQueue::Batch>& group) { CommitGroup(group); }));
+}
+
+// The writers commit what the link's workers handed over before they stopped.
+CFleetService::~CFleetService() {
+    m_commits->Stop();
+}
+
+void CFleetService::WorkerStarted() {
+    BindSession();
+}
+
+// Without a session of its own the thread shares the database's first one: slower, still right.
+void CFleetService::BindSession() {
+    try {
+        m_store.Database().BindThread();
+    } catch (const std::exception& e) {
+        m_log(kWarning, std::string("A thread shares the database session: ") + e.what());
+    }
+}
 
 int64_t CFleetService::Connected(const std::string& computer, const std::string& certificateSerial,
                                  const quil::link::v1::Hello& hello, Wake wake) {
@@ -107,7 +131,7 @@ int64_t CFleetService::Connected(const std::string& computer, const std::string&
     record.agentVersion = hello.agent_version();
     record.lastSeen = CAgentStore::Now();
     record.connectedVia = m_serverId;
-    m_store.Connected(record);
+    const int64_t committed = m_store.Connected(record);
     RequeueUnanswered(computer);
     {
         boost::lock_guard<boost::mutex> guard(m_lock);
@@ -115,10 +139,9 @@ int64_t CFleetService::Connected(const std::string& computer, const std::string&
         link.wake = std::move(wake);
         ++link.streams;
     }
-    m_store.FindComputer(computer, record);
     m_log(kInfo, computer + " connected (agent " + hello.agent_version() + "), committed through " +
-                     std::to_string(record.committedThrough));
-    return record.committedThrough;
+                     std::to_string(committed));
+    return committed;
 }
 
 // Deliveries taken on an earlier connection and never answered are offered again; escrowed items
@@ -146,35 +169,105 @@ void CFleetService::RequeueUnanswered(const std::string& computer) {
 int64_t CFleetService::Commit(const std::string& computer, const std::vector<StoredRow>& rows) {
     std::vector<Response> responses;
     int64_t through = 0;
-    m_store.Database().InTransaction([&](Poco::Data::Session&) {
-        CFleetStore::Computer record;
-        if (!m_store.LockComputer(computer, record)) {
-            throw std::runtime_error("rows from " + computer + ", which never connected");
-        }
-        through = record.committedThrough;
-        CFleetStore::Readings readings;
-        for (const StoredRow& row : rows) {
-            if (row.sequence() <= through) {
-                continue;
+    m_store.Database().InTransaction(
+        [&](Poco::Data::Session&) { through = CommitRows(computer, rows, responses); });
+    QueueResponses(computer, responses);
+    return through;
+}
+
+void CFleetService::CommitAsync(const std::string& computer, std::vector<StoredRow> rows, Committed done) {
+    m_commits->Submit(CCommitQueue::Batch{computer, std::move(rows), std::move(done)});
+}
+
+// One transaction for the group, its computers locked in name order so that two writers never wait
+// for each other in a circle. When it fails, each batch is tried alone, so that one computer's fault
+// (rows of a computer that never connected) costs the others nothing but the time.
+void CFleetService::CommitGroup(std::vector<CCommitQueue::Batch>& group) {
+    std::stable_sort(
+        group.begin(), group.end(),
+        [](const CCommitQueue::Batch& a, const CCommitQueue::Batch& b) { return a.computer < b.computer; });
+    std::vector<int64_t> through(group.size(), 0);
+    std::vector<std::vector<Response>> responses(group.size());
+    std::vector<std::string> errors(group.size());
+    try {
+        m_store.Database().InTransaction([&](Poco::Data::Session&) {
+            for (std::size_t i = 0; i < group.size(); ++i) {
+                responses[i].clear();
+                through[i] = CommitRows(group[i].computer, group[i].rows, responses[i]);
             }
-            CommitRow(computer, row, responses, readings);
-            through = row.sequence();
+        });
+    } catch (const std::exception& e) {
+        m_log(kDebug,
+              "A group of " + std::to_string(group.size()) + " commits failed, each alone now: " + e.what());
+        for (std::size_t i = 0; i < group.size(); ++i) {
+            responses[i].clear();
+            try {
+                m_store.Database().InTransaction([&](Poco::Data::Session&) {
+                    through[i] = CommitRows(group[i].computer, group[i].rows, responses[i]);
+                });
+            } catch (const std::exception& alone) {
+                errors[i] = alone.what();
+                responses[i].clear();
+            }
         }
-        m_store.SetCommittedThrough(computer, through, CAgentStore::Now(), readings);
-    });
-    // Only what is committed is confirmed to the product, which then forgets it. The rows stay
-    // committed when queueing fails: the next connection queues a response for what is escrowed.
+    }
+    for (std::size_t i = 0; i < group.size(); ++i) {
+        group[i].done(through[i], errors[i]);
+    }
+    std::vector<std::string> queuedFor;
+    try {
+        m_store.Database().InTransaction([&](Poco::Data::Session&) {
+            queuedFor.clear();
+            for (std::size_t i = 0; i < group.size(); ++i) {
+                for (const Response& response : responses[i]) {
+                    if (StoreResponse(group[i].computer, response)) {
+                        queuedFor.push_back(group[i].computer);
+                    }
+                }
+            }
+        });
+    } catch (const std::exception&) {
+        queuedFor.clear();
+        for (std::size_t i = 0; i < group.size(); ++i) {
+            QueueResponses(group[i].computer, responses[i]);
+        }
+    }
+    // Woken after the commit: a stream that looked earlier would not see the task.
+    for (const std::string& computer : queuedFor) {
+        WakeComputer(computer);
+    }
+}
+
+int64_t CFleetService::CommitRows(const std::string& computer, const std::vector<StoredRow>& rows,
+                                  std::vector<Response>& responses) {
+    CFleetStore::Computer record;
+    if (!m_store.LockComputer(computer, record)) {
+        throw std::runtime_error("rows from " + computer + ", which never connected");
+    }
+    int64_t through = record.committedThrough;
+    CFleetStore::Readings readings;
+    for (const StoredRow& row : rows) {
+        if (row.sequence() <= through) {
+            continue;
+        }
+        CommitRow(computer, row, responses, readings);
+        through = row.sequence();
+    }
+    m_store.SetCommittedThrough(computer, through, CAgentStore::Now(), readings);
+    return through;
+}
+
+// Only what is committed is confirmed to the product, which then forgets it. The rows stay
+// committed when queueing fails: the next connection queues a response for what is escrowed.
+void CFleetService::QueueResponses(const std::string& computer, const std::vector<Response>& responses) {
     for (const Response& response : responses) {
         try {
             QueueResponse(computer, response);
         } catch (const std::exception& e) {
             m_log(kWarning, "Could not queue the recovery response for " + computer +
-                                " (queued again when it "
-                                "reconnects): " +
-                                e.what());
+                                " (queued again when it reconnects): " + e.what());
         }
     }
-    return through;
 }
 
 void CFleetService::CommitRow(const std::string& computer, const StoredRow& row,
@@ -215,9 +308,8 @@ void CFleetService::Escrow(const std::string& computer, const StoredRow& row, Re
             item.rowSequence = row.sequence();
             item.state = CFleetStore::kEscrowed;
             item.escrowedAt = CAgentStore::Now();
-            m_store.InsertItem(item);
+            item.id = m_store.InsertItem(item);
             m_store.SupersedeOlder(item, item.escrowedAt);
-            m_store.FindItem(computer, kind, given.internal_id(), item);
             m_log(kInfo, "Escrowed " + kind + " " + item.internalId + " of device " + item.deviceId + " of " +
                              computer);
         }
@@ -252,22 +344,29 @@ std::string CFleetService::ResponseLine(const Response& response) {
 }
 
 void CFleetService::QueueResponse(const std::string& computer, const Response& response) {
+    bool queued = false;
+    m_store.Database().InTransaction(
+        [&](Poco::Data::Session&) { queued = StoreResponse(computer, response); });
+    if (queued) {
+        WakeComputer(computer);
+    }
+}
+
+bool CFleetService::StoreResponse(const std::string& computer, const Response& response) {
     if (response.items.empty()) {
-        return;
+        return false;
     }
     CFleetStore::Task task;
     task.computer = computer;
     task.line = ResponseLine(response);
     task.purpose = CFleetStore::kConfirmation;
     task.queuedAt = CAgentStore::Now();
-    m_store.Database().InTransaction([&](Poco::Data::Session&) {
-        task.id = m_store.QueueTask(task);
-        for (int64_t item : response.items) {
-            m_store.SetConfirmationTask(item, task.id);
-        }
-    });
+    task.id = m_store.QueueTask(task);
+    for (int64_t item : response.items) {
+        m_store.SetConfirmationTask(item, task.id);
+    }
     m_log(kDebug, "Queued task " + std::to_string(task.id) + " for " + computer + ": " + task.line);
-    WakeComputer(computer);
+    return true;
 }
 
 int64_t CFleetService::QueueTask(const std::string& computer, const std::string& line,
@@ -308,6 +407,12 @@ void CFleetService::Answered(const std::string& computer, const quil::link::v1::
     const std::string time = CAgentStore::Now();
     const bool confirmation = answer.ok() && task.purpose == CFleetStore::kConfirmation;
     m_store.Database().InTransaction([&](Poco::Data::Session&) {
+        if (confirmation) {
+            // Computer first, items after, as a commit takes them: otherwise each could hold what
+            // the other waits for.
+            CFleetStore::Computer locked;
+            m_store.LockComputer(computer, locked);
+        }
         m_store.Answer(task.id, answer.ok(), answer.answer(), sequence, time);
         if (confirmation) {
             m_store.ConfirmationSent(task.id, sequence, time);

@@ -3,9 +3,11 @@
 #include <boost/thread/mutex.hpp>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "server/service/CCommitQueue.h"
 #include "server/service/CItemSealer.h"
 #include "server/service/IAgentLinkHandler.h"
 #include "server/store/CFleetStore.h"
@@ -38,11 +40,19 @@ public:
 
     static const uint32_t kRecoveryRequest = 728;
 
+    // Groups of rows committed at once: PostgreSQL takes two on sessions of their own while the
+    // link's workers connect agents on theirs; SQLite writes one transaction at a time anyway.
+    static const std::size_t kPostgresWriters = 2;
+
     CFleetService(CFleetStore& store, const CItemSealer& sealer, SerialCheck isCurrent, Log log);
+    ~CFleetService() override;
 
     int64_t Connected(const std::string& computer, const std::string& certificateSerial,
                       const quil::link::v1::Hello& hello, Wake wake) override;
     int64_t Commit(const std::string& computer, const std::vector<quil::link::v1::StoredRow>& rows) override;
+    void CommitAsync(const std::string& computer, std::vector<quil::link::v1::StoredRow> rows,
+                     Committed done) override;
+    void WorkerStarted() override;
     std::vector<Delivery> TakeDeliveries(const std::string& computer) override;
     void Answered(const std::string& computer, const quil::link::v1::TaskAnswer& answer) override;
     void Disconnected(const std::string& computer) override;
@@ -70,6 +80,14 @@ private:
         std::vector<std::string> data;
     };
 
+    void BindSession();
+    void CommitGroup(std::vector<CCommitQueue::Batch>& group);
+    // The rows' statements, inside the caller's transaction; returns the sequence committed through.
+    int64_t CommitRows(const std::string& computer, const std::vector<quil::link::v1::StoredRow>& rows,
+                       std::vector<Response>& responses);
+    void QueueResponses(const std::string& computer, const std::vector<Response>& responses);
+    // The response's task, inside the caller's transaction; false when there is nothing to queue.
+    bool StoreResponse(const std::string& computer, const Response& response);
     // Adds what the row tells of the computer to the readings its batch writes with its end.
     void CommitRow(const std::string& computer, const quil::link::v1::StoredRow& row,
                    std::vector<Response>& responses, CFleetStore::Readings& readings);
@@ -93,6 +111,7 @@ private:
     std::string m_serverId;
     mutable boost::mutex m_lock;
     std::map<std::string, Link> m_links;
+    std::unique_ptr<CCommitQueue> m_commits;  // last: its writers use all of the above
 };
 
 }  // namespace Server

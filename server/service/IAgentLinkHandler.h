@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -21,6 +22,8 @@ public:
     };
     // Wakes the computer's stream when a delivery was queued for it.
     using Wake = std::function<void()>;
+    // The end of a commit: error is empty when the rows are committed through `through`.
+    using Committed = std::function<void(int64_t through, const std::string& error)>;
 
     virtual ~IAgentLinkHandler() = default;
 
@@ -33,6 +36,22 @@ public:
     // sequence committed without a gap. Throws when nothing could be committed.
     virtual int64_t Commit(const std::string& computer,
                            const std::vector<quil::link::v1::StoredRow>& rows) = 0;
+    // Commit, possibly later and together with other computers' rows: done hears of the end, from
+    // any thread, only once the rows are committed or known not to be. Here: Commit, at once.
+    virtual void CommitAsync(const std::string& computer, std::vector<quil::link::v1::StoredRow> rows,
+                             Committed done) {
+        int64_t through = 0;
+        try {
+            through = Commit(computer, rows);
+        } catch (const std::exception& e) {
+            done(0, e.what());
+            return;
+        }
+        done(through, std::string());
+    }
+    // Runs first on each of the link's worker threads, which then make every call but CommitAsync's
+    // commits.
+    virtual void WorkerStarted() {}
     // The deliveries not yet taken on this connection, oldest first. Deliveries that were taken but
     // not answered are offered again after the next Connected.
     virtual std::vector<Delivery> TakeDeliveries(const std::string& computer) = 0;

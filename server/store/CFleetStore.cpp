@@ -146,32 +146,30 @@ std::string CFleetStore::Q(const std::string& sql) const {
     return m_database.Placeholders(sql);
 }
 
-void CFleetStore::Connected(const Computer& c) {
+// Two statements, whether the computer is known or not: at fleet size a connection's round trips
+// are what a server restarted under its agents waits for.
+int64_t CFleetStore::Connected(const Computer& c) {
+    Poco::Int64 committed = 0;
     m_database.InTransaction([&](Session& session) {
-        Poco::Int64 known = 0;
-        session << Q("SELECT COUNT(*) FROM computers WHERE name = ?"), bind(c.name), into(known), now;
-        if (known == 0) {
-            session << Q(
-                "INSERT INTO computers (name, first_seen, last_seen, readings_kept) VALUES (?, ?, ?, 1)"),
-                bind(c.name), bind(c.lastSeen), bind(c.lastSeen), now;
-        }
+        session << Q(
+            "INSERT INTO computers (name, first_seen, last_seen, readings_kept) VALUES (?, ?, ?, 1) "
+            "ON CONFLICT (name) DO NOTHING"),
+            bind(c.name), bind(c.lastSeen), bind(c.lastSeen), now;
         session << Q(
             "UPDATE computers SET certificate_serial = ?, instance_uuid = ?, agent_version = ?, "
-            "last_seen = ?, connected = 1, connected_via = ? WHERE name = ?"),
+            "last_seen = ?, connected = 1, connected_via = ? WHERE name = ? RETURNING committed_through"),
             bind(c.certificateSerial), bind(c.instanceUuid), bind(c.agentVersion), bind(c.lastSeen),
-            bind(c.connectedVia), bind(c.name), now;
+            bind(c.connectedVia), bind(c.name), into(committed), now;
     });
+    return committed;
 }
 
 void CFleetStore::Enrolled(const std::string& name) {
-    m_database.InTransaction([&](Session& session) {
-        Poco::Int64 known = 0;
-        session << Q("SELECT COUNT(*) FROM computers WHERE name = ?"), bind(name), into(known), now;
-        if (known == 0) {
-            session << Q(
-                "INSERT INTO computers (name, first_seen, last_seen, readings_kept) VALUES (?, '', '', 1)"),
-                bind(name), now;
-        }
+    m_database.Use([&](Session& session) {
+        session << Q(
+            "INSERT INTO computers (name, first_seen, last_seen, readings_kept) VALUES (?, '', '', 1) "
+            "ON CONFLICT (name) DO NOTHING"),
+            bind(name), now;
     });
 }
 
@@ -379,15 +377,17 @@ bool CFleetStore::FindItem(const std::string& computer, const std::string& kind,
     return true;
 }
 
-void CFleetStore::InsertItem(const Item& i) {
+int64_t CFleetStore::InsertItem(const Item& i) {
+    Poco::Int64 id = 0;
     m_database.Use([&](Session& session) {
         session << Q(
             "INSERT INTO recovery_items (computer, kind, internal_id, device_id, item_index, sealed, "
-            "row_sequence, state, escrowed_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+            "row_sequence, state, escrowed_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"),
             bind(i.computer), bind(i.kind), bind(i.internalId), bind(i.deviceId), bind(i.index),
             bind(i.sealed), bind(static_cast<Poco::Int64>(i.rowSequence)), bind(i.state), bind(i.escrowedAt),
-            now;
+            into(id), now;
     });
+    return id;
 }
 
 // One pass over the items, grouped; a device counts as live when any of its items is.

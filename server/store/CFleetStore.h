@@ -115,8 +115,8 @@ public:
 
     CServerDatabase& Database() { return m_database; }
 
-    // Computers.
-    void Connected(const Computer& computer);
+    // Computers. Returns the sequence committed through for the computer.
+    int64_t Connected(const Computer& computer);
     // Marks the computer disconnected unless another server has taken its link meanwhile.
     void Disconnected(const std::string& name, const std::string& via, const std::string& time);
     // A computer the CA issued a certificate to that has not connected yet, so that tasks can wait
@@ -146,7 +146,8 @@ public:
     // Recovery items.
     bool FindItem(const std::string& computer, const std::string& kind, const std::string& internalId,
                   Item& item);
-    void InsertItem(const Item& item);
+    // Returns the item's id.
+    int64_t InsertItem(const Item& item);
     std::vector<Item> Items(const std::string& computer);
     // What a fleet's list shows of every computer's items, by computer: how many of each state, and
     // the devices of those not superseded, sorted.

@@ -3,6 +3,7 @@
 #include <Poco/Data/PostgreSQL/Connector.h>
 #include <Poco/Data/SQLite/Connector.h>
 #include <Poco/Exception.h>
+#include <atomic>
 #include <boost/thread/lock_guard.hpp>
 #include <regex>
 #include <stdexcept>
@@ -34,6 +35,15 @@ std::string WithoutPassword(const std::string& location) {
     return std::regex_replace(std::regex_replace(location, keyword, "password=***"), uri, "$1:***@");
 }
 
+std::atomic<uint64_t> g_nextDatabaseId(1);
+
+// The session the calling thread bound, and of which database.
+struct Binding {
+    uint64_t database = 0;
+    void* slot = nullptr;
+};
+thread_local Binding t_binding;
+
 void RegisterConnectors() {
     static const bool registered = [] {
         Poco::Data::SQLite::Connector::registerConnector();
@@ -63,10 +73,14 @@ std::string CServerDatabase::EngineName(Engine engine) {
 }
 
 CServerDatabase::CServerDatabase(const std::string& location)
-    : m_engine(EngineOf(location)), m_description(WithoutPassword(location)) {
+    : m_engine(EngineOf(location)),
+      m_location(location),
+      m_description(WithoutPassword(location)),
+      m_id(g_nextDatabaseId++) {
     RegisterConnectors();
     try {
-        Open(location);
+        m_slots.emplace_back(new Slot);
+        m_slots.front()->session = Open();
         CSchemaMigrations::Apply(*this);
     } catch (const Poco::Exception& e) {
         throw std::runtime_error("Database " + m_description + ": " + e.displayText());
@@ -77,50 +91,88 @@ CServerDatabase::CServerDatabase(const std::string& location)
 
 CServerDatabase::~CServerDatabase() = default;
 
-void CServerDatabase::Open(const std::string& location) {
+std::unique_ptr<Poco::Data::Session> CServerDatabase::Open() {
+    std::unique_ptr<Poco::Data::Session> session;
     if (m_engine == Engine::PostgreSQL) {
-        m_session.reset(
-            new Poco::Data::Session(Poco::Data::PostgreSQL::Connector::KEY, PostgresConnection(location)));
+        session.reset(
+            new Poco::Data::Session(Poco::Data::PostgreSQL::Connector::KEY, PostgresConnection(m_location)));
         // Notices ("already exists, skipping") would go to standard error through libpq.
-        *m_session << "SET client_min_messages = warning", now;
-        return;
+        *session << "SET client_min_messages = warning", now;
+        return session;
     }
     // The file holds sealed secrets and the audit: owner-only before SQLite opens it.
-    Platform::CTrustedPath::EnsurePrivateFile(location);
-    m_session.reset(new Poco::Data::Session(Poco::Data::SQLite::Connector::KEY, location));
-    *m_session << "PRAGMA busy_timeout = " << kBusyMilliseconds, now;
-    *m_session << "PRAGMA journal_mode = WAL", now;
-    *m_session << "PRAGMA secure_delete = ON", now;
+    Platform::CTrustedPath::EnsurePrivateFile(m_location);
+    session.reset(new Poco::Data::Session(Poco::Data::SQLite::Connector::KEY, m_location));
+    *session << "PRAGMA busy_timeout = " << kBusyMilliseconds, now;
+    *session << "PRAGMA journal_mode = WAL", now;
+    *session << "PRAGMA secure_delete = ON", now;
     // A fleet page reads every computer's newest rows: SQLite's default 2 MiB of cached pages holds
     // a few hundred computers' worth, and the rest come back from the kernel on every page.
-    *m_session << "PRAGMA cache_size = " << kCacheKibibytes, now;
+    *session << "PRAGMA cache_size = " << kCacheKibibytes, now;
+    return session;
+}
+
+void CServerDatabase::BindThread() {
+    if (m_engine != Engine::PostgreSQL) {
+        return;
+    }
+    std::lock_guard<std::mutex> guard(m_slotsLock);
+    Slot* slot = nullptr;
+    if (m_slots.size() < kMaxSessions) {
+        std::unique_ptr<Slot> opened(new Slot);
+        try {
+            opened->session = Open();
+        } catch (const Poco::Exception& e) {
+            throw std::runtime_error("Database " + m_description + ": " + e.displayText());
+        }
+        slot = opened.get();
+        m_slots.push_back(std::move(opened));
+    } else {
+        slot = m_slots[m_nextShared].get();
+        m_nextShared = m_nextShared + 1 < m_slots.size() ? m_nextShared + 1 : 1;
+    }
+    t_binding.database = m_id;
+    t_binding.slot = slot;
+}
+
+std::size_t CServerDatabase::Sessions() {
+    std::lock_guard<std::mutex> guard(m_slotsLock);
+    return m_slots.size();
+}
+
+CServerDatabase::Slot& CServerDatabase::Current() {
+    if (t_binding.database == m_id) {
+        return *static_cast<Slot*>(t_binding.slot);
+    }
+    return *m_slots.front();
 }
 
 void CServerDatabase::InTransaction(const Work& work) {
-    boost::lock_guard<boost::recursive_mutex> guard(m_lock);
-    if (m_depth > 0) {
+    Slot& slot = Current();
+    boost::lock_guard<boost::recursive_mutex> guard(slot.lock);
+    if (slot.depth > 0) {
         Use(work);
         return;
     }
-    m_session->begin();
-    ++m_depth;
+    slot.session->begin();
+    ++slot.depth;
     try {
         Use(work);
-        --m_depth;
+        --slot.depth;
     } catch (...) {
-        --m_depth;
+        --slot.depth;
         try {
-            m_session->rollback();
+            slot.session->rollback();
         } catch (const std::exception&) {
             // The connection is gone with the transaction; what work threw says more.
         }
         throw;
     }
     try {
-        m_session->commit();
+        slot.session->commit();
     } catch (const Poco::Exception& e) {
         try {
-            m_session->rollback();
+            slot.session->rollback();
         } catch (const std::exception&) {
             // Nothing was kept either way.
         }
@@ -129,9 +181,10 @@ void CServerDatabase::InTransaction(const Work& work) {
 }
 
 void CServerDatabase::Use(const Work& work) {
-    boost::lock_guard<boost::recursive_mutex> guard(m_lock);
+    Slot& slot = Current();
+    boost::lock_guard<boost::recursive_mutex> guard(slot.lock);
     try {
-        work(*m_session);
+        work(*slot.session);
     } catch (const Poco::Exception& e) {
         // Poco's what() is the exception's class name alone; the text names the statement.
         throw std::runtime_error("Database " + m_description + ": " + e.displayText());

@@ -2,17 +2,22 @@
 
 #include <Poco/Data/Session.h>
 #include <boost/thread/recursive_mutex.hpp>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace Zun {
 namespace Server {
 
 // The server's database: SQLite in a file (the default) or PostgreSQL (for fleets), both through
 // Poco::Data, holding one schema that CSchemaMigrations brings up to date when it opens. Every use
-// of the session goes through Use or InTransaction, which take the database's lock: a Poco session
-// serves one thread at a time. Failures are std::runtime_error naming the database.
+// of a session goes through Use or InTransaction, which take that session's lock: a Poco session
+// serves one thread at a time. Threads share one session unless they bound one of their own
+// (PostgreSQL: the link's workers and committers, so that none waits behind another's round trips).
+// Failures are std::runtime_error naming the database.
 class CServerDatabase {
 public:
     enum class Engine { SQLite, PostgreSQL };
@@ -30,6 +35,12 @@ public:
     void InTransaction(const Work& work);
     // Runs work on the session outside any transaction of ours (reads).
     void Use(const Work& work);
+    // Gives the calling thread a session of its own for Use and InTransaction, up to a few sessions
+    // in all; beyond them threads share them in turn. SQLite keeps its one session: its writers take
+    // turns on the whole file anyway. Call before the thread first uses the database.
+    void BindThread();
+    // How many sessions are open (the shared one included).
+    std::size_t Sessions();
 
     Engine Kind() const { return m_engine; }
     // The statement with its '?' placeholders written as the engine takes them: PostgreSQL numbers
@@ -44,14 +55,26 @@ public:
     static std::string PostgresConnection(const std::string& location);
     static std::string EngineName(Engine engine);
 
+    // Sessions a database opens at most (PostgreSQL); each is a backend process of the server.
+    static const std::size_t kMaxSessions = 8;
+
 private:
-    void Open(const std::string& location);
+    struct Slot {
+        std::unique_ptr<Poco::Data::Session> session;
+        boost::recursive_mutex lock;
+        int depth = 0;
+    };
+
+    std::unique_ptr<Poco::Data::Session> Open();
+    Slot& Current();
 
     Engine m_engine;
+    std::string m_location;  // may hold a password: never logged, used to open more sessions
     std::string m_description;
-    std::unique_ptr<Poco::Data::Session> m_session;
-    boost::recursive_mutex m_lock;
-    int m_depth = 0;
+    const uint64_t m_id;  // tells apart databases that a thread bound sessions of
+    std::mutex m_slotsLock;
+    std::vector<std::unique_ptr<Slot>> m_slots;  // [0]: the shared session
+    std::size_t m_nextShared = 1;
 };
 
 }  // namespace Server
