@@ -15,25 +15,6 @@ using Tools::Agent::CMessageSummary;
 
 namespace {
 
-const int64_t kProtectionStatus = 10044;
-const int64_t kConnectorStatus = 10292;
-const int64_t kStorageStatus = 10553;
-const int64_t kLicences = 10348;
-const int64_t kProductStatus = 10405;
-const int64_t kTaskResult = 10368;
-
-Tools::Agent::CAgentStore::Record AsRecord(const CFleetStore::Row& row) {
-    Tools::Agent::CAgentStore::Record record;
-    record.sequence = row.sequence;
-    record.time = row.time;
-    record.type = static_cast<uint32_t>(row.type);
-    record.className = row.className;
-    record.description = row.description;
-    record.userContext = row.userContext;
-    record.content = row.content;
-    return record;
-}
-
 // The product's state as the row tells it, by the agent's own rules; empty when it tells nothing,
 // as a row that cannot be read tells nothing.
 std::string StateOf(const CFleetStore::Row& row) {
@@ -58,8 +39,8 @@ std::string StateOf(const CFleetStore::Row& row) {
 // A damaged storage or licence row says nothing, which replaces what an older one said.
 std::string Summary(const CFleetStore::Row& row) {
     try {
-        return row.type == kStorageStatus ? CMessageSummary::Storage(row.content)
-                                          : CMessageSummary::SoonestExpiry(row.content);
+        return row.type == CComputerReadings::kStorageStatus ? CMessageSummary::Storage(row.content)
+                                                             : CMessageSummary::SoonestExpiry(row.content);
     } catch (const std::runtime_error&) {
         return std::string();
     }
@@ -107,6 +88,18 @@ std::string CComputerReadings::Line(const CFleetStore::Row& row) {
     } catch (const std::exception&) {
         return row.time + " " + std::to_string(row.type) + " damaged row #" + std::to_string(row.sequence);
     }
+}
+
+Tools::Agent::CAgentStore::Record CComputerReadings::AsRecord(const CFleetStore::Row& row) {
+    Tools::Agent::CAgentStore::Record record;
+    record.sequence = row.sequence;
+    record.time = row.time;
+    record.type = static_cast<uint32_t>(row.type);
+    record.className = row.className;
+    record.description = row.description;
+    record.userContext = row.userContext;
+    record.content = row.content;
+    return record;
 }
 
 }  // namespace Server

@@ -19,13 +19,12 @@ using Tools::Agent::CAgentStore;
 
 namespace {
 
-// Types the agent stores that tell about the product.
-const int64_t kProtectionStatus = 10044;
-const int64_t kConnectorStatus = 10292;
-const int64_t kStorageStatus = 10553;
-const int64_t kLicences = 10348;
-const int64_t kProductStatus = 10405;
-const int64_t kTaskResult = 10368;
+const int64_t kProtectionStatus = CComputerReadings::kProtectionStatus;
+const int64_t kConnectorStatus = CComputerReadings::kConnectorStatus;
+const int64_t kStorageStatus = CComputerReadings::kStorageStatus;
+const int64_t kLicences = CComputerReadings::kLicences;
+const int64_t kProductStatus = CComputerReadings::kProductStatus;
+const int64_t kTaskResult = CComputerReadings::kTaskResult;
 const int64_t kMaintenanceOn = 740;
 const int64_t kMaintenanceOff = 741;
 // How far back a computer's state is looked for when its readings are read from its rows; a row
@@ -37,18 +36,6 @@ const char* const kUnknown = "unknown";
 
 Object::Ptr NewObject() {
     return new Object(Poco::JSON_PRESERVE_KEY_ORDER);
-}
-
-CAgentStore::Record AsRecord(const CFleetStore::Row& row) {
-    CAgentStore::Record record;
-    record.sequence = row.sequence;
-    record.time = row.time;
-    record.type = static_cast<uint32_t>(row.type);
-    record.className = row.className;
-    record.description = row.description;
-    record.userContext = row.userContext;
-    record.content = row.content;
-    return record;
 }
 
 void Apply(const CFleetStore::Readings& readings, CFleetStore::Computer& computer) {
@@ -264,7 +251,7 @@ Array::Ptr CFleetView::Results(const CFleetStore::Task& task) {
     const int everyResult = 1000;
     const std::vector<CFleetStore::Row> rows = m_store.NewestRows(task.computer, {kTaskResult}, everyResult);
     for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
-        if (CAgentStore::CarriesTask(AsRecord(*row), first)) {
+        if (CAgentStore::CarriesTask(CComputerReadings::AsRecord(*row), first)) {
             results->add(CComputerReadings::Line(*row));
         }
     }
