@@ -11,6 +11,7 @@
 #include "server/service/CFleetService.h"
 #include "tests/server/CPostgresCluster.h"
 #include "tests/server/CTestDatabase.h"
+#include "tests/server/StoredRows.h"
 
 namespace Zun {
 namespace Server {
@@ -24,15 +25,7 @@ const std::chrono::seconds kDeadline(30);
 const uint32_t kProtectionStatus = 10044;
 
 StoredRow Row(int64_t sequence, uint32_t type = kProtectionStatus) {
-    StoredRow row;
-    row.set_sequence(sequence);
-    row.set_time("2026-12-07T01:00:00.000Z");
-    row.set_type(type);
-    row.set_class_name("CStatusLog");
-    row.set_description("row " + std::to_string(sequence));
-    row.set_user_context("test");
-    row.set_content("{\"rows\":[]}");
-    return row;
+    return Testing::StoredStatusRow(sequence, type, "2026-12-07T01:00:00.000Z");
 }
 
 std::vector<StoredRow> Rows(int64_t first, int64_t last) {
