@@ -220,7 +220,9 @@ void CSimulatedAgent::Acked(int64_t committedThrough) {
     for (auto row = m_unacked.begin(); row != m_unacked.end() && row->first <= committedThrough;) {
         const auto sent = m_firstSent.find(row->first);
         if (sent != m_firstSent.end()) {
-            m_figures.commitSeconds.push_back(Seconds(now - sent->second));
+            if (sent->second >= m_measureFrom) {
+                m_figures.commitSeconds.push_back(Seconds(now - sent->second));
+            }
             m_firstSent.erase(sent);
         }
         row = m_unacked.erase(row);
@@ -301,6 +303,24 @@ int64_t CSimulatedAgent::Last() {
 int64_t CSimulatedAgent::Acknowledged() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_acked;
+}
+
+void CSimulatedAgent::MeasureFrom(Clock::time_point start) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_measureFrom = start;
+    m_figures.commitSeconds.clear();
+}
+
+std::vector<double> CSimulatedAgent::WaitingSeconds() {
+    const Clock::time_point now = Clock::now();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<double> waiting;
+    for (const auto& sent : m_firstSent) {
+        if (sent.second >= m_measureFrom) {
+            waiting.push_back(Seconds(now - sent.second));
+        }
+    }
+    return waiting;
 }
 
 CSimulatedAgent::Figures CSimulatedAgent::TakeFigures() {

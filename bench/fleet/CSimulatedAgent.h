@@ -66,6 +66,12 @@ public:
     int64_t Last();
     int64_t Acknowledged();
     Figures TakeFigures();
+    // Rows first sent before this time no longer count in commitSeconds: the steady window measures
+    // its own rows, not the backlog that the fleet's coming up left behind.
+    void MeasureFrom(Clock::time_point start);
+    // Rows sent since MeasureFrom and not acknowledged yet, by how long they have waited so far: they
+    // count at the window's end with that wait, so that a slow tail is not left out.
+    std::vector<double> WaitingSeconds();
     const std::string& Name() const { return m_identity.name; }
 
 private:
@@ -104,6 +110,7 @@ private:
     std::map<int64_t, Clock::time_point> m_firstSent;
     Clock::time_point m_escrowSent;
     Figures m_figures;
+    Clock::time_point m_measureFrom;
 };
 
 }  // namespace QuilBench

@@ -4,8 +4,8 @@
 // its own rows; time runs COMPRESSION times faster than a computer's day (a heartbeat a minute
 // becomes one every 60/COMPRESSION s). PostgreSQL is a cluster of the bench's own in a temporary
 // folder. Phases: all agents connect and escrow; MINUTES simulated minutes of steady traffic (the
-// latencies and the server's CPU are taken there); a task to all; with --storm, the server is
-// restarted under the connected agents; then the agents go quiet until every row is acknowledged,
+// latencies of the rows sent in it and the server's CPU are taken there); a task to all; with --storm, the
+// server is restarted under the connected agents; then the agents go quiet until every row is acknowledged,
 // and the database is counted against what each agent sent. Rows go to the results table.
 
 #include <fcntl.h>
@@ -31,6 +31,7 @@
 #include "bench/BenchCommon.h"
 #include "bench/fleet/CSimulatedAgent.h"
 #include "server/admin/CCertificateAuthority.h"
+#include "server/api/CLinkRuntime.h"
 #include "server/store/CServerDatabase.h"
 #include "tests/server/CPostgresCluster.h"
 
@@ -333,6 +334,9 @@ private:
         m_loadBefore = Load();
         const double cpu = CpuSeconds(m_server.pid);
         const Clock::time_point start = Clock::now();
+        for (auto& agent : m_agents) {
+            agent->MeasureFrom(start);
+        }
         const int64_t sentBefore = Sent();
         std::this_thread::sleep_for(std::chrono::duration<double>(m_minutes * 60 / m_compression));
         m_window = Since(start);
@@ -343,6 +347,10 @@ private:
             m_commit.insert(m_commit.end(), figures.commitSeconds.begin(), figures.commitSeconds.end());
         }
         m_committedRate = m_commit.size() / m_window;
+        for (auto& agent : m_agents) {
+            const std::vector<double> waiting = agent->WaitingSeconds();
+            m_commit.insert(m_commit.end(), waiting.begin(), waiting.end());
+        }
         m_loadAfter = Load();
         std::printf("steady %.0f s: %.0f rows/s committed, server CPU %.1f s (load %s)\n", m_window,
                     m_committedRate, m_cpu, m_loadAfter.c_str());
@@ -550,6 +558,7 @@ int main(int argc, char** argv) {
             stderr, "usage: fleet BIN_DIR WORK_DIR sqlite|postgresql AGENTS COMPRESSION MINUTES [--storm]\n");
         return 64;
     }
+    Zun::Server::CLinkRuntime::Prepare();
     const int agents = std::atoi(argv[4]);
     const double compression = std::atof(argv[5]);
     const double minutes = std::atof(argv[6]);

@@ -155,12 +155,13 @@ CAdminCommands::Json CAdminCommands::Task(const Json& request) {
     for (const std::string& id : task.ids) {
         ids += (ids.empty() ? "" : " ") + id;
     }
+    const std::vector<int64_t> taskIds = m_service.QueueTasks(computers, task.line, ids);
     Array::Ptr queued = new Array;
-    for (const std::string& computer : computers) {
+    for (std::size_t i = 0; i < computers.size(); ++i) {
         Json entry = NewObject();
-        entry->set("computer", computer);
-        entry->set("id", static_cast<Poco::Int64>(m_service.QueueTask(computer, task.line, ids)));
-        entry->set("connected", m_service.IsConnected(computer));
+        entry->set("computer", computers[i]);
+        entry->set("id", static_cast<Poco::Int64>(taskIds[i]));
+        entry->set("connected", m_service.IsConnected(computers[i]));
         queued->add(entry);
     }
     Json answer = Ok();

@@ -10,6 +10,7 @@
 
 #include "platform/CTrustedPath.h"
 #include "server/api/CClientCertificateVerifier.h"
+#include "server/api/CLinkRuntime.h"
 #include "server/api/CLinkStream.h"
 #include "server/api/CWorkPool.h"
 #include "server/api/link.grpc.pb.h"
@@ -68,6 +69,7 @@ public:
         : m_settings(settings), m_handler(handler), m_log(std::move(log)) {}
 
     void Start() {
+        CLinkRuntime::Prepare();
         const std::string ca = ReadPem("CA certificate", m_settings.caCertificate);
         grpc::experimental::IdentityKeyCertPair identity;
         identity.private_key = ReadPem("private key", m_settings.privateKey);

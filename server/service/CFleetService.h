@@ -43,6 +43,8 @@ public:
     // Groups of rows committed at once: PostgreSQL takes two on sessions of their own while the
     // link's workers connect agents on theirs; SQLite writes one transaction at a time anyway.
     static const std::size_t kPostgresWriters = 2;
+    // Tasks queued in one transaction when one line goes to many computers.
+    static const std::size_t kQueueGroup = 500;
 
     CFleetService(CFleetStore& store, const CItemSealer& sealer, SerialCheck isCurrent, Log log);
     ~CFleetService() override;
@@ -60,6 +62,9 @@ public:
     // Queues a task line (already checked) for the computer and wakes its stream when it is connected
     // here; other servers on the same database hear of it through the store's announcement.
     int64_t QueueTask(const std::string& computer, const std::string& line, const std::string& taskIds);
+    // The same task line for several computers, committed in groups; the tasks' ids in their order.
+    std::vector<int64_t> QueueTasks(const std::vector<std::string>& computers, const std::string& line,
+                                    const std::string& taskIds);
     bool IsConnected(const std::string& computer) const;
     // Has the computer's stream, when it is connected here, take what is queued for it.
     void WakeComputer(const std::string& computer);

@@ -164,9 +164,12 @@ public:
 
     // Tasks.
     int64_t QueueTask(const Task& task);
-    // Tells the other servers on the database (PostgreSQL) that a task waits for the computer, once
+    // The task for each of the computers (task.computer unused), in one statement; their ids in the
+    // computers' order.
+    std::vector<int64_t> QueueTasks(const Task& task, const std::vector<std::string>& computers);
+    // Tells the other servers on the database (PostgreSQL) that a task waits for each computer, once
     // the transaction this runs in commits. SQLite serves one server: nothing to tell.
-    void AnnounceTask(const std::string& server, const std::string& computer);
+    void AnnounceTasks(const std::string& server, const std::vector<std::string>& computers);
     // The queued tasks, oldest first, now taken.
     std::vector<Task> TakeQueued(const std::string& computer, const std::string& time);
     // Taken and not answered: queued again, to be offered on the next connection.

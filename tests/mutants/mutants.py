@@ -25,7 +25,7 @@ def load(path, only_label):
             if len(fields) != 5:
                 sys.exit(f"mutants.txt:{number}: expected 5 fields separated by '{SEPARATOR.strip()}'")
             label, source, find, replace, what = (f.strip() for f in fields)
-            if only_label is None or label == only_label:
+            if only_label is None or label == only_label or str(number) in only_label.split(","):
                 mutants.append((number, label, source, find.encode().decode("unicode_escape"),
                                 replace.encode().decode("unicode_escape"), what))
     return mutants

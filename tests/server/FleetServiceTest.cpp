@@ -253,6 +253,29 @@ TEST_P(FleetServiceTest, TaskQueuedWhileDisconnectedIsDeliveredOnConnect) {
     EXPECT_EQ(m_wakes.load(), wakes + 1);
 }
 
+// One line for more computers than a transaction queues: each gets one task, the ids come back in
+// the computers' order, and only the stream connected here is woken.
+TEST_P(FleetServiceTest, ATaskForManyComputersIsQueuedForEachInGroups) {
+    Connect();
+    std::vector<std::string> computers{kComputer};
+    for (std::size_t i = 1; i <= CFleetService::kQueueGroup; ++i) {
+        computers.push_back("pc-enrolled-" + std::to_string(i));
+        m_database->Store().Enrolled(computers.back());
+    }
+    const int wakes = m_wakes;
+    const std::vector<int64_t> ids = m_service->QueueTasks(computers, "{\"task\":\"query\",\"kind\":1}", "");
+    EXPECT_EQ(m_wakes.load(), wakes + 1);
+    ASSERT_EQ(ids.size(), computers.size());
+    std::map<int64_t, std::string> computerOf;
+    for (const CFleetStore::Task& task : m_database->Store().Tasks()) {
+        computerOf[task.id] = task.computer;
+    }
+    ASSERT_EQ(computerOf.size(), computers.size()) << "one task each, no more";
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        EXPECT_EQ(computerOf[ids[i]], computers[i]) << "task " << ids[i];
+    }
+}
+
 TEST_P(FleetServiceTest, AnswersForAnotherComputersTaskAreIgnored) {
     Connect();
     Connect("pc-2");

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/CTrustedPath.h"
+#include "server/api/CLinkRuntime.h"
 #include "server/api/link.grpc.pb.h"
 #include "tools/agent/link/CLinkRowReader.h"
 #include "tools/agent/link/CReconnectBackoff.h"
@@ -366,6 +367,7 @@ CServerLink::CServerLink(const Settings& settings, ILinkStore& store, TaskRunner
 CServerLink::~CServerLink() = default;
 
 void CServerLink::Start() {
+    Server::CLinkRuntime::Prepare();
     m_impl->Start();
 }
 
