@@ -68,6 +68,8 @@ TEST_F(AgentServerLinkTest, TheAgentSendsItsRowsAndTakesEachServerTaskOnceAcross
     }
     agent->Signal(SIGINT);
     ASSERT_EQ(0, agent->WaitForExit(kDeadline)) << agent->Errors();
+    // Until the server has seen the old stream end, a wake would hand the task to that stream.
+    ASSERT_TRUE(handler.WaitFor([&] { return handler.disconnects == 1; }, kDeadline));
 
     handler.Requeue();  // the answer counts as lost: the server offers the task again
     agent = StartAgent(bundle);
