@@ -1,6 +1,9 @@
 #include "channel/CPixlinkChannel.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <stdexcept>
 
 #include "channel/CPixlinkErrorReplyException.h"
@@ -22,6 +25,24 @@ constexpr uint32_t kStatusAdministrator = 14;
 constexpr uint32_t kStatusSuccessNoBody = 18;
 constexpr uint32_t kReplyHeaderSize = 12;
 const char* const kExceeded = "CPixlinkChannel: Reply buffer exeeded allowed size";
+
+struct FreeRoom {
+    void operator()(uint8_t* room) const { std::free(room); }
+};
+// Room for a reply larger than the first attempt allows. Zeroed, so that a product reporting more
+// than it wrote never makes us read what the heap held before (earlier replies' secrets among it);
+// from calloc, because large blocks come as fresh pages the system zeroes only once written: a
+// product that asks for more again and again up to the bound costs what it sends, not a fill of
+// every doubling (half a gigabyte on the way to 256 MiB).
+using Room = std::unique_ptr<uint8_t, FreeRoom>;
+
+Room NewRoom(uint64_t capacity) {
+    Room room(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(capacity), 1)));
+    if (!room) {
+        throw std::bad_alloc();
+    }
+    return room;
+}
 
 }  // namespace
 
@@ -120,15 +141,28 @@ uint32_t CPixlinkChannel::SendRequest(const std::vector<uint8_t>& request, CPixl
     }
     uint64_t capacity = bytes.empty() ? CPixlinkChannelBuffer::InitialCapacity : bytes.size();
     while (capacity <= MaxReplyCapacity) {
-        bytes.resize(capacity);
+        Room room;
+        uint8_t* into = nullptr;
+        if (capacity <= CPixlinkChannelBuffer::InitialCapacity) {
+            bytes.assign(capacity, 0);  // nothing of an earlier reply shows through either
+            into = bytes.data();
+        } else {
+            room = NewRoom(capacity);
+            into = room.get();
+        }
         uint64_t length = 0;
-        const uint32_t result = RequestLocked(request, bytes, capacity, length);
+        const uint32_t result = RequestLocked(request, into, capacity, length);
         if (result == kResultBufferTooSmall) {
             capacity *= 2;
             continue;
         }
         // A client never reports more than it was given room for; a reply that claims to is corrupt.
-        bytes.resize(std::min(length, capacity));
+        const uint64_t kept = std::min(length, capacity);
+        if (room) {
+            bytes.assign(into, into + kept);
+        } else {
+            bytes.resize(kept);
+        }
         reply.Rewind();
         uint32_t bodyLength = 0;
         if (!ReadReplyHeader(reply, bodyLength)) {
@@ -142,14 +176,14 @@ uint32_t CPixlinkChannel::SendRequest(const std::vector<uint8_t>& request, CPixl
 
 // Sends once under the lock. A transport failure before any ping decided the mode switches to the
 // legacy port and sends again; afterwards it is reported, with the first failure appended.
-uint32_t CPixlinkChannel::RequestLocked(const std::vector<uint8_t>& request, std::vector<uint8_t>& reply,
+uint32_t CPixlinkChannel::RequestLocked(const std::vector<uint8_t>& request, uint8_t* reply,
                                         uint64_t capacity, uint64_t& length) {
     boost::lock_guard<boost::mutex> guard(m_lock);
     std::string nonLegacyError;
     for (;;) {
         IPixlinkClient* client = CurrentClient();
         const uint32_t result = client ? client->Request(0, kMessageRequest, request.data(), request.size(),
-                                                         reply.data(), capacity, &length, 0)
+                                                         reply, capacity, &length, 0)
                                        : kResultNotSupported;
         if (result == kResultSuccess || result == kResultBufferTooSmall) {
             return result;

@@ -8,6 +8,7 @@
 // server is restarted under the connected agents; then the agents go quiet until every row is acknowledged,
 // and the database is counted against what each agent sent. Rows go to the results table.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -148,6 +149,49 @@ double CpuSeconds(pid_t pid) {
         }
     }
     return static_cast<double>(user + system) / sysconf(_SC_CLK_TCK);
+}
+
+// A process and its direct children (PostgreSQL's postmaster and its backends), CPU seconds.
+double TreeCpuSeconds(pid_t parent) {
+    double total = CpuSeconds(parent);
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) {
+        return total;
+    }
+    while (const dirent* entry = readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid <= 0) {
+            continue;
+        }
+        std::ifstream in(std::string("/proc/") + entry->d_name + "/stat");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::size_t close = text.rfind(')');
+        char state = 0;
+        long ppid = 0;
+        if (close != std::string::npos &&
+            std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &ppid) == 2 && ppid == parent) {
+            total += CpuSeconds(pid);
+        }
+    }
+    closedir(proc);
+    return total;
+}
+
+// Busy and total CPU seconds of the whole machine since boot (all cores).
+std::pair<double, double> MachineCpuSeconds() {
+    std::ifstream in("/proc/stat");
+    std::string cpu;
+    in >> cpu;
+    double busy = 0, all = 0;
+    unsigned long long value = 0;
+    for (int field = 0; field < 8 && in >> value; ++field) {
+        all += value;
+        if (field != 3 && field != 4) {  // idle and iowait
+            busy += value;
+        }
+    }
+    const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+    return {busy / tick, all / tick};
 }
 
 double MemoryMiB(pid_t pid, const std::string& key) {
@@ -333,6 +377,9 @@ private:
     void Steady() {
         m_loadBefore = Load();
         const double cpu = CpuSeconds(m_server.pid);
+        const double database = DatabaseCpuSeconds();
+        const double simulator = CpuSeconds(getpid());
+        const std::pair<double, double> machine = MachineCpuSeconds();
         const Clock::time_point start = Clock::now();
         for (auto& agent : m_agents) {
             agent->MeasureFrom(start);
@@ -341,6 +388,10 @@ private:
         std::this_thread::sleep_for(std::chrono::duration<double>(m_minutes * 60 / m_compression));
         m_window = Since(start);
         m_cpu = CpuSeconds(m_server.pid) - cpu;
+        m_databaseCpu = DatabaseCpuSeconds() - database;
+        m_simulatorCpu = CpuSeconds(getpid()) - simulator;
+        const std::pair<double, double> machineAfter = MachineCpuSeconds();
+        m_machineBusy = (machineAfter.first - machine.first) / std::max(1e-9, machineAfter.second - machine.second);
         m_sentRate = (Sent() - sentBefore) / m_window;
         for (auto& agent : m_agents) {
             const CSimulatedAgent::Figures figures = agent->TakeFigures();
@@ -352,8 +403,20 @@ private:
             m_commit.insert(m_commit.end(), waiting.begin(), waiting.end());
         }
         m_loadAfter = Load();
-        std::printf("steady %.0f s: %.0f rows/s committed, server CPU %.1f s (load %s)\n", m_window,
-                    m_committedRate, m_cpu, m_loadAfter.c_str());
+        std::printf("steady %.0f s: %.0f rows/s committed, CPU: server %.1f s, database %.1f s, simulator %.1f s, "
+                    "machine %.0f %% busy (load %s)\n",
+                    m_window, m_committedRate, m_cpu, m_databaseCpu, m_simulatorCpu, m_machineBusy * 100,
+                    m_loadAfter.c_str());
+    }
+
+    // The PostgreSQL cluster's postmaster and backends; SQLite runs inside the server.
+    double DatabaseCpuSeconds() const {
+        if (!m_cluster) {
+            return 0;
+        }
+        std::ifstream in(m_cluster->Folder() + "/data/postmaster.pid");
+        long postmaster = 0;
+        return in >> postmaster && postmaster > 0 ? TreeCpuSeconds(static_cast<pid_t>(postmaster)) : 0;
     }
 
     int64_t Sent() {
@@ -493,8 +556,10 @@ private:
         const double simulatedMinutes = m_window / 60 * m_compression;
         WriteRow(what + "server CPU per 1,000 agents per simulated minute",
                  FormatNumber(m_cpu / (m_count / 1000.0) / simulatedMinutes, 2) + " s",
-                 FormatNumber(m_cpu, 1) + " s over " + FormatNumber(m_window, 0) + " s; load " +
-                     m_loadBefore + " → " + m_loadAfter,
+                 FormatNumber(m_cpu, 1) + " s over " + FormatNumber(m_window, 0) + " s (database " +
+                     FormatNumber(m_databaseCpu, 1) + " s, simulator " + FormatNumber(m_simulatorCpu, 1) +
+                     " s, machine " + FormatNumber(m_machineBusy * 100, 0) + " % busy); load " + m_loadBefore +
+                     " → " + m_loadAfter,
                  "—", "none (figure)", "—");
         WriteRow(what + "server resident memory", FormatNumber(memoryPeak, 0) + " MiB peak",
                  FormatNumber(memoryNow, 0) + " MiB after the task to all", "—", "≤ 1 GiB",
@@ -534,6 +599,9 @@ private:
     std::vector<double> m_commit;
     double m_window = 0;
     double m_cpu = 0;
+    double m_databaseCpu = 0;
+    double m_simulatorCpu = 0;
+    double m_machineBusy = 0;
     double m_sentRate = 0;
     double m_committedRate = 0;
     std::string m_loadBefore;

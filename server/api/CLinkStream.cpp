@@ -261,6 +261,7 @@ void CLinkStream::Deliver() {
             task.mutable_task()->set_id(delivery.id);
             task.mutable_task()->set_line(delivery.line);
             Send(task);
+            m_unanswered.insert(delivery.id);
         }
     } catch (const std::exception& e) {
         m_log(kError, "Cannot take the deliveries of " + Who() + ": " + e.what());
@@ -268,6 +269,7 @@ void CLinkStream::Deliver() {
 }
 
 void CLinkStream::Answer(const quil::link::v1::TaskAnswer& answer) {
+    m_unanswered.erase(answer.id());
     try {
         m_handler.Answered(m_computer, answer);
     } catch (const std::exception& e) {
@@ -335,7 +337,7 @@ void CLinkStream::OnDone() {
 
 void CLinkStream::End() {
     try {
-        m_handler.Disconnected(m_computer);
+        m_handler.Disconnected(m_computer, std::vector<int64_t>(m_unanswered.begin(), m_unanswered.end()));
     } catch (const std::exception& e) {
         m_log(kError, "Disconnecting " + Who() + ": " + e.what());
     }

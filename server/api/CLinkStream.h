@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,9 @@ private:
     std::string m_serial;
     std::string m_peer;
     std::shared_ptr<CLinkStream> m_self;
+    // Deliveries sent on this stream and not answered on it. Only the stream's posted work, which
+    // runs one call at a time, touches it.
+    std::set<int64_t> m_unanswered;
 
     quil::link::v1::AgentMessage m_incoming;
     std::mutex m_mutex;                                    // what follows

@@ -458,17 +458,42 @@ void CFleetService::QueueVerification(const std::string& computer, const std::st
 }
 
 // A stream that ends after a newer one of the computer connected leaves the computer connected.
-void CFleetService::Disconnected(const std::string& computer) {
+void CFleetService::Disconnected(const std::string& computer, const std::vector<int64_t>& unanswered) {
+    bool last = true;
     {
         boost::lock_guard<boost::mutex> guard(m_lock);
         const auto found = m_links.find(computer);
         if (found != m_links.end() && --found->second.streams > 0) {
-            return;
+            last = false;
+        } else {
+            m_links.erase(computer);
         }
-        m_links.erase(computer);
     }
-    m_store.Disconnected(computer, m_serverId, CAgentStore::Now());
-    m_log(kInfo, computer + " disconnected");
+    if (last) {
+        m_store.Disconnected(computer, m_serverId, CAgentStore::Now());
+        m_log(kInfo, computer + " disconnected");
+    }
+    OfferAgain(computer, unanswered);
+}
+
+// A stream can take deliveries after the computer's newer stream connected and offered the
+// unanswered ones again: a wake posted to the old stream just before the agent reconnected. Those
+// would wait for the next connection; they are queued again now and the stream serving the
+// computer, on this server or another, is woken.
+void CFleetService::OfferAgain(const std::string& computer, const std::vector<int64_t>& unanswered) {
+    if (unanswered.empty()) {
+        return;
+    }
+    bool requeued = false;
+    m_store.Database().InTransaction([&](Poco::Data::Session&) {
+        requeued = m_store.RequeueTasks(computer, unanswered) > 0;
+        if (requeued) {
+            m_store.AnnounceTasks(m_serverId, {computer});
+        }
+    });
+    if (requeued) {
+        WakeComputer(computer);
+    }
 }
 
 bool CFleetService::IsConnected(const std::string& computer) const {

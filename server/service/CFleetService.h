@@ -57,7 +57,7 @@ public:
     void WorkerStarted() override;
     std::vector<Delivery> TakeDeliveries(const std::string& computer) override;
     void Answered(const std::string& computer, const quil::link::v1::TaskAnswer& answer) override;
-    void Disconnected(const std::string& computer) override;
+    void Disconnected(const std::string& computer, const std::vector<int64_t>& unanswered) override;
 
     // Queues a task line (already checked) for the computer and wakes its stream when it is connected
     // here; other servers on the same database hear of it through the store's announcement.
@@ -101,6 +101,7 @@ private:
     void QueueVerification(const std::string& computer, const std::string& time);
     void QueueResponse(const std::string& computer, const Response& response);
     void RequeueUnanswered(const std::string& computer);
+    void OfferAgain(const std::string& computer, const std::vector<int64_t>& unanswered);
     static std::string ResponseLine(const Response& response);
 
     CFleetStore& m_store;

@@ -56,7 +56,9 @@ public:
     // not answered are offered again after the next Connected.
     virtual std::vector<Delivery> TakeDeliveries(const std::string& computer) = 0;
     virtual void Answered(const std::string& computer, const quil::link::v1::TaskAnswer& answer) = 0;
-    virtual void Disconnected(const std::string& computer) = 0;
+    // The stream ended. `unanswered`: the deliveries it sent that no answer on it came for; they are
+    // offered again to whichever stream serves the computer now (an agent skips a task it took).
+    virtual void Disconnected(const std::string& computer, const std::vector<int64_t>& unanswered) = 0;
 };
 
 }  // namespace Server

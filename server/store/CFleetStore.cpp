@@ -556,6 +556,24 @@ void CFleetStore::RequeueTaken(const std::string& computer) {
     });
 }
 
+std::size_t CFleetStore::RequeueTasks(const std::string& computer, const std::vector<int64_t>& ids) {
+    if (ids.empty()) {
+        return 0;
+    }
+    std::size_t requeued = 0;
+    m_database.Use([&](Session& session) {
+        Statement update(session);
+        update << Q("UPDATE tasks SET state = ? WHERE computer = ? AND state = ? AND id IN (" +
+                    Rows(ids.size(), "?") + ")"),
+            bind(std::string(kQueued)), bind(computer), bind(std::string(kTaken));
+        for (const int64_t id : ids) {
+            update, bind(static_cast<Poco::Int64>(id));
+        }
+        requeued = update.execute();
+    });
+    return requeued;
+}
+
 bool CFleetStore::FindTask(int64_t id, Task& task) {
     std::vector<Task> found;
     m_database.Use([&](Session& session) {

@@ -174,6 +174,8 @@ public:
     std::vector<Task> TakeQueued(const std::string& computer, const std::string& time);
     // Taken and not answered: queued again, to be offered on the next connection.
     void RequeueTaken(const std::string& computer);
+    // Those of the ids that are the computer's and still taken: queued again. Returns how many.
+    std::size_t RequeueTasks(const std::string& computer, const std::vector<int64_t>& ids);
     bool FindTask(int64_t id, Task& task);
     void Answer(int64_t id, bool ok, const std::string& answer, int64_t agentSequence,
                 const std::string& time);

@@ -49,9 +49,10 @@ void CRecordingHandler::Answered(const std::string&, const quil::link::v1::TaskA
     m_changed.notify_all();
 }
 
-void CRecordingHandler::Disconnected(const std::string&) {
+void CRecordingHandler::Disconnected(const std::string&, const std::vector<int64_t>& left) {
     std::lock_guard<std::mutex> lock(mutex);
     ++disconnects;
+    unanswered = left;
     m_wake = Wake();
     m_changed.notify_all();
 }

@@ -25,7 +25,7 @@ public:
     int64_t Commit(const std::string& computer, const std::vector<quil::link::v1::StoredRow>& rows) override;
     std::vector<Delivery> TakeDeliveries(const std::string& computer) override;
     void Answered(const std::string& computer, const quil::link::v1::TaskAnswer& answer) override;
-    void Disconnected(const std::string& computer) override;
+    void Disconnected(const std::string& computer, const std::vector<int64_t>& unanswered) override;
 
     void Refuse(const std::string& reason);
     void Queue(int64_t id, const std::string& line);
@@ -43,6 +43,7 @@ public:
     std::vector<quil::link::v1::TaskAnswer> answers;
     int commits = 0;
     int disconnects = 0;
+    std::vector<int64_t> unanswered;  // what the last stream to end left unanswered
 
 private:
     std::condition_variable m_changed;

@@ -240,7 +240,7 @@ TEST_P(FleetServiceTest, ItemsCommittedWhoseResponseWasNeverQueuedGetOneOnReconn
 
 TEST_P(FleetServiceTest, TaskQueuedWhileDisconnectedIsDeliveredOnConnect) {
     Connect();
-    m_service->Disconnected(kComputer);
+    m_service->Disconnected(kComputer, {});
     const int wakes = m_wakes;
     const int64_t id = m_service->QueueTask(kComputer, "{\"task\":\"query\",\"kind\":1}", "");
     EXPECT_EQ(m_wakes.load(), wakes) << "no stream to wake";
@@ -250,6 +250,35 @@ TEST_P(FleetServiceTest, TaskQueuedWhileDisconnectedIsDeliveredOnConnect) {
     ASSERT_EQ(deliveries.size(), 1u);
     EXPECT_EQ(deliveries[0].id, id);
     m_service->QueueTask(kComputer, "{\"task\":\"query\",\"kind\":0}", "");
+    EXPECT_EQ(m_wakes.load(), wakes + 1);
+}
+
+// A wake posted to the computer's old stream runs after its new stream connected: the old one takes
+// the task and ends without an answer. The task goes to the new stream; an answered one stays
+// answered whatever a stream reports.
+TEST_P(FleetServiceTest, ADeliveryLeftUnansweredByAnEndedStreamGoesToTheNewerOne) {
+    Connect();
+    Connect();  // the agent came back before the server saw its first stream end
+    const int64_t id = m_service->QueueTask(kComputer, "{\"task\":\"query\",\"kind\":1}", "");
+    ASSERT_EQ(m_service->TakeDeliveries(kComputer).size(), 1u) << "taken by the old stream";
+    const int wakes = m_wakes;
+    m_service->Disconnected(kComputer, {id});
+    EXPECT_TRUE(m_service->IsConnected(kComputer));
+    EXPECT_EQ(m_wakes.load(), wakes + 1);
+    const auto deliveries = m_service->TakeDeliveries(kComputer);
+    ASSERT_EQ(deliveries.size(), 1u);
+    EXPECT_EQ(deliveries[0].id, id);
+
+    quil::link::v1::TaskAnswer answer;
+    answer.set_id(id);
+    answer.set_ok(true);
+    answer.set_answer("{\"ok\":true}");
+    m_service->Answered(kComputer, answer);
+    m_service->Disconnected(kComputer, {id});
+    EXPECT_FALSE(m_service->IsConnected(kComputer));
+    CFleetStore::Task task;
+    ASSERT_TRUE(m_database->Store().FindTask(id, task));
+    EXPECT_EQ(task.state, CFleetStore::kAnswered);
     EXPECT_EQ(m_wakes.load(), wakes + 1);
 }
 

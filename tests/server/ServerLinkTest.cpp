@@ -40,6 +40,11 @@ class ServerLinkTest : public ::testing::Test {
 protected:
     void SetUp() override { OpenStore(CAgentStore::Limits{0, 0, true}); }
     void TearDown() override {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_holdTasks = false;
+            m_logged.notify_all();
+        }
         m_link.reset();
         m_store.reset();
     }
@@ -81,8 +86,10 @@ protected:
             settings, *m_linkStore,
             [this](const std::string& line, const std::function<void()>& taken) {
                 taken();
-                std::lock_guard<std::mutex> lock(m_mutex);
+                std::unique_lock<std::mutex> lock(m_mutex);
                 m_tasks.push_back(line);
+                m_logged.notify_all();
+                m_logged.wait(lock, [this] { return !m_holdTasks; });
                 return std::string("{\"ok\":true,\"task\":\"x\"}");
             },
             [this](const std::string& text, CAgentLogger::Level) {
@@ -121,6 +128,7 @@ protected:
     std::condition_variable m_logged;
     std::string m_log;
     std::vector<std::string> m_tasks;
+    bool m_holdTasks = false;  // tasks run until this is cleared
 };
 
 TEST_F(ServerLinkTest, RowsArriveInOrderUnderTheCertificatesNameAndAreAcknowledged) {
@@ -224,6 +232,33 @@ TEST_F(ServerLinkTest, TasksRunOnceEachAndAreAnswered) {
     }
     EXPECT_EQ("{\"ok\":true,\"task\":\"x\"}", handler.answers[0].answer());
     EXPECT_NE(std::string::npos, handler.answers[3].answer().find("repeated"));
+}
+
+// The stream ends while the agent still runs a task: the server hears which delivery went
+// unanswered, and only that one.
+TEST_F(ServerLinkTest, AStreamThatEndsNamesTheDeliveriesLeftUnanswered) {
+    CRecordingHandler& handler = m_bed.Handler();
+    handler.Queue(1, "{\"task\":\"a\"}");
+    Connect(m_bed.Enrol("pc-1"));
+    ASSERT_TRUE(handler.WaitFor([&] { return handler.answers.size() == 1; }));
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_holdTasks = true;
+    }
+    handler.Queue(2, "{\"task\":\"b\"}");
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        ASSERT_TRUE(m_logged.wait_for(lock, kWait, [this] { return m_tasks.size() == 2; }));
+    }
+    m_bed.StopServer();
+    ASSERT_TRUE(handler.WaitFor([&] { return handler.disconnects == 1; }));
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_holdTasks = false;
+        m_logged.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(handler.mutex);
+    EXPECT_EQ(std::vector<int64_t>{2}, handler.unanswered);
 }
 
 enum class Refusal { UnknownCa, Expired, Revoked };
