@@ -53,8 +53,8 @@ private:
     // Why the last request of a client never reached the product, or nothing.
     std::string RefusalNote(Platform::NTSTATUS connectStatus) const;
     Platform::NTSTATUS CurrentConnectStatus() const;
-    uint32_t RequestLocked(const std::vector<uint8_t>& request, uint8_t* reply,
-                           uint64_t capacity, uint64_t& length);
+    uint32_t RequestLocked(const std::vector<uint8_t>& request, uint8_t* reply, uint64_t capacity,
+                           uint64_t& length);
     static bool ReadReplyHeader(CPixlinkChannelBuffer& reply, uint32_t& bodyLength);
     uint32_t ReadDword(int64_t offset, const char* failure);
     int64_t ModuleField(int64_t index, int64_t field);
