@@ -380,12 +380,12 @@ std::vector<int64_t> CFleetService::QueueTasks(const std::vector<std::string>& c
                                                const std::string& line, const std::string& taskIds) {
     std::vector<int64_t> ids;
     ids.reserve(computers.size());
+    CFleetStore::Task task;
+    task.line = line;
+    task.purpose = CFleetStore::kAdministrator;
+    task.taskIds = taskIds;
     for (std::size_t first = 0; first < computers.size(); first += kQueueGroup) {
         const std::size_t end = std::min(computers.size(), first + kQueueGroup);
-        CFleetStore::Task task;
-        task.line = line;
-        task.purpose = CFleetStore::kAdministrator;
-        task.taskIds = taskIds;
         task.queuedAt = CAgentStore::Now();
         const std::vector<std::string> group(computers.begin() + first, computers.begin() + end);
         m_store.Database().InTransaction([&](Poco::Data::Session&) {
