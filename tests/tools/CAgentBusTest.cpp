@@ -297,10 +297,9 @@ TEST_F(CAgentBusTest, BookkeepingDeferredAtAnyMomentRuns) {
     EXPECT_EQ(5 * kRounds, ran);
 }
 
-// A notice is the agent's bookkeeping, not data: it is noted in a unit of work before its publisher
-// goes on (on the publisher's thread when the bus is idle), and never recorded or delivered. On the
-// bus thread itself, which cannot wait for its own unit of work, and once the bus has stopped, it is
-// noted at once.
+// A notice is the agent's bookkeeping, not data: it is noted on the publisher's thread before Publish
+// returns, whether the bus is idle, busy on its own thread or stopped, and never recorded or
+// delivered.
 TEST_F(CAgentBusTest, ANoticeIsNotedBeforeItsPublisherGoesOn) {
     boost::mutex lock;
     std::string events;  // n noted, r recorded
@@ -333,6 +332,7 @@ TEST_F(CAgentBusTest, ANoticeIsNotedBeforeItsPublisherGoesOn) {
     noting.Defer([] {});  // bookkeeping that waits for company must not hold the notice up
     noting.Publish(handOver(), boost::shared_ptr<CUserContext>());
     EXPECT_EQ("n", seen()) << "noted before Publish returned";
+    EXPECT_EQ(boost::this_thread::get_id(), notedOn) << "on the publisher's thread";
 
     auto announcing = NewSubscriber();
     announcing->onMessage = [&](const boost::shared_ptr<IMessage>&) {

@@ -5,8 +5,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <boost/make_shared.hpp>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -20,6 +23,7 @@
 #include "tests/support/CTemporaryObjectRoot.h"
 #include "tools/agent/CAgentCommands.h"
 #include "tools/agent/store/CAgentStore.h"
+#include "tools/agent/store/CHandOverMarks.h"
 #include "tools/agent/store/CMessageEncoder.h"
 
 namespace {
@@ -182,7 +186,7 @@ TEST_F(CAgentStoreTest, ATransactionKeepsWhatWasAppendedEvenWhenItsWorkFails) {
 
 // The writes behind every message and task are kept prepared and reused: each use must bind its own
 // values, and one that failed must leave nothing open that would hold up the next or the commit.
-TEST_F(CAgentStoreTest, TaskRowsMoveOnlyForwardAndAFailedWriteLeavesTheStoreUsable) {
+TEST_F(CAgentStoreTest, TaskRowsTakeTheirHandOverMarksAndAFailedWriteLeavesTheStoreUsable) {
     CAgentStore store(path, CAgentStore::Mode::Create);
     CAgentStore::Record plain, sealed;
     plain.description = "plain";
@@ -198,21 +202,17 @@ TEST_F(CAgentStoreTest, TaskRowsMoveOnlyForwardAndAFailedWriteLeavesTheStoreUsab
     ASSERT_EQ(first + 1, second);
     EXPECT_THROW(store.AddTask(first, "the same row twice"), std::runtime_error);
     EXPECT_THROW(store.InTransaction([&] { store.AddTask(second, "again"); }), std::runtime_error);
-    struct Step {
-        int64_t sequence;
-        CAgentStore::TaskState state;
-    };
-    for (const Step& step :
-         {Step{second, CAgentStore::TaskState::Handed}, Step{second, CAgentStore::TaskState::Stored},
-          Step{first, CAgentStore::TaskState::Stored}}) {
-        store.InTransaction([&] { store.SetTaskState(step.sequence, step.state); });
-    }
+    store.MarkHanded(second);
+    store.MarkHanded(second);
+    EXPECT_EQ(CAgentStore::TaskState::Handed, store.UnfinishedTasks()[1].state) << "before any commit";
+    store.InTransaction([] {});
+    EXPECT_TRUE(Zun::Tools::Agent::CHandOverMarks::Read(path + "-handed").empty()) << "the commit took them";
     const auto tasks = CAgentStore(path, CAgentStore::Mode::ReadOnly).UnfinishedTasks();
     ASSERT_EQ(2u, tasks.size());
     EXPECT_EQ("line one", tasks[0].line);
     EXPECT_EQ(CAgentStore::TaskState::Stored, tasks[0].state);
     EXPECT_EQ("line two", tasks[1].line);
-    EXPECT_EQ(CAgentStore::TaskState::Handed, tasks[1].state) << "a task never goes back";
+    EXPECT_EQ(CAgentStore::TaskState::Handed, tasks[1].state);
     store.InTransaction([&] { store.FinishTask(first); });
     EXPECT_EQ(1u, store.UnfinishedTasks().size());
     EXPECT_EQ("", store.Payload(first));
@@ -226,6 +226,96 @@ TEST_F(CAgentStoreTest, TaskRowsMoveOnlyForwardAndAFailedWriteLeavesTheStoreUsab
         ADD_FAILURE() << "a reader wrote";
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string::npos, std::string(e.what()).find("cannot store plain")) << e.what();
+    }
+}
+
+std::vector<int64_t> Sorted(std::vector<int64_t> values) {
+    std::sort(values.begin(), values.end());
+    return values;
+}
+
+// The ring of hand-over marks: a slot is free again only once its mark is committed, and what is in
+// the file, not in the object, is what the next run finds.
+TEST_F(CAgentStoreTest, HandOverMarksWaitInTheFileUntilTheirCommitFreesThem) {
+    const std::string file = root.Path() + "/marks";
+    std::ofstream(file).close();
+    Zun::Tools::Agent::CHandOverMarks marks(file, 3);
+    for (int64_t sequence : {11, 12, 13}) {
+        EXPECT_TRUE(marks.Mark(sequence)) << sequence;
+    }
+    EXPECT_FALSE(marks.Mark(14)) << "every slot waits for a commit";
+    const auto pending = marks.Unfolded();
+    EXPECT_EQ((std::vector<int64_t>{11, 12, 13}), pending.sequences);
+    marks.Release(pending.through - 1);  // 11 and 12 committed, 13 not yet
+    EXPECT_TRUE(marks.Mark(14));
+    EXPECT_TRUE(marks.Mark(15));
+    EXPECT_FALSE(marks.Mark(16));
+    const std::vector<int64_t> waiting = {13, 14, 15};
+    EXPECT_EQ(waiting, marks.Unfolded().sequences);
+    EXPECT_EQ(waiting, Sorted(Zun::Tools::Agent::CHandOverMarks::Read(file)));
+    EXPECT_EQ(waiting, Sorted(Zun::Tools::Agent::CHandOverMarks(file, 3).Left()))
+        << "a later run finds what was not released";
+}
+
+// A mark is made without a commit and must still count when the agent dies right after it: a reader
+// sees it meanwhile, the next writer puts it in the row, and a writer that marks faster than it
+// commits makes room itself.
+TEST_F(CAgentStoreTest, AHandOverMarkOutlivesItsWriterAndReachesTheRow) {
+    const size_t many = Zun::Tools::Agent::CHandOverMarks::kSlots + 10;
+    std::vector<int64_t> sequences;
+    {
+        CAgentStore store(path, CAgentStore::Mode::Create);
+        store.InTransaction([&] {
+            for (size_t i = 0; i < many; ++i) {
+                sequences.push_back(store.Append(CAgentStore::Record()));
+                store.AddTask(sequences.back(), "task");
+            }
+        });
+        for (int64_t sequence : sequences) {
+            store.MarkHanded(sequence);
+        }
+        store.MarkHanded(sequences.back() + 1000);  // no such task: nothing to mark
+    }                                               // gone without a commit of the last marks, as if killed
+    const auto handed = [](const std::vector<CAgentStore::Task>& tasks) {
+        return static_cast<size_t>(std::count_if(
+            tasks.begin(), tasks.end(),
+            [](const CAgentStore::Task& task) { return task.state == CAgentStore::TaskState::Handed; }));
+    };
+    EXPECT_EQ(many, handed(CAgentStore(path, CAgentStore::Mode::ReadOnly).UnfinishedTasks()));
+    EXPECT_EQ(many, handed(CAgentStore(path, CAgentStore::Mode::Create).UnfinishedTasks()));
+    EXPECT_TRUE(Zun::Tools::Agent::CHandOverMarks::Read(path + "-handed").empty())
+        << "once in the rows, the file forgets them";
+    EXPECT_EQ(many, handed(CAgentStore(path, CAgentStore::Mode::ReadOnly).UnfinishedTasks()));
+    EXPECT_THROW(CAgentStore(path, CAgentStore::Mode::ReadOnly).MarkHanded(sequences[0]), std::runtime_error);
+}
+
+// Whatever an earlier version or someone else left in the marks file: what is no sequence is skipped,
+// a file too large to be ours is refused, naming it.
+TEST_F(CAgentStoreTest, AMarksFileOfOddContentIsReadOrRefusedClearly) {
+    struct Case {
+        std::string name;
+        std::string content;
+        std::string error;  // empty: opens
+    };
+    std::string junk(8 * 3 + 5, '\0');
+    const int64_t negative = -7;
+    std::memcpy(&junk[8], &negative, sizeof negative);
+    for (const Case& c :
+         {Case{"zeros, a negative sequence and a cut slot", junk, ""},
+          Case{"too large", std::string(Zun::Tools::Agent::CHandOverMarks::kMaxFileBytes + 1, 'x'),
+               "holds more than"}}) {
+        CAgentStore(path, CAgentStore::Mode::Create).InTransaction([] {});
+        std::ofstream(path + "-handed", std::ios::binary | std::ios::trunc) << c.content;
+        try {
+            CAgentStore store(path, CAgentStore::Mode::Create);
+            EXPECT_TRUE(c.error.empty()) << c.name << ": opened";
+            EXPECT_TRUE(store.UnfinishedTasks().empty()) << c.name;
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string::npos, std::string(e.what()).find(c.error)) << c.name << ": " << e.what();
+            EXPECT_NE(std::string::npos, std::string(e.what()).find("-handed")) << c.name << ": " << e.what();
+            EXPECT_FALSE(c.error.empty()) << c.name << ": " << e.what();
+        }
+        std::remove((path + "-handed").c_str());
     }
 }
 

@@ -41,6 +41,10 @@ void Pipe(int fds[2]) {
     _exit(127);
 }
 
+// A condition may also turn on what a child writes to a file without saying so (the agent's marks of
+// tasks it hands over): no wait for output lasts longer than this before the condition is tested again.
+constexpr int kRecheckMs = 50;
+
 int Remaining(Deadline deadline) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -156,7 +160,7 @@ bool CChildProcess::Pump(const std::vector<CChildProcess*>& children, Deadline u
     if (fds.empty()) {
         return false;
     }
-    if (poll(fds.data(), fds.size(), Remaining(until)) <= 0) {
+    if (poll(fds.data(), fds.size(), std::min(Remaining(until), kRecheckMs)) <= 0) {
         return true;
     }
     for (size_t i = 0; i < fds.size(); ++i) {

@@ -40,7 +40,7 @@ public:
     const std::string& Errors() const { return m_errors; }
 
     // Waits until condition holds, reading the pipes of every child meanwhile: whatever a child
-    // writes wakes the wait, so the condition is tested again exactly when something happened.
+    // writes wakes the wait, and the condition is tested again then, or after a short while at most.
     // False when the deadline passed or an interrupt was requested (see RequestInterrupt).
     static bool WaitUntil(const std::vector<CChildProcess*>& children, const std::function<bool()>& condition,
                           Deadline deadline);

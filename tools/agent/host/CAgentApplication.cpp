@@ -501,9 +501,9 @@ std::function<void()> CAgentApplication::HandingOver(const TrackedTaskPtr& track
     return [this, tracked] { Finish(tracked, false); };
 }
 
-// The module is about to send a task's first request to the product and goes on once this is
-// committed: a task so marked may have reached the product, and a restart will not run it again.
-// Until then it sits in the module's queue, and a restart delivers it again.
+// The module is about to send a task's first request to the product and goes on once this is noted,
+// on its own thread: a task so marked may have reached the product, and a restart will not run it
+// again. Until then it sits in the module's queue, and a restart delivers it again.
 void CAgentApplication::NoteSending(const Common::Kernel::IMessage& notice) {
     const auto* handOver = dynamic_cast<const Common::Message::CTaskHandOver*>(&notice);
     const Release* release = handOver ? boost::get_deleter<Release>(handOver->GetTask()) : nullptr;
@@ -512,7 +512,7 @@ void CAgentApplication::NoteSending(const Common::Kernel::IMessage& notice) {
     }
     const int64_t sequence = release->tracked->sequence;
     Guarded("note task #" + std::to_string(sequence) + " as sent to the product",
-            [&] { m_store->SetTaskState(sequence, CAgentStore::TaskState::Handed); });
+            [&] { m_store->MarkHanded(sequence); });
 }
 
 // Tasks an earlier run answered but did not finish: one whose request never left for the product

@@ -13,9 +13,6 @@ const char* const kSource = "CAgentBus";
 constexpr std::size_t kMaxBatch = 256;
 // How long deferred work waits for messages to record with it.
 const boost::chrono::milliseconds kDeferredWait(10);
-// How long the publisher of a notice waits for its unit of work: that of a stalled disk, beyond which
-// the publisher goes on without the note rather than hang.
-const std::chrono::seconds kNoticeWait(30);
 }  // namespace
 
 CAgentBus::CAgentBus(Recorder recorder, Common::Kernel::ILoggerResource& logger, Batch batch, Stored stored)
@@ -56,7 +53,7 @@ void CAgentBus::DropSubscribers() {
 void CAgentBus::Publish(const MessagePtr& message, const ContextPtr& userContext) {
     const auto notice = message ? m_notices.find(message->GetType()) : m_notices.end();
     if (notice != m_notices.end()) {
-        Note(notice->second, message);
+        notice->second(message);
         return;
     }
     Envelope envelope;
@@ -67,63 +64,6 @@ void CAgentBus::Publish(const MessagePtr& message, const ContextPtr& userContext
 
 void CAgentBus::TakeNotices(Common::Kernel::MessageType type, Notice notice) {
     m_notices[type] = std::move(notice);
-}
-
-void CAgentBus::Note(const Notice& notice, const MessagePtr& message) {
-    Deferred deferred;
-    deferred.work = [notice, message] { notice(message); };
-    deferred.done = std::make_shared<std::promise<void>>();
-    std::future<void> noted = deferred.done->get_future();
-    std::vector<Deferred> unit;
-    bool taken = false;  // the unit of work is the publisher's: the bus thread waits for it
-    {
-        boost::lock_guard<boost::mutex> guard(m_lock);
-        if ((m_stopping && !m_running) || m_thread.get_id() == boost::this_thread::get_id()) {
-            // Once the bus has stopped, or on the bus thread itself, which cannot wait for its own
-            // unit of work, the notice runs at once, in a unit of its own.
-            unit.push_back(std::move(deferred));
-        } else if (!m_busy && m_queue.empty()) {
-            // An idle bus: the publisher runs the unit of work itself, with the bookkeeping that is
-            // due, sparing the hand-off to the bus thread and back that it would otherwise wait for.
-            m_busy = true;
-            taken = true;
-            unit.swap(m_deferred);
-            unit.push_back(std::move(deferred));
-        } else {
-            m_deferred.push_back(std::move(deferred));
-            m_noticeWaiting = true;
-            m_changed.notify_all();
-        }
-    }
-    if (!unit.empty()) {
-        RunHere(unit, taken);
-    }
-    try {
-        if (noted.wait_for(kNoticeWait) != std::future_status::ready) {
-            Warn("Went on without the note of " + message->Describe() + ": its unit of work took over " +
-                 std::to_string(kNoticeWait.count()) + " s");
-        } else {
-            noted.get();
-        }
-    } catch (const std::exception& e) {
-        Warn("Could not note " + message->Describe() + ": " + e.what());
-    }
-}
-
-// A unit of work of deferred work alone, on the caller's thread.
-void CAgentBus::RunHere(std::vector<Deferred>& unit, bool taken) {
-    std::vector<Envelope> none;
-    RecordAll(none, unit);
-    unit.clear();  // outside the lock, as in Run
-    if (taken) {
-        boost::lock_guard<boost::mutex> guard(m_lock);
-        m_busy = false;
-        // Woken for nothing once per task, the bus thread took a share of the two cores a task
-        // needs: only what waits for the bus to be free is woken.
-        if (!m_queue.empty() || !m_deferred.empty() || m_stopping || m_idleWaiters > 0) {
-            m_changed.notify_all();
-        }
-    }
 }
 
 CAgentBus::Receipt CAgentBus::PublishRecorded(const MessagePtr& message, const ContextPtr& userContext,
@@ -213,10 +153,9 @@ void CAgentBus::Defer(std::function<void()> work) {
         if (!(m_stopping && !m_running)) {
             // The bus thread looks at the bookkeeping only when it was empty and the thread idle:
             // anything added while it waits out kDeferredWait or records would wake it for nothing,
-            // once per finished task. (A publisher of a notice may have taken the bookkeeping along
-            // while the thread waits out kDeferredWait, which it then does to its end.)
+            // once per finished task.
             const bool wake = m_deferred.empty() && !m_busy && !m_waitingForCompany;
-            m_deferred.push_back(Deferred{std::move(work), nullptr});
+            m_deferred.push_back(Deferred{std::move(work)});
             if (wake) {
                 m_changed.notify_all();
             }
@@ -238,26 +177,16 @@ bool CAgentBus::WaitIdle(boost::chrono::milliseconds timeout) {
 void CAgentBus::Run() {
     boost::unique_lock<boost::mutex> guard(m_lock);
     while (true) {
-        // A publisher of a notice may be running a unit of work of its own (Note).
-        m_changed.wait(guard,
-                       [this] { return (!m_queue.empty() || !m_deferred.empty() || m_stopping) && !m_busy; });
-        if (m_queue.empty() && !m_stopping && !m_noticeWaiting) {
+        m_changed.wait(guard, [this] { return !m_queue.empty() || !m_deferred.empty() || m_stopping; });
+        if (m_queue.empty() && !m_stopping) {
             // Bookkeeping alone waits a moment for messages to share their unit of work: a commit of
-            // its own for each finished task cost more than the finishing. A waiting publisher of a
-            // notice ends the wait.
+            // its own for each finished task cost more than the finishing.
             m_waitingForCompany = true;
-            m_changed.wait_for(guard, kDeferredWait,
-                               [this] { return !m_queue.empty() || m_stopping || m_noticeWaiting; });
+            m_changed.wait_for(guard, kDeferredWait, [this] { return !m_queue.empty() || m_stopping; });
             m_waitingForCompany = false;
-            if (m_busy) {
-                continue;
-            }
         }
         if (m_queue.empty() && m_deferred.empty()) {
-            if (m_stopping) {
-                break;
-            }
-            continue;  // a publisher of a notice took the bookkeeping along
+            break;  // stopping, with nothing left
         }
         const std::size_t count = std::min(m_queue.size(), kMaxBatch);
         std::vector<Envelope> envelopes(std::make_move_iterator(m_queue.begin()),
@@ -265,7 +194,6 @@ void CAgentBus::Run() {
         m_queue.erase(m_queue.begin(), m_queue.begin() + count);
         std::vector<Deferred> deferred;
         deferred.swap(m_deferred);
-        m_noticeWaiting = false;
         m_busy = true;
         guard.unlock();
         RecordAll(envelopes, deferred);
@@ -276,8 +204,7 @@ void CAgentBus::Run() {
             }
         }
         envelopes.clear();  // the messages may belong to a module that is unloaded later
-        // A notice holds a task message whose last release defers work: never under the lock.
-        deferred.clear();
+        deferred.clear();   // outside the lock: work may hold a task message whose release defers work
         guard.lock();
         m_busy = false;
         m_changed.notify_all();
@@ -311,21 +238,7 @@ void CAgentBus::RecordAll(std::vector<Envelope>& envelopes, std::vector<Deferred
             Warn("Could not record " + std::to_string(envelopes.size()) + " messages: " + failure);
         }
     }
-    Resolve(deferred, failure);
     Settle(envelopes, failure);
-}
-
-void CAgentBus::Resolve(std::vector<Deferred>& deferred, const std::string& batchFailure) {
-    for (Deferred& work : deferred) {
-        if (!work.done) {
-            continue;
-        }
-        if (batchFailure.empty()) {
-            work.done->set_value();
-        } else {
-            work.done->set_exception(std::make_exception_ptr(std::runtime_error(batchFailure)));
-        }
-    }
 }
 
 void CAgentBus::Record(Envelope& envelope) {

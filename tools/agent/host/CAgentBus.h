@@ -54,10 +54,8 @@ public:
     // Queues the message; a message of a type given to TakeNotices is noted instead.
     void Publish(const MessagePtr& message, const ContextPtr& userContext) override;
     // Messages of the type are announcements to the agent, not data: never recorded nor delivered.
-    // Publishing one runs the notice on the bus thread in the next unit of work (at once, without the
-    // wait of deferred work, sharing the commit with whatever else is due) and returns once that unit
-    // has ended, so the publisher goes on only when the agent has what it noted on disk. Call before
-    // Start.
+    // Publishing one runs the notice at once on the publisher's thread, which goes on once it returns:
+    // a notice must be quick and must not wait for the bus. Call before Start.
     void TakeNotices(Common::Kernel::MessageType type, Notice notice);
     // Publish, with a receipt for the record. A message that cannot be stored is not delivered.
     Receipt PublishRecorded(const MessagePtr& message, const ContextPtr& userContext, Hooks hooks);
@@ -101,19 +99,15 @@ private:
         bool failed = false;
     };
 
-    // Work for the bus thread's next unit of work; `done`, when set, resolves once that unit has ended.
+    // Work for the bus thread's next unit of work.
     struct Deferred {
         std::function<void()> work;
-        std::shared_ptr<std::promise<void>> done;
     };
 
-    void Note(const Notice& notice, const MessagePtr& message);
-    void RunHere(std::vector<Deferred>& unit, bool taken);
     void Enqueue(Envelope envelope);
     void Enqueue(std::vector<Envelope> envelopes);
     void Run();
     void RecordAll(std::vector<Envelope>& envelopes, std::vector<Deferred>& deferred);
-    static void Resolve(std::vector<Deferred>& deferred, const std::string& batchFailure);
     void Record(Envelope& envelope);
     void Settle(std::vector<Envelope>& envelopes, const std::string& batchFailure);
     void HandOver(std::vector<Envelope>& envelopes);
@@ -130,7 +124,6 @@ private:
     boost::condition_variable m_changed;
     std::deque<Envelope> m_queue;
     std::vector<Deferred> m_deferred;
-    bool m_noticeWaiting = false;  // a publisher waits for deferred work: no waiting for company
     std::map<Common::Kernel::MessageType, Notice> m_notices;
     bool m_busy = false;
     int m_idleWaiters = 0;             // callers of WaitIdle

@@ -52,7 +52,9 @@ const int kWalSizeLimit = 4 * 1024 * 1024;
 // Pruning by age scans the table, so it runs at most this often.
 const int64_t kAgePruneSeconds = 60;
 const int64_t kSecondsPerDay = 24 * 60 * 60;
-const char* const kCompanions[] = {"", "-wal", "-shm"};
+// The database, its write-ahead log and shared-memory index, and the tasks' hand-over marks.
+const char* const kCompanions[] = {"", "-wal", "-shm", "-handed"};
+const char* const kMarksSuffix = "-handed";
 // Beside the database: held by the agent that writes it.
 const char* const kLockSuffix = ".lock";
 // The symbols of a task result event that carry the task's identifiers.
@@ -168,6 +170,21 @@ void CAgentStore::OpenForWriting(Unreadable unreadable) {
     m_acknowledged = std::stoll(SettingLocked(kAcknowledgedSetting, "0"));
     PruneLocked();
     m_writes.reset(new CStoreWrites(*m_session));
+    m_marks.reset(new CHandOverMarks(m_path + kMarksSuffix));
+    FoldLeftMarks();
+}
+
+// What an earlier run marked goes into the tasks' rows before anyone asks which tasks it left.
+void CAgentStore::FoldLeftMarks() {
+    if (m_marks->Left().empty()) {
+        return;
+    }
+    m_session->begin();
+    for (int64_t sequence : m_marks->Left()) {
+        Writes().RaiseTaskState(sequence, static_cast<int>(TaskState::Handed));
+    }
+    m_session->commit();
+    m_marks->Clear();
 }
 
 // Connects, refusing anything but an empty or an agent database, and moves a damaged one aside.
@@ -451,6 +468,7 @@ int64_t CAgentStore::Append(const Record& record) {
 }
 
 void CAgentStore::InTransaction(const std::function<void()>& work) {
+    CHandOverMarks::Pending marks;
     {
         boost::lock_guard<boost::mutex> guard(m_mutex);
         try {
@@ -459,26 +477,49 @@ void CAgentStore::InTransaction(const std::function<void()>& work) {
         } catch (const std::exception& e) {
             throw CommitFailure(Failure("cannot begin a transaction", e).what());
         }
+        marks = FoldMarksLocked();
     }
     try {
         work();
     } catch (...) {
-        Commit();
+        Commit(marks);
         throw;
     }
-    Commit();
+    Commit(marks);
     PruneDue();
+}
+
+// Every transaction takes the hand-over marks made since the last one along. A mark that cannot be
+// folded stays in its slot for the next.
+CHandOverMarks::Pending CAgentStore::FoldMarksLocked() {
+    CHandOverMarks::Pending marks;
+    if (!m_marks) {
+        return marks;
+    }
+    marks = m_marks->Unfolded();
+    try {
+        for (int64_t sequence : marks.sequences) {
+            Writes().RaiseTaskState(sequence, static_cast<int>(TaskState::Handed));
+        }
+    } catch (const std::exception&) {
+        marks.sequences.clear();
+        marks.through = 0;
+    }
+    return marks;
 }
 
 // What was appended stays even when part of the work failed: each append reports its own failure.
 // A commit that fails (a full disk) leaves nothing of the transaction; it is rolled back so that the
 // connection can take the next one.
-void CAgentStore::Commit() {
+void CAgentStore::Commit(const CHandOverMarks::Pending& marks) {
     boost::lock_guard<boost::mutex> guard(m_mutex);
     m_inTransaction = false;
     try {
         m_session->commit();
         m_committedThrough = m_lastSequence;
+        if (m_marks) {
+            m_marks->Release(marks.through);
+        }
     } catch (const std::exception& e) {
         // The rolled back sequences are handed out again.
         m_lastSequence = m_committedThrough;
@@ -808,12 +849,27 @@ void CAgentStore::AddTask(int64_t sequence, const std::string& line) {
     }
 }
 
-void CAgentStore::SetTaskState(int64_t sequence, TaskState state) {
-    boost::lock_guard<boost::mutex> guard(m_mutex);
-    try {
-        Writes().RaiseTaskState(sequence, static_cast<int>(state));
-    } catch (const std::exception& e) {
-        throw Failure("cannot update task " + std::to_string(sequence), e);
+// The marks not yet in the tasks' rows: the writer's own, or what a reader finds in the writer's file.
+std::vector<int64_t> CAgentStore::Marked() const {
+    if (m_marks) {
+        return m_marks->Unfolded().sequences;
+    }
+    const std::string marks = m_path + kMarksSuffix;
+    return Poco::File(marks).exists() ? CHandOverMarks::Read(marks) : std::vector<int64_t>();
+}
+
+void CAgentStore::MarkHanded(int64_t sequence) {
+    if (!m_marks) {
+        throw std::runtime_error("Agent database " + m_path + ": cannot mark task " +
+                                 std::to_string(sequence) + ": opened for reading");
+    }
+    // Every slot waits for a commit: this one makes room.
+    if (!m_marks->Mark(sequence)) {
+        InTransaction([] {});
+        if (!m_marks->Mark(sequence)) {
+            throw std::runtime_error("Agent database " + m_path + ": cannot mark task " +
+                                     std::to_string(sequence) + ": the marks could not be committed");
+        }
     }
 }
 
@@ -828,6 +884,8 @@ void CAgentStore::FinishTask(int64_t sequence) {
 
 std::vector<CAgentStore::Task> CAgentStore::UnfinishedTasks() {
     boost::lock_guard<boost::mutex> guard(m_mutex);
+    // Before the rows: a mark folded and freed meanwhile is then in its row.
+    const std::vector<int64_t> marked = Marked();
     std::vector<Poco::Int64> sequences;
     std::vector<std::string> lines;
     std::vector<int> states;
@@ -841,7 +899,9 @@ std::vector<CAgentStore::Task> CAgentStore::UnfinishedTasks() {
     for (size_t i = 0; i < tasks.size(); ++i) {
         tasks[i].sequence = sequences[i];
         tasks[i].line = OpenLine(lines[i]);
-        tasks[i].state = states[i] == 0 ? TaskState::Stored : TaskState::Handed;
+        const bool handed =
+            states[i] != 0 || std::find(marked.begin(), marked.end(), sequences[i]) != marked.end();
+        tasks[i].state = handed ? TaskState::Handed : TaskState::Stored;
     }
     return tasks;
 }

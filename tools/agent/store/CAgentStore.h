@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/agent/store/CHandOverMarks.h"
+
 namespace Zun {
 namespace Platform {
 class CInstanceLock;
@@ -109,10 +111,12 @@ public:
     std::string Payload(int64_t sequence);
     // Keeps a task for its message row; call it in the unit of work that appends the row.
     void AddTask(int64_t sequence, const std::string& line);
-    // Moves a task on; a task never goes back to an earlier state.
-    void SetTaskState(int64_t sequence, TaskState state);
+    // Marks the task handed to the product, at once and without a commit: the mark outlives a kill of
+    // the agent that comes right after it, and the task's row takes it with the next commit (see
+    // CHandOverMarks). A task never goes back to an earlier state.
+    void MarkHanded(int64_t sequence);
     void FinishTask(int64_t sequence);
-    // The tasks an earlier run left unfinished, oldest first.
+    // The tasks an earlier run left unfinished, oldest first, with the marks not yet committed.
     std::vector<Task> UnfinishedTasks();
     // The records of the type that still hold a payload.
     std::vector<int64_t> WithPayload(uint32_t type);
@@ -157,7 +161,10 @@ private:
     void CheckPayloadKey(Unreadable unreadable);
     std::vector<int64_t> UnreadablePayloads(size_t& sealed);
     void SealPlainPayloads();
-    void Commit();
+    void FoldLeftMarks();
+    std::vector<int64_t> Marked() const;
+    CHandOverMarks::Pending FoldMarksLocked();
+    void Commit(const CHandOverMarks::Pending& marks);
     void PruneDue();
     void PruneLocked();
     int64_t PruneFloor(int64_t through) const;
@@ -175,7 +182,8 @@ private:
     std::unique_ptr<Platform::CInstanceLock> m_lock;
     std::unique_ptr<CPayloadCipher> m_cipher;
     std::unique_ptr<Poco::Data::Session> m_session;
-    std::unique_ptr<CStoreWrites> m_writes;  // on m_session, so declared after it; writing stores only
+    std::unique_ptr<CStoreWrites> m_writes;   // on m_session, so declared after it; writing stores only
+    std::unique_ptr<CHandOverMarks> m_marks;  // writing stores only
     std::vector<std::string> m_notices;
     int64_t m_lastSequence = 0;
     int64_t m_committedThrough = 0;
