@@ -13,10 +13,13 @@ namespace Agent {
 
 namespace {
 
-// Sizes the file before it is mapped: a mapping cannot grow its file.
+// Sizes the file before it is mapped: a mapping cannot grow its file. Only when its size is another:
+// Windows refuses to set the end of a file that some view maps.
 Poco::File Sized(const std::string& path, std::size_t bytes) {
     Poco::File file(path);
-    file.setSize(bytes);
+    if (file.getSize() != bytes) {
+        file.setSize(bytes);
+    }
     return file;
 }
 
