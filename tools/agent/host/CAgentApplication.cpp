@@ -483,7 +483,10 @@ void CAgentApplication::Finish(const TrackedTaskPtr& tracked, bool deferred) {
     --m_unfinished;
     const int64_t finished = tracked->sequence;
     const auto work = [this, finished] {
-        Guarded("finish task #" + std::to_string(finished), [&] { m_store->FinishTask(finished); });
+        std::lock_guard<std::mutex> guard(m_storeLock);
+        if (m_storeOpen) {
+            Guarded("finish task #" + std::to_string(finished), [&] { m_store->FinishTask(finished); });
+        }
     };
     if (finished >= 0) {
         deferred ? m_bus->Defer(work) : work();
@@ -511,8 +514,11 @@ void CAgentApplication::NoteSending(const Common::Kernel::IMessage& notice) {
         return;
     }
     const int64_t sequence = release->tracked->sequence;
-    Guarded("note task #" + std::to_string(sequence) + " as sent to the product",
-            [&] { m_store->MarkHanded(sequence); });
+    std::lock_guard<std::mutex> guard(m_storeLock);
+    if (m_storeOpen) {
+        Guarded("note task #" + std::to_string(sequence) + " as sent to the product",
+                [&] { m_store->MarkHanded(sequence); });
+    }
 }
 
 // Tasks an earlier run answered but did not finish: one whose request never left for the product
@@ -654,6 +660,10 @@ int CAgentApplication::Close() {
 void CAgentApplication::LeaveAbandonedModule() {
     m_bus->Stop();
     Log("Agent stopped; the module was left running", kLevelWarning);
+    {
+        std::lock_guard<std::mutex> guard(m_storeLock);
+        m_storeOpen = false;
+    }
     m_store.reset();
     std::cout.flush();
     std::cerr.flush();

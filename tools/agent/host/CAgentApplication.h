@@ -7,6 +7,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,11 @@ private:
     std::atomic<std::size_t> m_unfinished{0};
     // Whether the module's releases of task messages mean the tasks are done (not while it stops).
     std::atomic<bool> m_tracking{false};
+    // The module's worker reaches the store on its own thread (NoteSending, and Finish once the bus
+    // has stopped): a module left running when the agent ends must find the store closed, never half
+    // destroyed.
+    std::mutex m_storeLock;
+    bool m_storeOpen = true;
     std::string m_input;  // standard input read so far, up to its next line end
     bool m_skippingInput = false;
 };
