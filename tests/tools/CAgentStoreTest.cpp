@@ -289,6 +289,46 @@ TEST_F(CAgentStoreTest, AHandOverMarkOutlivesItsWriterAndReachesTheRow) {
     EXPECT_THROW(CAgentStore(path, CAgentStore::Mode::ReadOnly).MarkHanded(sequences[0]), std::runtime_error);
 }
 
+// With every slot waiting and a transaction of the bus's open (a stalled disk), the marker waits for
+// that transaction to end and then commits the marks itself: no mark is lost, none overwritten.
+TEST_F(CAgentStoreTest, AMarkerWithEverySlotTakenWaitsForTheOpenTransaction) {
+    const size_t slots = Zun::Tools::Agent::CHandOverMarks::kSlots;
+    CAgentStore store(path, CAgentStore::Mode::Create);
+    std::vector<int64_t> sequences;
+    store.InTransaction([&] {
+        for (size_t i = 0; i <= slots; ++i) {
+            sequences.push_back(store.Append(CAgentStore::Record()));
+            store.AddTask(sequences.back(), "task");
+        }
+    });
+    std::exception_ptr markFailure;
+    std::thread marker;
+    const auto holdOpen = [&] {
+        marker = std::thread([&] {
+            try {
+                for (int64_t sequence : sequences) {
+                    store.MarkHanded(sequence);
+                }
+            } catch (...) {
+                markFailure = std::current_exception();
+            }
+        });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (Zun::Tools::Agent::CHandOverMarks::Read(path + "-handed").size() < slots &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+    };
+    EXPECT_NO_THROW(store.InTransaction(holdOpen)) << "the open transaction was disturbed";
+    marker.join();
+    EXPECT_FALSE(markFailure) << "a mark failed while the transaction was open";
+    const auto tasks = store.UnfinishedTasks();
+    ASSERT_EQ(slots + 1, tasks.size());
+    for (const CAgentStore::Task& task : tasks) {
+        EXPECT_EQ(CAgentStore::TaskState::Handed, task.state) << task.sequence;
+    }
+}
+
 // Whatever an earlier version or someone else left in the marks file: what is no sequence is skipped,
 // a file too large to be ours is refused, naming it.
 TEST_F(CAgentStoreTest, AMarksFileOfOddContentIsReadOrRefusedClearly) {

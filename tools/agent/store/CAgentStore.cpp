@@ -514,6 +514,7 @@ CHandOverMarks::Pending CAgentStore::FoldMarksLocked() {
 void CAgentStore::Commit(const CHandOverMarks::Pending& marks) {
     boost::lock_guard<boost::mutex> guard(m_mutex);
     m_inTransaction = false;
+    m_transactionEnded.notify_all();
     try {
         m_session->commit();
         m_committedThrough = m_lastSequence;
@@ -863,13 +864,28 @@ void CAgentStore::MarkHanded(int64_t sequence) {
         throw std::runtime_error("Agent database " + m_path + ": cannot mark task " +
                                  std::to_string(sequence) + ": opened for reading");
     }
-    // Every slot waits for a commit: this one makes room.
-    if (!m_marks->Mark(sequence)) {
-        InTransaction([] {});
-        if (!m_marks->Mark(sequence)) {
-            throw std::runtime_error("Agent database " + m_path + ": cannot mark task " +
-                                     std::to_string(sequence) + ": the marks could not be committed");
+    while (!m_marks->Mark(sequence)) {
+        MakeRoomForMarks();
+    }
+}
+
+// Every slot waits for a commit: the marker commits them itself, once no other transaction is open
+// (one of the bus's may be, its disk stalled), and waits until then.
+void CAgentStore::MakeRoomForMarks() {
+    boost::unique_lock<boost::mutex> guard(m_mutex);
+    m_transactionEnded.wait(guard, [this] { return !m_inTransaction; });
+    try {
+        m_session->begin();
+        const CHandOverMarks::Pending marks = FoldMarksLocked();
+        m_session->commit();
+        m_marks->Release(marks.through);
+    } catch (const std::exception& e) {
+        try {
+            *m_session << "ROLLBACK", now;
+        } catch (const std::exception&) {
+            // SQLite may have rolled back already.
         }
+        throw Failure("cannot commit the hand-over marks", e);
     }
 }
 

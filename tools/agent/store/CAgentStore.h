@@ -1,6 +1,7 @@
 #pragma once
 
 #include <Poco/Data/Session.h>
+#include <boost/thread/condition_variable.hpp>
 #include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
 #include <cstdint>
@@ -163,6 +164,7 @@ private:
     void SealPlainPayloads();
     void FoldLeftMarks();
     std::vector<int64_t> Marked() const;
+    void MakeRoomForMarks();
     CHandOverMarks::Pending FoldMarksLocked();
     void Commit(const CHandOverMarks::Pending& marks);
     void PruneDue();
@@ -177,6 +179,7 @@ private:
     std::runtime_error Failure(const std::string& what, const std::exception& e) const;
 
     boost::mutex m_mutex;
+    boost::condition_variable m_transactionEnded;  // with m_mutex, when m_inTransaction turns false
     std::string m_path;
     Limits m_limits;
     std::unique_ptr<Platform::CInstanceLock> m_lock;
