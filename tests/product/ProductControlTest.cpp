@@ -40,6 +40,7 @@ TEST_F(ControlTest, BadLinesAreAnsweredWithTheirFault) {
         {R"({"op":"fault","kind":"explode"})", "unknown fault kind"},
         {R"({"op":"fault","kind":"status"})", "status: missing"},
         {R"({"op":"fault","kind":"hang","ms":-1})", "ms: -1 is out of range"},
+        {R"({"op":"fault","kind":"hang","ms":5,"request":112})", "request: expected a string"},
         {R"({"op":"bump","index":10})", "index: 10 is out of range 0..9"},
         {R"({"op":"set-status","records":[{"Status":5}]})", "records[0].Status: must be 0, 1, 2"},
         {R"({"op":"pings","answer":"no"})", "answer: expected true or false"},
@@ -86,6 +87,20 @@ TEST_F(ControlTest, FaultsApplyInOrderEachForItsCount) {
         EXPECT_EQ(kind, fault->Type);
     }
     EXPECT_FALSE(faults.Take().has_value());
+
+    // A fault for one kind of request lets the others pass and waits for its own.
+    const auto named = [](const char* name) { return [name] { return std::string(name); }; };
+    Send(R"({"op":"fault","kind":"hang","ms":5,"request":"function WIPE_FDE_ENCRYPTION_PASSWORD"})");
+    Send(R"({"op":"fault","kind":"drop"})");
+    const std::optional<Fault> other = faults.Take(named("command 112"));
+    ASSERT_TRUE(other.has_value());
+    EXPECT_EQ(Fault::kDrop, other->Type);
+    EXPECT_FALSE(faults.Take(named("command 112")).has_value());
+    EXPECT_FALSE(faults.Take().has_value()) << "a request without a name is never the one";
+    const std::optional<Fault> held = faults.Take(named("function WIPE_FDE_ENCRYPTION_PASSWORD"));
+    ASSERT_TRUE(held.has_value());
+    EXPECT_EQ(Fault::kHang, held->Type);
+    EXPECT_EQ(0u, faults.Pending());
 
     Send(R"({"op":"pings","answer":false,"result":9})");
     EXPECT_EQ(9u, faults.PingResult());

@@ -197,6 +197,7 @@ CControlDispatcher::Action CControlDispatcher::AddFault(CJsonReader& request) {
     } else if (fault.Type == Fault::kHang) {
         fault.HangMs = static_cast<std::uint32_t>(request.Integer("ms", 0, kMaxHangMs));
     }
+    fault.Request = request.OptionalString("request").value_or("");
     return Action{[this, fault](Poco::JSON::Object::Ptr&) { m_faults.Add(fault); }, nullptr};
 }
 

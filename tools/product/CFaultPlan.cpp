@@ -39,16 +39,25 @@ void CFaultPlan::Clear() {
     m_pingResult = 0;
 }
 
-std::optional<Fault> CFaultPlan::Take() {
+std::optional<Fault> CFaultPlan::Take(const std::function<std::string()>& name) {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_faults.empty()) {
-        return std::nullopt;
+    std::optional<std::string> request;
+    for (auto queued = m_faults.begin(); queued != m_faults.end(); ++queued) {
+        if (!queued->Request.empty()) {
+            if (!request) {
+                request = name ? name() : std::string();
+            }
+            if (queued->Request != *request) {
+                continue;
+            }
+        }
+        const Fault fault = *queued;
+        if (--queued->Count == 0) {
+            m_faults.erase(queued);
+        }
+        return fault;
     }
-    const Fault fault = m_faults.front();
-    if (--m_faults.front().Count == 0) {
-        m_faults.pop_front();
-    }
-    return fault;
+    return std::nullopt;
 }
 
 std::size_t CFaultPlan::Pending() const {

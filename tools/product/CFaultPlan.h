@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,20 +27,25 @@ struct Fault {
     std::uint32_t Status = 0;
     std::uint32_t Bytes = 0;
     std::uint32_t HangMs = 0;
+    // Empty: any request. Otherwise only requests of this name as the product logs them
+    // ("function WIPE_FDE_ENCRYPTION_PASSWORD", "command 112"), so that a test can catch one kind of
+    // request while the module's other queries come and go around it.
+    std::string Request;
 
     // Throws std::invalid_argument for names it does not know.
     static Kind KindOf(const std::string& name);
     static const char* NameOf(Kind kind);
 };
 
-// The faults queued through the control interface, shared by the port threads. Faults apply in
-// the order they were added, each to as many requests as its count says.
+// The faults queued through the control interface, shared by the port threads. A request takes the
+// first queued fault that applies to it; each fault applies to as many requests as its count says.
 class CFaultPlan {
 public:
     void Add(const Fault& fault);
     void Clear();
-    // The fault for the request at hand, if any; counts it.
-    std::optional<Fault> Take();
+    // The fault for the request at hand, if any; counts it. name gives the request's name, asked for
+    // only while a fault for one kind of request is queued; without it such faults never apply.
+    std::optional<Fault> Take(const std::function<std::string()>& name = {});
     std::size_t Pending() const;
 
     // 0 answers pings; anything else is the result word a ping gets instead.

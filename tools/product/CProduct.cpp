@@ -72,6 +72,14 @@ StatusEntry CProduct::MaintenanceRecord() {
     return entry;
 }
 
+std::string CProduct::RequestName(const std::vector<std::uint8_t>& payload) {
+    try {
+        return Describe(CRequestParser::Parse(payload));
+    } catch (const CBadRequest&) {
+        return std::string();
+    }
+}
+
 CProduct::Reply CProduct::Handle(const std::vector<std::uint8_t>& payload) {
     return Handle(payload, 0, 0);
 }

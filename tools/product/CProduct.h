@@ -35,6 +35,8 @@ public:
     // module's reply buffer, whatever the request changed is undone.
     Reply Handle(const std::vector<std::uint8_t>& payload, std::size_t paddedBytes,
                  std::size_t replyCapacity);
+    // The request's name as the log shows it ("function NAME", "command N"); empty if unreadable.
+    static std::string RequestName(const std::vector<std::uint8_t>& payload);
 
     void SetStatus(std::vector<StatusEntry> entries);
     void SetLicences(std::vector<LicenceEntry> entries);

@@ -111,7 +111,7 @@ void CProductServer::AnswerRequest(CPixlinkPortServer& port, const CPortRequest&
         port.Reply(request, kStatusBadRequest, {});
         return;
     }
-    const std::optional<Fault> fault = m_faults.Take();
+    const std::optional<Fault> fault = m_faults.Take([&bytes] { return CProduct::RequestName(bytes); });
     if (fault) {
         CProductLog::Info(std::string("injecting fault ") + Fault::NameOf(fault->Type));
     }
