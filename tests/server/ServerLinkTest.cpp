@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <openssl/ssl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <sstream>
 
 #include "host/proto/Encryption.pb.h"
+#include "server/api/CTlsRecordBuffers.h"
 #include "tests/server/CLinkTestBed.h"
 #include "tools/agent/link/CLinkStore.h"
 #include "tools/agent/link/CReconnectBackoff.h"
@@ -134,9 +136,12 @@ protected:
 TEST_F(ServerLinkTest, RowsArriveInOrderUnderTheCertificatesNameAndAreAcknowledged) {
     std::string serial;
     const std::string bundle = m_bed.Enrol("pc-1", 30, &serial);
+    const std::size_t releasingBefore = Server::CTlsRecordBuffers::Released();
     Append(5);
     Connect(bundle);
     ASSERT_TRUE(WaitForCommitted(5));
+    // Both ends are in this process: gRPC made each end's SSL object through the server's SSL_new.
+    EXPECT_GE(Server::CTlsRecordBuffers::Released(), releasingBefore + 2);
     Append(3);
     ASSERT_TRUE(WaitForCommitted(8));
     EXPECT_EQ((std::vector<int64_t>{1, 2, 3, 4, 5, 6, 7, 8}), Received());
@@ -353,6 +358,16 @@ INSTANTIATE_TEST_SUITE_P(Limits, UnsentRowsTest,
                          ::testing::Values(PruneCase{false, 0, {5, 6}},
                                            PruneCase{true, 0, {1, 2, 3, 4, 5, 6}},
                                            PruneCase{true, 3, {4, 5, 6}}, PruneCase{true, 6, {5, 6}}));
+
+TEST(TlsRecordBuffersTest, EverySslObjectOfTheProcessGivesItsBuffersBackWhenIdle) {
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_method()), &SSL_CTX_free);
+    ASSERT_TRUE(context);
+    const std::size_t before = Server::CTlsRecordBuffers::Released();
+    std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(context.get()), &SSL_free);
+    ASSERT_TRUE(ssl);
+    EXPECT_EQ(SSL_MODE_RELEASE_BUFFERS, SSL_get_mode(ssl.get()) & SSL_MODE_RELEASE_BUFFERS);
+    EXPECT_EQ(before + 1, Server::CTlsRecordBuffers::Released());
+}
 
 TEST(ReconnectBackoffTest, WaitsAreDrawnBelowABoundThatDoublesToItsCeilingAndResets) {
     using std::chrono::milliseconds;
