@@ -180,11 +180,15 @@ void CAgentStore::FoldLeftMarks() {
         return;
     }
     m_session->begin();
-    for (int64_t sequence : m_marks->Left()) {
-        Writes().RaiseTaskState(sequence, static_cast<int>(TaskState::Handed));
-    }
+    PutMarksInRows(m_marks->Left());
     m_session->commit();
     m_marks->Clear();
+}
+
+void CAgentStore::PutMarksInRows(const std::vector<int64_t>& sequences) {
+    for (int64_t sequence : sequences) {
+        Writes().RaiseTaskState(sequence, static_cast<int>(TaskState::Handed));
+    }
 }
 
 // Connects, refusing anything but an empty or an agent database, and moves a damaged one aside.
@@ -498,9 +502,7 @@ CHandOverMarks::Pending CAgentStore::FoldMarksLocked() {
     }
     marks = m_marks->Unfolded();
     try {
-        for (int64_t sequence : marks.sequences) {
-            Writes().RaiseTaskState(sequence, static_cast<int>(TaskState::Handed));
-        }
+        PutMarksInRows(marks.sequences);
     } catch (const std::exception&) {
         marks.sequences.clear();
         marks.through = 0;
@@ -524,11 +526,7 @@ void CAgentStore::Commit(const CHandOverMarks::Pending& marks) {
     } catch (const std::exception& e) {
         // The rolled back sequences are handed out again.
         m_lastSequence = m_committedThrough;
-        try {
-            *m_session << "ROLLBACK", now;
-        } catch (const std::exception&) {
-            // SQLite may have rolled back already.
-        }
+        RollBackLocked();
         throw CommitFailure(Failure("cannot commit; the transaction's messages are lost", e).what());
     }
 }
@@ -880,12 +878,17 @@ void CAgentStore::MakeRoomForMarks() {
         m_session->commit();
         m_marks->Release(marks.through);
     } catch (const std::exception& e) {
-        try {
-            *m_session << "ROLLBACK", now;
-        } catch (const std::exception&) {
-            // SQLite may have rolled back already.
-        }
+        RollBackLocked();
         throw Failure("cannot commit the hand-over marks", e);
+    }
+}
+
+// After a failed statement or commit, so that the connection can take the next transaction.
+void CAgentStore::RollBackLocked() {
+    try {
+        *m_session << "ROLLBACK", now;
+    } catch (const std::exception&) {
+        // SQLite may have rolled back already.
     }
 }
 

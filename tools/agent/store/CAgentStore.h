@@ -166,6 +166,8 @@ private:
     std::vector<int64_t> Marked() const;
     void MakeRoomForMarks();
     CHandOverMarks::Pending FoldMarksLocked();
+    void PutMarksInRows(const std::vector<int64_t>& sequences);
+    void RollBackLocked();
     void Commit(const CHandOverMarks::Pending& marks);
     void PruneDue();
     void PruneLocked();
