@@ -483,7 +483,7 @@ void CAgentApplication::Finish(const TrackedTaskPtr& tracked, bool deferred) {
     --m_unfinished;
     const int64_t finished = tracked->sequence;
     const auto work = [this, finished] {
-        std::lock_guard<std::mutex> guard(m_storeLock);
+        std::shared_lock<std::shared_mutex> guard(m_storeLock);
         if (m_storeOpen) {
             Guarded("finish task #" + std::to_string(finished), [&] { m_store->FinishTask(finished); });
         }
@@ -514,7 +514,7 @@ void CAgentApplication::NoteSending(const Common::Kernel::IMessage& notice) {
         return;
     }
     const int64_t sequence = release->tracked->sequence;
-    std::lock_guard<std::mutex> guard(m_storeLock);
+    std::shared_lock<std::shared_mutex> guard(m_storeLock);
     if (m_storeOpen) {
         Guarded("note task #" + std::to_string(sequence) + " as sent to the product",
                 [&] { m_store->MarkHanded(sequence); });
@@ -661,7 +661,7 @@ void CAgentApplication::LeaveAbandonedModule() {
     m_bus->Stop();
     Log("Agent stopped; the module was left running", kLevelWarning);
     {
-        std::lock_guard<std::mutex> guard(m_storeLock);
+        std::lock_guard<std::shared_mutex> guard(m_storeLock);
         m_storeOpen = false;
     }
     m_store.reset();

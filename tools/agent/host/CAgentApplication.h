@@ -8,6 +8,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -129,8 +130,9 @@ private:
     std::atomic<bool> m_tracking{false};
     // The module's worker reaches the store on its own thread (NoteSending, and Finish once the bus
     // has stopped): a module left running when the agent ends must find the store closed, never half
-    // destroyed.
-    std::mutex m_storeLock;
+    // destroyed. Users share it: a mark that waits for the bus's open transaction holds it while that
+    // transaction finishes tasks, which takes it too; only closing the store excludes them.
+    std::shared_mutex m_storeLock;
     bool m_storeOpen = true;
     std::string m_input;  // standard input read so far, up to its next line end
     bool m_skippingInput = false;
